@@ -1,0 +1,21 @@
+// Conversion between the program's in-memory charset (GBK, code page 936) and
+// UTF-8, used where text crosses the database file, the JSONP answers, the
+// `_postData` parameter and the forms posted to the maker's messaging service.
+//
+// Every call opens and closes its own converter, so any thread may call these.
+#pragma once
+
+#include <string>
+
+namespace Quorvel {
+
+// Converts `text` from `fromCode` to `toCode` (iconv code names such as "GBK"
+// and "UTF-8"). Raises Exception("Iconv Lib Init failed!") when the converter
+// cannot be opened and Exception("Iconv ERROR!") when the input is not valid in
+// the source charset (no partial result). Empty input gives empty output.
+std::string iconvConvert(const std::string& toCode, const std::string& text, const std::string& fromCode);
+
+std::string gbkToUtf8(const std::string& text);
+std::string utf8ToGbk(const std::string& text);
+
+}  // namespace Quorvel

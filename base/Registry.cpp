@@ -1,0 +1,26 @@
+#include "base/Registry.h"
+
+namespace Quorvel {
+
+Registry& Registry::instance() {
+  GlobalGuard guard;
+  static Registry* registry = new Registry;
+  return *registry;
+}
+
+void Registry::put(const std::string& key, Entry entry) {
+  GlobalGuard guard;
+  entries_[key] = std::move(entry);
+}
+
+Registry::Entry Registry::fetch(const std::string& key) {
+  GlobalGuard guard;
+  return entries_[key];
+}
+
+void Registry::remove(const std::string& key) {
+  GlobalGuard guard;
+  entries_.erase(key);
+}
+
+}  // namespace Quorvel

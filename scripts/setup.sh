@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the demo need.
+# Safe to run again; skips apt-get when everything is already installed.
+set -euo pipefail
+packages=(
+  build-essential cmake ninja-build ccache pkg-config
+  libboost-dev libsqlite3-dev sqlite3 libjsoncpp-dev libcurl4-openssl-dev libpcre2-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  curl wrk
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
+fi

@@ -1,0 +1,49 @@
+#include "base/Charset.h"
+
+#include <gtest/gtest.h>
+
+#include "base/Exception.h"
+
+namespace Quorvel {
+namespace {
+
+const std::string kUtf8Zhong = "\xE4\xB8\xAD\xE6\x96\x87";  // 中文
+const std::string kGbkZhong = "\xD6\xD0\xCE\xC4";
+
+TEST(Charset, EmptyAndAsciiPassThrough) {
+  EXPECT_EQ(gbkToUtf8(""), "");
+  EXPECT_EQ(utf8ToGbk(""), "");
+  EXPECT_EQ(gbkToUtf8("plain ascii 123"), "plain ascii 123");
+  EXPECT_EQ(utf8ToGbk("plain ascii 123"), "plain ascii 123");
+}
+
+TEST(Charset, ChineseRoundTripIsByteExact) {
+  EXPECT_EQ(utf8ToGbk(kUtf8Zhong), kGbkZhong);
+  EXPECT_EQ(gbkToUtf8(kGbkZhong), kUtf8Zhong);
+  // A GBK trail byte may be '\\' (0x5C): it must survive both ways.
+  const std::string gbkWithBackslashTrail = "\x95\x5C";  // 昞 in GBK
+  EXPECT_EQ(utf8ToGbk(gbkToUtf8(gbkWithBackslashTrail)), gbkWithBackslashTrail);
+}
+
+TEST(Charset, InvalidInputIsRejectedWhole) {
+  try {
+    utf8ToGbk("ok " + kUtf8Zhong.substr(0, 2));  // cut inside a character
+    FAIL() << "no exception";
+  } catch (Exception e) {
+    EXPECT_EQ(e.message(), "Iconv ERROR!");
+  }
+  EXPECT_THROW(utf8ToGbk("\xFF\xFE"), Exception);
+  EXPECT_THROW(gbkToUtf8("\xD6"), Exception);  // lead byte without trail
+}
+
+TEST(Charset, UnknownCharsetFailsToOpen) {
+  try {
+    iconvConvert("NO-SUCH-CHARSET", "x", "UTF-8");
+    FAIL() << "no exception";
+  } catch (Exception e) {
+    EXPECT_EQ(e.message(), "Iconv Lib Init failed!");
+  }
+}
+
+}  // namespace
+}  // namespace Quorvel
