@@ -54,4 +54,6 @@ std::string gbkToUtf8(const std::string& text) { return iconvConvert("UTF-8", te
 
 std::string utf8ToGbk(const std::string& text) { return iconvConvert("GBK", text, "UTF-8"); }
 
+std::string gbk(const std::string& utf8Literal) { return utf8ToGbk(utf8Literal); }
+
 }  // namespace Quorvel

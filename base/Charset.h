@@ -18,4 +18,8 @@ std::string iconvConvert(const std::string& toCode, const std::string& text, con
 std::string gbkToUtf8(const std::string& text);
 std::string utf8ToGbk(const std::string& text);
 
+// The program's own Chinese texts are written in the sources as UTF-8 and
+// held in memory as GBK: gbk("更新完成") gives the GBK bytes.
+std::string gbk(const std::string& utf8Literal);
+
 }  // namespace Quorvel
