@@ -15,10 +15,10 @@ namespace Quorvel::port {
 struct ProcessStart {
   // A bare name is looked up on the search path; a name with a slash is a path
   // (relative paths are taken from `workingDir` when one is given).
-  std::string program;
-  std::vector<std::string> args;
+  std::string program{};
+  std::vector<std::string> args{};
   // The started program's working directory; empty keeps the caller's.
-  std::string workingDir;
+  std::string workingDir{};
   // Standard output and error go to the caller's when set, are discarded
   // otherwise. Standard input is always empty.
   bool keepOutput = false;
