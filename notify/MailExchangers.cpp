@@ -104,9 +104,8 @@ MxReply readMxReply(std::string_view reply) {
     size_t dataLength = uint16At(reply, pos + 8);
     size_t dataStart = pos + 10;
     if (dataStart + dataLength > reply.size()) break;
-    if (type == kTypeMx) {
+    if (type == kTypeMx && dataLength >= 3) {
       // Preference (2 bytes, not used for ordering), then the exchange name.
-      if (dataLength < 3) break;
       std::string name;
       if (!readName(reply, dataStart + 2, &name)) break;
       if (!name.empty()) result.exchangers.push_back(std::move(name));

@@ -29,8 +29,9 @@ TEST(MxQuery, WritesHeaderLabelsTypeAndClass) {
 TEST(MxReplyWalk, KeepsRecordOrderAndFollowsCompressionPointers) {
   // Preference 20 before 10: the order of the records wins. The owners point
   // at the question; the second exchange is "mx2" plus a pointer to it.
-  std::string reply = dnsHeader(1, 3, 0, 1) + kQuestion + mxRecord(dnsPointer(12), 20, dnsName("mx1.example.test")) +
+  std::string reply = dnsHeader(1, 4, 0, 1) + kQuestion + mxRecord(dnsPointer(12), 20, dnsName("mx1.example.test")) +
                       dnsRecord(dnsPointer(12), 1, std::string("\x7F\0\0\x01", 4)) +
+                      dnsRecord(dnsPointer(12), 15, u16(1)) +  // too short to hold a name: skipped
                       mxRecord(dnsPointer(12), 10, std::string("\3mx2") + dnsPointer(12)) +
                       mxRecord(dnsPointer(12), 5, std::string(1, '\0'));  // "." exchanges nothing
   MxReply walked = readMxReply(reply);
