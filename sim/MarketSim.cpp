@@ -286,7 +286,10 @@ void MarketSim::stop() {
 
 bool MarketSim::pause(int millis) {
   std::unique_lock<std::mutex> lock(stopMutex_);
-  return !stopSignal_.wait_for(lock, std::chrono::milliseconds(millis), [this] { return stopping_; });
+  ++held_;
+  bool stopped = stopSignal_.wait_for(lock, std::chrono::milliseconds(millis), [this] { return stopping_; });
+  --held_;
+  return !stopped;
 }
 
 bool MarketSim::loggedIn(const httplib::Request& req) const {

@@ -34,6 +34,7 @@
 // requests; the listening thread is owned by this object and joined by stop.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -77,6 +78,8 @@ class MarketSim {
   int port() const { return port_; }
   std::string baseUrl() const;  // "http://127.0.0.1:PORT"
   SimShop& shop() { return shop_; }
+  // Answers the slow fault is holding back right now (any thread).
+  int heldAnswers() const { return held_; }
 
  private:
   void handle(const httplib::Request& req, httplib::Response& res, const std::string& body);
@@ -94,6 +97,7 @@ class MarketSim {
   std::mutex stopMutex_;
   std::condition_variable stopSignal_;
   bool stopping_ = false;  // guarded by stopMutex_
+  std::atomic<int> held_{0};
 };
 
 }  // namespace Quorvel
