@@ -77,6 +77,7 @@ Json::Value parse(const std::string& body) {
 std::string write(const Json::Value& value) {
   Json::StreamWriterBuilder builder;
   builder["indentation"] = "  ";
+  builder["emitUTF8"] = true;
   return Json::writeString(builder, value) + "\n";
 }
 
