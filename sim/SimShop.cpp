@@ -146,10 +146,16 @@ std::vector<SimOrder> SimShop::orders() const {
 
 std::optional<SimOrder> SimShop::order(const std::string& id) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const SimOrder& o : orders_) {
-    if (o.id == id) return o;
+  const SimOrder* o = const_cast<SimShop*>(this)->findLocked(id);
+  if (!o) return std::nullopt;
+  return *o;
+}
+
+SimOrder* SimShop::findLocked(const std::string& id) {
+  for (SimOrder& o : orders_) {
+    if (o.id == id) return &o;
   }
-  return std::nullopt;
+  return nullptr;
 }
 
 std::optional<std::pair<SimOrder, size_t>> SimShop::orderOfSnapshot(const std::string& snapshotId) const {
@@ -165,49 +171,38 @@ std::optional<std::pair<SimOrder, size_t>> SimShop::orderOfSnapshot(const std::s
 bool SimShop::setOrderState(const std::string& id, int state) {
   if (!simIsOrderState(state)) return false;
   std::lock_guard<std::mutex> lock(mutex_);
-  for (SimOrder& o : orders_) {
-    if (o.id == id) {
-      o.state = state;
-      return true;
-    }
-  }
-  return false;
+  SimOrder* o = findLocked(id);
+  if (!o) return false;
+  o->state = state;
+  return true;
 }
 
 bool SimShop::consign(const std::string& orderId, const std::string& note, const std::string& postedTo) {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (SimOrder& o : orders_) {
-    if (o.id != orderId) continue;
-    if (o.state != kSimPaid) return false;
-    o.state = kSimShipped;
-    consignments_.push_back({orderId, note, postedTo});
-    return true;
-  }
-  return false;
+  SimOrder* o = findLocked(orderId);
+  if (!o || o->state != kSimPaid) return false;
+  o->state = kSimShipped;
+  consignments_.push_back({orderId, note, postedTo});
+  return true;
 }
 
 bool SimShop::writeMemo(const std::string& orderId, const std::string& flag, const std::string& memo) {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (SimOrder& o : orders_) {
-    if (o.id != orderId) continue;
-    o.memo = memo;
-    o.memoFlag = flag;
-    memos_.push_back({orderId, flag, memo});
-    return true;
-  }
-  return false;
+  SimOrder* o = findLocked(orderId);
+  if (!o) return false;
+  o->memo = memo;
+  o->memoFlag = flag;
+  memos_.push_back({orderId, flag, memo});
+  return true;
 }
 
 bool SimShop::rate(const std::string& tradeId, const std::string& rating, const std::string& comment) {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (SimOrder& o : orders_) {
-    if (o.id != tradeId) continue;
-    if (o.rated || (o.state != kSimShipped && o.state != kSimCompleted)) return false;
-    o.rated = true;
-    ratings_.push_back({tradeId, rating, comment});
-    return true;
-  }
-  return false;
+  SimOrder* o = findLocked(tradeId);
+  if (!o || o->rated || (o->state != kSimShipped && o->state != kSimCompleted)) return false;
+  o->rated = true;
+  ratings_.push_back({tradeId, rating, comment});
+  return true;
 }
 
 void SimShop::openChat(const std::string& touid) {

@@ -158,6 +158,8 @@ class SimShop {
 
  private:
   std::string newToken();
+  // The order with that number, or null; the caller holds mutex_.
+  SimOrder* findLocked(const std::string& id);
 
   const std::string account_;
   const std::string password_;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/Charset.h"
+#include "sim/SimForm.h"
 
 namespace Quorvel {
 
@@ -113,21 +114,8 @@ inline std::map<std::string, std::string> formInputs(const std::string& formBody
 }
 
 inline std::string encodeFields(const std::map<std::string, std::string>& fields) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string body;
-  for (const auto& [name, value] : fields) {
-    if (!body.empty()) body += '&';
-    body += name + '=';
-    for (unsigned char c : value) {
-      if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-        body += static_cast<char>(c);
-      } else {
-        body += '%';
-        body += kHex[c >> 4];
-        body += kHex[c & 15];
-      }
-    }
-  }
+  for (const auto& [name, value] : fields) body += (body.empty() ? "" : "&") + name + "=" + simPercentEncode(value);
   return body;
 }
 
