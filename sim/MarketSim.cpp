@@ -322,7 +322,7 @@ void MarketSim::handle(const httplib::Request& req, httplib::Response& res, cons
 
 void MarketSim::serveSite(const httplib::Request& req, httplib::Response& res, const std::string& body,
                           const std::string& base) {
-  SimPages pages(base, shop_.formToken());
+  SimPages pages(base, shop_.formToken(), shop_.archivePrefix());
   SimFaults faults = shop_.faults();
   const std::string& path = req.path;
   SimFields query = simQueryFields(req.target);
@@ -343,10 +343,11 @@ void MarketSim::serveSite(const httplib::Request& req, httplib::Response& res, c
 
   // Pages anyone may see.
   if (path == kLoginPath) return serveLogin(shop_, pages, req, res, body);
-  if (path == "/trade/detail/trade_snap.htm" || path == "/archive/trade/detail/trade_snap.htm") {
+  if (path == "/trade/detail/trade_snap.htm" || path == shop_.archivePrefix() + "/trade/detail/trade_snap.htm" ||
+      path == "/archive/trade/detail/trade_snap.htm") {
     auto found = shop_.orderOfSnapshot(simField(query, "trade_id"));
     if (!found) return sendPage(res, pages.notice(gbk("交易快照"), gbk("该快照不存在。")));
-    return sendPage(res, pages.snapshot(found->first, found->second, path[1] == 'a'));
+    return sendPage(res, pages.snapshot(found->first, found->second));
   }
   if (path == "/item.htm") {
     std::string id = simField(query, "id").empty() ? simField(query, "item_id") : simField(query, "id");

@@ -11,9 +11,14 @@
 //   /trade/detail/trade_item_detail.htm?bizOrderId=N   order detail
 //   /trade/detail/trade_snap.htm?trade_id=N            goods snapshot
 //   /archive/trade/detail/trade_snap.htm?trade_id=N    the same snapshot on the
-//                 trade archive host: the archive host is the base address
-//                 followed by "/archive"; its snapshot links the item page
-//                 with "item_id=" where the trade host uses "id="
+//                 trade archive host. The archive host is the base address
+//                 followed by the shop's archive prefix: empty by default, so
+//                 that a client pointing every host at one base address finds
+//                 archived snapshots too; set it to "/archive" (control
+//                 setting "archive_prefix") for a client whose archive host
+//                 setting is the base address + "/archive". The snapshot of an
+//                 archived order links the item page with "item_id=" where
+//                 the others use "id="
 //   /item.htm?id=N (or item_id=N)           item page
 //   /user/consign.htm?trade_id=N            GET redirects (302) to the page's
 //                 current address, /logistics/consign/online_consign.htm?

@@ -167,6 +167,7 @@ SimControl::Answer SimControl::handle(const std::string& method, const std::stri
       out["sessions"] = shop_.sessionCount();
       out["consign_variant"] = shop_.consignVariant();
       out["goods_page_size"] = shop_.goodsPageSize();
+      out["archive_prefix"] = shop_.archivePrefix();
       out["faults"] = faultsJson(shop_.faults());
       out["items"] = Json::Value(Json::arrayValue);
       for (const SimItem& item : shop_.items()) out["items"].append(itemJson(item));
@@ -226,9 +227,11 @@ SimControl::Answer SimControl::handle(const std::string& method, const std::stri
       if (in.isMember("consign_variant")) shop_.setConsignVariant(intOf(in, "consign_variant", 1));
       if (in.isMember("goods_page_size")) shop_.setGoodsPageSize(intOf(in, "goods_page_size", 1));
       if (in.isMember("open")) shop_.setOpen(boolOf(in, "open", false));
+      if (in.isMember("archive_prefix")) shop_.setArchivePrefix(gbkOf(in, "archive_prefix"));
       out["open"] = shop_.open();
       out["consign_variant"] = shop_.consignVariant();
       out["goods_page_size"] = shop_.goodsPageSize();
+      out["archive_prefix"] = shop_.archivePrefix();
     } else {
       Json::Value error;
       error["ok"] = false;

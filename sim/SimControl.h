@@ -16,7 +16,8 @@
 //   GET  /__sim/chats       [touid, ...] (web IM pages opened)
 //   GET|POST /__sim/faults  {"empty_answers", "slow_ms", "redirect_loop",
 //                            "login_everywhere"}; a POST changes the keys given
-//   POST /__sim/settings    {"open", "consign_variant", "goods_page_size"}
+//   POST /__sim/settings    {"open", "consign_variant", "goods_page_size",
+//                            "archive_prefix"}
 //
 // Stateless apart from the shop it drives; any thread may call handle.
 #pragma once

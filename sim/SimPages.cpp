@@ -62,7 +62,8 @@ std::string simFill(const std::string& utf8Template, const std::vector<std::stri
   }
 }
 
-SimPages::SimPages(std::string base, std::string formToken) : base_(std::move(base)), token_(std::move(formToken)) {}
+SimPages::SimPages(std::string base, std::string formToken, std::string archivePrefix)
+    : base_(std::move(base)), token_(std::move(formToken)), archivePrefix_(std::move(archivePrefix)) {}
 
 std::string SimPages::stateText(int state) {
   switch (state) {
@@ -226,7 +227,7 @@ std::string SimPages::itemPage(const SimItem& item) const {
 std::string SimPages::lineRows(const SimOrder& order, bool withSnapshots) const {
   std::string rows;
   for (const SimLine& line : order.lines) {
-    std::string host = order.archive ? base_ + "/archive" : base_;
+    std::string host = order.archive ? base_ + archivePrefix_ : base_;
     std::string link = withSnapshots ? simFill(R"(<a href="{{0}}/trade/detail/trade_snap.htm?trade_id={{1}}" title="{{2}}" target="_blank">{{2}}</a>)",
                                                {host, line.snapshotId, esc(line.title)})
                                      : simFill(R"(<a href="{{0}}/item.htm?id={{1}}" target="_blank">{{2}}</a>)",
@@ -317,7 +318,7 @@ std::string SimPages::orderDetail(const SimOrder& order) const {
                                         esc(order.memo)}));
 }
 
-std::string SimPages::snapshot(const SimOrder& order, size_t line, bool archive) const {
+std::string SimPages::snapshot(const SimOrder& order, size_t line) const {
   const SimLine& l = order.lines.at(line);
   return layout(gbk("交易快照"), simFill(R"(<div class="snap-tip">您查看的是交易快照，即买家下单时的宝贝信息。<a href="{{0}}/item.htm?{{1}}={{2}}" target="_blank">查看宝贝最新信息</a></div>
 <div class="item-detail">
@@ -325,7 +326,7 @@ std::string SimPages::snapshot(const SimOrder& order, size_t line, bool archive)
 <p class="price">成交价格：<em>{{4}}</em> 元</p>
 <p class="snap-time">快照时间：{{5}}</p>
 </div>)",
-                                       {base_, archive ? "item_id" : "id", l.itemId, esc(l.title), esc(l.price),
+                                       {base_, order.archive ? "item_id" : "id", l.itemId, esc(l.title), esc(l.price),
                                         dealTime(order.created)}));
 }
 

@@ -17,7 +17,8 @@ namespace Quorvel {
 
 class SimPages {
  public:
-  SimPages(std::string base, std::string formToken);
+  // `archivePrefix` is put after the base address in archived snapshot links.
+  SimPages(std::string base, std::string formToken, std::string archivePrefix = "");
 
   const std::string& base() const { return base_; }
 
@@ -33,8 +34,8 @@ class SimPages {
   // Sold-items list (orders already filtered, newest first).
   std::string soldItems(const std::vector<SimOrder>& orders, bool unratedView) const;
   std::string orderDetail(const SimOrder& order) const;
-  // Snapshot of one goods line; the archive copy links the item with item_id.
-  std::string snapshot(const SimOrder& order, size_t line, bool archive) const;
+  // Snapshot of one goods line; an archived order's links the item with item_id.
+  std::string snapshot(const SimOrder& order, size_t line) const;
 
   std::string consign(const SimOrder& order, int variant) const;
   std::string consignDone(const SimOrder& order) const;
@@ -54,6 +55,7 @@ class SimPages {
 
   std::string base_;
   std::string token_;
+  std::string archivePrefix_;
 };
 
 // Fills a UTF-8 template: "{{0}}", "{{1}}"... are replaced by the given GBK

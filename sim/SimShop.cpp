@@ -262,6 +262,22 @@ int SimShop::goodsPageSize() const {
   return goodsPageSize_;
 }
 
+void SimShop::setArchivePrefix(const std::string& prefix) {
+  bool ok = prefix.empty() || (prefix.size() > 1 && prefix[0] == '/');
+  for (size_t k = 1; ok && k < prefix.size(); ++k) {
+    char c = prefix[k];
+    ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
+  }
+  if (!ok) throw Exception("archive prefix must be empty or \"/\" and a name", 1);
+  std::lock_guard<std::mutex> lock(mutex_);
+  archivePrefix_ = prefix;
+}
+
+std::string SimShop::archivePrefix() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return archivePrefix_;
+}
+
 void SimShop::setFaults(const SimFaults& faults) {
   std::lock_guard<std::mutex> lock(mutex_);
   faults_ = faults;

@@ -149,6 +149,10 @@ class SimShop {
   int consignVariant() const;
   void setGoodsPageSize(int size);  // items per on-sale page, at least 1
   int goodsPageSize() const;
+  // Path put between the base address and the snapshot path in the links to
+  // archived snapshots: "" or "/" followed by letters, digits, "-" or "_".
+  void setArchivePrefix(const std::string& prefix);
+  std::string archivePrefix() const;
   void setFaults(const SimFaults& faults);
   SimFaults faults() const;
 
@@ -182,6 +186,7 @@ class SimShop {
   bool open_ = false;                         // guarded by mutex_
   int consignVariant_ = 1;                    // guarded by mutex_
   int goodsPageSize_ = 4;                     // guarded by mutex_
+  std::string archivePrefix_;                 // guarded by mutex_
   SimFaults faults_;                          // guarded by mutex_
 };
 

@@ -68,6 +68,8 @@ TEST_F(SimControl_, BadControlRequestsAreRefusedWithoutChangingTheShop) {
   EXPECT_EQ(browser_->post("/__sim/orders", R"({"buyer": "b", "item_id": ")" + sim_.shop().items()[0].id +
                                                 R"(", "num": 0})", kJson).status, 400);
   EXPECT_EQ(browser_->post("/__sim/order_state", R"({"order_id": "1", "state": 2})", kJson).status, 400);
+  EXPECT_EQ(browser_->post("/__sim/settings", R"({"archive_prefix": "/a b"})", kJson).status, 400);
+  EXPECT_EQ(browser_->post("/__sim/settings", R"({"consign_variant": 3})", kJson).status, 400);
   EXPECT_EQ(browser_->get("/__sim/nothing").status, 404);
   EXPECT_EQ(sim_.shop().items().size(), 6u);
   EXPECT_EQ(sim_.shop().orders().size(), 2u);

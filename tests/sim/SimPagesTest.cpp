@@ -121,6 +121,13 @@ TEST_F(SimPages_, PaidListLinksEveryPaidOrderToItsDetailPage) {
   EXPECT_EQ(numbers[1], demoPaid);
 }
 
+// The snapshot-link pattern: group 1 the address, group 2 set on the archive
+// host, group 3 the trade id, group 4 the title.
+std::string snapshotPattern(const std::string& tradeBase, const std::string& archiveBase) {
+  return R"~(<a href="((?:)~" + quoteMeta(tradeBase) + "|(" + quoteMeta(archiveBase) +
+         R"~())/trade/detail/trade_snap.htm\?trade_id=([0-9]+))" title="([^"]+)")~";
+}
+
 TEST_F(SimPages_, DetailPageCarriesStateBuyerPaymentAndGoodsLines) {
   login();
   SimOrder order = demoOrder(kSimCompleted);  // two lines, archive snapshots
@@ -140,28 +147,36 @@ TEST_F(SimPages_, DetailPageCarriesStateBuyerPaymentAndGoodsLines) {
   ASSERT_TRUE(matchFirst(gbkPattern(R"(<span class="order-num">([^<]+)</span>)"), page, &g));
   EXPECT_EQ(g[1], order.id);
 
-  std::string snapPattern = gbkPattern(R"~(<a href="()~" + quoteMeta(base()) +
-                                       R"~((/archive)?/trade/detail/trade_snap.htm\?trade_id=([0-9]+))" title="([^"]+)")~");
-  std::vector<Groups> snaps = matchAll(snapPattern, page);
+  // By default archived snapshots are linked on the base address itself, so a
+  // client that points the trade and the archive host at one base finds them.
+  std::vector<Groups> snaps = matchAll(snapshotPattern(base(), base()), page);
   std::vector<Groups> nums = matchAll(R"(<td class="num">([0-9]+)</td>)", page);
   ASSERT_EQ(snaps.size(), 2u);
   ASSERT_EQ(nums.size(), 2u);
   for (size_t k = 0; k < 2; ++k) {
-    EXPECT_EQ(snaps[k][2], "/archive");
     EXPECT_EQ(snaps[k][3], order.lines[k].snapshotId);
     EXPECT_EQ(snaps[k][4], order.lines[k].title);
     EXPECT_EQ(nums[k][1], std::to_string(order.lines[k].num));
     // The snapshot address is requested as the page holds it.
     std::string snapshot = browser_->get(snaps[k][1].substr(base().size())).body;
     ASSERT_TRUE(matchFirst(R"(item.htm\?(item_)?id=([0-9]+))", snapshot, &g));
-    EXPECT_EQ(g[1], "item_") << "the archive copy links the item with item_id";
+    EXPECT_EQ(g[1], "item_") << "an archived snapshot links the item with item_id";
     EXPECT_EQ(g[2], order.lines[k].itemId);
   }
+
+  // With an archive prefix the archive host is told apart by group 2.
+  sim_.shop().setArchivePrefix("/archive");
+  std::string archivePattern = snapshotPattern(base(), base() + "/archive");
+  snaps = matchAll(archivePattern, browser_->get("/trade/detail/trade_item_detail.htm?bizOrderId=" + order.id).body);
+  ASSERT_EQ(snaps.size(), 2u);
+  EXPECT_EQ(snaps[1][2], base() + "/archive");
+  ASSERT_TRUE(matchFirst(R"(item.htm\?(item_)?id=([0-9]+))", browser_->get(snaps[1][1].substr(base().size())).body, &g));
+  EXPECT_EQ(g[2], order.lines[1].itemId);
 
   // The paid demo order lives on the trade host: no archive group, id=.
   SimOrder paid = demoOrder(kSimPaid);
   page = browser_->get("/trade/detail/trade_item_detail.htm?bizOrderId=" + paid.id).body;
-  snaps = matchAll(snapPattern, page);
+  snaps = matchAll(archivePattern, page);
   ASSERT_EQ(snaps.size(), 1u);
   EXPECT_EQ(snaps[0][2], "");
   ASSERT_TRUE(matchFirst(R"(item.htm\?(item_)?id=([0-9]+))", browser_->get(snaps[0][1].substr(base().size())).body, &g));
