@@ -238,6 +238,12 @@ void MarketSim::start(int port) {
   // connection cannot hold a worker (and stop) for long.
   server->set_keep_alive_max_count(1);
   server->set_keep_alive_timeout(1);
+  // The library's default also sets SO_REUSEPORT, which would let a second
+  // simulator share a port already taken instead of failing to start.
+  server->set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   server->Get(".*", [this](const httplib::Request& req, httplib::Response& res) { handle(req, res, ""); });
   // The body is read here rather than by the library, which refuses form
   // bodies above 8 KB (a long delivery text in the memo).
@@ -269,7 +275,13 @@ void MarketSim::start(int port) {
     port_ = port;
   }
   server_ = std::move(server);
-  listener_ = std::thread([this] { server_->listen_after_bind(); });
+  listenerDone_ = false;
+  listener_ = std::thread([this] {
+    server_->listen_after_bind();
+    listenerDone_ = true;
+  });
+  // The library's stop does nothing before its accept loop runs: wait for it.
+  while (!server_->is_running() && !listenerDone_) std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
 
 void MarketSim::stop() {
@@ -279,8 +291,8 @@ void MarketSim::stop() {
     stopping_ = true;
   }
   stopSignal_.notify_all();
-  server_->stop();
-  if (listener_.joinable()) listener_.join();
+  server_->stop();  // start waited for the accept loop, so this ends it
+  listener_.join();
   server_.reset();
 }
 

@@ -103,6 +103,7 @@ class MarketSim {
   std::condition_variable stopSignal_;
   bool stopping_ = false;  // guarded by stopMutex_
   std::atomic<int> held_{0};
+  std::atomic<bool> listenerDone_{true};  // set by the listening thread when it ends
 };
 
 }  // namespace Quorvel

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "SimTestKit.h"
+#include "base/Exception.h"
 #include "sim/SimForm.h"
 
 namespace Quorvel {
@@ -167,6 +168,19 @@ TEST(SimOpen, OpenSwitchServesSellerPagesWithoutLogin) {
   EXPECT_TRUE(contains(browser.get("/trade/itemlist/list_sold_items.htm").body, "标准登录框"));
   sim.stop();
   sim.stop();  // twice is harmless
+}
+
+TEST(SimStart, ATakenPortIsRefusedAndAStoppedSimulatorStartsAgain) {
+  MarketSim first;
+  first.start(0);
+  MarketSim second;
+  EXPECT_THROW(second.start(first.port()), Exception);
+  EXPECT_THROW(first.start(0), Exception) << "already running";
+  first.stop();
+  first.start(0);
+  Browser browser(first.port());
+  EXPECT_TRUE(contains(browser.get("/member/login.jhtml").body, "标准登录框"));
+  first.stop();
 }
 
 TEST(SimForm, FieldsDecodeToTheExactBytes) {
