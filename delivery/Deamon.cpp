@@ -1,6 +1,7 @@
 #include "delivery/Deamon.h"
 
 #include <cstdlib>
+#include <functional>
 
 #include "base/Charset.h"
 #include "base/Exception.h"
@@ -175,40 +176,42 @@ std::int64_t Deamon::pauseSeconds(const std::string& key) {
   return std::atoi(text.c_str());
 }
 
-void Deamon::orderCycle(std::stop_token stop) {
+void Deamon::cycle(const std::function<void()>& work, const std::string& pauseKey, std::stop_token stop) {
   try {
-    try {
-      checkOrders();
-      releaseDb();  // the next tick opens a fresh connection
-    } catch (Exception e) {
-      // Dropped; the worker still pauses, so a tick that keeps failing does
-      // not turn into a loop that hammers the marketplace.
-    } catch (const std::exception& e) {
-    }
-    clock_->sleepFor(pauseSeconds("check_order_timeout"), stop);
-  } catch (Exception e) {
+    work();
   } catch (const std::exception& e) {
+    // Dropped (the Exception family included). The pause still follows, so
+    // work that keeps failing does not turn into a loop that hammers the
+    // marketplace or the mail servers.
+  }
+  try {
+    clock_->sleepFor(pauseSeconds(pauseKey), stop);
+  } catch (const std::exception& e) {
+    // The next cycle starts at once.
   }
 }
 
+void Deamon::orderCycle(std::stop_token stop) {
+  cycle(
+      [this] {
+        checkOrders();
+        releaseDb();  // the next tick opens a fresh connection
+      },
+      "check_order_timeout", stop);
+}
+
 void Deamon::messageCycle(std::stop_token stop) {
-  try {
-    std::shared_ptr<MessageDispatch> dispatch;
-    {
-      GlobalGuard hold;
-      messageHeartbeat_ = clock_->now();
-      dispatch = dispatch_ ? dispatch_ : idleMessageDispatch();
-    }
-    try {
-      dispatch->sendMessages();
-    } catch (Exception e) {
-      // Dropped; the pause below still applies.
-    } catch (const std::exception& e) {
-    }
-    clock_->sleepFor(pauseSeconds("check_msg_timeout"), stop);
-  } catch (Exception e) {
-  } catch (const std::exception& e) {
-  }
+  cycle(
+      [this] {
+        std::shared_ptr<MessageDispatch> dispatch;
+        {
+          GlobalGuard hold;
+          messageHeartbeat_ = clock_->now();
+          dispatch = dispatch_ ? dispatch_ : idleMessageDispatch();
+        }
+        dispatch->sendMessages();
+      },
+      "check_msg_timeout", stop);
 }
 
 void Deamon::orderWorker(std::stop_token stop) {

@@ -20,6 +20,7 @@
 #include <bitset>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stop_token>
@@ -107,6 +108,8 @@ class Deamon {
   // Caller holds the global lock.
   void checkWorker(std::int64_t& heartbeat, ThreadPtr& handle, Body body);
   ThreadPtr launch(Body body);
+  // Runs `work`, dropping its failures, then pauses as `pauseKey` says.
+  void cycle(const std::function<void()>& work, const std::string& pauseKey, std::stop_token stop);
   // The configured pause for `key`: empty counts as "10", read with atoi.
   std::int64_t pauseSeconds(const std::string& key);
 
