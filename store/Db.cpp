@@ -138,12 +138,7 @@ std::shared_ptr<IDb> Db::exec(const std::string& sql) {
   if (rc != SQLITE_OK) {
     std::string message = error ? error : sqlite3_errstr(rc);
     sqlite3_free(error);
-    try {
-      message = fromDbText(message.data(), message.size());
-    } catch (Exception e) {
-      // keep SQLite's raw text
-    }
-    throw DbException(message, rc);
+    throw sqliteError(message, rc);
   }
   return getPtr();
 }

@@ -28,16 +28,20 @@ std::string fromDbText(const char* utf8Text, std::size_t length) {
   return isAscii(utf8Text, length) ? text : utf8ToGbk(text);
 }
 
-DbException sqliteError(sqlite3* db, int code) {
-  const char* message = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-  std::string text = message ? message : "";
+DbException sqliteError(const std::string& utf8Message, int code) {
   // SQLite's messages may quote names from the statement; they are UTF-8.
+  std::string text = utf8Message;
   try {
-    text = fromDbText(text.data(), text.size());
+    text = fromDbText(utf8Message.data(), utf8Message.size());
   } catch (Exception e) {
     // Keep the raw text rather than lose the failure behind a charset error.
   }
   return DbException(text, code);
+}
+
+DbException sqliteError(sqlite3* db, int code) {
+  const char* message = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+  return sqliteError(std::string(message ? message : ""), code);
 }
 
 }  // namespace Quorvel

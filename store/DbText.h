@@ -21,5 +21,7 @@ std::string fromDbText(const char* utf8Text, std::size_t length);
 
 // DbException with the connection's last error message and `code`.
 DbException sqliteError(sqlite3* db, int code);
+// DbException with an error message from SQLite (UTF-8) and `code`.
+DbException sqliteError(const std::string& utf8Message, int code);
 
 }  // namespace Quorvel
