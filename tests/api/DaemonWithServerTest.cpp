@@ -12,7 +12,7 @@
 #include "store/MsgQueue.h"
 #include "store/SystemConfig.h"
 #include "tests/api/ApiClient.h"
-#include "tests/support/TempDatabase.h"
+#include "tests/store/StoreFixture.h"
 
 namespace Quorvel::testing {
 namespace {
@@ -56,8 +56,9 @@ bool waitBeyond(const Counter& counter, int value) {
   return true;
 }
 
-TEST(DaemonWithServer, SettingsChangeWhileTicksAndPassesRun) {
-  useTempDatabase();
+using DaemonServerThreads = StoreFixture;
+
+TEST_F(DaemonServerThreads, SettingsChangeWhileTicksAndPassesRun) {
   auto pipeline = std::make_shared<SettingsReadingPipeline>();
   auto dispatch = std::make_shared<QueueReadingDispatch>();
   Deamon daemon(systemClock());

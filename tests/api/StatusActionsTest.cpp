@@ -8,25 +8,25 @@
 #include "store/Db.h"
 #include "store/SystemConfig.h"
 #include "tests/api/ApiClient.h"
-#include "tests/support/TempDatabase.h"
+#include "tests/store/StoreFixture.h"
 
 namespace Quorvel::testing {
 namespace {
 
-class StatusActions : public ::testing::Test {
+class StatusActions : public StoreFixture {
  protected:
   void SetUp() override {
-    useTempDatabase();
+    StoreFixture::SetUp();
     registerStatusActions(daemon_);
   }
-  void TearDown() override { daemon_.stopAndWait(); }
+  void TearDown() override {
+    daemon_.stopAndWait();
+    StoreFixture::TearDown();
+  }
 
   // Rows of `sys_config` with `key`, read from the table itself.
   int storedRows(const std::string& key) {
-    auto sql = std::make_shared<SQL>("select count(*) as `n` from `sys_config` where `key`=?");
-    auto rows = getDb()->query(sql->bind(key));
-    rows->next();
-    return (*rows->fetch())["n"].toInt();
+    return count("select count(*) as `num` from `sys_config` where `key`='" + key + "'");
   }
 
   Deamon daemon_{systemClock()};

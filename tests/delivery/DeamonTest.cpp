@@ -9,17 +9,17 @@
 #include "delivery/Deamon.h"
 #include "store/SystemConfig.h"
 #include "tests/delivery/Fakes.h"
-#include "tests/support/TempDatabase.h"
+#include "tests/store/StoreFixture.h"
 
 namespace Quorvel::testing {
 namespace {
 
 constexpr std::int64_t kStart = 1'700'000'000;
 
-class DeamonThreads : public ::testing::Test {
+class DeamonThreads : public StoreFixture {
  protected:
   void SetUp() override {
-    useTempDatabase();
+    StoreFixture::SetUp();
     SystemConfig::instance()->set("check_order_timeout", "");
     SystemConfig::instance()->set("check_msg_timeout", "");
     daemon_.setOrderPipeline(pipeline_);
@@ -29,6 +29,7 @@ class DeamonThreads : public ::testing::Test {
     pipeline_->fetchGate.open();
     dispatch_->gate.open();
     daemon_.stopAndWait();
+    StoreFixture::TearDown();
   }
 
   // Waits until the count of live threads settles at `count`.

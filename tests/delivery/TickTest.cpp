@@ -14,24 +14,26 @@
 #include "store/MsgQueue.h"
 #include "store/SystemConfig.h"
 #include "tests/delivery/Fakes.h"
-#include "tests/support/TempDatabase.h"
+#include "tests/store/StoreFixture.h"
 
 namespace Quorvel::testing {
 namespace {
 
 constexpr std::int64_t kStart = 1'700'000'000;
 
-class OrderTick : public ::testing::Test {
+class OrderTick : public StoreFixture {
  protected:
   void SetUp() override {
-    useTempDatabase();
+    StoreFixture::SetUp();
+    // These tests write many settings; waiting for the disk at every commit
+    // would only make them slow.
+    getDb()->exec("pragma synchronous = off;");
     config_ = SystemConfig::instance();
     config_->set("comment_enable", "");
     config_->set("notice_service_stop", "");
     config_->set("notice_type_email", "1");
     config_->set("notice_mailto", "seller@example.com");
     config_->set("taobao_user", gbk("小店"));
-    takeNotices();
     daemon_.setOrderPipeline(pipeline_);
     daemon_.setMessageDispatch(dispatch_);
   }
@@ -39,7 +41,6 @@ class OrderTick : public ::testing::Test {
   // The seller notices queued since the last call.
   std::vector<std::string> takeNotices() {
     std::vector<std::string> texts;
-    MsgQueue::instance()->load();
     MsgEntry entry;
     while (MsgQueue::instance()->take(1, entry)) texts.push_back(entry.msg);
     return texts;
