@@ -148,6 +148,15 @@ HttpOptions httpOptions() {
   return currentOptions;
 }
 
+std::string redirectTarget(const std::string& current, const std::string& location) {
+  std::string next = resolveLocation(current, location);
+  if (!isWebAddress(next)) return {};
+  // Never leave https for http: the session cookies and the re-posted form
+  // (the login form among them) would travel in clear text.
+  if (isHttps(current) && !isHttps(next)) return {};
+  return next;
+}
+
 std::string httpRequest(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo) {
   const HttpOptions options = httpOptions();
   const std::string postBody = buildQuery(fields);
@@ -167,10 +176,8 @@ std::string httpRequest(const std::string& url, const FormFields& fields, Redire
       auto location = headers.find("Location");
       if ((code == "301" || code == "302") && location != headers.end()) {
         if (hop >= options.maxRedirects) return {};
-        std::string next = resolveLocation(current, location->second);
-        // Never leave https for http: the session cookies and the re-posted
-        // form (the login form among them) would travel in clear text.
-        if (next.empty() || (isHttps(current) && !isHttps(next))) return {};
+        std::string next = redirectTarget(current, location->second);
+        if (next.empty()) return {};
         if (hop == 0 && redirectInfo) {
           redirectInfo->location = next;
           redirectInfo->status = std::stoi(code);

@@ -42,7 +42,7 @@ using HeaderMap = std::map<std::string, std::string, HeaderNameLess>;
 struct HttpOptions {
   long connectTimeoutMs = 15'000;
   long transferTimeoutMs = 120'000;
-  size_t maxResponseBytes = 32 * 1024 * 1024;
+  size_t maxResponseBytes = 16 * 1024 * 1024;
   int maxRedirects = 10;
 };
 void setHttpOptions(const HttpOptions& options);
@@ -57,6 +57,12 @@ HttpOptions httpOptions();
 // Raises CurlException("Can't Init curl", 1) when no handle can be made.
 std::string httpRequest(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo);
 std::string httpGet(const std::string& url, RedirectInfo* redirectInfo = nullptr);
+
+// Where a redirect answered to `current` with `location` leads: the absolute
+// address (a relative Location is resolved against `current`, the scheme is
+// kept as the Location gives it), or empty text when the client does not
+// follow it (not http or https, or from https to http).
+std::string redirectTarget(const std::string& current, const std::string& location);
 
 // name=value pairs joined by "&" in map order; values pass through urlEncode.
 std::string buildQuery(const FormFields& fields);

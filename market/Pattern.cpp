@@ -4,6 +4,7 @@
 #include <pcre2.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <shared_mutex>
 #include <unordered_map>
@@ -14,10 +15,7 @@ namespace Quorvel {
 
 namespace {
 
-// A search may take this many engine steps before it is an error: far more
-// than any page pattern needs on a multi-megabyte page, far less than a
-// runaway backtrack would take.
-constexpr uint32_t kMatchLimit = 50'000'000;
+std::atomic<uint32_t> matchLimit{Pattern::kDefaultMatchLimit};
 constexpr size_t kJitStackStart = 32 * 1024;
 constexpr size_t kJitStackMax = 4 * 1024 * 1024;
 constexpr size_t kCacheMax = 512;
@@ -36,7 +34,6 @@ class ThreadMatchState {
   ThreadMatchState() {
     context_ = pcre2_match_context_create(nullptr);
     if (!context_) throw Exception("regular expression engine out of memory", 0);
-    pcre2_set_match_limit(context_, kMatchLimit);
     jitStack_ = pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr);
     if (jitStack_) pcre2_jit_stack_assign(context_, nullptr, jitStack_);
   }
@@ -48,7 +45,10 @@ class ThreadMatchState {
   ThreadMatchState(const ThreadMatchState&) = delete;
   ThreadMatchState& operator=(const ThreadMatchState&) = delete;
 
-  pcre2_match_context* context() { return context_; }
+  pcre2_match_context* context() {
+    pcre2_set_match_limit(context_, matchLimit.load(std::memory_order_relaxed));
+    return context_;
+  }
 
   // Match data with room for at least `pairs` offset pairs.
   pcre2_match_data* data(size_t pairs) {
@@ -97,6 +97,8 @@ Pattern::Pattern(const std::string& pattern) : code_(std::make_unique<Code>()) {
 }
 
 Pattern::~Pattern() = default;
+
+void Pattern::setMatchLimit(uint32_t limit) { matchLimit.store(limit, std::memory_order_relaxed); }
 
 std::shared_ptr<const Pattern> Pattern::cached(const std::string& pattern) {
   static std::shared_mutex mutex;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -41,6 +42,13 @@ class Pattern {
   // empty match). Fills `spans` and returns true on a match; returns false
   // when there is none; raises Exception on an engine error.
   bool find(std::string_view subject, size_t start, bool nonEmptyHere, MatchSpans& spans) const;
+
+  // Engine steps one search may take before it is an error. The default is
+  // enough for the greedy form patterns on a page of the client's size cap
+  // (about one step per byte) and far less than a runaway backtrack takes;
+  // tests lower it.
+  static constexpr uint32_t kDefaultMatchLimit = 20'000'000;
+  static void setMatchLimit(uint32_t limit);
 
   // Number of capture groups.
   size_t groupCount() const { return groups_; }
