@@ -12,17 +12,21 @@ CookieJar& CookieJar::instance() {
 
 void CookieJar::open(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
+  path_ = path;
   // Drop the old store first so that its last write lands before the new
   // store reads the file.
   store_.reset();
-  store_ = std::make_shared<Store>(path);
+  store_ = std::make_shared<Store>(path_);
 }
 
-std::string CookieJar::path() { return current()->path(); }
+std::string CookieJar::path() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return path_;
+}
 
 std::shared_ptr<CookieJar::Store> CookieJar::current() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!store_) store_ = std::make_shared<Store>(kDefaultFile);
+  if (!store_) store_ = std::make_shared<Store>(path_);
   return store_;
 }
 

@@ -43,7 +43,8 @@ class CookieJar {
   CookieJar() = default;
 
   std::mutex mutex_;
-  std::shared_ptr<Store> store_;  // guarded by mutex_; opened lazily on kDefaultFile
+  std::string path_ = kDefaultFile;  // guarded by mutex_
+  std::shared_ptr<Store> store_;     // guarded by mutex_; opened lazily on path_
 };
 
 class CookieJar::Store {

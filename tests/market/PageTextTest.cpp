@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "base/Charset.h"
 #include "base/Exception.h"
 #include "market/Pattern.h"
@@ -107,6 +109,28 @@ TEST(RegexErrors, AreRaisedNotReportedAsNoMatch) {
   std::vector<std::vector<std::string>> matches;
   EXPECT_THROW(regexMatchAll("(a|aa)+c", subject, matches), Exception);
   Pattern::setMatchLimit(Pattern::kDefaultMatchLimit);
+}
+
+TEST(RegexMatchAll, ThreadsShareCompiledPatterns) {
+  // Several threads compile and use the same and different patterns at once
+  // (run under ThreadSanitizer too); every thread sees every match.
+  std::string page;
+  for (int i = 0; i < 200; ++i) page += "<td class=\"num\">" + std::to_string(i) + "</td>";
+  std::vector<size_t> counts(4);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < counts.size(); ++t) {
+    threads.emplace_back([&, t] {
+      std::vector<std::vector<std::string>> matches;
+      for (int round = 0; round < 20; ++round) {
+        regexMatchAll("<td class=\"num\">([0-9]+)</td>", page, matches);
+        counts[t] += matches.size();
+        regexMatchAll("num\">(" + std::to_string(round) + ")<", page, matches);
+        counts[t] += matches.size();
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (size_t count : counts) EXPECT_EQ(count, 20u * 200u + 20u);
 }
 
 TEST(RegexErrors, GreedyFormPatternOnALargePageStaysWithinTheLimit) {
