@@ -121,6 +121,25 @@ bool transfer(const std::string& url, const std::string* postBody, const HttpOpt
   return true;
 }
 
+// The answer holds one or more header blocks and then the body: interim
+// blocks (100 Continue) are skipped, the next block's headers go to
+// `headers` and the rest to `body`. False when a block has no end.
+bool splitAnswer(const std::string& answer, HeaderMap& headers, std::string& body) {
+  size_t blockStart = 0;
+  for (;;) {
+    size_t end = answer.find("\r\n\r\n", blockStart);
+    if (end == std::string::npos) return false;
+    headers = parseHeaders(answer.substr(blockStart, end - blockStart));
+    blockStart = end + 4;
+    const std::string& code = headers["success_code"];
+    bool interim = code.size() == 3 && code[0] == '1';
+    if (!interim) {
+      body = answer.substr(blockStart);
+      return true;
+    }
+  }
+}
+
 }  // namespace
 
 void initCurlOnce() {
@@ -165,31 +184,21 @@ std::string httpRequest(const std::string& url, const FormFields& fields, Redire
     if (!isWebAddress(current)) return {};
     std::string answer;
     if (!transfer(current, fields.empty() ? nullptr : &postBody, options, answer)) return {};
+    HeaderMap headers;
+    std::string body;
+    if (!splitAnswer(answer, headers, body)) return {};
 
-    // The answer holds one or more header blocks and then the body.
-    size_t blockStart = 0;
-    for (;;) {
-      size_t end = answer.find("\r\n\r\n", blockStart);
-      if (end == std::string::npos) return {};
-      HeaderMap headers = parseHeaders(answer.substr(blockStart, end - blockStart));
-      const std::string& code = headers["success_code"];
-      auto location = headers.find("Location");
-      if ((code == "301" || code == "302") && location != headers.end()) {
-        if (hop >= options.maxRedirects) return {};
-        std::string next = redirectTarget(current, location->second);
-        if (next.empty()) return {};
-        if (hop == 0 && redirectInfo) {
-          redirectInfo->location = next;
-          redirectInfo->status = std::stoi(code);
-        }
-        current = std::move(next);
-        break;
-      }
-      blockStart = end + 4;
-      // Interim answers (100 Continue) precede the real header block.
-      bool interim = code.size() == 3 && code[0] == '1';
-      if (!interim) return answer.substr(blockStart);
+    const std::string code = headers["success_code"];
+    auto location = headers.find("Location");
+    if ((code != "301" && code != "302") || location == headers.end()) return body;
+    if (hop >= options.maxRedirects) return {};
+    std::string next = redirectTarget(current, location->second);
+    if (next.empty()) return {};
+    if (hop == 0 && redirectInfo) {
+      redirectInfo->location = next;
+      redirectInfo->status = std::stoi(code);
     }
+    current = std::move(next);
   }
 }
 
