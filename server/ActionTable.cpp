@@ -1,0 +1,98 @@
+#include "server/ActionTable.h"
+
+#include <sstream>
+
+#include "base/Charset.h"
+#include "base/Exception.h"
+#include "server/StyledJson.h"
+
+namespace Quorvel {
+
+HttpRequest* currentRequest = nullptr;
+
+ActionTable& actionTable() {
+  static ActionTable* table = new ActionTable;
+  return *table;
+}
+
+void registerAction(const std::string& name, ActionHandler handler) { actionTable()[name] = std::move(handler); }
+
+void startResponse(HttpRequest& request) {
+  request.responseBody.clear();
+  request.responseHeaders.clear();
+  request.responseHeaders["Content-Type"] = "text/html;charset=gbk";
+  request.responseHeaders["Server"] = "Vendara 1.0 Local Server Daemon";
+  request.responseHeaders["Connection"] = "Closed";
+}
+
+void finishResponse(HttpRequest& request) {
+  request.responseHeaders["Content-Length"] = std::to_string(request.responseBody.size());
+}
+
+void dispatchRequest(HttpRequest& request) {
+  const std::string action = request.query["do"];
+  startResponse(request);
+  auto found = actionTable().find(action);
+  if (found != actionTable().end()) {
+    currentRequest = &request;
+    found->second();
+  } else {
+    request.responseBody = kBadRequestBody;
+  }
+  finishResponse(request);
+}
+
+void setHeader(const std::string& name, const std::string& value) { currentRequest->responseHeaders[name] = value; }
+
+void appendBody(const std::string& text) { currentRequest->responseBody += text; }
+
+void writeJsonp(const Json::Value& value) {
+  setHeader("Content-Type", "text/javascript;charset=utf-8;");
+  const std::string body = currentRequest->query["callback"] + "(" + styledJson(value) + ")";
+  try {
+    currentRequest->responseBody = gbkToUtf8(body);
+  } catch (Exception e) {
+    // A value that is not GBK cannot be shown; say so instead of sending
+    // bytes the page would misread.
+    Json::Value failure(Json::objectValue);
+    failure["SUCCESS"] = 0;
+    failure["MSG"] = "The answer holds text that is not valid GBK: " + e.message();
+    currentRequest->responseBody = currentRequest->query["callback"] + "(" + styledJson(failure) + ")";
+  }
+}
+
+std::string& queryParam(const std::string& name) { return currentRequest->query[name]; }
+
+std::string& postParam(const std::string& name) { return currentRequest->post[name]; }
+
+int toNumber(const std::string& text) {
+  std::istringstream stream(text);
+  int value = 0;
+  if (!(stream >> value)) return 0;
+  return value;
+}
+
+void answerJsonp(Json::Value reply, const std::function<void(Json::Value&)>& work, const ActionGuard& guard) {
+  auto fail = [&](const std::string& message) {
+    reply["SUCCESS"] = 0;
+    reply["MSG"] = message;
+    if (guard.onFailure) {
+      try {
+        guard.onFailure();
+      } catch (Exception) {
+        // The failure being reported matters more than a failed clean-up.
+      }
+    }
+  };
+  try {
+    work(reply);
+  } catch (Exception e) {
+    fail(e.message());
+  } catch (const std::exception& e) {
+    if (!guard.catchStandard) throw;
+    fail(e.what());
+  }
+  writeJsonp(reply);
+}
+
+}  // namespace Quorvel

@@ -1,0 +1,67 @@
+// The web API: action names mapped to handlers, and what a handler uses to read
+// its request and write its answer.
+//
+// Handlers run one at a time on the server thread and find their request
+// through `currentRequest`. Register actions before the server thread starts
+// (the table itself takes no lock).
+#pragma once
+
+#include <json/value.h>
+
+#include <functional>
+#include <string>
+#include <unordered_map>
+
+#include "server/HttpRequest.h"
+
+namespace Quorvel {
+
+using ActionHandler = std::function<void()>;
+using ActionTable = std::unordered_map<std::string, ActionHandler>;
+
+// The process-wide table; names are compared exactly, case included.
+ActionTable& actionTable();
+void registerAction(const std::string& name, ActionHandler handler);
+
+// The request whose action is running; meaningful only inside a handler.
+extern HttpRequest* currentRequest;
+
+// Runs the action named by the query parameter `do` on `request`, after giving
+// the response its fixed headers; an unknown action gets "<h2>Bad Request!</h2>".
+// Sets "Content-Length". An exception that a handler lets escape propagates.
+void dispatchRequest(HttpRequest& request);
+
+// Sets the fixed response headers and clears the body.
+void startResponse(HttpRequest& request);
+
+// Sets "Content-Length" to the body's byte count.
+void finishResponse(HttpRequest& request);
+
+// Helpers for handlers, all on `currentRequest`.
+void setHeader(const std::string& name, const std::string& value);
+void appendBody(const std::string& text);
+// Replaces the body with callback(styled JSON), converted from GBK to UTF-8.
+void writeJsonp(const Json::Value& value);
+
+// Parameters read with subscript semantics: a missing key reads as "".
+std::string& queryParam(const std::string& name);
+std::string& postParam(const std::string& name);
+// A decimal integer read the way a stream reads it (leading white space
+// skipped); a text that does not start with a number gives 0.
+int toNumber(const std::string& text);
+
+// The error pattern shared by the actions. `reply` arrives filled for success;
+// `work` completes it. When `work` raises an Exception (or, with
+// catchStandard, a standard exception) "SUCCESS" becomes 0 and "MSG" the
+// message, and `onFailure` runs (to roll back what the action began). The
+// reply is then written with writeJsonp.
+struct ActionGuard {
+  bool catchStandard = true;
+  std::function<void()> onFailure;
+};
+void answerJsonp(Json::Value reply, const std::function<void(Json::Value&)>& work, const ActionGuard& guard = {});
+
+// The body of a request that names no known action.
+inline constexpr const char* kBadRequestBody = "<h2>Bad Request!</h2>";
+
+}  // namespace Quorvel

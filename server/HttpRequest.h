@@ -1,0 +1,42 @@
+// One open connection of the local HTTP server: the request as it is parsed
+// and the response the action builds. Owned by the server's connection table;
+// used only on the server thread.
+#pragma once
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+namespace Quorvel {
+
+using TcpSocket = boost::asio::ip::tcp::socket;
+using SocketPtr = std::shared_ptr<TcpSocket>;
+
+// Reading a missing key through operator[] inserts an empty value; the actions
+// rely on that (a missing parameter reads as empty text).
+using ParamMap = std::unordered_map<std::string, std::string>;
+
+struct HttpRequest {
+  static constexpr std::uint8_t kHeaderParsed = 1;
+
+  SocketPtr socket;
+  std::string buffer;  // bytes received and not yet consumed as header
+  std::string method;
+  std::string target;
+  ParamMap requestHeaders;
+  ParamMap query;  // from the target after "?"
+  ParamMap post;   // from `_postData` (converted to GBK) and from the body
+  std::uint8_t state = 0;
+  std::string responseBody;
+  ParamMap responseHeaders;
+  std::int32_t contentLength = 0;
+
+  // Closes the connection when the client stays silent too long.
+  std::shared_ptr<boost::asio::steady_timer> idleTimer;
+};
+
+}  // namespace Quorvel

@@ -1,0 +1,67 @@
+#include "server/Server.h"
+
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/asio/socket_base.hpp>
+
+#include <iostream>
+
+namespace Quorvel {
+
+namespace asio = boost::asio;
+using boost::asio::ip::tcp;
+
+server::server(asio::io_context& io, std::uint16_t port) : io_(io), acceptor_(io) {
+  tcp::endpoint endpoint(asio::ip::make_address_v4("127.0.0.1"), port);
+  acceptor_.open(endpoint.protocol());
+  acceptor_.set_option(asio::socket_base::reuse_address(true));
+  acceptor_.bind(endpoint);
+  acceptor_.listen(asio::socket_base::max_listen_connections);
+  startAccept();
+}
+
+server::~server() = default;
+
+std::uint16_t server::localPort() const { return acceptor_.local_endpoint().port(); }
+
+void server::stopAccepting() {
+  boost::system::error_code ignored;
+  acceptor_.close(ignored);
+}
+
+void server::startAccept() {
+  // A closed acceptor means the server is being stopped: accept no more.
+  if (!acceptor_.is_open()) return;
+  auto socket = std::make_shared<TcpSocket>(io_);
+  acceptor_.async_accept(*socket, [this, socket](const boost::system::error_code& error) { onAccept(error, socket); });
+}
+
+void server::onAccept(const boost::system::error_code& error, SocketPtr socket) {
+  if (!error) startRead(socket);
+  startAccept();
+}
+
+void server::onSent(SocketPtr) { std::cout << "send msg complete." << std::endl; }
+
+void server::startRead(SocketPtr socket) {
+  auto buffer = std::make_shared<ReadBuffer>(kReadChunk);
+  socket->async_read_some(asio::buffer(*buffer),
+                          [this, buffer, socket](const boost::system::error_code& error, std::size_t bytes) {
+                            onRead(error, buffer, bytes, socket);
+                          });
+}
+
+void server::onRead(const boost::system::error_code& error, std::shared_ptr<ReadBuffer> buffer, std::size_t bytes,
+                    SocketPtr socket) {
+  if (!error) onData(socket, std::make_shared<std::string>(buffer->data(), bytes));
+  if (socket->is_open() && (bytes > 0 || !error)) {
+    startRead(socket);
+  } else {
+    onClose(socket);
+  }
+}
+
+void server::onData(SocketPtr, std::shared_ptr<std::string>) {}
+
+void server::onClose(SocketPtr) {}
+
+}  // namespace Quorvel

@@ -1,0 +1,60 @@
+// A TCP server on the loopback address over Boost.Asio: accepts connections
+// and reads from them, handing every received byte, in order, to `onData`.
+// `httpServer` builds HTTP on top of it.
+//
+// Everything runs on the thread that runs the I/O context (the server thread).
+// Not copyable; the I/O context must outlive the server.
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/system/error_code.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server/HttpRequest.h"
+
+namespace Quorvel {
+
+class server {
+ public:
+  // Opens, configures (SO_REUSEADDR), binds 127.0.0.1:`port` and listens, then
+  // starts accepting. Raises boost::system::system_error naming the failing
+  // step ("open", "set_option", "bind", "listen"). Port 0 takes a free port.
+  server(boost::asio::io_context& io, std::uint16_t port);
+  server(const server&) = delete;
+  server& operator=(const server&) = delete;
+  virtual ~server();
+
+  // The port actually listened on.
+  std::uint16_t localPort() const;
+
+  // Stops accepting; connections already open go on.
+  void stopAccepting();
+
+ protected:
+  using ReadBuffer = std::vector<char>;
+
+  virtual void onAccept(const boost::system::error_code& error, SocketPtr socket);
+  virtual void onSent(SocketPtr socket);
+  virtual void startRead(SocketPtr socket);
+  virtual void onRead(const boost::system::error_code& error, std::shared_ptr<ReadBuffer> buffer, std::size_t bytes,
+                      SocketPtr socket);
+  virtual void onData(SocketPtr socket, std::shared_ptr<std::string> data);
+  virtual void onClose(SocketPtr socket);
+
+  void startAccept();
+
+  boost::asio::io_context& io_;
+  boost::asio::ip::tcp::acceptor acceptor_;
+
+ private:
+  // Bytes asked for per read. Any size delivers every byte in order; a small
+  // one keeps an idle connection cheap.
+  static constexpr std::size_t kReadChunk = 16 * 1024;
+};
+
+}  // namespace Quorvel

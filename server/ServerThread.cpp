@@ -1,0 +1,75 @@
+#include "server/ServerThread.h"
+
+#include <boost/asio/io_context.hpp>
+
+#include <iostream>
+#include <optional>
+#include <random>
+
+#include "base/Exception.h"
+
+namespace Quorvel {
+
+std::atomic<std::uint16_t> uiPort{0};
+
+// Only the server thread draws ports.
+std::uint16_t randomPort() {
+  static std::mt19937 generator{std::random_device{}()};
+  std::uniform_int_distribution<int> distribution(10000, 60000);
+  return static_cast<std::uint16_t>(distribution(generator));
+}
+
+std::string uiAddress(const std::string& makerBase, std::uint16_t port, bool portFirst) {
+  std::string base = makerBase;
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  const std::string portText = std::to_string(port);
+  if (portFirst) return base + "/?port=" + portText + "&ver=1105";
+  return base + "/?ver=1105&port=" + portText;
+}
+
+bool openUi(std::uint16_t port, const std::string& makerBase, port::BrowserLauncher& browser) {
+  return browser.open(uiAddress(makerBase, port));
+}
+
+namespace {
+
+// Runs one server until it fails or `stop` is requested. Returns normally only
+// when the server ran out of work.
+void serveOnce(const ServerLoopOptions& options, std::uint16_t port, std::stop_token stop) {
+  // A fresh I/O context per server: handlers left over from a failed server
+  // must never run against the next one.
+  boost::asio::io_context io;
+  HttpServerOptions serverOptions;
+  serverOptions.limits = options.limits;
+  serverOptions.onListening = [&](std::uint16_t listening) {
+    uiPort = listening;
+    if (options.onListening) options.onListening(listening);
+  };
+  httpServer server(io, port, serverOptions);
+  std::stop_callback onStop(stop, [&io] { io.stop(); });
+  io.run();
+}
+
+}  // namespace
+
+void runServerLoop(const ServerLoopOptions& options, std::stop_token stop) {
+  while (!stop.stop_requested()) {
+    try {
+      uiPort = options.choosePort();
+      while (uiPort < 60000 && !stop.stop_requested()) {
+        try {
+          serveOnce(options, uiPort, stop);
+        } catch (const std::exception& e) {
+          std::cout << e.what() << std::endl;
+        }
+        uiPort = options.choosePort();
+      }
+    } catch (Exception e) {
+      std::cout << e.message() << std::endl;
+    } catch (const std::exception& e) {
+      std::cout << e.what() << std::endl;
+    }
+  }
+}
+
+}  // namespace Quorvel

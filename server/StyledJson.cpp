@@ -1,0 +1,196 @@
+#include "server/StyledJson.h"
+
+#include <json/writer.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace Quorvel {
+
+namespace {
+
+constexpr unsigned kIndentSize = 3;
+constexpr unsigned kRightMargin = 74;
+
+// Builds the document in one pass, like StyledWriter: an array of scalars is
+// first rendered value by value into `childValues_` to decide whether it fits
+// on one line.
+class StyledBuilder {
+ public:
+  std::string write(const Json::Value& root) {
+    writeValue(root);
+    document_ += '\n';
+    return std::move(document_);
+  }
+
+ private:
+  void writeValue(const Json::Value& value) {
+    switch (value.type()) {
+      case Json::nullValue:
+        pushValue("null");
+        break;
+      case Json::intValue:
+        pushValue(Json::valueToString(value.asLargestInt()));
+        break;
+      case Json::uintValue:
+        pushValue(Json::valueToString(value.asLargestUInt()));
+        break;
+      case Json::realValue:
+        pushValue(Json::valueToString(value.asDouble()));
+        break;
+      case Json::stringValue: {
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        if (value.getString(&begin, &end)) {
+          pushValue(quoteJsonString(std::string(begin, end)));
+        } else {
+          pushValue("");
+        }
+        break;
+      }
+      case Json::booleanValue:
+        pushValue(value.asBool() ? "true" : "false");
+        break;
+      case Json::arrayValue:
+        writeArrayValue(value);
+        break;
+      case Json::objectValue:
+        writeObjectValue(value);
+        break;
+    }
+  }
+
+  void writeObjectValue(const Json::Value& value) {
+    Json::Value::Members members = value.getMemberNames();  // sorted by bytes
+    if (members.empty()) {
+      pushValue("{}");
+      return;
+    }
+    writeWithIndent("{");
+    indent();
+    for (size_t i = 0; i < members.size(); ++i) {
+      writeWithIndent(quoteJsonString(members[i]));
+      document_ += " : ";
+      writeValue(value[members[i]]);
+      if (i + 1 < members.size()) document_ += ',';
+    }
+    unindent();
+    writeWithIndent("}");
+  }
+
+  void writeArrayValue(const Json::Value& value) {
+    Json::ArrayIndex size = value.size();
+    if (size == 0) {
+      pushValue("[]");
+      return;
+    }
+    if (isMultilineArray(value)) {
+      writeWithIndent("[");
+      indent();
+      bool hasChildValues = !childValues_.empty();
+      for (Json::ArrayIndex index = 0; index < size; ++index) {
+        if (hasChildValues) {
+          writeWithIndent(childValues_[index]);
+        } else {
+          writeIndent();
+          writeValue(value[index]);
+        }
+        if (index + 1 < size) document_ += ',';
+      }
+      unindent();
+      writeWithIndent("]");
+    } else {
+      document_ += "[ ";
+      for (Json::ArrayIndex index = 0; index < size; ++index) {
+        if (index > 0) document_ += ", ";
+        document_ += childValues_[index];
+      }
+      document_ += " ]";
+    }
+  }
+
+  bool isMultilineArray(const Json::Value& value) {
+    Json::ArrayIndex size = value.size();
+    bool multiLine = size * 3 >= kRightMargin;
+    childValues_.clear();
+    for (Json::ArrayIndex index = 0; index < size && !multiLine; ++index) {
+      const Json::Value& child = value[index];
+      multiLine = (child.isArray() || child.isObject()) && !child.empty();
+    }
+    if (!multiLine) {
+      childValues_.reserve(size);
+      addChildValues_ = true;
+      Json::ArrayIndex lineLength = 4 + (size - 1) * 2;  // "[ " + ", " * n + " ]"
+      for (Json::ArrayIndex index = 0; index < size; ++index) {
+        writeValue(value[index]);
+        lineLength += static_cast<Json::ArrayIndex>(childValues_[index].length());
+      }
+      addChildValues_ = false;
+      multiLine = lineLength >= kRightMargin;
+    }
+    return multiLine;
+  }
+
+  void pushValue(const std::string& text) {
+    if (addChildValues_) {
+      childValues_.push_back(text);
+    } else {
+      document_ += text;
+    }
+  }
+
+  void writeIndent() {
+    if (!document_.empty()) {
+      char last = document_.back();
+      if (last == ' ') return;  // already indented
+      if (last != '\n') document_ += '\n';
+    }
+    document_ += indentString_;
+  }
+
+  void writeWithIndent(const std::string& text) {
+    writeIndent();
+    document_ += text;
+  }
+
+  void indent() { indentString_ += std::string(kIndentSize, ' '); }
+  void unindent() { indentString_.resize(indentString_.size() - kIndentSize); }
+
+  std::string document_;
+  std::string indentString_;
+  std::vector<std::string> childValues_;
+  bool addChildValues_ = false;
+};
+
+}  // namespace
+
+std::string quoteJsonString(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '"';
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
+          out += escaped;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string styledJson(const Json::Value& value) { return StyledBuilder().write(value); }
+
+}  // namespace Quorvel

@@ -1,0 +1,117 @@
+#include "service/MakerService.h"
+
+#include <httplib.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace Quorvel {
+
+namespace {
+
+std::string contentTypeOf(const std::filesystem::path& file) {
+  const std::string extension = file.extension().string();
+  if (extension == ".html") return "text/html; charset=utf-8";
+  if (extension == ".js") return "text/javascript; charset=utf-8";
+  if (extension == ".css") return "text/css; charset=utf-8";
+  if (extension == ".png") return "image/png";
+  return "application/octet-stream";
+}
+
+bool readFile(const std::filesystem::path& file, std::string& content) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  content = buffer.str();
+  return true;
+}
+
+// The file under `root` named by a request path, or empty when the path
+// leaves the root or names nothing.
+std::filesystem::path fileUnder(const std::filesystem::path& root, const std::string& path) {
+  if (root.empty() || path.find("..") != std::string::npos) return {};
+  std::filesystem::path file = root / std::filesystem::path(path).relative_path();
+  if (path.empty() || path.back() == '/') file /= "index.html";
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(file, error)) return {};
+  return file;
+}
+
+}  // namespace
+
+MakerService::MakerService(std::filesystem::path webRoot)
+    : webRoot_(std::move(webRoot)), http_(std::make_unique<httplib::Server>()) {
+  installRoutes();
+}
+
+MakerService::~MakerService() { stop(); }
+
+void MakerService::installRoutes() {
+  http_->Post("/", [this](const httplib::Request& request, httplib::Response& response) {
+    const std::string action = request.get_param_value("a");
+    if (request.get_param_value("m") != "Api" || (action != "web_send" && action != "email_send")) {
+      response.status = 404;
+      return;
+    }
+    Message message{action,
+                    request.get_param_value("msg"),
+                    request.get_param_value("to"),
+                    request.get_param_value("from"),
+                    request.get_param_value("order_id"),
+                    request.get_param_value("alipay_id")};
+    bool accepted = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      accepted = accepting_;
+      if (accepted) messages_.push_back(message);
+    }
+    response.set_content(accepted ? "{\"SUCCESS\":1,\"MSG\":\"sent\"}" : "{\"SUCCESS\":0,\"MSG\":\"refused\"}",
+                         "application/json; charset=utf-8");
+  });
+
+  http_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+    std::string content;
+    std::filesystem::path file = fileUnder(webRoot_, request.path);
+    if (!file.empty() && readFile(file, content)) {
+      response.set_content(content, contentTypeOf(file).c_str());
+      return;
+    }
+    if (request.path == "/") {
+      response.set_content("<html><body>Vendara web UI: no web root configured.</body></html>",
+                           "text/html; charset=utf-8");
+      return;
+    }
+    response.status = 404;
+  });
+}
+
+std::uint16_t MakerService::start(std::uint16_t port) {
+  int bound = port == 0 ? http_->bind_to_any_port("127.0.0.1") : (http_->bind_to_port("127.0.0.1", port) ? port : -1);
+  if (bound <= 0) throw std::runtime_error("maker-service: cannot listen on 127.0.0.1:" + std::to_string(port));
+  port_ = static_cast<std::uint16_t>(bound);
+  // The socket listens already, so connections made from now on wait in the
+  // backlog until the thread accepts them.
+  thread_ = std::thread([this] { http_->listen_after_bind(); });
+  return port_;
+}
+
+void MakerService::stop() {
+  if (thread_.joinable()) {
+    http_->stop();
+    thread_.join();
+  }
+}
+
+void MakerService::setAccepting(bool accepting) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  accepting_ = accepting;
+}
+
+std::vector<MakerService::Message> MakerService::messages() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return messages_;
+}
+
+}  // namespace Quorvel

@@ -1,0 +1,77 @@
+#include "store/SystemConfig.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+#include "base/GlobalLock.h"
+#include "store/Db.h"
+
+namespace Quorvel {
+
+namespace {
+
+std::atomic<SystemConfig*> theInstance{nullptr};  // written under globalLock()
+
+}  // namespace
+
+SystemConfig* SystemConfig::instance() {
+  SystemConfig* config = theInstance.load(std::memory_order_acquire);
+  if (config) return config;
+  GlobalGuard hold;
+  config = theInstance.load(std::memory_order_relaxed);
+  if (!config) {
+    std::unique_ptr<SystemConfig> created(new SystemConfig);
+    created->load();
+    config = created.release();  // lives until the process ends
+    theInstance.store(config, std::memory_order_release);
+  }
+  return config;
+}
+
+SystemConfig::~SystemConfig() = default;
+
+void SystemConfig::load() {
+  std::unordered_map<std::string, std::string> loaded;
+  std::shared_ptr<IDb> db = getDb();
+  std::shared_ptr<IDbResult> rows = db->query("select * from `sys_config`;");
+  while (rows->next()) {
+    std::shared_ptr<DbRow> row = rows->fetch();
+    loaded[(*row)["key"].toString()] = (*row)["value"].toString();
+  }
+  std::unique_lock<std::shared_mutex> hold(mutex_);
+  cache_.swap(loaded);
+}
+
+std::string SystemConfig::get(const std::string& key) {
+  std::shared_lock<std::shared_mutex> hold(mutex_);
+  auto found = cache_.find(key);
+  return found == cache_.end() ? std::string() : found->second;
+}
+
+bool SystemConfig::flag(const std::string& key) { return get(key) == "1"; }
+
+int SystemConfig::number(const std::string& key) { return std::atoi(get(key).c_str()); }
+
+std::unordered_map<std::string, std::string> SystemConfig::getAll() {
+  std::shared_lock<std::shared_mutex> hold(mutex_);
+  return cache_;
+}
+
+void SystemConfig::set(const std::string& key, const std::string& value) {
+  std::shared_ptr<IDb> db = getDb();
+  auto sql = std::make_shared<SQL>("delete from `sys_config` where `key`=?");
+  db->execute(sql->bind(key));
+  sql->setSql("insert into `sys_config` ( `key` , `value` ) values ( ? , ? )");
+  db->execute(sql->bind(key)->bind(value));
+
+  std::unique_lock<std::shared_mutex> hold(mutex_);
+  cache_[key] = value;
+}
+
+void SystemConfig::setMany(const std::map<std::string, std::string>& values) {
+  for (const auto& [key, value] : values) set(key, value);
+}
+
+}  // namespace Quorvel

@@ -1,0 +1,94 @@
+-- The schema of the program's database. The build turns this file into the
+-- template tpl/vendara2012.db; a first start copies the template, and the
+-- program itself never creates, drops or alters a table.
+--
+-- Reads are strict about value kinds, so the declared types matter: every
+-- column read as an int has INTEGER affinity, every other one TEXT affinity.
+-- `order_goods`.`item_id` is bound as text but read as an int; its INTEGER
+-- affinity stores the digit strings as integers.
+--
+-- Text columns default to '' so that a row inserted without them still reads
+-- back as an empty string rather than NULL.
+
+CREATE TABLE `category` (
+  `id`              INTEGER PRIMARY KEY AUTOINCREMENT,
+  `name`            TEXT    DEFAULT '',
+  `type`            INTEGER DEFAULT 0,
+  `flg`             INTEGER DEFAULT 0,
+  `tpl`             TEXT    DEFAULT '',
+  `store_num`       INTEGER DEFAULT 0,
+  `store_total_num` INTEGER DEFAULT 0,
+  `ext`             TEXT    DEFAULT ''
+);
+
+CREATE TABLE `goods` (
+  `url`     TEXT DEFAULT '',
+  `item_id` TEXT DEFAULT '',
+  `name`    TEXT DEFAULT '',
+  `img_url` TEXT DEFAULT ''
+);
+
+CREATE TABLE `c_g_bind` (
+  `item_id` TEXT    DEFAULT '',
+  `cg_id`   INTEGER DEFAULT 0
+);
+
+-- Cards. A card is unsent while `send_order_id` is ''.
+CREATE TABLE `items` (
+  `id`            INTEGER PRIMARY KEY AUTOINCREMENT,
+  `cg_id`         INTEGER DEFAULT 0,
+  `data1`         TEXT    DEFAULT '',
+  `data2`         TEXT    DEFAULT '',
+  `data3`         TEXT    DEFAULT '',
+  `send_order_id` TEXT    DEFAULT ''
+);
+-- Counting a category's cards (all, and unsent) and picking its first unsent
+-- cards stay fast on large stocks; within one key the index keeps id order.
+CREATE INDEX `items_cg_send` ON `items` (`cg_id`, `send_order_id`);
+
+CREATE TABLE `orders` (
+  `id`           INTEGER PRIMARY KEY AUTOINCREMENT,
+  `order_id`     TEXT    DEFAULT '',
+  `order_url`    TEXT    DEFAULT '',
+  `time`         INTEGER DEFAULT 0,
+  `alipay_id`    TEXT    DEFAULT '',
+  `status`       INTEGER DEFAULT 0,
+  `order_status` INTEGER DEFAULT 0,
+  `buyer`        TEXT    DEFAULT '',
+  `buyer_email`  TEXT    DEFAULT '',
+  `buyer_ww`     TEXT    DEFAULT '',
+  `text_msg`     TEXT    DEFAULT '',
+  `send_msg`     TEXT    DEFAULT ''
+);
+-- A marketplace order is recorded once, however often it is listed.
+CREATE UNIQUE INDEX `orders_order_id` ON `orders` (`order_id`);
+-- The delivery loop and the order pages select by processing status.
+CREATE INDEX `orders_status` ON `orders` (`status`);
+
+CREATE TABLE `order_goods` (
+  `o_id`        INTEGER DEFAULT 0,
+  `item_id`     INTEGER DEFAULT 0,
+  `category_id` INTEGER DEFAULT 0,
+  `goods_name`  TEXT    DEFAULT '',
+  `num`         INTEGER DEFAULT 0,
+  `text_msg`    TEXT    DEFAULT ''
+);
+-- An order's goods lines are read, replaced and deleted by order.
+CREATE INDEX `order_goods_o_id` ON `order_goods` (`o_id`);
+
+CREATE TABLE `msg_queue` (
+  `id`          INTEGER PRIMARY KEY AUTOINCREMENT,
+  `to`          TEXT    DEFAULT '',
+  `from`        TEXT    DEFAULT '',
+  `msg`         TEXT    DEFAULT '',
+  `type`        INTEGER DEFAULT 0,
+  `error_times` INTEGER DEFAULT 0,
+  `create_time` INTEGER DEFAULT 0,
+  `order_id`    TEXT    DEFAULT '',
+  `alipay_id`   TEXT    DEFAULT ''
+);
+
+CREATE TABLE `sys_config` (
+  `key`   TEXT DEFAULT '',
+  `value` TEXT DEFAULT ''
+);

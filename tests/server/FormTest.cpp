@@ -1,0 +1,40 @@
+#include "server/Form.h"
+
+#include <gtest/gtest.h>
+
+namespace Quorvel {
+namespace {
+
+TEST(UrlDecode, EscapesPlusAndMalformedPercent) {
+  EXPECT_EQ(urlDecode("%4e%4E"), "NN");
+  EXPECT_EQ(urlDecode("a+b"), "a b");
+  EXPECT_EQ(urlDecode("%E4%B8%AD"), "\xE4\xB8\xAD");
+  // A "%" without two hexadecimal digits after it is copied as it is.
+  EXPECT_EQ(urlDecode("100%"), "100%");
+  EXPECT_EQ(urlDecode("%4"), "%4");
+  EXPECT_EQ(urlDecode("%zz1"), "%zz1");
+  EXPECT_EQ(urlDecode("%%41"), "%A");
+  EXPECT_EQ(urlDecode("%00x"), std::string("\0x", 2));
+}
+
+TEST(ParseForm, KeysValuesAndOverwrites) {
+  ParamMap map;
+  parseForm(map, "a=1&a=2");
+  EXPECT_EQ(map["a"], "2");
+  parseForm(map, "x");
+  EXPECT_EQ(map["x"], "x");
+  parseForm(map, "k=%E4%B8%AD+%41");
+  EXPECT_EQ(map["k"], "\xE4\xB8\xAD A");
+  // Keys are taken as they are, values decoded; the map is not cleared.
+  parseForm(map, "k%41=v%41&empty=&=novalue");
+  EXPECT_EQ(map["k%41"], "vA");
+  EXPECT_EQ(map["empty"], "");
+  EXPECT_EQ(map[""], "novalue");
+  EXPECT_EQ(map["a"], "2");
+  size_t before = map.size();
+  parseForm(map, "");
+  EXPECT_EQ(map.size(), before);
+}
+
+}  // namespace
+}  // namespace Quorvel

@@ -1,0 +1,193 @@
+#include "server/HttpServer.h"
+
+#include <gtest/gtest.h>
+#include <json/reader.h>
+
+#include "base/Exception.h"
+
+#include "server/ActionTable.h"
+#include "tests/server/TestServer.h"
+
+namespace Quorvel {
+namespace {
+
+using testing::bodyOf;
+using testing::exchange;
+using testing::headerOf;
+using testing::RawClient;
+using testing::TestServer;
+
+// Answers with every request header count and parameter it received.
+void echoAction() {
+  Json::Value reply(Json::objectValue);
+  reply["SUCCESS"] = 1;
+  reply["HEADERS"] = static_cast<int>(currentRequest->requestHeaders.size());
+  reply["METHOD"] = currentRequest->method;
+  Json::Value post(Json::objectValue);
+  for (const auto& [key, value] : currentRequest->post) post[key] = value;
+  reply["POST"] = post;
+  writeJsonp(reply);
+}
+
+class HttpServerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    registerAction("echo", echoAction);
+    registerAction("chinese", [] {
+      Json::Value reply(Json::objectValue);
+      reply["MSG"] = "\xD6\xD0\xCE\xC4";  // GBK
+      reply["SUCCESS"] = 1;
+      writeJsonp(reply);
+    });
+    registerAction("guarded", [] {
+      answerJsonp(Json::Value(Json::objectValue), [](Json::Value& reply) {
+        reply["SUCCESS"] = 1;
+        if (queryParam("fail") == "1") throw Exception("it failed");
+        if (queryParam("fail") == "2") throw std::runtime_error("standard failure");
+        reply["N"] = toNumber(queryParam("n"));
+      });
+    });
+  }
+
+  Json::Value jsonOf(const std::string& response, const std::string& callback = "cb") {
+    std::string body = bodyOf(response);
+    EXPECT_EQ(body.rfind(callback + "(", 0), 0u) << body;
+    Json::Value value;
+    Json::Reader().parse(body.substr(callback.size() + 1, body.size() - callback.size() - 2), value);
+    return value;
+  }
+
+  TestServer server_;
+};
+
+TEST_F(HttpServerTest, UnknownMissingAndWrongCaseActionsAreBadRequests) {
+  for (const char* target : {"/", "/?do=", "/?do=nothing", "/?do=ECHO", "/?x=1"}) {
+    std::string response = exchange(server_.port(), std::string("GET ") + target + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << target;
+    EXPECT_EQ(bodyOf(response), "<h2>Bad Request!</h2>") << target;
+    EXPECT_EQ(headerOf(response, "Content-Type"), "text/html;charset=gbk");
+    EXPECT_EQ(headerOf(response, "Server"), "Vendara 1.0 Local Server Daemon");
+    EXPECT_EQ(headerOf(response, "Connection"), "Closed");
+    EXPECT_EQ(headerOf(response, "Content-Length"), "21");
+  }
+}
+
+TEST_F(HttpServerTest, JsonpAnswerIsUtf8WithItsByteLength) {
+  std::string response = exchange(server_.port(), "GET /?do=chinese&callback=jsonp123 HTTP/1.1\r\n\r\n");
+  std::string body = bodyOf(response);
+  EXPECT_EQ(body, "jsonp123({\n   \"MSG\" : \"\xE4\xB8\xAD\xE6\x96\x87\",\n   \"SUCCESS\" : 1\n}\n)");
+  EXPECT_EQ(headerOf(response, "Content-Type"), "text/javascript;charset=utf-8;");
+  EXPECT_EQ(headerOf(response, "Content-Length"), std::to_string(body.size()));
+  // Without a callback the text is merely parenthesised.
+  EXPECT_EQ(bodyOf(exchange(server_.port(), "GET /?do=chinese HTTP/1.1\r\n\r\n")).substr(0, 2), "({");
+}
+
+TEST_F(HttpServerTest, RequestSplitOverSegmentsWaitsForTheEmptyLine) {
+  RawClient client(server_.port());
+  client.send("GET /?do=echo&call");
+  client.send("back=cb HTTP/1.1\r\nX-A: 1\r\n");
+  client.send("X-B: 2\r\n");
+  client.send("\r\n");
+  Json::Value reply = jsonOf(client.readAll());
+  EXPECT_EQ(reply["HEADERS"].asInt(), 2);
+}
+
+TEST_F(HttpServerTest, BodyAnnouncedByContentLengthIsWaitedFor) {
+  RawClient client(server_.port());
+  client.send("POST /?do=echo&callback=cb HTTP/1.1\r\nContent-Length: 11\r\n\r\nname=");
+  client.send("abc&z=1");
+  Json::Value reply = jsonOf(client.readAll());
+  EXPECT_EQ(reply["POST"]["name"].asString(), "abc");
+  EXPECT_EQ(reply["POST"]["z"].asString(), "1");
+  EXPECT_EQ(reply["METHOD"].asString(), "POST");
+}
+
+TEST_F(HttpServerTest, PostDataIsConvertedToGbkAndBodyKeysReplaceIt) {
+  // The query value decodes once to name=%E4%B8%AD, the form to the UTF-8 bytes.
+  std::string response = exchange(server_.port(),
+                                  "GET /?do=echo&callback=cb&_postData=name%3D%25E4%25B8%25AD%26keep%3D1 HTTP/1.1\r\n\r\n");
+  Json::Value reply = jsonOf(response);
+  // The answer is UTF-8 again: the GBK value came back as the same character.
+  EXPECT_EQ(reply["POST"]["name"].asString(), "\xE4\xB8\xAD");
+  EXPECT_EQ(reply["POST"]["keep"].asString(), "1");
+
+  response = exchange(server_.port(),
+                      "POST /?do=echo&callback=cb&_postData=name%3D%25E4%25B8%25AD HTTP/1.1\r\n"
+                      "Content-Length: 6\r\n\r\nname=x");
+  EXPECT_EQ(jsonOf(response)["POST"]["name"].asString(), "x");
+}
+
+TEST_F(HttpServerTest, InvalidUtf8PostDataIsAnsweredOnTheSamePort) {
+  std::string response = exchange(server_.port(), "GET /?do=echo&callback=cb&_postData=name%3D%25FF%25FE HTTP/1.1\r\n\r\n");
+  Json::Value reply = jsonOf(response);
+  EXPECT_EQ(reply["SUCCESS"].asInt(), 0);
+  EXPECT_FALSE(reply["MSG"].asString().empty());
+  EXPECT_EQ(jsonOf(exchange(server_.port(), "GET /?do=echo&callback=cb HTTP/1.1\r\n\r\n"))["SUCCESS"].asInt(), 1);
+}
+
+TEST_F(HttpServerTest, ContentLengthThatIsNotANumberCountsAsZero) {
+  for (const char* length : {"abc", "-5", "12x", ""}) {
+    std::string response =
+        exchange(server_.port(), std::string("POST /?do=echo&callback=cb HTTP/1.1\r\nContent-Length: ") + length +
+                                     "\r\n\r\n");
+    EXPECT_EQ(jsonOf(response)["SUCCESS"].asInt(), 1) << length;
+  }
+}
+
+TEST_F(HttpServerTest, LeadingEmptyLineIsTheRequestLine) {
+  // The empty line counts as the (empty) request line, so there is no action.
+  std::string response = exchange(server_.port(), "\r\nGET /?do=echo HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(bodyOf(response), "<h2>Bad Request!</h2>");
+}
+
+TEST_F(HttpServerTest, ActionErrorPattern) {
+  Json::Value ok = jsonOf(exchange(server_.port(), "GET /?do=guarded&callback=cb&n=%2042abc HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(ok["SUCCESS"].asInt(), 1);
+  EXPECT_EQ(ok["N"].asInt(), 42);
+  Json::Value failed = jsonOf(exchange(server_.port(), "GET /?do=guarded&callback=cb&fail=1 HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(failed["SUCCESS"].asInt(), 0);
+  EXPECT_EQ(failed["MSG"].asString(), "it failed");
+  Json::Value standard = jsonOf(exchange(server_.port(), "GET /?do=guarded&callback=cb&fail=2 HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(standard["MSG"].asString(), "standard failure");
+}
+
+class LimitedServerTest : public ::testing::Test {
+ protected:
+  static HttpServerLimits limits() {
+    HttpServerLimits limits;
+    limits.maxHeaderBytes = 1024;
+    limits.maxBodyBytes = 4096;
+    limits.idleTimeout = std::chrono::milliseconds(100);
+    return limits;
+  }
+  bool stillAnswers() {
+    return bodyOf(exchange(server_.port(), "GET / HTTP/1.1\r\n\r\n")) == "<h2>Bad Request!</h2>";
+  }
+  TestServer server_{limits()};
+};
+
+TEST_F(LimitedServerTest, EndlessHeadersAreCutOff) {
+  RawClient client(server_.port());
+  client.send("GET /?do=x HTTP/1.1\r\n" + std::string(2048, 'h'));
+  EXPECT_EQ(client.readAll(), "");  // closed without an answer
+  EXPECT_TRUE(stillAnswers());
+}
+
+TEST_F(LimitedServerTest, HugeBodiesAreRefused) {
+  RawClient announced(server_.port());
+  announced.send("POST / HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n");
+  EXPECT_EQ(announced.readAll(), "");
+  EXPECT_TRUE(stillAnswers());
+}
+
+TEST_F(LimitedServerTest, IdleConnectionsAreClosed) {
+  RawClient silent(server_.port());
+  EXPECT_EQ(silent.readAll(), "");  // returns once the server gives up on it
+  RawClient halfway(server_.port());
+  halfway.send("GET / HTTP/1.1\r\n");
+  EXPECT_EQ(halfway.readAll(), "");
+  EXPECT_TRUE(stillAnswers());
+}
+
+}  // namespace
+}  // namespace Quorvel

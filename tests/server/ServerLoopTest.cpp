@@ -1,0 +1,87 @@
+#include "server/ServerThread.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "server/ActionTable.h"
+#include "tests/server/TestServer.h"
+
+namespace Quorvel {
+namespace {
+
+using testing::bodyOf;
+using testing::exchange;
+
+// Records every port a server of the loop listened on.
+class PortLog {
+ public:
+  void add(std::uint16_t port) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ports_.push_back(port);
+    changed_.notify_all();
+  }
+  std::uint16_t waitFor(size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    bool reached = changed_.wait_for(lock, std::chrono::seconds(10), [&] { return ports_.size() >= count; });
+    return reached ? ports_[count - 1] : 0;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::uint16_t> ports_;  // guarded by mutex_
+};
+
+TEST(RandomPort, StaysInRange) {
+  for (int i = 0; i < 20000; ++i) {
+    std::uint16_t port = randomPort();
+    ASSERT_GE(port, 10000);
+    ASSERT_LE(port, 60000);
+  }
+}
+
+TEST(UiAddress, BothKeyOrders) {
+  EXPECT_EQ(uiAddress("http://h:1/", 12345), "http://h:1/?ver=1105&port=12345");
+  EXPECT_EQ(uiAddress("http://h:1", 12345, true), "http://h:1/?port=12345&ver=1105");
+}
+
+TEST(ServerLoop, EscapedExceptionRestartsOnANewPortAndReopensTheUi) {
+  registerAction("explode", [] { throw std::runtime_error("escaped"); });
+  PortLog log;
+  ServerLoopOptions options;
+  options.choosePort = [] { return std::uint16_t{0}; };
+  options.onListening = [&log](std::uint16_t port) { log.add(port); };
+  std::jthread thread([&options](std::stop_token stop) { runServerLoop(options, stop); });
+
+  std::uint16_t first = log.waitFor(1);
+  ASSERT_NE(first, 0);
+  EXPECT_EQ(uiPort.load(), first);
+  EXPECT_EQ(bodyOf(exchange(first, "GET / HTTP/1.1\r\n\r\n")), "<h2>Bad Request!</h2>");
+  exchange(first, "GET /?do=explode HTTP/1.1\r\n\r\n");
+  std::uint16_t second = log.waitFor(2);
+  ASSERT_NE(second, 0);
+  EXPECT_EQ(bodyOf(exchange(second, "GET / HTTP/1.1\r\n\r\n")), "<h2>Bad Request!</h2>");
+  thread.request_stop();
+}
+
+TEST(ServerLoop, PortThatCannotBeBoundIsSkipped) {
+  testing::TestServer occupant;  // holds a port
+  PortLog log;
+  int calls = 0;
+  ServerLoopOptions options;
+  options.choosePort = [&calls, &occupant] { return ++calls == 1 ? occupant.port() : std::uint16_t{0}; };
+  options.onListening = [&log](std::uint16_t port) { log.add(port); };
+  std::jthread thread([&options](std::stop_token stop) { runServerLoop(options, stop); });
+  std::uint16_t port = log.waitFor(1);
+  EXPECT_NE(port, 0);
+  EXPECT_NE(port, occupant.port());
+  thread.request_stop();
+}
+
+}  // namespace
+}  // namespace Quorvel

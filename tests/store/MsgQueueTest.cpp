@@ -1,0 +1,121 @@
+#include "store/MsgQueue.h"
+
+#include "base/Charset.h"
+#include "store/BlackList.h"
+#include "tests/store/StoreFixture.h"
+
+namespace Quorvel {
+namespace {
+
+class MsgQueueTest : public StoreFixture {
+ protected:
+  void SetUp() override {
+    StoreFixture::SetUp();
+    queue = MsgQueue::instance();
+  }
+
+  std::shared_ptr<MsgQueue> queue;
+};
+
+TEST_F(MsgQueueTest, EachTypeComesOutOldestFirstAndTakeDeletesTheRow) {
+  MsgQueue::setClock([] { return std::int64_t{1700000000}; });
+  int first = queue->add(1, "a@x.cn", "me", gbk("第一封"), "O1", "A1");
+  queue->add(0, "web", "", "other type", "", "");
+  int second = queue->add(1, "b@x.cn", "me", "second", "", "");
+  EXPECT_GT(first, 0);
+
+  MsgEntry entry;
+  ASSERT_TRUE(queue->peek(1, entry));
+  EXPECT_EQ(entry.id, first);
+  EXPECT_EQ(entry.msg, gbk("第一封"));
+  EXPECT_EQ(entry.error_times, 0);
+  EXPECT_EQ(entry.create_time, 1700000000);
+  EXPECT_FALSE(entry.none);
+
+  ASSERT_TRUE(queue->take(1, entry));
+  EXPECT_EQ(entry.id, first);
+  ASSERT_TRUE(queue->take(1, entry));
+  EXPECT_EQ(entry.id, second);
+  EXPECT_FALSE(queue->take(1, entry));
+  EXPECT_TRUE(entry.none);
+  EXPECT_EQ(count("select count(*) as `num` from `msg_queue` where `type`=1"), 0);
+
+  // What was taken stays taken after a reload; the other type is untouched.
+  queue->load();
+  EXPECT_FALSE(queue->peek(1, entry));
+  ASSERT_TRUE(queue->peek(0, entry));
+  EXPECT_EQ(entry.msg, "other type");
+  EXPECT_EQ(entry.create_time, 1700000000);
+}
+
+TEST_F(MsgQueueTest, PendingSeesRowsOfOtherConnectionsButNeverType3) {
+  queue->add(2, "buyer", "", "now", "", "");
+  queue->add(3, "buyer", "", "waits for the chat window", "", "");
+  otherConnection()->exec(
+      "insert into `msg_queue` (`to`,`from`,`msg`,`type`,`error_times`,`create_time`,`order_id`,`alipay_id`) "
+      "values ('x','y','z',0,2,0,'',''), ('x','y','z',3,0,0,'','')");
+  EXPECT_EQ(queue->pending(), 2);
+  MsgEntry entry;
+  ASSERT_TRUE(queue->peek(0, entry));
+  EXPECT_EQ(entry.error_times, 2);
+}
+
+TEST_F(MsgQueueTest, RemoveDropsTheEntryFromMemoryAndTable) {
+  queue->add(0, "a", "", "1", "", "");
+  int middle = queue->add(0, "b", "", "2", "", "");
+  queue->add(0, "c", "", "3", "", "");
+  MsgEntry entry;
+  entry.id = middle;
+  entry.type = 0;
+  queue->remove(entry);
+  queue->take(0, entry);
+  queue->take(0, entry);
+  EXPECT_EQ(entry.to, "c");
+  EXPECT_EQ(queue->pending(), 0);
+}
+
+TEST_F(MsgQueueTest, SellerNoticeNeedsEmailOnAndAMailbox) {
+  SystemConfig* config = SystemConfig::instance();
+  config->setMany({{"notice_type_email", "1"}, {"notice_mailto", "seller.example"}});
+  sellerNotice("no mailbox");
+  config->setMany({{"notice_type_email", "0"}, {"notice_mailto", "seller@example.cn"}});
+  sellerNotice("e-mail off");
+  config->set("notice_type_fetion", "1");
+  sellerNotice("fetion selects nothing");
+  EXPECT_EQ(queue->pending(), 0);
+
+  config->setMany({{"notice_type_email", "1"}, {"email_sender", "Shop <shop@example.cn>"}});
+  sellerNotice(gbk("库存不足"));
+  MsgEntry entry;
+  ASSERT_TRUE(queue->peek(1, entry));
+  EXPECT_EQ(entry.to, "seller@example.cn");
+  EXPECT_EQ(entry.from, "Shop <shop@example.cn>");
+  EXPECT_EQ(entry.msg, gbk("库存不足"));
+  EXPECT_EQ(entry.order_id, "");
+  EXPECT_EQ(queue->pending(), 1);
+}
+
+TEST(BlackList, LinesAreSplitOnAnyBreakAndTrimmedOfSpaces) {
+  BlackList list("alice\r\n\r\n  bob \r\n\r\n" + gbk("张三") + "\r\n");
+  EXPECT_EQ(list.names(), (std::vector<std::string>{"alice", "bob", gbk("张三")}));
+  EXPECT_TRUE(list.contains("bob"));
+  EXPECT_TRUE(list.contains(gbk("张三")));
+  EXPECT_FALSE(list.contains("Alice"));
+  EXPECT_FALSE(list.contains(""));
+  EXPECT_FALSE(list.contains("bo"));
+
+  EXPECT_TRUE(BlackList("").names().empty());
+  EXPECT_FALSE(BlackList("").contains(""));
+  EXPECT_EQ(BlackList("\nx").names(), (std::vector<std::string>{"", "x"}));
+  EXPECT_EQ(BlackList("\tx \n").names(), (std::vector<std::string>{"\tx"}));
+}
+
+TEST_F(MsgQueueTest, BlackListReadsTheSetting) {
+  SystemConfig::instance()->set("black_list", "carol\ndave");
+  EXPECT_TRUE(BlackList().contains("dave"));
+  SystemConfig::instance()->set("black_list", "");
+  EXPECT_FALSE(BlackList().contains("dave"));
+}
+
+}  // namespace
+}  // namespace Quorvel
