@@ -191,7 +191,10 @@ TEST_F(HttpClientTest, CookiesAreSentBackAndSurviveARestart) {
   EXPECT_NE(later.find("sid=abc"), std::string::npos) << later;
 }
 
-TEST_F(HttpClientTest, OverlappingRequestsKeepEveryCookie) {
+// Suites named "...Threads" also run under ThreadSanitizer (scripts/tsan.sh).
+using MarketCookieThreads = HttpClientTest;
+
+TEST_F(MarketCookieThreads, OverlappingRequestsKeepEveryCookie) {
   // Both answers are held back until both requests have arrived, so the two
   // transfers overlap; each sets its own cookie.
   std::latch bothArrived(2);

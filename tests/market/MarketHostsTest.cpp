@@ -5,6 +5,8 @@
 #include <map>
 
 #include "market/PageText.h"
+#include "store/SystemConfig.h"
+#include "tests/store/StoreFixture.h"
 
 namespace Quorvel {
 namespace {
@@ -84,6 +86,21 @@ TEST_F(MarketHostsTest, HostPatternsMatchOnlyTheirHost) {
   EXPECT_EQ(links[0][4], "Card A");
   EXPECT_NE(links[1][2], "");
   EXPECT_EQ(links[1][3], "22");
+}
+
+// Without an injected getter the hosts are the data store's endpoint settings.
+class MarketHostsSettings : public StoreFixture {};
+
+TEST_F(MarketHostsSettings, ComeFromTheEndpointSettings) {
+  MarketHosts::setSettingGetter(nullptr);
+  EXPECT_EQ(MarketHosts::consignPage("1"), "https://wuliu.taobao.com/user/consign.htm?trade_id=1");
+  SystemConfig::instance()->set("market_trade_host", "http://trade.test");
+  EXPECT_EQ(MarketHosts::sellerMemoPage("2"),
+            "http://trade.test/trade/memo/update_sell_memo.htm?user_type=1&biz_order_id=2");
+  SystemConfig::instance()->set("market_base", "http://127.0.0.1:4567/");
+  EXPECT_EQ(MarketHosts::loginPage(), "http://127.0.0.1:4567/member/login.jhtml");
+  EXPECT_EQ(MarketHosts::sellerMemoPage("2"),
+            "http://127.0.0.1:4567/trade/memo/update_sell_memo.htm?user_type=1&biz_order_id=2");
 }
 
 }  // namespace

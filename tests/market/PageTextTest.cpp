@@ -111,7 +111,7 @@ TEST(RegexErrors, AreRaisedNotReportedAsNoMatch) {
   Pattern::setMatchLimit(Pattern::kDefaultMatchLimit);
 }
 
-TEST(RegexMatchAll, ThreadsShareCompiledPatterns) {
+TEST(PatternThreads, CompiledPatternsAreShared) {
   // Several threads compile and use the same and different patterns at once
   // (run under ThreadSanitizer too); every thread sees every match.
   std::string page;
