@@ -1,20 +1,41 @@
-// vendara: the main program. Runs the local HTTP server on the server thread
-// and lives on the console until the user closes it.
+// vendara: the main program. Prepares the database file, starts the delivery
+// daemon, registers the web API actions and runs the local HTTP server on the
+// server thread; the main thread lives on the console until the user closes.
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
+#include "api/StatusActions.h"
+#include "base/Charset.h"
+#include "base/Exception.h"
+#include "delivery/Deamon.h"
 #include "port/AppShell.h"
 #include "port/BrowserLauncher.h"
+#include "port/MessageBox.h"
 #include "server/ServerThread.h"
+#include "store/DatabaseFile.h"
+#include "store/Endpoints.h"
 
 namespace {
 
-constexpr const char* kMakerBase = "http://127.0.0.1:18080";
+// The maker's service as configured; its built-in default when the settings
+// cannot be read, so the page can still be opened.
+std::string makerBase() {
+  try {
+    return Quorvel::endpointSetting("maker_base");
+  } catch (Quorvel::Exception e) {
+    std::printf("%s\n", e.message().c_str());
+    for (const auto& endpoint : Quorvel::endpointDefaults()) {
+      if (endpoint.key == "maker_base") return endpoint.value;
+    }
+    return std::string();
+  }
+}
 
-void showUi(std::uint16_t port, Quorvel::port::BrowserLauncher& browser) {
-  std::printf("Web UI: %s\n", Quorvel::uiAddress(kMakerBase, port).c_str());
+void showUi(const std::string& address, Quorvel::port::BrowserLauncher& browser) {
+  std::printf("Web UI: %s\n", address.c_str());
   std::fflush(stdout);
-  Quorvel::openUi(port, kMakerBase, browser);
+  browser.open(address);
 }
 
 }  // namespace
@@ -22,17 +43,31 @@ void showUi(std::uint16_t port, Quorvel::port::BrowserLauncher& browser) {
 int main() {
   using namespace Quorvel;
   port::prepareAppShell();
-  auto browser = port::systemBrowserLauncher();
 
+  // A first start creates the live database from the template; an existing
+  // one is never replaced. Without a database the program cannot work.
+  try {
+    prepareDatabaseFile();
+  } catch (const std::filesystem::filesystem_error& e) {
+    port::showMessageBox(gbk("警告"), "Cannot create the database " + databasePath() + " from the template " +
+                                         templatePath() + ": " + e.what());
+    return 2;
+  }
+
+  Deamon& daemon = Deamon::instance();
+  daemon.start();
+  registerStatusActions(daemon);
+
+  auto browser = port::systemBrowserLauncher();
   ServerLoopOptions options;
   options.onListening = [browser](std::uint16_t port) {
     std::printf("Local server listening on 127.0.0.1:%u\n", static_cast<unsigned>(port));
-    showUi(port, *browser);
+    showUi(uiAddress(makerBase(), port), *browser);
   };
   std::jthread serverThread([options](std::stop_token stop) { runServerLoop(options, stop); });
 
   port::AppShellEvents events;
-  events.reopenUi = [browser] { showUi(uiPort.load(), *browser); };
+  events.reopenUi = [browser] { showUi(uiAddress(makerBase(), uiPort.load(), true), *browser); };
   port::runAppShell("Vendara 2012", events);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include "base/Charset.h"
 #include "base/Exception.h"
 #include "server/StyledJson.h"
+#include "store/Db.h"
 
 namespace Quorvel {
 
@@ -35,7 +36,15 @@ void dispatchRequest(HttpRequest& request) {
   auto found = actionTable().find(action);
   if (found != actionTable().end()) {
     currentRequest = &request;
-    found->second();
+    try {
+      found->second();
+    } catch (...) {
+      releaseDb();
+      throw;
+    }
+    // Every action starts from a fresh connection: nothing an action left
+    // open (a transaction, a cursor) reaches the next one.
+    releaseDb();
   } else {
     request.responseBody = kBadRequestBody;
   }

@@ -65,7 +65,7 @@ void httpServer::onData(SocketPtr socket, std::shared_ptr<std::string> data) {
 
 void httpServer::onClose(SocketPtr socket) { closeConnection(socket); }
 
-void httpServer::closeConnection(const SocketPtr& socket) {
+void httpServer::closeConnection(SocketPtr socket) {
   auto found = connections_.find(socket);
   if (found != connections_.end()) {
     if (found->second.idleTimer) found->second.idleTimer->cancel();

@@ -57,7 +57,8 @@ class httpServer : public server {
   // Fills the post parameters; false when `_postData` is not valid UTF-8.
   bool parsePostParameters(HttpRequest& request);
   void armIdleTimer(HttpRequest& request);
-  void closeConnection(const SocketPtr& socket);
+  // Takes the socket by value: callers pass the one held by the entry it erases.
+  void closeConnection(SocketPtr socket);
 
   HttpServerOptions options_;
   std::unordered_map<SocketPtr, HttpRequest, SocketHash> connections_;

@@ -1,0 +1,88 @@
+#include "api/StatusActions.h"
+
+#include <json/value.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+
+#include "base/GlobalLock.h"
+#include "base/Registry.h"
+#include "server/ActionTable.h"
+#include "store/Db.h"
+#include "store/SystemConfig.h"
+
+namespace Quorvel {
+
+namespace {
+
+// Every post parameter is a setting. The whole change is one transaction:
+// either every value is stored or, on failure, none is (the settings cache
+// may still hold the values set before the failure).
+void setConfig() {
+  std::shared_ptr<IDb> db;
+  Json::Value reply(Json::objectValue);
+  reply["SUCCESS"] = 1;
+  ActionGuard guard;
+  guard.onFailure = [&db] {
+    if (db) db->rollback();
+  };
+  answerJsonp(
+      reply,
+      [&db](Json::Value&) {
+        const std::map<std::string, std::string> values(currentRequest->post.begin(), currentRequest->post.end());
+        db = getDb();
+        db->begin();
+        SystemConfig::instance()->setMany(values);
+        db->commit();
+      },
+      guard);
+}
+
+// "LIST" holds every setting as a string member (null when there is none).
+void getConfig() {
+  Json::Value reply(Json::objectValue);
+  reply["SUCCESS"] = 1;
+  reply["MSG"] = "";
+  answerJsonp(reply, [](Json::Value& reply) {
+    Json::Value list;
+    for (const auto& [key, value] : SystemConfig::instance()->getAll()) list[key] = value;
+    reply["LIST"] = list;
+  });
+}
+
+// Times are sent as the low 32 bits, the width the page expects.
+Json::Int low32(std::int64_t seconds) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(seconds)); }
+
+void getStatus(Deamon& daemon) {
+  Json::Value reply(Json::objectValue);
+  reply["SUCCESS"] = 1;
+  answerJsonp(reply, [&daemon](Json::Value& reply) {
+    bool running;
+    std::string account;
+    std::int64_t checkTime;
+    std::int64_t sendTime;
+    {
+      GlobalGuard hold;
+      Registry& registry = Registry::instance();
+      account = registry.getOr<std::string>("account", std::string());
+      checkTime = registry.getOr<std::int64_t>("checkLastTime", 0);
+      sendTime = registry.getOr<std::int64_t>("sendMsgTime", 0);
+      running = daemon.running();
+    }
+    reply["RUNNING"] = running;
+    reply["ACCOUNT"] = account;
+    reply["CHECK_TIME"] = low32(checkTime);
+    reply["SEND_MSG_TIME"] = low32(sendTime);
+  });
+}
+
+}  // namespace
+
+void registerStatusActions(Deamon& daemon) {
+  registerAction("setConfig", setConfig);
+  registerAction("getConfig", getConfig);
+  registerAction("getStatus", [&daemon] { getStatus(daemon); });
+}
+
+}  // namespace Quorvel

@@ -1,0 +1,16 @@
+// The actions with which the web UI reads and writes the program's settings
+// and sees whether the delivery daemon is working: "setConfig", "getConfig"
+// and "getStatus".
+//
+// Register before the server thread starts; the actions then run on the
+// server thread. "getStatus" reports on `daemon`, which must outlive the
+// server (the program passes the process-wide daemon).
+#pragma once
+
+#include "delivery/Deamon.h"
+
+namespace Quorvel {
+
+void registerStatusActions(Deamon& daemon = Deamon::instance());
+
+}  // namespace Quorvel

@@ -1,0 +1,258 @@
+#include "delivery/Deamon.h"
+
+#include <cstdlib>
+#include <functional>
+
+#include "base/Charset.h"
+#include "base/Exception.h"
+#include "base/GlobalLock.h"
+#include "base/Registry.h"
+#include "delivery/AuthException.h"
+#include "store/Db.h"
+#include "store/MsgQueue.h"
+#include "store/SystemConfig.h"
+
+namespace Quorvel {
+
+namespace {
+
+constexpr std::size_t kRunningBit = 0;
+
+}  // namespace
+
+Deamon& Deamon::instance() {
+  // Never destroyed: its threads are not joined and end with the process.
+  static Deamon* daemon = new Deamon(systemClock());
+  return *daemon;
+}
+
+Deamon::Deamon(std::shared_ptr<Clock> clock) : clock_(std::move(clock)) {
+  Registry& registry = Registry::instance();
+  registry.set<std::int64_t>("checkLastTime", 0);
+  registry.set<std::string>("account", std::string());
+  registry.set<std::int64_t>("sendMsgTime", 0);
+}
+
+Deamon::~Deamon() { stopAndWait(); }
+
+void Deamon::start() {
+  GlobalGuard hold;
+  if (supervisor_ != empty_) return;
+  supervisor_ = launch(&Deamon::supervise);
+}
+
+void Deamon::setRunning(bool running) {
+  GlobalGuard hold;
+  flags_.set(kRunningBit, running);
+}
+
+bool Deamon::running() {
+  GlobalGuard hold;
+  return flags_.test(kRunningBit);
+}
+
+DeamonState Deamon::state() {
+  GlobalGuard hold;
+  DeamonState state;
+  state.running = flags_.test(kRunningBit);
+  state.orderHeartbeat = orderHeartbeat_;
+  state.messageHeartbeat = messageHeartbeat_;
+  state.supervisor = supervisor_ != empty_;
+  state.orderWorker = orderThread_ != empty_;
+  state.messageWorker = messageThread_ != empty_;
+  return state;
+}
+
+void Deamon::setOrderPipeline(std::shared_ptr<OrderPipeline> pipeline) {
+  GlobalGuard hold;
+  pipeline_ = std::move(pipeline);
+}
+
+void Deamon::setMessageDispatch(std::shared_ptr<MessageDispatch> dispatch) {
+  GlobalGuard hold;
+  dispatch_ = std::move(dispatch);
+}
+
+void Deamon::superviseOnce() {
+  {
+    GlobalGuard hold;
+    checkWorker(orderHeartbeat_, orderThread_, &Deamon::orderWorker);
+  }
+  {
+    GlobalGuard hold;
+    checkWorker(messageHeartbeat_, messageThread_, &Deamon::messageWorker);
+  }
+}
+
+void Deamon::checkWorker(std::int64_t& heartbeat, ThreadPtr& handle, Body body) {
+  // A heartbeat in the future (the clock was set back) does not count as stale.
+  if (heartbeat > 0 && clock_->now() - heartbeat > kStaleSeconds && handle != empty_) {
+    // Abandoned, not joined: it may finish the work it is in, and ends at
+    // its next pause.
+    handle->request_stop();
+    handle->detach();
+    heartbeat = 0;
+    handle = empty_;
+  }
+  if (handle == empty_) handle = launch(body);
+}
+
+Deamon::ThreadPtr Deamon::launch(Body body) {
+  {
+    std::lock_guard<std::mutex> hold(lifeMutex_);
+    ++liveThreads_;
+  }
+  try {
+    return std::make_shared<std::jthread>([this, body](std::stop_token stop) {
+      (this->*body)(stop);
+      // The last touch of this object: stopAndWait returns only after the
+      // lock is released here.
+      std::lock_guard<std::mutex> hold(lifeMutex_);
+      --liveThreads_;
+      threadEnded_.notify_all();
+    });
+  } catch (...) {
+    std::lock_guard<std::mutex> hold(lifeMutex_);
+    --liveThreads_;
+    throw;
+  }
+}
+
+void Deamon::supervise(std::stop_token stop) {
+  while (!stop.stop_requested()) {
+    try {
+      superviseOnce();
+    } catch (const std::exception&) {
+      // A thread that could not be created is tried again next cycle.
+    }
+    try {
+      clock_->sleepFor(kSuperviseSeconds, stop);
+    } catch (const std::exception&) {
+    }
+  }
+}
+
+void Deamon::checkOrders() {
+  const std::int64_t now = clock_->now();
+  std::shared_ptr<OrderPipeline> pipeline;
+  {
+    GlobalGuard hold;
+    orderHeartbeat_ = now;
+    if (!flags_.test(kRunningBit)) return;
+    Registry::instance().set<std::int64_t>("checkLastTime", now);
+    pipeline = pipeline_ ? pipeline_ : idleOrderPipeline();
+  }
+  std::shared_ptr<IDb> db = getDb();
+  SystemConfig* config = SystemConfig::instance();
+  try {
+    pipeline->fetchPaidOrders(db);
+    pipeline->parseNewOrders(db);
+    pipeline->deliverOrders(db);
+    if (config->get("comment_enable") == "1") {
+      pipeline->rateBuyers(config->get("comment_msg"), config->number("comment_timeout"));
+    }
+  } catch (AuthException e) {
+    // The marketplace session is gone: stop until the next login.
+    GlobalGuard hold;
+    flags_.reset(kRunningBit);
+    if (config->get("notice_service_stop") == "1") {
+      sellerNotice(gbk("Vendara提醒你：您的帐号【") + config->get("taobao_user") + gbk("】已经停止运行"));
+    }
+  } catch (Exception e) {
+    // The remaining steps run again at the next tick, which starts over from
+    // what the database holds.
+  }
+}
+
+std::int64_t Deamon::pauseSeconds(const std::string& key) {
+  std::string text;
+  try {
+    text = SystemConfig::instance()->get(key);
+  } catch (Exception e) {
+    // Settings that cannot be read give the default pause rather than a
+    // worker that spins without one.
+  }
+  if (text.empty()) text = "10";
+  return std::atoi(text.c_str());
+}
+
+void Deamon::cycle(const std::function<void()>& work, const std::string& pauseKey, std::stop_token stop) {
+  try {
+    work();
+  } catch (const std::exception& e) {
+    // Dropped (the Exception family included). The pause still follows, so
+    // work that keeps failing does not turn into a loop that hammers the
+    // marketplace or the mail servers.
+  }
+  try {
+    clock_->sleepFor(pauseSeconds(pauseKey), stop);
+  } catch (const std::exception& e) {
+    // The next cycle starts at once.
+  }
+}
+
+void Deamon::orderCycle(std::stop_token stop) {
+  cycle(
+      [this] {
+        checkOrders();
+        releaseDb();  // the next tick opens a fresh connection
+      },
+      "check_order_timeout", stop);
+}
+
+void Deamon::messageCycle(std::stop_token stop) {
+  cycle(
+      [this] {
+        std::shared_ptr<MessageDispatch> dispatch;
+        {
+          GlobalGuard hold;
+          messageHeartbeat_ = clock_->now();
+          dispatch = dispatch_ ? dispatch_ : idleMessageDispatch();
+        }
+        dispatch->sendMessages();
+      },
+      "check_msg_timeout", stop);
+}
+
+void Deamon::orderWorker(std::stop_token stop) {
+  while (!stop.stop_requested()) orderCycle(stop);
+  releaseDb();
+}
+
+void Deamon::messageWorker(std::stop_token stop) {
+  while (!stop.stop_requested()) messageCycle(stop);
+  releaseDb();
+}
+
+int Deamon::liveThreads() {
+  std::lock_guard<std::mutex> hold(lifeMutex_);
+  return liveThreads_;
+}
+
+void Deamon::stopAndWait() {
+  ThreadPtr supervisor;
+  {
+    GlobalGuard hold;
+    supervisor.swap(supervisor_);
+  }
+  // The supervisor first, so that it starts no worker after this point.
+  if (supervisor) {
+    supervisor->request_stop();
+    supervisor->join();
+  }
+  ThreadPtr workers[2];
+  {
+    GlobalGuard hold;
+    workers[0].swap(orderThread_);
+    workers[1].swap(messageThread_);
+  }
+  for (ThreadPtr& worker : workers) {
+    if (!worker) continue;
+    worker->request_stop();
+    worker->detach();
+  }
+  std::unique_lock<std::mutex> hold(lifeMutex_);
+  threadEnded_.wait(hold, [this] { return liveThreads_ == 0; });
+}
+
+}  // namespace Quorvel

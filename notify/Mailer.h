@@ -1,0 +1,87 @@
+// Sends one plain-text e-mail over SMTP, either straight to the mail
+// exchangers of the recipient's domain (found with the mailer's own DNS MX
+// query) or through a relay host with optional LOGIN authentication.
+//
+// The dispatch pass builds one Mailer per queued e-mail, sets it up, calls
+// send once and discards it. The outcome is only the status text (an
+// SMTP-style reply line); nothing is thrown. A Mailer belongs to the one
+// thread that uses it (the message worker).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "notify/MailFormat.h"
+#include "port/Socket.h"
+
+namespace Quorvel {
+
+class Mailer {
+ public:
+  enum class AuthType { Login = 1 };
+
+  struct Timeouts {
+    std::chrono::milliseconds connect{15000};
+    std::chrono::milliseconds reply{30000};  // for each whole SMTP reply
+    std::chrono::milliseconds dns{5000};     // for the MX reply datagram
+  };
+
+  // `mxDelivery`: look up the recipient domain's exchangers (true) or use the
+  // relay named by setServer (false). `port`: the SMTP port to connect to.
+  Mailer(bool mxDelivery, uint16_t port);
+
+  // Parses the text as an address. Refused (false, nothing changed) when the
+  // text is empty or holds a line break.
+  bool setSender(const std::string& text);
+  // Adds a To recipient; the first one also gives the delivery domain.
+  // Refused when the text is empty, holds a line break, or 100 recipients
+  // are already there.
+  bool addRecipient(const std::string& text);
+  // Ignored when empty; line breaks become spaces so the subject stays one
+  // header line.
+  void setSubject(const std::string& subject);
+  // Refused when empty; otherwise replaces the body, normalised for DATA.
+  bool setMessage(const std::string& text);
+  // The DNS server to ask (MX delivery) or the relay host (relay delivery).
+  void setServer(const std::string& server);
+  // Relay login; authentication is on exactly when `user` is not empty.
+  void setLogin(const std::string& user, const std::string& password);
+
+  // Runs the transaction; the result is only in status().
+  void send();
+  const std::string& status() const { return status_; }
+  AuthType authType() const { return authType_; }
+
+  // What the program leaves at its defaults and tests replace.
+  void setNetwork(std::shared_ptr<port::Network> network) { network_ = std::move(network); }
+  void setDnsPort(uint16_t port) { dnsPort_ = port; }
+  void setTimeouts(const Timeouts& timeouts) { timeouts_ = timeouts; }
+
+ private:
+  bool addressList(std::vector<port::Endpoint>& addresses);
+  // One attempt on one address; true when the message was accepted.
+  bool attempt(port::TcpSocket& socket, const port::Endpoint& address, const std::string& text);
+
+  AuthType authType_ = AuthType::Login;
+  std::vector<MailAddress> recipients_;
+  MailAddress sender_;
+  std::string subject_;
+  std::string message_;  // normalised body
+  std::string domain_;   // delivery domain, from the first recipient
+  std::string server_;
+  uint16_t port_;
+  bool mxDelivery_;
+  bool authenticate_ = false;
+  std::string user_;
+  std::string password_;
+  std::string status_;
+
+  std::shared_ptr<port::Network> network_;
+  uint16_t dnsPort_ = 53;
+  Timeouts timeouts_;
+};
+
+}  // namespace Quorvel

@@ -1,0 +1,316 @@
+#include "sim/SimShop.h"
+
+#include <algorithm>
+#include <chrono>
+#include <random>
+
+#include "base/Charset.h"
+#include "base/Exception.h"
+#include "sim/SimForm.h"
+
+namespace Quorvel {
+
+namespace {
+
+uint64_t randomSeed() {
+  std::random_device device;
+  return (static_cast<uint64_t>(device()) << 32) ^ device() ^
+         static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+std::string hex64(uint64_t value) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out(16, '0');
+  for (int i = 15; i >= 0; --i, value >>= 4) out[i] = kHex[value & 15];
+  return out;
+}
+
+int64_t nowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+bool simIsOrderState(int state) {
+  return state == kSimWaitingPayment || state == kSimPaid || state == kSimShipped || state == kSimCompleted ||
+         state == kSimClosed;
+}
+
+SimShop::SimShop(std::string account, std::string password)
+    : account_(std::move(account)), password_(std::move(password)), formToken_(hex64(randomSeed())),
+      tokenSeed_(randomSeed()) {}
+
+std::string SimShop::newToken() {
+  // splitmix64: cheap, and good enough for cookies nobody attacks.
+  tokenSeed_ += 0x9E3779B97F4A7C15ULL;
+  uint64_t z = tokenSeed_;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+  z ^= z >> 31;
+  return hex64(z) + hex64(z * 0x2545F4914F6CDD1DULL + tokenSeed_);
+}
+
+SimLoginResult SimShop::login(const std::string& account, const std::string& password) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimLoginResult result;
+  if (account == account_ && password == password_) {
+    failedLogins_ = 0;
+    result.ok = true;
+    result.token = newToken();
+    sessions_.push_back(result.token);
+  } else {
+    result.failures = ++failedLogins_;
+  }
+  return result;
+}
+
+bool SimShop::hasSession(const std::string& token) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !token.empty() && std::find(sessions_.begin(), sessions_.end(), token) != sessions_.end();
+}
+
+void SimShop::endSessions() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sessions_.clear();
+}
+
+int SimShop::sessionCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(sessions_.size());
+}
+
+SimItem SimShop::addItem(SimItem item) {
+  if (item.title.empty()) throw Exception("item title is empty", 1);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (item.id.empty()) {
+    do {
+      item.id = std::to_string(nextItemId_++);
+    } while (std::any_of(items_.begin(), items_.end(), [&](const SimItem& i) { return i.id == item.id; }));
+  } else if (!simIsDigits(item.id)) {
+    throw Exception("item id must be digits", 1);
+  } else if (std::any_of(items_.begin(), items_.end(), [&](const SimItem& i) { return i.id == item.id; })) {
+    throw Exception("item id " + item.id + " exists", 1);
+  }
+  if (item.price.empty()) item.price = "1.00";
+  items_.push_back(item);
+  return item;
+}
+
+std::vector<SimItem> SimShop::items() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return items_;
+}
+
+std::optional<SimItem> SimShop::item(const std::string& id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const SimItem& i : items_) {
+    if (i.id == id) return i;
+  }
+  return std::nullopt;
+}
+
+SimOrder SimShop::addOrder(const SimOrderSpec& spec) {
+  if (spec.buyer.empty()) throw Exception("buyer is empty", 1);
+  if (spec.lines.empty()) throw Exception("order has no goods line", 1);
+  if (!simIsOrderState(spec.state)) throw Exception("unknown order state " + std::to_string(spec.state), 1);
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimOrder order;
+  for (const auto& [itemId, num] : spec.lines) {
+    auto found = std::find_if(items_.begin(), items_.end(), [&](const SimItem& i) { return i.id == itemId; });
+    if (found == items_.end()) throw Exception("unknown item " + itemId, 1);
+    if (num < 1) throw Exception("quantity must be at least 1", 1);
+    SimLine line;
+    line.itemId = itemId;
+    line.title = found->title;
+    line.price = found->price;
+    line.num = num;
+    order.lines.push_back(line);
+  }
+  for (SimLine& line : order.lines) line.snapshotId = std::to_string(nextSnapshotId_++);
+  order.id = std::to_string(nextOrderId_++);
+  order.alipayId = std::to_string(nextAlipayId_++);
+  order.buyer = spec.buyer;
+  order.email = spec.email;
+  order.ww = spec.ww.empty() ? spec.buyer : spec.ww;
+  order.state = spec.state;
+  order.archive = spec.archive;
+  order.created = nowSeconds();
+  orders_.push_back(order);
+  return order;
+}
+
+std::vector<SimOrder> SimShop::orders() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::vector<SimOrder>(orders_.rbegin(), orders_.rend());
+}
+
+std::optional<SimOrder> SimShop::order(const std::string& id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const SimOrder* o = const_cast<SimShop*>(this)->findLocked(id);
+  if (!o) return std::nullopt;
+  return *o;
+}
+
+SimOrder* SimShop::findLocked(const std::string& id) {
+  for (SimOrder& o : orders_) {
+    if (o.id == id) return &o;
+  }
+  return nullptr;
+}
+
+std::optional<std::pair<SimOrder, size_t>> SimShop::orderOfSnapshot(const std::string& snapshotId) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const SimOrder& o : orders_) {
+    for (size_t k = 0; k < o.lines.size(); ++k) {
+      if (o.lines[k].snapshotId == snapshotId) return std::make_pair(o, k);
+    }
+  }
+  return std::nullopt;
+}
+
+bool SimShop::setOrderState(const std::string& id, int state) {
+  if (!simIsOrderState(state)) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimOrder* o = findLocked(id);
+  if (!o) return false;
+  o->state = state;
+  return true;
+}
+
+bool SimShop::consign(const std::string& orderId, const std::string& note, const std::string& postedTo) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimOrder* o = findLocked(orderId);
+  if (!o || o->state != kSimPaid) return false;
+  o->state = kSimShipped;
+  consignments_.push_back({orderId, note, postedTo});
+  return true;
+}
+
+bool SimShop::writeMemo(const std::string& orderId, const std::string& flag, const std::string& memo) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimOrder* o = findLocked(orderId);
+  if (!o) return false;
+  o->memo = memo;
+  o->memoFlag = flag;
+  memos_.push_back({orderId, flag, memo});
+  return true;
+}
+
+bool SimShop::rate(const std::string& tradeId, const std::string& rating, const std::string& comment) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimOrder* o = findLocked(tradeId);
+  if (!o || o->rated || (o->state != kSimShipped && o->state != kSimCompleted)) return false;
+  o->rated = true;
+  ratings_.push_back({tradeId, rating, comment});
+  return true;
+}
+
+void SimShop::openChat(const std::string& touid) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  chats_.push_back(touid);
+}
+
+std::vector<SimConsignment> SimShop::consignments() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return consignments_;
+}
+
+std::vector<SimMemo> SimShop::memos() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return memos_;
+}
+
+std::vector<SimRating> SimShop::ratings() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ratings_;
+}
+
+std::vector<std::string> SimShop::chats() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return chats_;
+}
+
+void SimShop::setOpen(bool open) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  open_ = open;
+}
+
+bool SimShop::open() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return open_;
+}
+
+void SimShop::setConsignVariant(int variant) {
+  if (variant != 1 && variant != 2) throw Exception("consign form variant must be 1 or 2", 1);
+  std::lock_guard<std::mutex> lock(mutex_);
+  consignVariant_ = variant;
+}
+
+int SimShop::consignVariant() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return consignVariant_;
+}
+
+void SimShop::setGoodsPageSize(int size) {
+  if (size < 1) throw Exception("goods page size must be at least 1", 1);
+  std::lock_guard<std::mutex> lock(mutex_);
+  goodsPageSize_ = size;
+}
+
+int SimShop::goodsPageSize() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return goodsPageSize_;
+}
+
+void SimShop::setArchivePrefix(const std::string& prefix) {
+  bool ok = prefix.empty() || (prefix.size() > 1 && prefix[0] == '/');
+  for (size_t k = 1; ok && k < prefix.size(); ++k) {
+    char c = prefix[k];
+    ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
+  }
+  if (!ok) throw Exception("archive prefix must be empty or \"/\" and a name", 1);
+  std::lock_guard<std::mutex> lock(mutex_);
+  archivePrefix_ = prefix;
+}
+
+std::string SimShop::archivePrefix() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return archivePrefix_;
+}
+
+void SimShop::setFaults(const SimFaults& faults) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  faults_ = faults;
+  if (faults_.slowMillis < 0) faults_.slowMillis = 0;
+}
+
+SimFaults SimShop::faults() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return faults_;
+}
+
+void SimShop::addDemoShop() {
+  const char* titles[][2] = {
+      {"移动话费充值卡100元 卡密自动发货", "98.50"}, {"游戏点卡50点 卡号密码秒发", "4.80"},
+      {"网络电视会员月卡 激活码", "15.00"},         {"杀毒软件一年授权 激活码", "39.00"},
+      {"在线词典高级版 兑换码", "9.90"},            {"云盘扩容卡1TB一年 激活码", "59.00"},
+  };
+  std::vector<SimItem> added;
+  for (const auto& t : titles) added.push_back(addItem({"", gbk(t[0]), t[1], ""}));
+
+  SimOrderSpec paid;
+  paid.buyer = gbk("快乐的小买家");
+  paid.email = "buyer01@example.com";
+  paid.lines = {{added[0].id, 1}};
+  addOrder(paid);
+
+  SimOrderSpec done;
+  done.buyer = gbk("老顾客阿明");
+  done.email = "buyer02@example.com";
+  done.lines = {{added[1].id, 2}, {added[4].id, 1}};
+  done.state = kSimCompleted;
+  done.archive = true;
+  addOrder(done);
+}
+
+}  // namespace Quorvel

@@ -1,0 +1,193 @@
+// The simulated marketplace's shop: the seller's account and sessions, items
+// on sale, orders with their goods lines, and the record of what a client did
+// (consignments with their note, seller memos, buyer ratings, web IM chats
+// opened), plus the simulator's switches and faults.
+//
+// Every member function takes the shop's own lock, so the server's request
+// threads, the control interface and a test's thread may call them at once.
+// Texts are GBK, like everything the program holds in memory; readers get
+// copies.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Quorvel {
+
+// Marketplace order states as the detail page names them.
+enum SimOrderState {
+  kSimWaitingPayment = 1,  // 宝贝已买下，等待付款。
+  kSimPaid = 2,            // 买家已付款，等待卖家发货
+  kSimShipped = 3,         // 卖家已发货，等待买家确认
+  kSimCompleted = 9,       // 交易成功
+  kSimClosed = 10,         // 交易关闭
+};
+bool simIsOrderState(int state);
+
+struct SimItem {
+  std::string id;  // digits
+  std::string title;
+  std::string price;    // "98.50"
+  std::string picture;  // empty: the simulator's own picture address
+};
+
+struct SimLine {
+  std::string itemId;
+  std::string title;  // the item's title when the order was placed
+  std::string price;
+  int num = 1;
+  std::string snapshotId;  // the goods line's own trade id, shown in snapshot links
+};
+
+struct SimOrder {
+  std::string id;  // the marketplace order number (bizOrderId, trade_id, tradeID)
+  std::string buyer;
+  std::string email;
+  std::string ww;  // AliWangWang name
+  std::string alipayId;
+  int state = kSimPaid;
+  bool archive = false;  // snapshot links point at the trade archive
+  bool rated = false;    // the seller has rated the buyer
+  std::string memo;
+  std::string memoFlag;
+  int64_t created = 0;  // seconds since 1970
+  std::vector<SimLine> lines;
+};
+
+// What a control request or a test asks for when it places an order.
+struct SimOrderSpec {
+  std::string buyer;
+  std::string email;
+  std::string ww;  // empty: the buyer's nickname
+  std::vector<std::pair<std::string, int>> lines;  // item id, quantity
+  int state = kSimPaid;
+  bool archive = false;
+};
+
+struct SimConsignment {
+  std::string orderId;
+  std::string note;      // the "_fmw.n._0.g" field as it arrived
+  std::string postedTo;  // path and query the form was posted to
+};
+
+struct SimMemo {
+  std::string orderId;
+  std::string flag;
+  std::string memo;
+};
+
+struct SimRating {
+  std::string tradeId;
+  std::string rating;
+  std::string comment;
+};
+
+struct SimFaults {
+  bool emptyAnswers = false;     // every page is answered with an empty body
+  int slowMillis = 0;            // every page waits this long before its answer
+  bool redirectLoop = false;     // every page redirects into an endless loop
+  bool loginEverywhere = false;  // every page shows the login box
+};
+
+struct SimLoginResult {
+  bool ok = false;
+  std::string token;  // the new session's cookie value
+  int failures = 0;   // failed attempts in a row (after this one)
+};
+
+class SimShop {
+ public:
+  SimShop(std::string account, std::string password);
+
+  const std::string& account() const { return account_; }
+  const std::string& password() const { return password_; }
+  // The hidden "_tb_token_" every form of the site carries and wants back.
+  const std::string& formToken() const { return formToken_; }
+
+  // Sessions.
+  SimLoginResult login(const std::string& account, const std::string& password);
+  bool hasSession(const std::string& token) const;
+  void endSessions();
+  int sessionCount() const;
+
+  // Items on sale. addItem gives the item a fresh id when `item.id` is empty;
+  // raises Exception for an id that is not digits or already taken, or an
+  // empty title.
+  SimItem addItem(SimItem item);
+  std::vector<SimItem> items() const;
+  std::optional<SimItem> item(const std::string& id) const;
+
+  // Orders. addOrder raises Exception for an unknown item, a quantity below 1,
+  // no goods line, an empty buyer or an unknown state.
+  SimOrder addOrder(const SimOrderSpec& spec);
+  std::vector<SimOrder> orders() const;  // newest first, as the lists show them
+  std::optional<SimOrder> order(const std::string& id) const;
+  // The order and line index of a goods line's snapshot id.
+  std::optional<std::pair<SimOrder, size_t>> orderOfSnapshot(const std::string& snapshotId) const;
+  bool setOrderState(const std::string& id, int state);
+
+  // What the client does. Each returns false (and records nothing) when the
+  // site would refuse: consign only a paid order, rate only a shipped or
+  // completed order that is not rated yet, memo any existing order.
+  bool consign(const std::string& orderId, const std::string& note, const std::string& postedTo);
+  bool writeMemo(const std::string& orderId, const std::string& flag, const std::string& memo);
+  bool rate(const std::string& tradeId, const std::string& rating, const std::string& comment);
+  void openChat(const std::string& touid);
+
+  std::vector<SimConsignment> consignments() const;
+  std::vector<SimMemo> memos() const;
+  std::vector<SimRating> ratings() const;
+  std::vector<std::string> chats() const;
+
+  // Switches.
+  void setOpen(bool open);
+  bool open() const;
+  void setConsignVariant(int variant);  // 1 or 2: which of the two consign forms
+  int consignVariant() const;
+  void setGoodsPageSize(int size);  // items per on-sale page, at least 1
+  int goodsPageSize() const;
+  // Path put between the base address and the snapshot path in the links to
+  // archived snapshots: "" or "/" followed by letters, digits, "-" or "_".
+  void setArchivePrefix(const std::string& prefix);
+  std::string archivePrefix() const;
+  void setFaults(const SimFaults& faults);
+  SimFaults faults() const;
+
+  // A few items over two on-sale pages, one paid order and one completed,
+  // unrated order with archive snapshots.
+  void addDemoShop();
+
+ private:
+  std::string newToken();
+  // The order with that number, or null; the caller holds mutex_.
+  SimOrder* findLocked(const std::string& id);
+
+  const std::string account_;
+  const std::string password_;
+  const std::string formToken_;
+
+  mutable std::mutex mutex_;
+  std::vector<std::string> sessions_;  // guarded by mutex_
+  int failedLogins_ = 0;               // guarded by mutex_
+  std::vector<SimItem> items_;         // guarded by mutex_
+  std::vector<SimOrder> orders_;       // guarded by mutex_, oldest first
+  std::vector<SimConsignment> consignments_;  // guarded by mutex_
+  std::vector<SimMemo> memos_;                // guarded by mutex_
+  std::vector<SimRating> ratings_;            // guarded by mutex_
+  std::vector<std::string> chats_;            // guarded by mutex_
+  uint64_t nextItemId_ = 16800000001ULL;      // guarded by mutex_
+  uint64_t nextOrderId_ = 120815000001ULL;    // guarded by mutex_
+  uint64_t nextSnapshotId_ = 220815000001ULL; // guarded by mutex_
+  uint64_t nextAlipayId_ = 2012081500000001ULL;  // guarded by mutex_
+  uint64_t tokenSeed_;                        // guarded by mutex_
+  bool open_ = false;                         // guarded by mutex_
+  int consignVariant_ = 1;                    // guarded by mutex_
+  int goodsPageSize_ = 4;                     // guarded by mutex_
+  std::string archivePrefix_;                 // guarded by mutex_
+  SimFaults faults_;                          // guarded by mutex_
+};
+
+}  // namespace Quorvel
