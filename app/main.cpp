@@ -1,14 +1,19 @@
 // vendara: the main program. Prepares the database file, starts the delivery
-// daemon, registers the web API actions and runs the local HTTP server on the
-// server thread; the main thread lives on the console until the user closes.
+// daemon with the message dispatcher installed, registers the web API actions
+// and runs the local HTTP server on the server thread; the main thread lives
+// on the console until the user closes.
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "api/StatusActions.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
+#include "delivery/Clock.h"
 #include "delivery/Deamon.h"
+#include "notify/ImChannel.h"
+#include "notify/MessageDispatcher.h"
 #include "port/AppShell.h"
 #include "port/BrowserLauncher.h"
 #include "port/MessageBox.h"
@@ -55,6 +60,7 @@ int main() {
   }
 
   Deamon& daemon = Deamon::instance();
+  daemon.setMessageDispatch(std::make_shared<MessageDispatcher>(systemClock(), noImChannel()));
   daemon.start();
   registerStatusActions(daemon);
 

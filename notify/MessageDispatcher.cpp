@@ -1,0 +1,180 @@
+#include "notify/MessageDispatcher.h"
+
+#include <json/json.h>
+
+#include <array>
+#include <cstdlib>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "base/Charset.h"
+#include "base/GlobalLock.h"
+#include "base/Registry.h"
+#include "market/HttpClient.h"
+#include "store/Endpoints.h"
+#include "store/MsgQueue.h"
+#include "store/SystemConfig.h"
+
+namespace Quorvel {
+
+const char* const MessageDispatcher::kDefaultSender = "Vendara <noreply@localhost>";
+
+namespace {
+
+constexpr int kWebMessage = 0;
+constexpr int kEmail = 1;
+constexpr int kChat = 2;
+
+// What one pass reads: the settings as they were when it started, and the
+// address of the maker's messaging service.
+struct PassSettings {
+  std::unordered_map<std::string, std::string> values;
+  std::string makerBase;
+
+  // Untrimmed; a key that is not there reads as empty text.
+  std::string get(const std::string& key) const {
+    auto found = values.find(key);
+    return found == values.end() ? std::string() : found->second;
+  }
+};
+
+// True when the reply is a JSON object whose "SUCCESS" is true or a non-zero
+// number. Anything else (not JSON, no such member, null, 0, a text) is a
+// refusal.
+bool accepted(const std::string& reply) {
+  Json::CharReaderBuilder builder;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  Json::Value root;
+  if (!reader->parse(reply.data(), reply.data() + reply.size(), &root, nullptr) || !root.isObject()) return false;
+  const Json::Value& success = root["SUCCESS"];
+  if (success.isBool()) return success.asBool();
+  if (success.isNumeric()) return success.asDouble() != 0;
+  return false;
+}
+
+// Posts a form to one of the messaging endpoints; the values go out as UTF-8.
+bool postToMaker(const PassSettings& settings, const std::string& action,
+                 const std::vector<std::pair<std::string, std::string>>& fields) {
+  FormFields form;
+  for (const auto& [name, value] : fields) form[name] = gbkToUtf8(value);
+  return accepted(httpRequest(settings.makerBase + "/?m=Api&a=" + action, form, nullptr));
+}
+
+std::string mailSubject(const MsgEntry& entry) {
+  if (entry.order_id.empty()) return entry.msg;
+  return gbk("【软件自动发货】请查收订单：") + entry.order_id + gbk("的发货信息");
+}
+
+std::string mailSender(const PassSettings& settings, const MsgEntry& entry) {
+  if (!entry.from.empty()) return entry.from;
+  std::string sender = settings.get("email_sender");
+  return sender.empty() ? MessageDispatcher::kDefaultSender : sender;
+}
+
+// Sends one e-mail over SMTP; the outcome is only in the mailer's status,
+// which nobody reads: the message is removed whatever happened.
+void sendBySmtp(const PassSettings& settings, const MessageDispatcher::MailerFactory& mailers,
+                const MsgEntry& entry, bool mxDelivery) {
+  std::unique_ptr<Mailer> mailer;
+  if (mxDelivery) {
+    mailer = mailers(true, 25);
+    if (!settings.get("email_dns_server").empty()) mailer->setServer(settings.get("email_dns_server"));
+  } else {
+    mailer = mailers(false, static_cast<uint16_t>(std::atoi(settings.get("smtp_port").c_str())));
+    if (!settings.get("smtp_host").empty()) mailer->setServer(settings.get("smtp_host"));
+    mailer->setLogin(settings.get("smtp_user"), settings.get("smtp_pwd"));
+  }
+  mailer->setSender(mailSender(settings, entry));
+  mailer->addRecipient(entry.to);
+  mailer->setSubject(mailSubject(entry));
+  mailer->setMessage(entry.msg);
+  mailer->send();
+}
+
+// Sends one e-mail the way "email_send_type" says; true when the message is
+// done with (sent, or removed after its one SMTP attempt).
+bool sendMail(const PassSettings& settings, const MessageDispatcher::MailerFactory& mailers,
+              const MsgEntry& entry) {
+  switch (std::atoi(settings.get("email_send_type").c_str())) {
+    case 1:
+      return postToMaker(settings, "email_send",
+                         {{"msg", entry.msg}, {"to", entry.to}, {"from", entry.from}, {"order_id", entry.order_id}});
+    case 2:
+      sendBySmtp(settings, mailers, entry, true);
+      return true;
+    case 3:
+      sendBySmtp(settings, mailers, entry, false);
+      return true;
+    default:
+      return false;  // no way to send it: it waits for a valid setting
+  }
+}
+
+}  // namespace
+
+MessageDispatcher::MessageDispatcher(std::shared_ptr<Clock> clock, std::shared_ptr<ImChannel> im,
+                                     MailerFactory mailers)
+    : clock_(std::move(clock)),
+      im_(std::move(im)),
+      mailers_(mailers ? std::move(mailers) : MailerFactory([](bool mxDelivery, uint16_t port) {
+        return std::make_unique<Mailer>(mxDelivery, port);
+      })) {}
+
+void MessageDispatcher::sendMessages() {
+  // Settings changed during the pass take effect at the next one.
+  PassSettings settings{SystemConfig::instance()->getAll(), endpointSetting("maker_base")};
+  {
+    GlobalGuard hold;
+    Registry::instance().set<std::int64_t>("sendMsgTime", clock_->now());
+  }
+
+  // A type whose head message failed and stays queued is not tried again in
+  // this pass, so a pass ends even while a message cannot be sent; the next
+  // pass tries it again. Messages queued meanwhile join the pass, because
+  // pending reloads the queue.
+  std::array<bool, 3> setAside{};
+  const auto queue = MsgQueue::instance();
+  while (queue->pending() > 0) {
+    bool tried = false;
+    MsgEntry entry;
+
+    // One attempt only: removed whatever the service answers.
+    if (queue->peek(kWebMessage, entry)) {
+      tried = true;
+      postToMaker(settings, "web_send",
+                  {{"msg", entry.msg},
+                   {"to", entry.to},
+                   {"from", entry.from},
+                   {"order_id", entry.order_id},
+                   {"alipay_id", entry.alipay_id}});
+      queue->remove(entry);
+    }
+
+    if (!setAside[kEmail] && queue->peek(kEmail, entry)) {
+      tried = true;
+      if (sendMail(settings, mailers_, entry)) {
+        queue->remove(entry);
+      } else {
+        setAside[kEmail] = true;
+      }
+    }
+
+    // A chat message without an addressee can never be sent: dropped.
+    if (!setAside[kChat] && queue->peek(kChat, entry)) {
+      tried = true;
+      if (entry.to.empty() || im_->sendChatMessage(entry.to, entry.from, entry.msg, entry.order_id)) {
+        queue->remove(entry);
+      } else {
+        setAside[kChat] = true;
+      }
+    }
+
+    // Only set-aside types (or types no channel handles) are left.
+    if (!tried) break;
+  }
+
+  im_->sendWaitingChats();
+}
+
+}  // namespace Quorvel
