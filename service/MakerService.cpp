@@ -94,6 +94,9 @@ std::uint16_t MakerService::start(std::uint16_t port) {
   // The socket listens already, so connections made from now on wait in the
   // backlog until the thread accepts them.
   thread_ = std::thread([this] { http_->listen_after_bind(); });
+  // The server can only be stopped once its loop runs: a stop that came
+  // earlier would be lost and leave the thread serving for ever.
+  while (!http_->is_running()) std::this_thread::yield();
   return port_;
 }
 
