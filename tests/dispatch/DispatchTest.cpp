@@ -3,6 +3,9 @@
 // queue after a failure and which stay, the form values, and passes that end
 // while messages keep failing.
 #include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <thread>
 
 #include "base/Charset.h"
 #include "base/Registry.h"
@@ -177,6 +180,51 @@ TEST_F(Dispatch, SettingsChangedDuringAPassApplyFromTheNextPass) {
   ASSERT_EQ(service_.messages().size(), 3u);
   EXPECT_EQ(service_.messages()[2].msg, "late mail");
   EXPECT_TRUE(queued(1).empty());
+}
+
+// A messaging service that answers every post with the body the test sets.
+class ScriptedService {
+ public:
+  explicit ScriptedService(std::string* reply) {
+    server_.Post("/", [reply](const httplib::Request&, httplib::Response& response) {
+      response.set_content(*reply, "application/json");
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    while (!server_.is_running()) std::this_thread::yield();
+  }
+  ~ScriptedService() {
+    server_.stop();
+    thread_.join();
+  }
+  int port() const { return port_; }
+
+ private:
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+TEST_F(Dispatch, OnlyATrueOrNonZeroSuccessCountsAsSent) {
+  std::string reply;
+  ScriptedService scripted(&reply);
+  config_->set("maker_base", "http://127.0.0.1:" + std::to_string(scripted.port()));
+  config_->set("email_send_type", "1");
+  const std::pair<const char*, bool> cases[] = {
+      {"{\"SUCCESS\":true}", true},     {"{\"SUCCESS\":2}", true},        {"{\"SUCCESS\":0.5}", true},
+      {"{\"SUCCESS\":0}", false},       {"{\"SUCCESS\":false}", false},   {"{\"SUCCESS\":null}", false},
+      {"{\"SUCCESS\":\"1\"}", false}, {"{\"success\":1}", false},       {"[1]", false},
+      {"not json", false},               {"", false},
+  };
+  for (const auto& [body, sent] : cases) {
+    reply = body;
+    queue(1, "a@b.test", "mail");
+    queue(0, "buyer", "web");  // removed whatever the reply, unreadable ones included
+    dispatcher().sendMessages();
+    EXPECT_EQ(queued(1).empty(), sent) << body;
+    EXPECT_TRUE(queued(0).empty()) << body;
+    getDb()->exec("delete from `msg_queue`;");
+  }
 }
 
 }  // namespace
