@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/Percent.h"
 #include "market/CookieJar.h"
 #include "market/CurlException.h"
 #include "market/CurlGlobal.h"
@@ -217,21 +218,7 @@ std::string buildQuery(const FormFields& fields) {
   return query;
 }
 
-std::string urlEncode(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  encoded.reserve(text.size() * 3);
-  for (unsigned char byte : text) {
-    if (isAsciiAlnum(byte)) {
-      encoded += static_cast<char>(byte);
-    } else {
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 0x0F];
-    }
-  }
-  return encoded;
-}
+std::string urlEncode(const std::string& text) { return percentEncode(text); }
 
 HeaderMap parseHeaders(const std::string& headerBlock) {
   HeaderMap headers;

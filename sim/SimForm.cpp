@@ -1,51 +1,12 @@
 #include "sim/SimForm.h"
 
+#include "base/Percent.h"
+
 namespace Quorvel {
 
-namespace {
+std::string simPercentDecode(const std::string& text) { return percentDecode(text); }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-bool isAlnum(unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-}  // namespace
-
-std::string simPercentDecode(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '+') {
-      out += ' ';
-    } else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-      i += 2;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string simPercentEncode(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (isAlnum(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
+std::string simPercentEncode(const std::string& text) { return percentEncode(text); }
 
 SimFields simParseFields(const std::string& text) {
   SimFields fields;

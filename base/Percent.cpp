@@ -1,0 +1,48 @@
+#include "base/Percent.h"
+
+namespace Quorvel {
+
+int hexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string percentEncode(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(text.size() * 3);
+  for (unsigned char byte : text) {
+    bool plain = (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
+    if (plain) {
+      encoded += static_cast<char>(byte);
+    } else {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 0x0F];
+    }
+  }
+  return encoded;
+}
+
+std::string percentDecode(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '%' && i + 2 < text.size()) {
+      int high = hexDigitValue(text[i + 1]);
+      int low = hexDigitValue(text[i + 2]);
+      if (high >= 0 && low >= 0) {
+        out.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+        continue;
+      }
+    }
+    out.push_back(c == '+' ? ' ' : c);
+  }
+  return out;
+}
+
+}  // namespace Quorvel

@@ -1,0 +1,19 @@
+// Percent-encoding of form and query values, byte for byte (no charset is
+// assumed). Pure functions, any thread.
+#pragma once
+
+#include <string>
+
+namespace Quorvel {
+
+// The value of one hexadecimal digit (either case), or -1.
+int hexDigitValue(char c);
+
+// ASCII letters and digits stay; every other byte becomes "%XX" (upper case).
+std::string percentEncode(const std::string& text);
+
+// "%" followed by two hexadecimal digits gives that byte, "+" gives a space,
+// everything else (a "%" without two hex digits included) is copied.
+std::string percentDecode(const std::string& text);
+
+}  // namespace Quorvel
