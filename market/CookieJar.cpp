@@ -1,0 +1,83 @@
+#include "market/CookieJar.h"
+
+#include "market/CurlException.h"
+#include "market/CurlGlobal.h"
+
+namespace Quorvel {
+
+CookieJar& CookieJar::instance() {
+  static CookieJar jar;
+  return jar;
+}
+
+void CookieJar::open(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  path_ = path;
+  // Drop the old store first so that its last write lands before the new
+  // store reads the file.
+  store_.reset();
+  store_ = std::make_shared<Store>(path_);
+}
+
+std::string CookieJar::path() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return path_;
+}
+
+std::shared_ptr<CookieJar::Store> CookieJar::current() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!store_) store_ = std::make_shared<Store>(path_);
+  return store_;
+}
+
+CookieJar::Store::Store(const std::string& path) : path_(path) {
+  initCurlOnce();
+  share_ = curl_share_init();
+  saver_ = curl_easy_init();
+  if (!share_ || !saver_) {
+    if (saver_) curl_easy_cleanup(saver_);
+    if (share_) curl_share_cleanup(share_);
+    throw CurlException("Can't Init curl", 1);
+  }
+  curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
+  curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &Store::lock);
+  curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &Store::unlock);
+  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+
+  // The saver handle never performs a transfer: it loads the file into the
+  // shared store now and writes the store back on every `save`.
+  curl_easy_setopt(saver_, CURLOPT_SHARE, share_);
+  curl_easy_setopt(saver_, CURLOPT_COOKIEFILE, path_.c_str());
+  curl_easy_setopt(saver_, CURLOPT_COOKIEJAR, path_.c_str());
+  curl_easy_setopt(saver_, CURLOPT_COOKIELIST, "RELOAD");
+}
+
+CookieJar::Store::~Store() {
+  {
+    std::lock_guard<std::mutex> lock(fileMutex_);
+    curl_easy_cleanup(saver_);  // writes the file one last time
+  }
+  curl_share_cleanup(share_);
+}
+
+void CookieJar::Store::attach(CURL* handle) {
+  curl_easy_setopt(handle, CURLOPT_SHARE, share_);
+  // An empty file name switches the cookie engine on without reading a file:
+  // the store already holds the file's cookies.
+  curl_easy_setopt(handle, CURLOPT_COOKIEFILE, "");
+}
+
+void CookieJar::Store::save() {
+  std::lock_guard<std::mutex> lock(fileMutex_);
+  curl_easy_setopt(saver_, CURLOPT_COOKIELIST, "FLUSH");
+}
+
+void CookieJar::Store::lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+  static_cast<Store*>(self)->shareLocks_[data].lock();
+}
+
+void CookieJar::Store::unlock(CURL*, curl_lock_data data, void* self) {
+  static_cast<Store*>(self)->shareLocks_[data].unlock();
+}
+
+}  // namespace Quorvel

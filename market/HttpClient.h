@@ -1,0 +1,76 @@
+// The marketplace HTTP client: one request with libcurl, the marketplace
+// session kept in the shared cookie jar (CookieJar.h), redirects followed by
+// the client itself, and the answer's body handed back as the raw (GBK) bytes.
+// Also the form encoding and the header parsing it uses.
+//
+// Every failed transfer (refused connection, time-out, unknown host, an answer
+// without a complete header block, an answer over the size cap, a redirect
+// chain that is too long or leaves http/https) gives empty text, which the
+// scrapers treat like a page on which their patterns are not found.
+//
+// Any thread may call these at the same time; each request has its own
+// libcurl handle and all of them share the one cookie store.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <unordered_map>
+
+namespace Quorvel {
+
+// The fields of a POSTed form; empty means a GET. Sent in the map's own order.
+using FormFields = std::unordered_map<std::string, std::string>;
+
+// Optional out-record of a request: the first redirect that was followed.
+struct RedirectInfo {
+  std::string location;  // absolute address the redirect pointed to; empty if none
+  int status = 0;        // 301 or 302; 0 if none
+};
+
+// Header names compare without regard to case, as HTTP defines them.
+struct HeaderNameLess {
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+
+// One response's headers by name, plus the pseudo key "success_code" holding
+// the status code text ("302"). "Set-Cookie" holds every cookie line, each
+// followed by "\r\n"; any other repeated name keeps its last value.
+using HeaderMap = std::map<std::string, std::string, HeaderNameLess>;
+
+// Limits applied to every request; process-wide, changed by tests.
+struct HttpOptions {
+  long connectTimeoutMs = 15'000;
+  long transferTimeoutMs = 120'000;
+  size_t maxResponseBytes = 16 * 1024 * 1024;
+  int maxRedirects = 10;
+};
+void setHttpOptions(const HttpOptions& options);
+HttpOptions httpOptions();
+
+// Requests `url` (GET when `fields` is empty, else a form POST of `fields`)
+// and returns the body of the final answer. A 301 or 302 with a Location is
+// followed with the same fields (a redirected POST is posted again), keeping
+// the scheme the Location gives; a redirect from https to http is refused.
+// The first redirect followed is written to `redirectInfo` when it is not
+// null. Other status codes are final and their body is returned.
+// Raises CurlException("Can't Init curl", 1) when no handle can be made.
+std::string httpRequest(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo);
+std::string httpGet(const std::string& url, RedirectInfo* redirectInfo = nullptr);
+
+// Where a redirect answered to `current` with `location` leads: the absolute
+// address (a relative Location is resolved against `current`, the scheme is
+// kept as the Location gives it), or empty text when the client does not
+// follow it (not http or https, or from https to http).
+std::string redirectTarget(const std::string& current, const std::string& location);
+
+// name=value pairs joined by "&" in map order; values pass through urlEncode.
+std::string buildQuery(const FormFields& fields);
+
+// ASCII letters and digits stay; every other byte becomes "%HH" (upper case).
+std::string urlEncode(const std::string& text);
+
+// Parses one header block (status line and header lines, "\r\n" between).
+HeaderMap parseHeaders(const std::string& headerBlock);
+
+}  // namespace Quorvel
