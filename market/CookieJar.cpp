@@ -1,5 +1,7 @@
 #include "market/CookieJar.h"
 
+#include <filesystem>
+
 #include "market/CurlException.h"
 #include "market/CurlGlobal.h"
 
@@ -13,9 +15,6 @@ CookieJar& CookieJar::instance() {
 void CookieJar::open(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   path_ = path;
-  // Drop the old store first so that its last write lands before the new
-  // store reads the file.
-  store_.reset();
   store_ = std::make_shared<Store>(path_);
 }
 
@@ -26,6 +25,10 @@ std::string CookieJar::path() {
 
 std::shared_ptr<CookieJar::Store> CookieJar::current() {
   std::lock_guard<std::mutex> lock(mutex_);
+  // A file that was written and is gone now was deleted to log out: the
+  // cookies in memory go with it.
+  std::error_code ignored;
+  if (store_ && store_->saved() && !std::filesystem::exists(path_, ignored)) store_.reset();
   if (!store_) store_ = std::make_shared<Store>(path_);
   return store_;
 }
@@ -55,7 +58,10 @@ CookieJar::Store::Store(const std::string& path) : path_(path) {
 CookieJar::Store::~Store() {
   {
     std::lock_guard<std::mutex> lock(fileMutex_);
-    curl_easy_cleanup(saver_);  // writes the file one last time
+    // Every request has saved already; a last write here would bring back a
+    // file deleted to log out, or overwrite the file a new store works on.
+    curl_easy_setopt(saver_, CURLOPT_COOKIEJAR, nullptr);
+    curl_easy_cleanup(saver_);
   }
   curl_share_cleanup(share_);
 }
@@ -70,6 +76,7 @@ void CookieJar::Store::attach(CURL* handle) {
 void CookieJar::Store::save() {
   std::lock_guard<std::mutex> lock(fileMutex_);
   curl_easy_setopt(saver_, CURLOPT_COOKIELIST, "FLUSH");
+  saved_ = true;
 }
 
 void CookieJar::Store::lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {

@@ -6,14 +6,14 @@
 // and written after every request while holding the jar's file lock, so
 // requests that overlap on several threads all see and keep each other's
 // cookies, and the session survives a restart of the program. Deleting the
-// file while the program runs does not log out: the cookies live on in memory
-// until the next `open`.
+// file logs the seller out: the next request starts from an empty store.
 //
 // Any thread may call every member.
 #pragma once
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -62,6 +62,9 @@ class CookieJar::Store {
   // Writes every cookie of the store to the file (serialised with other saves).
   void save();
 
+  // Whether `save` has written the file at least once.
+  bool saved() const { return saved_; }
+
  private:
   static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self);
   static void unlock(CURL*, curl_lock_data data, void* self);
@@ -71,6 +74,7 @@ class CookieJar::Store {
   std::mutex shareLocks_[CURL_LOCK_DATA_LAST];  // libcurl's own locks of the shared data
   std::mutex fileMutex_;                        // serialises the writes of saver_
   CURL* saver_ = nullptr;                       // guarded by fileMutex_; the handle that writes the file
+  std::atomic<bool> saved_{false};              // set by the first save
 };
 
 }  // namespace Quorvel

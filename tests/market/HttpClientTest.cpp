@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <latch>
 #include <sstream>
@@ -189,6 +190,9 @@ TEST_F(HttpClientTest, CookiesAreSentBackAndSurviveARestart) {
   CookieJar::instance().open(cookieFile());  // as after a restart of the program
   std::string later = httpGet(server.url("/page"));
   EXPECT_NE(later.find("sid=abc"), std::string::npos) << later;
+
+  std::filesystem::remove(cookieFile());  // logs the seller out
+  EXPECT_EQ(httpGet(server.url("/page")), "cookie=");
 }
 
 // Suites named "...Threads" also run under ThreadSanitizer (scripts/tsan.sh).
