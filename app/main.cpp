@@ -5,16 +5,20 @@
 #include <filesystem>
 #include <thread>
 
+#include "api/CategoryActions.h"
+#include "api/ItemActions.h"
 #include "api/StatusActions.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
 #include "delivery/Deamon.h"
+#include "market/GoodsScraper.h"
 #include "port/AppShell.h"
 #include "port/BrowserLauncher.h"
 #include "port/MessageBox.h"
 #include "server/ServerThread.h"
 #include "store/DatabaseFile.h"
 #include "store/Endpoints.h"
+#include "store/Goods.h"
 
 namespace {
 
@@ -57,6 +61,10 @@ int main() {
   Deamon& daemon = Deamon::instance();
   daemon.start();
   registerStatusActions(daemon);
+  // The goods on sale are scraped from the marketplace's on-sale list.
+  Goods::setSource(std::make_shared<GoodsScraper>());
+  registerCategoryActions();
+  registerItemActions();
 
   auto browser = port::systemBrowserLauncher();
   ServerLoopOptions options;
