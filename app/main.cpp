@@ -14,6 +14,7 @@
 #include "market/GoodsScraper.h"
 #include "port/AppShell.h"
 #include "port/BrowserLauncher.h"
+#include "port/CrashReporter.h"
 #include "port/MessageBox.h"
 #include "server/ServerThread.h"
 #include "store/DatabaseFile.h"
@@ -22,6 +23,13 @@
 
 namespace {
 
+std::string makerBaseDefault() {
+  for (const auto& endpoint : Quorvel::endpointDefaults()) {
+    if (endpoint.key == "maker_base") return endpoint.value;
+  }
+  return std::string();
+}
+
 // The maker's service as configured; its built-in default when the settings
 // cannot be read, so the page can still be opened.
 std::string makerBase() {
@@ -29,10 +37,7 @@ std::string makerBase() {
     return Quorvel::endpointSetting("maker_base");
   } catch (Quorvel::Exception e) {
     std::printf("%s\n", e.message().c_str());
-    for (const auto& endpoint : Quorvel::endpointDefaults()) {
-      if (endpoint.key == "maker_base") return endpoint.value;
-    }
-    return std::string();
+    return makerBaseDefault();
   }
 }
 
@@ -47,6 +52,13 @@ void showUi(const std::string& address, Quorvel::port::BrowserLauncher& browser)
 int main() {
   using namespace Quorvel;
   port::prepareAppShell();
+
+  // Fatal faults leave a crash report beside the database.
+  const std::string maker = makerBaseDefault();
+  if (port::crashReporterInstall({"Vendara 2012", maker + "/crashrpt/crashrpt.php", maker + "/crashrpt/privacy.html"}) != 0) {
+    port::showMessageBox(gbk("警告"), "crInstall error");
+    return 1;
+  }
 
   // A first start creates the live database from the template; an existing
   // one is never replaced. Without a database the program cannot work.
@@ -77,5 +89,6 @@ int main() {
   port::AppShellEvents events;
   events.reopenUi = [browser] { showUi(uiAddress(makerBase(), uiPort.load(), true), *browser); };
   port::runAppShell("Vendara 2012", events);
+  port::crashReporterUninstall();
   return 0;
 }

@@ -7,7 +7,7 @@
 #include "base/Exception.h"
 #include "base/GlobalLock.h"
 #include "base/Registry.h"
-#include "delivery/AuthException.h"
+#include "market/AuthException.h"
 #include "store/Db.h"
 #include "store/MsgQueue.h"
 #include "store/SystemConfig.h"

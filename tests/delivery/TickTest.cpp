@@ -8,7 +8,7 @@
 
 #include "base/Charset.h"
 #include "base/Registry.h"
-#include "delivery/AuthException.h"
+#include "market/AuthException.h"
 #include "delivery/Deamon.h"
 #include "store/DbException.h"
 #include "store/MsgQueue.h"
