@@ -7,11 +7,14 @@
 #include <memory>
 #include <thread>
 
+#include "api/CategoryActions.h"
+#include "api/ItemActions.h"
 #include "api/StatusActions.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
 #include "delivery/Clock.h"
 #include "delivery/Deamon.h"
+#include "market/GoodsScraper.h"
 #include "notify/ImChannel.h"
 #include "notify/MessageDispatcher.h"
 #include "port/AppShell.h"
@@ -21,6 +24,7 @@
 #include "server/ServerThread.h"
 #include "store/DatabaseFile.h"
 #include "store/Endpoints.h"
+#include "store/Goods.h"
 
 namespace {
 
@@ -75,6 +79,10 @@ int main() {
   daemon.setMessageDispatch(std::make_shared<MessageDispatcher>(systemClock(), noImChannel()));
   daemon.start();
   registerStatusActions(daemon);
+  // The goods on sale are scraped from the marketplace's on-sale list.
+  Goods::setSource(std::make_shared<GoodsScraper>());
+  registerCategoryActions();
+  registerItemActions();
 
   auto browser = port::systemBrowserLauncher();
   ServerLoopOptions options;

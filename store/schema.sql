@@ -42,9 +42,38 @@ CREATE TABLE `items` (
   `data3`         TEXT    DEFAULT '',
   `send_order_id` TEXT    DEFAULT ''
 );
--- Counting a category's cards (all, and unsent) and picking its first unsent
--- cards stay fast on large stocks; within one key the index keeps id order.
+-- Picking a category's first unsent cards stays fast on large stocks; within
+-- one key the index keeps id order.
 CREATE INDEX `items_cg_send` ON `items` (`cg_id`, `send_order_id`);
+-- A category's cards in id order, from either end, without sorting: the web
+-- UI's pages of a large stock.
+CREATE INDEX `items_cg` ON `items` (`cg_id`);
+
+-- Card counts per category (all cards, and unsent ones), kept exact by the
+-- triggers below in the same transaction as every change of `items`, so that
+-- the stock counters and the page count of a category with a million cards
+-- are read instead of counted. A row with zero counts may stay behind.
+CREATE TABLE `item_stock` (
+  `cg_id`  INTEGER PRIMARY KEY,
+  `total`  INTEGER NOT NULL DEFAULT 0,
+  `unsent` INTEGER NOT NULL DEFAULT 0
+);
+CREATE TRIGGER `items_stock_insert` AFTER INSERT ON `items` BEGIN
+  INSERT INTO `item_stock` (`cg_id`, `total`, `unsent`)
+    SELECT new.`cg_id`, 1, new.`send_order_id` IS '' WHERE new.`cg_id` IS NOT NULL
+    ON CONFLICT (`cg_id`) DO UPDATE SET `total` = `total` + 1, `unsent` = `unsent` + (new.`send_order_id` IS '');
+END;
+CREATE TRIGGER `items_stock_delete` AFTER DELETE ON `items` BEGIN
+  UPDATE `item_stock` SET `total` = `total` - 1, `unsent` = `unsent` - (old.`send_order_id` IS '')
+    WHERE `cg_id` = old.`cg_id`;
+END;
+CREATE TRIGGER `items_stock_update` AFTER UPDATE OF `cg_id`, `send_order_id` ON `items` BEGIN
+  UPDATE `item_stock` SET `total` = `total` - 1, `unsent` = `unsent` - (old.`send_order_id` IS '')
+    WHERE `cg_id` = old.`cg_id`;
+  INSERT INTO `item_stock` (`cg_id`, `total`, `unsent`)
+    SELECT new.`cg_id`, 1, new.`send_order_id` IS '' WHERE new.`cg_id` IS NOT NULL
+    ON CONFLICT (`cg_id`) DO UPDATE SET `total` = `total` + 1, `unsent` = `unsent` + (new.`send_order_id` IS '');
+END;
 
 CREATE TABLE `orders` (
   `id`           INTEGER PRIMARY KEY AUTOINCREMENT,

@@ -11,8 +11,12 @@
 #include <filesystem>
 #include <string>
 
+#include "store/Category.h"
 #include "store/DatabaseFile.h"
 #include "store/Db.h"
+#include "store/Goods.h"
+#include "store/GoodsCategoryMap.h"
+#include "store/Item.h"
 #include "store/MsgQueue.h"
 #include "store/SystemConfig.h"
 
@@ -32,6 +36,9 @@ class StoreFixture : public ::testing::Test {
     releaseDb();
     SystemConfig::instance()->load();
     MsgQueue::instance()->load();
+    Category::instance()->load();
+    GoodsCategoryMap::instance()->load();
+    Goods::instance()->load();
   }
 
   void TearDown() override {
@@ -39,6 +46,9 @@ class StoreFixture : public ::testing::Test {
     setBusyTimeout(std::chrono::milliseconds(5000));
     setBusyObserver(nullptr);
     MsgQueue::setClock(nullptr);
+    Goods::setSource(nullptr);
+    Goods::instance()->setPageLimit(Goods::kDefaultPageLimit);
+    Item::instance()->setLowStockFlag(false);
     setDatabasePath("vendara2012.db");
     setTemplatePath("tpl/vendara2012.db");
     std::error_code ignored;

@@ -1,0 +1,84 @@
+#include "api/CategoryActions.h"
+
+#include "api/SubActions.h"
+#include "server/ActionTable.h"
+#include "store/Category.h"
+#include "store/Goods.h"
+#include "store/GoodsCategoryMap.h"
+#include "store/Item.h"
+
+namespace Quorvel {
+
+namespace {
+
+// A failure (the table cannot be read) answers the usual envelope with
+// "SUCCESS": 0 in place of the array.
+void getGoodsLst() {
+  const bool force = postParam("flush") == "1";
+  answerJsonp(Json::Value(), [force](Json::Value& reply) { reply = Goods::instance()->list(force); });
+}
+
+// name, tpl, flg, type and ext from the request.
+void readFields(CategoryRecord& record) {
+  record.name = postParam("name");
+  record.tpl = postParam("tpl");
+  record.flg = toNumber(postParam("flg"));
+  record.type = toNumber(postParam("type"));
+  record.ext = postParam("ext");
+}
+
+void listCategories(Json::Value& reply) {
+  Json::Value list;  // null when there is no category
+  for (const CategoryRecord& record : Category::instance()->all()) list.append(Category::toJson(record));
+  reply["LIST"] = list;
+}
+
+void addCategory(Json::Value&) {
+  CategoryRecord record;
+  readFields(record);
+  Category::instance()->add(record);
+}
+
+void removeCategory(Json::Value&) { Category::instance()->remove(toNumber(postParam("id"))); }
+
+// The stock counters are not the request's to set: after the update they are
+// taken again from the cards, so a counter refresh that ran between reading
+// the record and writing it back is not undone.
+void updateCategory(Json::Value&) {
+  const int id = toNumber(postParam("id"));
+  std::shared_ptr<Category> categories = Category::instance();
+  CategoryRecord record = categories->get(id);
+  record.id = id;  // an id not stored is refused by update, naming this id
+  readFields(record);
+  categories->update(record);
+  Item::instance()->refreshCounters(id);
+}
+
+void bindItem(Json::Value&) { GoodsCategoryMap::instance()->bind(postParam("item_id"), toNumber(postParam("cg_id"))); }
+
+void unbindItem(Json::Value&) { GoodsCategoryMap::instance()->unbind(postParam("item_id")); }
+
+void listBoundItems(Json::Value& reply) {
+  Json::Value items;  // null when nothing is bound
+  for (const std::string& item : GoodsCategoryMap::instance()->itemsOf(toNumber(postParam("cg_id")))) {
+    items.append(item);
+  }
+  reply["ITEM_LIST"] = items;
+}
+
+void category() {
+  static const SubActionTable table = {
+      {"lst", listCategories}, {"add", addCategory},   {"del", removeCategory},     {"update", updateCategory},
+      {"bind", bindItem},      {"unbind", unbindItem}, {"bindLst", listBoundItems},
+  };
+  answerSubAction(table);
+}
+
+}  // namespace
+
+void registerCategoryActions() {
+  registerAction("getGoodsLst", getGoodsLst);
+  registerAction("category", category);
+}
+
+}  // namespace Quorvel

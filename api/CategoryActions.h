@@ -1,0 +1,15 @@
+// The actions with which the web UI sees the seller's items on sale and
+// manages the card categories and the bindings of items to categories:
+// "getGoodsLst" (a bare JSON array of the items on sale; `flush` = "1"
+// scrapes the marketplace again) and "category" with the sub-actions "lst",
+// "add", "del", "update", "bind", "unbind" and "bindLst".
+//
+// Register before the server thread starts; the actions then run on the
+// server thread. The goods refresh reads the source set with Goods::setSource.
+#pragma once
+
+namespace Quorvel {
+
+void registerCategoryActions();
+
+}  // namespace Quorvel

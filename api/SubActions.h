@@ -1,0 +1,24 @@
+// The shape shared by the actions that carry a sub-action in the query
+// parameter `action` ("category", "item"): the answer starts as
+// {"SUCCESS": 1, "MSG": "SUCCESS"}, the named sub-action completes it, and a
+// failure it raises becomes "SUCCESS": 0 with the message. An unknown or
+// missing sub-action does nothing and answers success.
+//
+// Called by an action handler on the server thread.
+#pragma once
+
+#include <json/value.h>
+
+#include <functional>
+#include <string>
+#include <unordered_map>
+
+namespace Quorvel {
+
+using SubAction = std::function<void(Json::Value& reply)>;
+using SubActionTable = std::unordered_map<std::string, SubAction>;
+
+// Runs the sub-action named by the current request and writes the answer.
+void answerSubAction(const SubActionTable& table);
+
+}  // namespace Quorvel

@@ -1,0 +1,133 @@
+#include "store/Category.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "store/Db.h"
+#include "store/StoreInstance.h"
+
+namespace Quorvel {
+
+namespace {
+
+std::atomic<std::shared_ptr<Category>*> theInstance{nullptr};
+
+// name, type, flg, tpl, store_num, store_total_num, ext: the seven values of
+// both the insert and the update.
+std::shared_ptr<ISQL> bindFields(std::shared_ptr<ISQL> sql, const CategoryRecord& record) {
+  return sql->bind(record.name)
+      ->bind(record.type)
+      ->bind(record.flg)
+      ->bind(record.tpl)
+      ->bind(record.store_num)
+      ->bind(record.store_total_num)
+      ->bind(record.ext);
+}
+
+}  // namespace
+
+std::shared_ptr<Category> Category::instance() {
+  return storeInstance(theInstance, [] {
+    std::shared_ptr<Category> made(new Category);
+    made->load();
+    return made;
+  });
+}
+
+Category::~Category() = default;
+
+void Category::load() {
+  std::map<int, CategoryRecord> loaded;
+  std::shared_ptr<IDbResult> rows = getDb()->query("select * from `category`");
+  while (rows->next()) {
+    std::shared_ptr<DbRow> row = rows->fetch();
+    CategoryRecord record;
+    record.id = (*row)["id"].toInt();
+    record.name = (*row)["name"].toString();
+    record.type = (*row)["type"].toInt();
+    record.flg = (*row)["flg"].toInt();
+    record.tpl = (*row)["tpl"].toString();
+    record.store_num = (*row)["store_num"].toInt();
+    record.store_total_num = (*row)["store_total_num"].toInt();
+    record.ext = (*row)["ext"].toString();
+    loaded[record.id] = std::move(record);
+  }
+  std::unique_lock<std::shared_mutex> hold(mutex_);
+  cache_.swap(loaded);
+}
+
+CategoryRecord Category::get(int id) {
+  std::shared_lock<std::shared_mutex> hold(mutex_);
+  auto found = cache_.find(id);
+  return found == cache_.end() ? CategoryRecord() : found->second;
+}
+
+bool Category::contains(int id) {
+  std::shared_lock<std::shared_mutex> hold(mutex_);
+  return cache_.count(id) != 0;
+}
+
+std::vector<CategoryRecord> Category::all() {
+  std::shared_lock<std::shared_mutex> hold(mutex_);
+  std::vector<CategoryRecord> records;
+  records.reserve(cache_.size());
+  for (const auto& [id, record] : cache_) records.push_back(record);
+  return records;
+}
+
+void Category::add(CategoryRecord& record) {
+  std::shared_ptr<IDb> db = getDb();
+  db->execute(bindFields(std::make_shared<SQL>("insert into `category` (`name`,`type`,`flg`,`tpl`,`store_num`,"
+                                               "`store_total_num`,`ext`) values(?,?,?,?,?,?,?)"),
+                         record));
+  record.id = db->lastInsertId();
+  std::unique_lock<std::shared_mutex> hold(mutex_);
+  cache_[record.id] = record;
+}
+
+void Category::update(const CategoryRecord& record) {
+  if (!contains(record.id)) {
+    throw Exception("There is no category with id " + std::to_string(record.id) + "; nothing was changed.");
+  }
+  getDb()->execute(bindFields(std::make_shared<SQL>("update `category` set `name`=?,`type`=?,`flg`=?,`tpl`=?,"
+                                                    "`store_num`=?,`store_total_num`=?,`ext`=? where `id` = ?"),
+                              record)
+                       ->bind(record.id));
+  std::unique_lock<std::shared_mutex> hold(mutex_);
+  // Removed meanwhile by another thread: the row is gone, so is the record.
+  auto found = cache_.find(record.id);
+  if (found != cache_.end()) found->second = record;
+}
+
+void Category::setCounters(int id, int storeNum, int storeTotalNum) {
+  getDb()->execute(std::make_shared<SQL>("update `category` set `store_num`=?,`store_total_num`=? where `id`=?")
+                       ->bind(storeNum)
+                       ->bind(storeTotalNum)
+                       ->bind(id));
+  std::unique_lock<std::shared_mutex> hold(mutex_);
+  auto found = cache_.find(id);
+  if (found == cache_.end()) return;
+  found->second.store_num = storeNum;
+  found->second.store_total_num = storeTotalNum;
+}
+
+void Category::remove(int id) {
+  getDb()->execute(std::make_shared<SQL>("delete from `category` where `id`=?")->bind(id));
+  std::unique_lock<std::shared_mutex> hold(mutex_);
+  cache_.erase(id);
+}
+
+Json::Value Category::toJson(const CategoryRecord& record) {
+  Json::Value json(Json::objectValue);
+  json["id"] = record.id;
+  json["name"] = record.name;
+  json["type"] = record.type;
+  json["flg"] = record.flg;
+  json["tpl"] = record.tpl;
+  json["store_num"] = record.store_num;
+  json["store_total_num"] = record.store_total_num;
+  json["ext"] = record.ext;
+  return json;
+}
+
+}  // namespace Quorvel

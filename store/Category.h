@@ -1,0 +1,79 @@
+// Category: the card categories (a kind of card with its delivery templates,
+// channel switches and stock counters), table `category`, kept whole in a
+// cache loaded on first use. Reads come from the cache; every change is
+// written to the table first and then to the cache.
+//
+// Any thread may call any operation: the web UI edits categories while the
+// delivery daemon reads them and the card store rewrites their counters. The
+// cache is guarded by the store's own reader-writer lock, which is never held
+// across database work. The table is written through the calling thread's
+// connection (getDb), inside whatever transaction that thread has open; the
+// cache does not follow a rollback of the caller's transaction, so a caller
+// that rolls back card changes refreshes the counters of the categories
+// concerned afterwards (Item::refreshCounters).
+#pragma once
+
+#include <json/value.h>
+
+#include <map>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+namespace Quorvel {
+
+// One category. The default record (id 0, empty texts, zero numbers) stands
+// for "no such category".
+struct CategoryRecord {
+  int id = 0;
+  std::string name;
+  int type = 0;
+  int flg = 0;
+  std::string tpl;  // JSON object text: the delivery templates
+  int store_num = 0;        // unsent cards
+  int store_total_num = 0;  // all cards
+  std::string ext;  // JSON object text: channel switches and purchase limit
+};
+
+class Category : public std::enable_shared_from_this<Category> {
+ public:
+  // The store, created and loaded on first call.
+  static std::shared_ptr<Category> instance();
+
+  virtual ~Category();
+
+  // Replaces the cache with every row of `category`.
+  void load();
+
+  // A copy of the cached record, or the default record for an id not stored.
+  CategoryRecord get(int id);
+  bool contains(int id);
+  // Every category, in id order.
+  std::vector<CategoryRecord> all();
+
+  // Inserts the record and caches it; sets record.id to the new id. A failing
+  // insert raises DbException and caches nothing.
+  void add(CategoryRecord& record);
+  // Writes every field of the record to the row with its id, then the cache.
+  // Raises Exception, and changes nothing, when no category has that id.
+  void update(const CategoryRecord& record);
+  // Writes the two stock counters only (the card store's refresh), so a name
+  // or template edited at the same time is never put back. An id not stored
+  // changes nothing and creates no record.
+  void setCounters(int id, int storeNum, int storeTotalNum);
+  // Deletes the row and the cached record. Cards and bindings of the
+  // category stay.
+  void remove(int id);
+
+  // {"id", "name", "type", "flg", "tpl", "store_num", "store_total_num", "ext"}
+  static Json::Value toJson(const CategoryRecord& record);
+
+ private:
+  Category() = default;
+
+  std::shared_mutex mutex_;
+  std::map<int, CategoryRecord> cache_;  // guarded by mutex_
+};
+
+}  // namespace Quorvel

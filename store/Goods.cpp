@@ -1,0 +1,152 @@
+#include "store/Goods.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "store/Db.h"
+#include "store/Savepoint.h"
+#include "store/StoreInstance.h"
+
+namespace Quorvel {
+
+namespace {
+
+std::atomic<std::shared_ptr<Goods>*> theInstance{nullptr};
+
+std::mutex sourceMutex;
+std::shared_ptr<GoodsSource> theSource;  // guarded by sourceMutex
+
+std::shared_ptr<GoodsSource> source() {
+  std::lock_guard<std::mutex> hold(sourceMutex);
+  return theSource;
+}
+
+std::vector<std::string> idsOf(const std::vector<GoodsRecord>& records) {
+  std::vector<std::string> ids;
+  ids.reserve(records.size());
+  for (const GoodsRecord& record : records) ids.push_back(record.item_id);
+  return ids;
+}
+
+}  // namespace
+
+std::shared_ptr<Goods> Goods::instance() {
+  return storeInstance(theInstance, [] {
+    std::shared_ptr<Goods> made(new Goods);
+    made->load();
+    return made;
+  });
+}
+
+void Goods::setSource(std::shared_ptr<GoodsSource> source) {
+  std::lock_guard<std::mutex> hold(sourceMutex);
+  theSource = std::move(source);
+}
+
+Goods::~Goods() = default;
+
+void Goods::load() {
+  std::vector<GoodsRecord> loaded;
+  std::shared_ptr<IDbResult> rows = getDb()->query("select * from `goods`");
+  while (rows->next()) {
+    std::shared_ptr<DbRow> row = rows->fetch();
+    GoodsRecord record;
+    record.item_id = (*row)["item_id"].toString();
+    record.name = (*row)["name"].toString();
+    record.url = (*row)["url"].toString();
+    record.img_url = (*row)["img_url"].toString();
+    loaded.push_back(std::move(record));
+  }
+  std::unique_lock<std::shared_mutex> hold(mutex_);
+  items_.swap(loaded);
+  refreshed_ = false;
+}
+
+Json::Value Goods::list(bool force) {
+  if (force) {
+    refresh();
+  } else if (!refreshed()) {
+    // Two first lists at once scrape once: the second finds the flag set.
+    std::lock_guard<std::mutex> running(refreshMutex_);
+    if (!refreshed()) refreshHeld();
+  }
+  Json::Value array;  // null while empty
+  for (const GoodsRecord& record : items()) array.append(toJson(record));
+  return array;
+}
+
+void Goods::readPages(GoodsSource& source, std::vector<GoodsRecord>& read) {
+  int limit;
+  {
+    std::shared_lock<std::shared_mutex> hold(mutex_);
+    limit = pageLimit_;
+  }
+  std::vector<std::string> previous;
+  for (int page = 1; page <= limit; ++page) {
+    std::vector<GoodsRecord> shown = source.page(page);
+    if (shown.empty()) return;
+    std::vector<std::string> ids = idsOf(shown);
+    if (ids == previous) return;  // the site shows the same page again
+    read.insert(read.end(), shown.begin(), shown.end());
+    previous = std::move(ids);
+  }
+}
+
+void Goods::refresh() {
+  std::lock_guard<std::mutex> running(refreshMutex_);
+  refreshHeld();
+}
+
+void Goods::refreshHeld() {
+  std::vector<GoodsRecord> read;
+  try {
+    std::shared_ptr<GoodsSource> from = source();
+    if (!from) throw Exception("No marketplace source is set for the goods on sale.");
+    // Every page is read before the table is touched, so no write lock is
+    // held while the marketplace answers.
+    readPages(*from, read);
+    std::shared_ptr<IDb> db = getDb();
+    Savepoint unit(db);
+    db->exec("delete from `goods`");
+    auto sql = std::make_shared<SQL>();
+    for (const GoodsRecord& record : read) {
+      sql->setSql("insert into `goods` ( `url` , `item_id` , `name` , `img_url` ) values (?,?,?,?) ");
+      db->execute(sql->bind(record.url)->bind(record.item_id)->bind(record.name)->bind(record.img_url));
+    }
+    unit.release();
+  } catch (Exception e) {
+    std::printf("%s\n", e.message().c_str());
+    std::unique_lock<std::shared_mutex> hold(mutex_);
+    items_.swap(read);
+    return;
+  }
+  std::unique_lock<std::shared_mutex> hold(mutex_);
+  items_.swap(read);
+  refreshed_ = true;
+}
+
+std::vector<GoodsRecord> Goods::items() {
+  std::shared_lock<std::shared_mutex> hold(mutex_);
+  return items_;
+}
+
+bool Goods::refreshed() {
+  std::shared_lock<std::shared_mutex> hold(mutex_);
+  return refreshed_;
+}
+
+void Goods::setPageLimit(int pages) {
+  std::unique_lock<std::shared_mutex> hold(mutex_);
+  pageLimit_ = pages;
+}
+
+Json::Value Goods::toJson(const GoodsRecord& record) {
+  Json::Value json(Json::objectValue);
+  json["url"] = record.url;
+  json["name"] = record.name;
+  json["item_id"] = record.item_id;
+  json["img_url"] = record.img_url;
+  return json;
+}
+
+}  // namespace Quorvel

@@ -1,0 +1,76 @@
+#include "store/GoodsCategoryMap.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "store/Db.h"
+#include "store/Savepoint.h"
+#include "store/StoreInstance.h"
+
+namespace Quorvel {
+
+namespace {
+
+std::atomic<std::shared_ptr<GoodsCategoryMap>*> theInstance{nullptr};
+
+const char kDeleteBinding[] = "delete from `c_g_bind` where `item_id`=?";
+
+}  // namespace
+
+std::shared_ptr<GoodsCategoryMap> GoodsCategoryMap::instance() {
+  return storeInstance(theInstance, [] {
+    std::shared_ptr<GoodsCategoryMap> made(new GoodsCategoryMap);
+    made->load();
+    return made;
+  });
+}
+
+GoodsCategoryMap::~GoodsCategoryMap() = default;
+
+void GoodsCategoryMap::load() {
+  std::map<std::string, int> loaded;
+  std::shared_ptr<IDbResult> rows = getDb()->query("select * from `c_g_bind`");
+  while (rows->next()) {
+    std::shared_ptr<DbRow> row = rows->fetch();
+    loaded[(*row)["item_id"].toString()] = (*row)["cg_id"].toInt();
+  }
+  std::unique_lock<std::shared_mutex> hold(mutex_);
+  cache_.swap(loaded);
+}
+
+int GoodsCategoryMap::categoryOf(const std::string& itemId) {
+  std::shared_lock<std::shared_mutex> hold(mutex_);
+  auto found = cache_.find(itemId);
+  return found == cache_.end() ? 0 : found->second;
+}
+
+std::vector<std::string> GoodsCategoryMap::itemsOf(int categoryId) {
+  std::shared_lock<std::shared_mutex> hold(mutex_);
+  std::vector<std::string> items;
+  for (const auto& [item, category] : cache_) {
+    if (category == categoryId) items.push_back(item);
+  }
+  return items;
+}
+
+void GoodsCategoryMap::bind(const std::string& itemId, int categoryId) {
+  std::shared_ptr<IDb> db = getDb();
+  // Without the unit, a failing insert would leave the item unbound in the
+  // table while the cache still binds it.
+  Savepoint unit(db);
+  auto sql = std::make_shared<SQL>(kDeleteBinding);
+  db->execute(sql->bind(itemId));
+  sql->setSql("insert into `c_g_bind` ( `item_id` , `cg_id` ) values( ? , ? )");
+  db->execute(sql->bind(itemId)->bind(categoryId));
+  unit.release();
+  std::unique_lock<std::shared_mutex> hold(mutex_);
+  cache_[itemId] = categoryId;
+}
+
+void GoodsCategoryMap::unbind(const std::string& itemId) {
+  getDb()->execute(std::make_shared<SQL>(kDeleteBinding)->bind(itemId));
+  std::unique_lock<std::shared_mutex> hold(mutex_);
+  cache_.erase(itemId);
+}
+
+}  // namespace Quorvel

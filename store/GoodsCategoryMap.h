@@ -1,0 +1,46 @@
+// GoodsCategoryMap: which category delivers the cards for which marketplace
+// item, table `c_g_bind`, kept whole in a cache loaded on first use. An item
+// is bound to at most one category; binding it again moves it.
+//
+// Any thread may call any operation: the web UI binds while the order
+// pipeline looks bindings up. The cache is guarded by the store's own
+// reader-writer lock, never held across database work; the table is written
+// first, through the calling thread's connection, and failures (DbException)
+// reach the caller with the cache unchanged.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+namespace Quorvel {
+
+class GoodsCategoryMap : public std::enable_shared_from_this<GoodsCategoryMap> {
+ public:
+  // The store, created and loaded on first call.
+  static std::shared_ptr<GoodsCategoryMap> instance();
+
+  virtual ~GoodsCategoryMap();
+
+  // Replaces the cache with every row of `c_g_bind`.
+  void load();
+
+  // The category bound to the item; 0 when it has none.
+  int categoryOf(const std::string& itemId);
+  // The items bound to the category, in item id order (text order).
+  std::vector<std::string> itemsOf(int categoryId);
+
+  // Replaces the item's binding (delete and insert in one unit).
+  void bind(const std::string& itemId, int categoryId);
+  void unbind(const std::string& itemId);
+
+ private:
+  GoodsCategoryMap() = default;
+
+  std::shared_mutex mutex_;
+  std::map<std::string, int> cache_;  // guarded by mutex_; item id -> category id
+};
+
+}  // namespace Quorvel

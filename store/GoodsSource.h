@@ -1,0 +1,31 @@
+// GoodsSource: where the goods refresh reads the seller's items on sale, one
+// page of the marketplace's on-sale list at a time. The program's source
+// scrapes the marketplace (market/GoodsScraper.h); tests give their own.
+//
+// Called by the thread that runs the refresh, one page after the other.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace Quorvel {
+
+// One item on sale, as the on-sale list shows it.
+struct GoodsRecord {
+  std::string item_id;  // digits
+  std::string name;     // the item's title
+  std::string url;      // the item page
+  std::string img_url;  // the item's picture
+};
+
+class GoodsSource {
+ public:
+  virtual ~GoodsSource() = default;
+
+  // The items shown on page `page` (from 1) of the on-sale list, in page
+  // order; empty for a page past the last one. Raises an Exception when the
+  // page cannot be read.
+  virtual std::vector<GoodsRecord> page(int page) = 0;
+};
+
+}  // namespace Quorvel

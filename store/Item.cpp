@@ -1,0 +1,206 @@
+#include "store/Item.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+
+#include "base/Charset.h"
+#include "store/Category.h"
+#include "store/Db.h"
+#include "store/MsgQueue.h"
+#include "store/Savepoint.h"
+#include "store/StoreInstance.h"
+#include "store/SystemConfig.h"
+
+namespace Quorvel {
+
+namespace {
+
+std::atomic<std::shared_ptr<Item>*> theInstance{nullptr};
+
+thread_local bool lowStock = false;  // the calling thread's low-stock flag
+
+CardRecord readCard(const DbRow& row) {
+  CardRecord card;
+  card.id = row.at("id").toInt();
+  card.cg_id = row.at("cg_id").toInt();
+  card.data1 = row.at("data1").toString();
+  card.data2 = row.at("data2").toString();
+  card.data3 = row.at("data3").toString();
+  card.send_order_id = row.at("send_order_id").toString();
+  return card;
+}
+
+std::vector<CardRecord> readCards(const std::shared_ptr<IDbResult>& rows) {
+  std::vector<CardRecord> cards;
+  while (rows->next()) cards.push_back(readCard(*rows->fetch()));
+  return cards;
+}
+
+}  // namespace
+
+std::shared_ptr<Item> Item::instance() {
+  return storeInstance(theInstance, [] { return std::shared_ptr<Item>(new Item); });
+}
+
+Item::~Item() = default;
+
+Item::Counts Item::counts(int categoryId) {
+  std::shared_ptr<IDbResult> rows = getDb()->query(
+      std::make_shared<SQL>("select `total`,`unsent` from `item_stock` where `cg_id`=?")->bind(categoryId));
+  Counts counts;
+  if (rows->next()) {
+    std::shared_ptr<DbRow> row = rows->fetch();
+    counts.total = (*row)["total"].toInt();
+    counts.unsent = (*row)["unsent"].toInt();
+  }
+  return counts;
+}
+
+int Item::pageCount(int categoryId, int pageSize) {
+  pageSize = std::max(pageSize, 1);
+  std::int64_t total = counts(categoryId).total;
+  return static_cast<int>((total + pageSize - 1) / pageSize);
+}
+
+std::vector<CardRecord> Item::list(int categoryId, int page, int pageSize, int pages) {
+  pageSize = std::max(pageSize, 1);
+  int p = std::min(std::max(page - 1, 0), pages - 1);
+  if (p < 0) return {};
+  const std::int64_t offset = static_cast<std::int64_t>(p) * pageSize;
+  const std::int64_t total = counts(categoryId).total;
+  std::shared_ptr<IDb> db = getDb();
+  if (offset * 2 <= total) {
+    return readCards(db->query(std::make_shared<SQL>("select * from `items` where `cg_id`=? order by `id` limit ?,?")
+                                   ->bind(categoryId)
+                                   ->bind(offset)
+                                   ->bind(static_cast<std::int64_t>(pageSize))));
+  }
+  // Nearer the end: the same cards, counted from the last one, so a late page
+  // of a large stock does not step over every card before it.
+  std::int64_t fromEnd = total - offset - pageSize;
+  std::int64_t take = pageSize;
+  if (fromEnd < 0) {
+    take += fromEnd;
+    fromEnd = 0;
+  }
+  if (take <= 0) return {};
+  std::vector<CardRecord> cards =
+      readCards(db->query(std::make_shared<SQL>("select * from `items` where `cg_id`=? order by `id` desc limit ?,?")
+                              ->bind(categoryId)
+                              ->bind(fromEnd)
+                              ->bind(take)));
+  std::reverse(cards.begin(), cards.end());
+  return cards;
+}
+
+CardRecord Item::get(int id) {
+  std::shared_ptr<IDbResult> rows =
+      getDb()->query(std::make_shared<SQL>("select * from `items` where `id`=?")->bind(id));
+  return rows->next() ? readCard(*rows->fetch()) : CardRecord();
+}
+
+void Item::add(CardRecord& card) {
+  std::shared_ptr<IDb> db = getDb();
+  Savepoint unit(db);
+  db->execute(std::make_shared<SQL>(
+                  "insert into `items` (`cg_id`,`data1`,`data2`,`data3`,`send_order_id`) values (?,?,?,?,?)")
+                  ->bind(card.cg_id)
+                  ->bind(card.data1)
+                  ->bind(card.data2)
+                  ->bind(card.data3)
+                  ->bind(card.send_order_id));
+  card.id = db->lastInsertId();
+  refreshCounters(card.cg_id);
+  unit.release();
+}
+
+void Item::update(const CardRecord& card) {
+  const CardRecord stored = get(card.id);
+  if (stored.id == 0) {
+    throw Exception("There is no card with id " + std::to_string(card.id) + "; nothing was changed.");
+  }
+  std::shared_ptr<IDb> db = getDb();
+  Savepoint unit(db);
+  db->execute(std::make_shared<SQL>("update `items` set `cg_id`=? , `data1`=?,`data2`=?,`data3`=?, "
+                                    "`send_order_id`=? where `id`=?")
+                  ->bind(card.cg_id)
+                  ->bind(card.data1)
+                  ->bind(card.data2)
+                  ->bind(card.data3)
+                  ->bind(card.send_order_id)
+                  ->bind(card.id));
+  refreshCounters(card.cg_id);
+  if (stored.cg_id != card.cg_id) refreshCounters(stored.cg_id);
+  unit.release();
+}
+
+void Item::remove(int id) {
+  const CardRecord stored = get(id);
+  if (stored.id == 0) return;
+  std::shared_ptr<IDb> db = getDb();
+  Savepoint unit(db);
+  db->execute(std::make_shared<SQL>("delete from `items` where `id`=?")->bind(id));
+  refreshCounters(stored.cg_id);
+  unit.release();
+}
+
+bool Item::isIdList(const std::string& ids) {
+  bool digitBefore = false;
+  for (char c : ids) {
+    if (c >= '0' && c <= '9') {
+      digitBefore = true;
+    } else if (c == ',' && digitBefore) {
+      digitBefore = false;
+    } else {
+      return false;
+    }
+  }
+  return digitBefore;
+}
+
+void Item::removeMany(const std::string& ids) {
+  // The list is written into the statement text, so nothing but digits and
+  // commas may ever reach it.
+  if (!isIdList(ids)) {
+    throw Exception("The cards to delete must be given as decimal ids separated by commas; nothing was deleted.");
+  }
+  std::shared_ptr<IDb> db = getDb();
+  std::vector<int> categories;
+  std::shared_ptr<IDbResult> rows = db->query("select distinct `cg_id` from `items` where `id` in (" + ids + ")");
+  while (rows->next()) categories.push_back((*rows->fetch())["cg_id"].toInt());
+  rows.reset();
+  if (categories.empty()) return;  // none of the ids is a card
+  Savepoint unit(db);
+  db->exec("delete from `items` where `id` in (" + ids + ")");
+  for (int category : categories) refreshCounters(category);
+  unit.release();
+}
+
+std::vector<CardRecord> Item::takeUnsent(int categoryId, int count) {
+  // A limit below zero would mean "no limit" to SQLite.
+  if (count < 1) return {};
+  return readCards(getDb()->query(
+      std::make_shared<SQL>("select * from `items` where `cg_id`=? and `send_order_id`='' order by `id` limit 0,?")
+          ->bind(categoryId)
+          ->bind(count)));
+}
+
+void Item::refreshCounters(int categoryId) {
+  std::shared_ptr<Category> categories = Category::instance();
+  if (!categories->contains(categoryId)) return;
+  const Counts now = counts(categoryId);
+  categories->setCounters(categoryId, now.unsent, now.total);
+  if (!lowStock) return;
+  const std::string threshold = SystemConfig::instance()->get("notice_store_num");
+  if (now.unsent >= std::atoi(threshold.c_str())) return;
+  sellerNotice(categories->get(categoryId).name + gbk("的库存量已经不足") + threshold + gbk("件，当前为") +
+               std::to_string(now.unsent) + gbk("件。"));
+}
+
+void Item::setLowStockFlag(bool on) { lowStock = on; }
+
+bool Item::lowStockFlag() const { return lowStock; }
+
+}  // namespace Quorvel

@@ -1,0 +1,98 @@
+// Item: the card stock, table `items`. A card belongs to one category and
+// holds up to three data texts (a card number, a password, ...) and the
+// delivery note of the order it went out with; it is unsent exactly while
+// that note is empty. The store pages through a category's cards for the web
+// UI, edits them, picks unsent cards for a delivery, and after every change
+// rewrites the category's stock counters (Category::setCounters), with a
+// low-stock notice to the seller when the calling thread asked for one.
+//
+// No cache: every call works on the calling thread's connection (getDb),
+// inside whatever transaction that thread has open. A change and the counter
+// refresh that follows it form one unit (a savepoint), so the counters never
+// disagree with the cards after a failure. Card counts come from the table
+// `item_stock`, which the database keeps exact for every change of `items`.
+// Any thread may call any operation; the low-stock flag belongs to the thread
+// that set it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Quorvel {
+
+// One card; the fresh record (id 0, category 0, empty texts) stands for "no
+// such card".
+struct CardRecord {
+  int id = 0;
+  int cg_id = 0;
+  std::string data1;
+  std::string data2;
+  std::string data3;
+  std::string send_order_id;  // empty while unsent
+};
+
+class Item {
+ public:
+  // The store, created on first call.
+  static std::shared_ptr<Item> instance();
+
+  virtual ~Item();
+
+  // The number of pages of `pageSize` cards (rounded up) the category fills;
+  // 0 for a category without cards. `pageSize` below 1 counts as 1.
+  int pageCount(int categoryId, int pageSize);
+  // Page `page` (from 1; below 1 gives the first page, past `pages` the
+  // last) of the category's cards in id order, `pages` being pageCount with
+  // the same page size. Empty when the category has no cards.
+  std::vector<CardRecord> list(int categoryId, int page, int pageSize, int pages);
+
+  // The card with that id, or the fresh record.
+  CardRecord get(int id);
+
+  // Inserts the card (card.id receives the new id) and refreshes its
+  // category's counters.
+  void add(CardRecord& card);
+  // Writes every field of the card to the row with its id and refreshes the
+  // counters of its category and, when the card moved, of the one it left.
+  // Raises Exception, changing nothing, when no card has that id.
+  void update(const CardRecord& card);
+  // Deletes the card and refreshes its category's counters; an id without a
+  // card changes nothing.
+  void remove(int id);
+  // Deletes the cards listed as decimal ids separated by commas ("3,17,20")
+  // and refreshes each affected category once. Any other text is refused
+  // with an Exception before a statement is built.
+  void removeMany(const std::string& ids);
+
+  // The category's first `count` unsent cards in id order (fewer when the
+  // stock is short, none for a count below 1). Never a delivered card.
+  std::vector<CardRecord> takeUnsent(int categoryId, int count);
+
+  // Sets the category's `store_num` (unsent cards) and `store_total_num` (all
+  // cards). When the calling thread's low-stock flag is set and the unsent
+  // cards are fewer than the setting `notice_store_num`, the seller is told
+  // (sellerNotice). A category that is not stored is left alone.
+  void refreshCounters(int categoryId);
+
+  // The low-stock flag of the calling thread (off until set): the delivery
+  // sets it around the update of a card it delivered, so that only deliveries
+  // raise low-stock notices, whatever other threads change meanwhile.
+  void setLowStockFlag(bool on);
+  bool lowStockFlag() const;
+
+  // Whether `ids` is one or more decimal ids separated by single commas.
+  static bool isIdList(const std::string& ids);
+
+ private:
+  Item() = default;
+
+  // The category's card counts: all, and unsent.
+  struct Counts {
+    int total = 0;
+    int unsent = 0;
+  };
+  Counts counts(int categoryId);
+};
+
+}  // namespace Quorvel

@@ -1,0 +1,161 @@
+// "category" and "getGoodsLst" through a real local server on a temporary
+// database.
+#include <gtest/gtest.h>
+
+#include "api/CategoryActions.h"
+#include "base/Charset.h"
+#include "store/Category.h"
+#include "store/Goods.h"
+#include "store/Item.h"
+#include "tests/api/ApiClient.h"
+#include "tests/store/StoreFixture.h"
+
+namespace Quorvel::testing {
+namespace {
+
+class CategoryActions : public StoreFixture {
+ protected:
+  void SetUp() override {
+    StoreFixture::SetUp();
+    registerCategoryActions();
+  }
+
+  Json::Value category(const std::string& action, const std::vector<std::pair<std::string, std::string>>& form = {}) {
+    return callAction(server_.port(), "category&action=" + action, formOf(form));
+  }
+
+  static Json::Value success() {
+    Json::Value reply(Json::objectValue);
+    reply["SUCCESS"] = 1;
+    reply["MSG"] = "SUCCESS";
+    return reply;
+  }
+
+  TestServer server_;
+};
+
+TEST_F(CategoryActions, AddedCategoriesAreListedWithZeroStockAndUnknownSubActionsDoNothing) {
+  EXPECT_EQ(category("lst")["LIST"], Json::Value());
+  EXPECT_EQ(category("add", {{"name", "话费卡"}, {"tpl", "{}"}, {"flg", "3"}, {"type", "1"}, {"ext", "{\"a\":1}"}}),
+            success());
+  EXPECT_EQ(category("add", {{"name", "second"}}), success());
+
+  Json::Value list = category("lst")["LIST"];
+  ASSERT_EQ(list.size(), 2u);
+  const Json::Value& added = list[0];
+  EXPECT_TRUE(added["id"].isInt());
+  EXPECT_EQ(added["name"].asString(), "话费卡");
+  EXPECT_EQ(added["flg"], Json::Value(3));
+  EXPECT_EQ(added["type"], Json::Value(1));
+  EXPECT_EQ(added["ext"].asString(), "{\"a\":1}");
+  EXPECT_EQ(added["store_num"], Json::Value(0));
+  EXPECT_EQ(added["store_total_num"], Json::Value(0));
+  EXPECT_EQ(Category::instance()->get(added["id"].asInt()).name, gbk("话费卡"));  // GBK in memory
+
+  EXPECT_EQ(callAction(server_.port(), "category"), success());
+  EXPECT_EQ(category("nothing", {{"id", added["id"].asString()}}), success());
+  EXPECT_EQ(category("lst")["LIST"].size(), 2u);
+
+  EXPECT_EQ(category("del", {{"id", std::to_string(added["id"].asInt())}}), success());
+  EXPECT_EQ(category("lst")["LIST"].size(), 1u);
+}
+
+TEST_F(CategoryActions, AFailedInsertIsReported) {
+  getDb()->exec("create trigger `refuse` before insert on `category` begin select raise(abort, 'disk full'); end");
+  Json::Value reply = category("add", {{"name", "x"}});
+  EXPECT_EQ(reply["SUCCESS"], Json::Value(0));
+  EXPECT_NE(reply["MSG"].asString().find("disk full"), std::string::npos);
+  EXPECT_TRUE(Category::instance()->all().empty());
+}
+
+TEST_F(CategoryActions, UpdateKeepsTheCountersAndRefusesAnUnknownId) {
+  CategoryRecord record;
+  record.name = "old";
+  Category::instance()->add(record);
+  CardRecord card;
+  card.cg_id = record.id;
+  Item::instance()->add(card);
+
+  const std::string id = std::to_string(record.id);
+  EXPECT_EQ(category("update", {{"id", id}, {"name", "new"}, {"tpl", "t"}, {"flg", "1"}, {"type", "2"}, {"ext", "e"},
+                                {"store_num", "99"}, {"store_total_num", "99"}}),
+            success());
+  CategoryRecord now = Category::instance()->get(record.id);
+  EXPECT_EQ(now.name, "new");
+  EXPECT_EQ(now.tpl, "t");
+  EXPECT_EQ(now.flg, 1);
+  EXPECT_EQ(now.type, 2);
+  EXPECT_EQ(now.ext, "e");
+  EXPECT_EQ(now.store_num, 1);
+  EXPECT_EQ(now.store_total_num, 1);
+
+  for (const std::string& unknown : {std::to_string(record.id + 1), std::string("0"), std::string("")}) {
+    Json::Value reply = category("update", {{"id", unknown}, {"name", "ghost"}});
+    EXPECT_EQ(reply["SUCCESS"], Json::Value(0)) << unknown;
+    EXPECT_NE(reply["MSG"].asString().find("no category"), std::string::npos) << reply["MSG"].asString();
+  }
+  EXPECT_EQ(Category::instance()->all().size(), 1u);
+  EXPECT_EQ(count("select count(*) as `num` from `category`"), 1);
+  EXPECT_EQ(Category::instance()->get(record.id).name, "new");
+}
+
+TEST_F(CategoryActions, BindingMovesAnItemAndBindListFollows) {
+  EXPECT_EQ(category("bind", {{"cg_id", "1"}, {"item_id", "5001"}}), success());
+  EXPECT_EQ(category("bind", {{"cg_id", "1"}, {"item_id", "5002"}}), success());
+  Json::Value two(Json::arrayValue);
+  two.append("5001");
+  two.append("5002");
+  EXPECT_EQ(category("bindLst", {{"cg_id", "1"}})["ITEM_LIST"], two);
+
+  EXPECT_EQ(category("bind", {{"cg_id", "2"}, {"item_id", "5001"}}), success());
+  Json::Value one(Json::arrayValue);
+  one.append("5002");
+  EXPECT_EQ(category("bindLst", {{"cg_id", "1"}})["ITEM_LIST"], one);
+  EXPECT_EQ(category("bindLst", {{"cg_id", "2"}})["ITEM_LIST"][0], Json::Value("5001"));
+
+  EXPECT_EQ(category("unbind", {{"cg_id", "9"}, {"item_id", "5002"}}), success());
+  Json::Value empty = category("bindLst", {{"cg_id", "1"}});
+  EXPECT_TRUE(empty.isMember("ITEM_LIST"));
+  EXPECT_TRUE(empty["ITEM_LIST"].isNull());
+}
+
+class CountingSource : public GoodsSource {
+ public:
+  std::vector<GoodsRecord> page(int page) override {
+    ++asked;
+    if (page > 1 || empty) return {};
+    return {{"101", gbk("月卡"), "http://item/101", "http://img/101"}, {"102", "b", "http://item/102", "i"}};
+  }
+  int asked = 0;
+  bool empty = false;  // nothing on sale
+};
+
+TEST_F(CategoryActions, GoodsAreScrapedOncePerRunUnlessFlushIsOne) {
+  auto source = std::make_shared<CountingSource>();
+  Goods::setSource(source);
+  Json::Value list = callAction(server_.port(), "getGoodsLst");
+  ASSERT_TRUE(list.isArray());
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0]["item_id"].asString(), "101");
+  EXPECT_EQ(list[0]["name"].asString(), "月卡");
+  EXPECT_EQ(list[0]["url"].asString(), "http://item/101");
+  EXPECT_EQ(list[0]["img_url"].asString(), "http://img/101");
+  EXPECT_EQ(source->asked, 2);  // page 1, then the empty page 2
+
+  callAction(server_.port(), "getGoodsLst", formOf({{"flush", "0"}}));
+  callAction(server_.port(), "getGoodsLst", formOf({{"flush", "yes"}}));
+  EXPECT_EQ(source->asked, 2);
+  EXPECT_EQ(callAction(server_.port(), "getGoodsLst", formOf({{"flush", "1"}})).size(), 2u);
+  EXPECT_EQ(source->asked, 4);
+}
+
+TEST_F(CategoryActions, NoGoodsOnSaleAnswersNull) {
+  auto source = std::make_shared<CountingSource>();
+  source->empty = true;
+  Goods::setSource(source);
+  std::string response = exchange(server_.port(), "GET /?do=getGoodsLst&callback=cb HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(bodyOf(response), "cb(null\n)");
+}
+
+}  // namespace
+}  // namespace Quorvel::testing

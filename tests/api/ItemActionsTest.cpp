@@ -1,0 +1,137 @@
+// "item" through a real local server on a temporary database: paging, edits
+// with their stock counters, and refused delete lists.
+#include <gtest/gtest.h>
+
+#include "api/ItemActions.h"
+#include "base/Charset.h"
+#include "store/Category.h"
+#include "store/Item.h"
+#include "tests/api/ApiClient.h"
+#include "tests/store/StoreFixture.h"
+
+namespace Quorvel::testing {
+namespace {
+
+class ItemActions : public StoreFixture {
+ protected:
+  void SetUp() override {
+    StoreFixture::SetUp();
+    registerItemActions();
+    CategoryRecord record;
+    record.name = "cards";
+    Category::instance()->add(record);
+    cg = record.id;
+    cgText = std::to_string(cg);
+  }
+
+  Json::Value item(const std::string& action, const std::vector<std::pair<std::string, std::string>>& form = {}) {
+    return callAction(server_.port(), "item&action=" + action, formOf(form));
+  }
+
+  // `n` cards in one transaction; their ids in order.
+  std::vector<int> fill(int n) {
+    std::vector<int> ids;
+    getDb()->begin();
+    for (int k = 1; k <= n; ++k) {
+      CardRecord card;
+      card.cg_id = cg;
+      card.data1 = "card " + std::to_string(k);
+      Item::instance()->add(card);
+      ids.push_back(card.id);
+    }
+    getDb()->commit();
+    return ids;
+  }
+
+  CategoryRecord counters() { return Category::instance()->get(cg); }
+
+  TestServer server_;
+  int cg = 0;
+  std::string cgText;
+};
+
+TEST_F(ItemActions, PagingClampsThePageAndThePageSize) {
+  // An empty category: page 0 of 0 and no list.
+  Json::Value empty = item("lst", {{"cg_id", cgText}, {"page_num", "40"}, {"page", "3"}});
+  EXPECT_EQ(empty["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(empty["PAGE"], Json::Value(0));
+  EXPECT_EQ(empty["PAGE_MAX"], Json::Value(0));
+  EXPECT_TRUE(empty.isMember("LIST"));
+  EXPECT_TRUE(empty["LIST"].isNull());
+
+  std::vector<int> ids = fill(41);
+  Json::Value last = item("lst", {{"cg_id", cgText}, {"page_num", "40"}, {"page", "5"}});
+  EXPECT_EQ(last["PAGE"], Json::Value(2));
+  EXPECT_EQ(last["PAGE_MAX"], Json::Value(2));
+  EXPECT_EQ(last["PAGE_NUM"], Json::Value(40));
+  ASSERT_EQ(last["LIST"].size(), 1u);
+  EXPECT_EQ(last["LIST"][0]["id"], Json::Value(ids[40]));
+  EXPECT_EQ(last["LIST"][0]["data1"], Json::Value("card 41"));
+  EXPECT_EQ(last["LIST"][0]["cg_id"], Json::Value(cg));
+  EXPECT_EQ(last["LIST"][0]["send_order_id"], Json::Value(""));
+
+  // page_num 0 or missing: one card per page; no page: the first.
+  for (const std::string& size : {std::string("0"), std::string("")}) {
+    Json::Value single = item("lst", {{"cg_id", cgText}, {"page_num", size}});
+    EXPECT_EQ(single["PAGE_NUM"], Json::Value(1));
+    EXPECT_EQ(single["PAGE"], Json::Value(1));
+    EXPECT_EQ(single["PAGE_MAX"], Json::Value(41));
+    ASSERT_EQ(single["LIST"].size(), 1u);
+    EXPECT_EQ(single["LIST"][0]["id"], Json::Value(ids[0]));
+  }
+}
+
+TEST_F(ItemActions, EditsKeepTheCountersAndUpdateTakesEveryField) {
+  EXPECT_EQ(item("add", {{"cg_id", cgText}, {"data1", "卡号1"}, {"data2", "密码1"}, {"send_order_id", ""}})["SUCCESS"],
+            Json::Value(1));
+  EXPECT_EQ(item("add", {{"cg_id", cgText}, {"data1", "2"}, {"send_order_id", "sent with 77"}})["SUCCESS"],
+            Json::Value(1));
+  EXPECT_EQ(counters().store_num, 1);
+  EXPECT_EQ(counters().store_total_num, 2);
+
+  Json::Value list = item("lst", {{"cg_id", cgText}, {"page_num", "10"}});
+  ASSERT_EQ(list["LIST"].size(), 2u);
+  EXPECT_EQ(list["LIST"][0]["data1"], Json::Value("卡号1"));
+  EXPECT_EQ(Item::instance()->get(list["LIST"][0]["id"].asInt()).data2, gbk("密码1"));
+
+  // The delivered card made unsent again; data3 not sent, so emptied.
+  const std::string sentId = std::to_string(list["LIST"][1]["id"].asInt());
+  getDb()->exec("update `items` set `data3`='kept?' where `id`=" + sentId);
+  EXPECT_EQ(item("update", {{"id", sentId}, {"cg_id", cgText}, {"data1", "2b"}, {"send_order_id", ""}})["SUCCESS"],
+            Json::Value(1));
+  EXPECT_EQ(counters().store_num, 2);
+  CardRecord updated = Item::instance()->get(std::stoi(sentId));
+  EXPECT_EQ(updated.data1, "2b");
+  EXPECT_EQ(updated.data3, "");
+
+  Json::Value ghost = item("update", {{"id", "999"}, {"cg_id", cgText}});
+  EXPECT_EQ(ghost["SUCCESS"], Json::Value(0));
+  EXPECT_NE(ghost["MSG"].asString().find("no card"), std::string::npos);
+
+  EXPECT_EQ(item("del", {{"id", sentId}})["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(counters().store_total_num, 1);
+  EXPECT_EQ(item("del", {{"id", "999"}})["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(item("whatever", {{"id", std::to_string(list["LIST"][0]["id"].asInt())}})["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(counters().store_total_num, 1);
+}
+
+TEST_F(ItemActions, DeleteListsAreRefusedUnlessDecimalIdsAndCommas) {
+  std::vector<int> ids = fill(3);
+  const std::string all = std::to_string(ids[0]) + "," + std::to_string(ids[1]) + "," + std::to_string(ids[2]);
+  for (const std::string& bad : {all + ") or (1=1", std::string(""), all + ","}) {
+    Json::Value reply = item("del_more", {{"id_str", bad}});
+    EXPECT_EQ(reply["SUCCESS"], Json::Value(0)) << bad;
+    EXPECT_NE(reply["MSG"].asString().find("decimal ids separated by commas"), std::string::npos);
+  }
+  EXPECT_EQ(counters().store_total_num, 3);
+  EXPECT_EQ(count("select count(*) as `num` from `items`"), 3);
+
+  EXPECT_EQ(item("del_more", {{"id_str", std::to_string(ids[0]) + "," + std::to_string(ids[2])}})["SUCCESS"],
+            Json::Value(1));
+  EXPECT_EQ(counters().store_total_num, 1);
+  EXPECT_EQ(counters().store_num, 1);
+  EXPECT_EQ(count("select count(*) as `num` from `items`"), 1);
+}
+
+}  // namespace
+}  // namespace Quorvel::testing

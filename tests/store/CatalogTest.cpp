@@ -1,0 +1,238 @@
+// The category, goods and binding stores on a fresh database: the default
+// record, writes that fail or name nothing, bindings that move, and the goods
+// refresh with a source standing in for the marketplace.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "base/Charset.h"
+#include "store/Category.h"
+#include "store/Goods.h"
+#include "store/GoodsCategoryMap.h"
+#include "tests/store/StoreFixture.h"
+
+namespace Quorvel {
+namespace {
+
+class CatalogTest : public StoreFixture {
+ protected:
+  CategoryRecord stored(const std::string& name) {
+    CategoryRecord record;
+    record.name = name;
+    record.type = 2;
+    record.flg = 1;
+    record.tpl = R"({"email":"x"})";
+    record.ext = R"({"limit":1})";
+    Category::instance()->add(record);
+    return record;
+  }
+};
+
+TEST_F(CatalogTest, UnknownIdGivesTheDefaultRecordAndAnAddedOneReadsBackWhole) {
+  std::shared_ptr<Category> categories = Category::instance();
+  CategoryRecord none = categories->get(42);
+  EXPECT_EQ(none.id, 0);
+  EXPECT_EQ(none.name, "");
+  EXPECT_EQ(none.tpl, "");
+  EXPECT_EQ(none.store_num, 0);
+  EXPECT_EQ(none.store_total_num, 0);
+  EXPECT_FALSE(categories->contains(42));
+
+  CategoryRecord added = stored(gbk("点卡"));
+  EXPECT_GT(added.id, 0);
+  // Read back from the table, not only from the cache.
+  categories->load();
+  CategoryRecord again = categories->get(added.id);
+  EXPECT_EQ(again.id, added.id);
+  EXPECT_EQ(again.name, gbk("点卡"));
+  EXPECT_EQ(again.type, 2);
+  EXPECT_EQ(again.flg, 1);
+  EXPECT_EQ(again.tpl, R"({"email":"x"})");
+  EXPECT_EQ(again.ext, R"({"limit":1})");
+  EXPECT_EQ(Category::toJson(again)["name"].asString(), gbk("点卡"));
+  EXPECT_TRUE(Category::toJson(again)["store_total_num"].isInt());
+}
+
+TEST_F(CatalogTest, WritesThatNameNoCategoryChangeNothing) {
+  std::shared_ptr<Category> categories = Category::instance();
+  CategoryRecord kept = stored("kept");
+  CategoryRecord ghost;
+  ghost.id = kept.id + 1;
+  ghost.name = "ghost";
+  EXPECT_THROW(categories->update(ghost), Exception);
+  ghost.id = 0;
+  EXPECT_THROW(categories->update(ghost), Exception);
+  categories->setCounters(kept.id + 5, 3, 4);
+  EXPECT_EQ(categories->all().size(), 1u);
+  EXPECT_EQ(count("select count(*) as `num` from `category`"), 1);
+  EXPECT_FALSE(categories->contains(0));
+}
+
+TEST_F(CatalogTest, AFailingInsertRaisesAndCachesNothing) {
+  std::shared_ptr<Category> categories = Category::instance();
+  getDb()->exec("create trigger `refuse` before insert on `category` begin select raise(abort, 'refused'); end");
+  CategoryRecord record;
+  record.name = "x";
+  try {
+    categories->add(record);
+    FAIL() << "the insert was refused";
+  } catch (DbException e) {
+    EXPECT_NE(e.message().find("refused"), std::string::npos);
+  }
+  EXPECT_TRUE(categories->all().empty());
+}
+
+TEST_F(CatalogTest, CountersAloneDoNotPutBackAnOlderName) {
+  std::shared_ptr<Category> categories = Category::instance();
+  CategoryRecord record = stored("old");
+  CategoryRecord renamed = record;
+  renamed.name = "new";
+  categories->update(renamed);
+  categories->setCounters(record.id, 7, 9);
+  categories->load();
+  CategoryRecord now = categories->get(record.id);
+  EXPECT_EQ(now.name, "new");
+  EXPECT_EQ(now.store_num, 7);
+  EXPECT_EQ(now.store_total_num, 9);
+
+  categories->remove(record.id);
+  EXPECT_FALSE(categories->contains(record.id));
+  EXPECT_EQ(count("select count(*) as `num` from `category`"), 0);
+}
+
+TEST_F(CatalogTest, BindingAgainMovesTheItemAndLeavesOneRow) {
+  std::shared_ptr<GoodsCategoryMap> bindings = GoodsCategoryMap::instance();
+  bindings->bind("1001", 1);
+  bindings->bind("1002", 1);
+  bindings->bind("1001", 2);
+  EXPECT_EQ(count("select count(*) as `num` from `c_g_bind` where `item_id`='1001'"), 1);
+  EXPECT_EQ(bindings->categoryOf("1001"), 2);
+  EXPECT_EQ(bindings->itemsOf(1), std::vector<std::string>{"1002"});
+  EXPECT_EQ(bindings->itemsOf(2), std::vector<std::string>{"1001"});
+  EXPECT_TRUE(bindings->itemsOf(3).empty());
+
+  bindings->unbind("1002");
+  EXPECT_EQ(bindings->categoryOf("1002"), 0);
+  bindings->load();
+  EXPECT_EQ(bindings->categoryOf("1001"), 2);
+  EXPECT_TRUE(bindings->itemsOf(1).empty());
+}
+
+TEST_F(CatalogTest, AFailingBindKeepsTheOldBindingInTableAndCache) {
+  std::shared_ptr<GoodsCategoryMap> bindings = GoodsCategoryMap::instance();
+  bindings->bind("1001", 1);
+  getDb()->exec("create trigger `refuse` before insert on `c_g_bind` begin select raise(abort, 'refused'); end");
+  EXPECT_THROW(bindings->bind("1001", 2), DbException);
+  EXPECT_EQ(bindings->categoryOf("1001"), 1);
+  EXPECT_EQ(count("select count(*) as `num` from `c_g_bind` where `item_id`='1001' and `cg_id`=1"), 1);
+}
+
+// Pages of made-up items: `pages[k]` is page k + 1; later pages are empty
+// unless `repeatLast` says the site shows its last page for every number.
+class FakeSource : public GoodsSource {
+ public:
+  std::vector<GoodsRecord> page(int page) override {
+    asked.push_back(page);
+    if (failAt == page) throw Exception("the marketplace did not answer");
+    if (page <= static_cast<int>(pages.size())) return pages[page - 1];
+    if (repeatLast && !pages.empty()) return pages.back();
+    if (endless) return {item(std::to_string(page))};
+    return {};
+  }
+
+  static GoodsRecord item(const std::string& id) {
+    return {id, gbk("宝贝") + id, "http://item/" + id, "http://img/" + id};
+  }
+
+  std::vector<std::vector<GoodsRecord>> pages;
+  bool repeatLast = false;
+  bool endless = false;
+  int failAt = 0;
+  std::vector<int> asked;
+};
+
+class GoodsRefresh : public CatalogTest {
+ protected:
+  void SetUp() override {
+    CatalogTest::SetUp();
+    Goods::setSource(source);
+    getDb()->exec("insert into `goods` (`url`,`item_id`,`name`,`img_url`) values ('u','9','old','i')");
+    Goods::instance()->load();
+  }
+
+  std::vector<std::string> tableIds() {
+    std::vector<std::string> ids;
+    auto rows = getDb()->query("select `item_id` from `goods`");
+    while (rows->next()) ids.push_back((*rows->fetch())["item_id"].toString());
+    return ids;
+  }
+
+  std::vector<std::string> listIds() {
+    std::vector<std::string> ids;
+    for (const GoodsRecord& record : Goods::instance()->items()) ids.push_back(record.item_id);
+    return ids;
+  }
+
+  std::shared_ptr<FakeSource> source = std::make_shared<FakeSource>();
+};
+
+TEST_F(GoodsRefresh, FirstListOfARunScrapesThenServesMemoryUntilForced) {
+  source->pages = {{FakeSource::item("1"), FakeSource::item("2")}, {FakeSource::item("3")}};
+  Json::Value list = Goods::instance()->list(false);
+  EXPECT_EQ(source->asked, (std::vector<int>{1, 2, 3}));
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0]["item_id"].asString(), "1");
+  EXPECT_EQ(list[2]["url"].asString(), "http://item/3");
+  EXPECT_EQ(list[2]["img_url"].asString(), "http://img/3");
+  EXPECT_EQ(list[2]["name"].asString(), gbk("宝贝3"));
+  EXPECT_EQ(tableIds(), (std::vector<std::string>{"1", "2", "3"}));
+
+  source->pages = {{FakeSource::item("4")}};
+  Goods::instance()->list(false);
+  EXPECT_EQ(source->asked.size(), 3u);  // from memory
+  EXPECT_EQ(Goods::instance()->list(true).size(), 1u);
+  EXPECT_EQ(source->asked.size(), 5u);
+  EXPECT_EQ(tableIds(), std::vector<std::string>{"4"});
+}
+
+TEST_F(GoodsRefresh, AnEmptyFirstPageEmptiesTheTableAndTheListIsNull) {
+  EXPECT_TRUE(Goods::instance()->list(false).isNull());
+  EXPECT_TRUE(tableIds().empty());
+  EXPECT_TRUE(Goods::instance()->refreshed());
+}
+
+TEST_F(GoodsRefresh, StopsWhenAPageRepeatsThePageBeforeIt) {
+  source->pages = {{FakeSource::item("1")}, {FakeSource::item("2")}};
+  source->repeatLast = true;
+  Goods::instance()->refresh();
+  EXPECT_EQ(source->asked, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(tableIds(), (std::vector<std::string>{"1", "2"}));
+}
+
+TEST_F(GoodsRefresh, StopsAtThePageLimitAndKeepsWhatItRead) {
+  source->endless = true;
+  Goods::instance()->setPageLimit(5);
+  Goods::instance()->refresh();
+  EXPECT_EQ(source->asked, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(tableIds(), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+  EXPECT_TRUE(Goods::instance()->refreshed());
+}
+
+TEST_F(GoodsRefresh, AFailureKeepsTheTableAndLeavesTheFlagClear) {
+  source->pages = {{FakeSource::item("1")}, {FakeSource::item("2")}};
+  source->failAt = 2;
+  Goods::instance()->refresh();
+  EXPECT_EQ(tableIds(), std::vector<std::string>{"9"});
+  EXPECT_EQ(listIds(), std::vector<std::string>{"1"});  // what was read before the failure
+  EXPECT_FALSE(Goods::instance()->refreshed());
+
+  // A table that refuses the rows: nothing of the rewrite stays.
+  source->failAt = 0;
+  getDb()->exec("create trigger `refuse` before insert on `goods` begin select raise(abort, 'refused'); end");
+  Goods::instance()->refresh();
+  EXPECT_EQ(tableIds(), std::vector<std::string>{"9"});
+  EXPECT_FALSE(Goods::instance()->refreshed());
+}
+
+}  // namespace
+}  // namespace Quorvel

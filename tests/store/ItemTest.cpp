@@ -1,0 +1,249 @@
+// The card store on a fresh database: stock counters equal to the real counts
+// after every kind of change, pages of a category in id order from either
+// end, unsent cards only for a delivery, the refused delete list, and the
+// low-stock notice.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "base/Charset.h"
+#include "store/Category.h"
+#include "store/Item.h"
+#include "store/MsgQueue.h"
+#include "store/SystemConfig.h"
+#include "tests/store/StoreFixture.h"
+
+namespace Quorvel {
+namespace {
+
+class ItemTest : public StoreFixture {
+ protected:
+  void SetUp() override {
+    StoreFixture::SetUp();
+    items = Item::instance();
+    first = category(gbk("游戏点卡"));
+    second = category("second");
+  }
+
+  int category(const std::string& name) {
+    CategoryRecord record;
+    record.name = name;
+    Category::instance()->add(record);
+    return record.id;
+  }
+
+  CardRecord card(int cg, const std::string& data, const std::string& sent = "") {
+    CardRecord card;
+    card.cg_id = cg;
+    card.data1 = data;
+    card.data2 = "pw-" + data;
+    card.send_order_id = sent;
+    items->add(card);
+    return card;
+  }
+
+  // The counters in the cache and in the table both equal the counted cards.
+  void expectCountersTrue(int cg) {
+    const std::string where = "from `items` where `cg_id`=" + std::to_string(cg);
+    int total = count("select count(*) as `num` " + where);
+    int unsent = count("select count(*) as `num` " + where + " and `send_order_id`=''");
+    CategoryRecord cached = Category::instance()->get(cg);
+    EXPECT_EQ(cached.store_total_num, total) << "category " << cg;
+    EXPECT_EQ(cached.store_num, unsent) << "category " << cg;
+    const std::string row = "from `category` where `id`=" + std::to_string(cg);
+    EXPECT_EQ(count("select `store_total_num` as `num` " + row), total) << "category " << cg;
+    EXPECT_EQ(count("select `store_num` as `num` " + row), unsent) << "category " << cg;
+  }
+
+  std::vector<int> ids(const std::vector<CardRecord>& cards) {
+    std::vector<int> out;
+    for (const CardRecord& card : cards) out.push_back(card.id);
+    return out;
+  }
+
+  // Notices waiting for the seller's mailbox.
+  std::vector<std::string> notices() {
+    std::vector<std::string> texts;
+    auto rows = getDb()->query("select `msg` from `msg_queue` where `type`=1 order by `id`");
+    while (rows->next()) texts.push_back((*rows->fetch())["msg"].toString());
+    return texts;
+  }
+
+  std::shared_ptr<Item> items;
+  int first = 0;
+  int second = 0;
+};
+
+TEST_F(ItemTest, CountersFollowAddUpdateMoveRemoveAndRemoveMany) {
+  CardRecord a = card(first, "a");
+  CardRecord b = card(first, "b", "order 1");
+  CardRecord c = card(first, "c");
+  card(second, "d");
+  expectCountersTrue(first);
+  expectCountersTrue(second);
+  EXPECT_EQ(Category::instance()->get(first).store_num, 2);
+
+  // A delivered card made unsent again.
+  b.send_order_id = "";
+  items->update(b);
+  expectCountersTrue(first);
+  EXPECT_EQ(Category::instance()->get(first).store_num, 3);
+
+  // Moved to the other category: both categories follow.
+  a.cg_id = second;
+  items->update(a);
+  expectCountersTrue(first);
+  expectCountersTrue(second);
+  EXPECT_EQ(items->get(a.id).cg_id, second);
+
+  items->remove(c.id);
+  expectCountersTrue(first);
+
+  CardRecord e = card(first, "e");
+  CardRecord f = card(second, "f");
+  items->removeMany(std::to_string(e.id) + "," + std::to_string(f.id) + "," + std::to_string(a.id));
+  expectCountersTrue(first);
+  expectCountersTrue(second);
+  EXPECT_EQ(count("select count(*) as `num` from `items`"), 2);
+}
+
+TEST_F(ItemTest, IdsWithoutACardChangeNoCounterAndCreateNoCategory) {
+  card(first, "a");
+  // Counters put out of step on purpose: a refresh would put them right.
+  Category::instance()->setCounters(first, 50, 60);
+  items->remove(9999);
+  items->removeMany("9998,9999");
+  EXPECT_EQ(Category::instance()->get(first).store_num, 50);
+  EXPECT_EQ(Category::instance()->all().size(), 2u);
+  EXPECT_FALSE(Category::instance()->contains(0));
+
+  CardRecord ghost;
+  ghost.id = 9999;
+  ghost.cg_id = first;
+  EXPECT_THROW(items->update(ghost), Exception);
+  EXPECT_EQ(Category::instance()->get(first).store_num, 50);
+
+  // Cards of a category that is not stored: counted, but no record appears.
+  card(77, "orphan");
+  EXPECT_FALSE(Category::instance()->contains(77));
+  EXPECT_EQ(count("select count(*) as `num` from `category`"), 2);
+}
+
+TEST_F(ItemTest, RemoveManyRefusesAnythingButDecimalIdsBeforeAnySql) {
+  CardRecord a = card(first, "a");
+  for (const char* bad : {"", "1,", ",1", "1,,2", "1 ,2", "1) or (1=1", "0x10", "-1", "1;drop table `items`"}) {
+    EXPECT_THROW(items->removeMany(bad), Exception) << bad;
+  }
+  EXPECT_EQ(count("select count(*) as `num` from `items`"), 1);
+  EXPECT_TRUE(Item::isIdList("7"));
+  EXPECT_TRUE(Item::isIdList(std::to_string(a.id) + ",12,0"));
+}
+
+TEST_F(ItemTest, TakeUnsentNeverReturnsADeliveredCard) {
+  card(first, "1", "order 9");
+  CardRecord u1 = card(first, "2");
+  card(first, "3", " ");
+  CardRecord u2 = card(first, "4");
+  card(first, "5", "order 10");
+  card(second, "6");
+  EXPECT_EQ(ids(items->takeUnsent(first, 10)), (std::vector<int>{u1.id, u2.id}));
+  EXPECT_EQ(ids(items->takeUnsent(first, 1)), std::vector<int>{u1.id});
+  EXPECT_TRUE(items->takeUnsent(first, 0).empty());
+  EXPECT_TRUE(items->takeUnsent(first, -1).empty());  // not "no limit"
+  for (const CardRecord& taken : items->takeUnsent(first, 10)) EXPECT_EQ(taken.send_order_id, "");
+}
+
+TEST_F(ItemTest, PagesComeInIdOrderFromEitherEnd) {
+  // 41 cards, some delivered, some ids missing: index order would differ
+  // from id order.
+  std::vector<int> all;
+  getDb()->begin();  // one commit for the lot; each add nests in it
+  for (int k = 1; k <= 45; ++k) {
+    CardRecord added = card(first, std::to_string(k), k % 3 == 0 ? "order " + std::to_string(50 - k) : "");
+    all.push_back(added.id);
+  }
+  for (int gone : {44, 30, 17, 2}) {
+    items->remove(all[gone]);
+    all.erase(all.begin() + gone);
+  }
+  card(second, "other");
+  getDb()->commit();
+  ASSERT_EQ(all.size(), 41u);
+  expectCountersTrue(first);
+
+  EXPECT_EQ(items->pageCount(first, 40), 2);
+  EXPECT_EQ(items->pageCount(first, 41), 1);
+  EXPECT_EQ(items->pageCount(first, 0), 41);
+  EXPECT_EQ(items->pageCount(99, 40), 0);
+
+  // Every page size and page, against the expected slice.
+  for (int size : {1, 3, 7, 20, 40, 41, 50}) {
+    int pages = items->pageCount(first, size);
+    for (int page = 1; page <= pages; ++page) {
+      std::vector<int> expected(all.begin() + (page - 1) * size,
+                                all.begin() + std::min<size_t>(all.size(), static_cast<size_t>(page) * size));
+      EXPECT_EQ(ids(items->list(first, page, size, pages)), expected) << "size " << size << " page " << page;
+    }
+  }
+  EXPECT_EQ(ids(items->list(first, 5, 40, 2)), std::vector<int>{all.back()});  // past the end: the last page
+  EXPECT_EQ(ids(items->list(first, 0, 40, 2)), ids(items->list(first, 1, 40, 2)));
+  EXPECT_EQ(ids(items->list(first, -3, 40, 2)), ids(items->list(first, 1, 40, 2)));
+  EXPECT_TRUE(items->list(99, 1, 40, 0).empty());
+  EXPECT_EQ(items->list(first, 1, 40, 2)[0].data2, "pw-1");
+}
+
+class LowStockNotice : public ItemTest {
+ protected:
+  void SetUp() override {
+    ItemTest::SetUp();
+    SystemConfig::instance()->set("notice_type_email", "1");
+    SystemConfig::instance()->set("notice_mailto", "seller@example.com");
+    SystemConfig::instance()->set("notice_store_num", "5");
+    for (int k = 0; k < 4; ++k) cards.push_back(card(first, std::to_string(k)));
+  }
+
+  // The delivery's update of a card it sent: the flag set around it.
+  void deliver(CardRecord card) {
+    card.send_order_id = "order";
+    items->setLowStockFlag(true);
+    items->update(card);
+    items->setLowStockFlag(false);
+  }
+
+  std::vector<CardRecord> cards;
+};
+
+TEST_F(LowStockNotice, TheDeliveryTellsTheSellerWithTheSettingAsStored) {
+  deliver(cards[0]);
+  ASSERT_EQ(notices().size(), 1u);
+  EXPECT_EQ(notices()[0], gbk("游戏点卡的库存量已经不足5件，当前为3件。"));
+  EXPECT_FALSE(items->lowStockFlag());
+}
+
+TEST_F(LowStockNotice, NoNoticeWithTheFlagClearOrEnoughStock) {
+  CardRecord changed = cards[0];
+  changed.send_order_id = "by hand";
+  items->update(changed);  // a change from the web UI
+  card(first, "new");
+  items->remove(cards[1].id);
+  EXPECT_TRUE(notices().empty());
+
+  SystemConfig::instance()->set("notice_store_num", "2");
+  deliver(cards[2]);  // two unsent left: not fewer than two
+  EXPECT_TRUE(notices().empty());
+}
+
+TEST_F(LowStockNotice, TheFlagBelongsToTheThreadThatSetIt) {
+  items->setLowStockFlag(true);
+  std::thread([&] {
+    CardRecord changed = cards[0];
+    changed.send_order_id = "by hand";
+    items->update(changed);
+    releaseDb();
+  }).join();
+  items->setLowStockFlag(false);
+  EXPECT_TRUE(notices().empty());
+}
+
+}  // namespace
+}  // namespace Quorvel
