@@ -47,8 +47,19 @@ std::shared_ptr<Item> Item::instance() {
 Item::~Item() = default;
 
 Item::Counts Item::counts(int categoryId) {
-  std::shared_ptr<IDbResult> rows = getDb()->query(
-      std::make_shared<SQL>("select `total`,`unsent` from `item_stock` where `cg_id`=?")->bind(categoryId));
+  std::shared_ptr<IDb> db = getDb();
+  std::shared_ptr<IDbResult> rows;
+  try {
+    rows = db->query(
+        std::make_shared<SQL>("select `total`,`unsent` from `item_stock` where `cg_id`=?")->bind(categoryId));
+  } catch (DbException e) {
+    // A database made from an older template has no count table: count the
+    // cards themselves (slower on large stocks, same result).
+    if (e.message().find("no such table") == std::string::npos) throw;
+    rows = db->query(std::make_shared<SQL>("select count(*) as `total`, ifnull(sum(`send_order_id`=''),0) as `unsent` "
+                                           "from `items` where `cg_id`=?")
+                         ->bind(categoryId));
+  }
   Counts counts;
   if (rows->next()) {
     std::shared_ptr<DbRow> row = rows->fetch();

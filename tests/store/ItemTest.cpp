@@ -8,6 +8,7 @@
 
 #include "base/Charset.h"
 #include "store/Category.h"
+#include "store/Db.h"
 #include "store/Item.h"
 #include "store/MsgQueue.h"
 #include "store/SystemConfig.h"
@@ -105,6 +106,24 @@ TEST_F(ItemTest, CountersFollowAddUpdateMoveRemoveAndRemoveMany) {
   expectCountersTrue(first);
   expectCountersTrue(second);
   EXPECT_EQ(count("select count(*) as `num` from `items`"), 2);
+}
+
+// A database made from an older template has neither the count table nor its
+// triggers; the counters and pages must still be right.
+TEST_F(ItemTest, DatabaseWithoutCountTableStillCountsCards) {
+  for (const char* sql : {"drop trigger `items_stock_insert`", "drop trigger `items_stock_delete`",
+                          "drop trigger `items_stock_update`", "drop table `item_stock`"}) {
+    getDb()->execute(std::make_shared<SQL>(sql));
+  }
+  CardRecord a = card(first, "a");
+  card(first, "b", "order 1");
+  card(first, "c");
+  expectCountersTrue(first);
+  EXPECT_EQ(Category::instance()->get(first).store_num, 2);
+  EXPECT_EQ(items->pageCount(first, 2), 2);
+  items->remove(a.id);
+  expectCountersTrue(first);
+  EXPECT_EQ(items->pageCount(first, 2), 1);
 }
 
 TEST_F(ItemTest, IdsWithoutACardChangeNoCounterAndCreateNoCategory) {
