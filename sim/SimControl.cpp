@@ -133,23 +133,23 @@ Json::Value orderJson(const SimOrder& order, const std::string& base) {
   return v;
 }
 
-SimOrderSpec orderSpec(const Json::Value& in) {
-  SimOrderSpec spec;
-  spec.buyer = gbkOf(in, "buyer");
-  spec.email = gbkOf(in, "email");
-  spec.ww = gbkOf(in, "ww");
-  spec.state = intOf(in, "state", kSimPaid);
-  spec.archive = boolOf(in, "archive", false);
+SimOrderRequest orderSpec(const Json::Value& in) {
+  SimOrderRequest wanted;
+  wanted.buyer = gbkOf(in, "buyer");
+  wanted.email = gbkOf(in, "email");
+  wanted.ww = gbkOf(in, "ww");
+  wanted.state = intOf(in, "state", kSimPaid);
+  wanted.archive = boolOf(in, "archive", false);
   if (in.isMember("lines")) {
     if (!in["lines"].isArray()) throw Exception("\"lines\" must be an array", 1);
     for (const Json::Value& line : in["lines"]) {
       if (!line.isObject()) throw Exception("every line must be an object", 1);
-      spec.lines.emplace_back(gbkOf(line, "item_id"), intOf(line, "num", 1));
+      wanted.lines.emplace_back(gbkOf(line, "item_id"), intOf(line, "num", 1));
     }
   } else if (in.isMember("item_id")) {
-    spec.lines.emplace_back(gbkOf(in, "item_id"), intOf(in, "num", 1));
+    wanted.lines.emplace_back(gbkOf(in, "item_id"), intOf(in, "num", 1));
   }
-  return spec;
+  return wanted;
 }
 
 }  // namespace

@@ -109,13 +109,13 @@ std::optional<SimItem> SimShop::item(const std::string& id) const {
   return std::nullopt;
 }
 
-SimOrder SimShop::addOrder(const SimOrderSpec& spec) {
-  if (spec.buyer.empty()) throw Exception("buyer is empty", 1);
-  if (spec.lines.empty()) throw Exception("order has no goods line", 1);
-  if (!simIsOrderState(spec.state)) throw Exception("unknown order state " + std::to_string(spec.state), 1);
+SimOrder SimShop::addOrder(const SimOrderRequest& wanted) {
+  if (wanted.buyer.empty()) throw Exception("buyer is empty", 1);
+  if (wanted.lines.empty()) throw Exception("order has no goods line", 1);
+  if (!simIsOrderState(wanted.state)) throw Exception("unknown order state " + std::to_string(wanted.state), 1);
   std::lock_guard<std::mutex> lock(mutex_);
   SimOrder order;
-  for (const auto& [itemId, num] : spec.lines) {
+  for (const auto& [itemId, num] : wanted.lines) {
     auto found = std::find_if(items_.begin(), items_.end(), [&](const SimItem& i) { return i.id == itemId; });
     if (found == items_.end()) throw Exception("unknown item " + itemId, 1);
     if (num < 1) throw Exception("quantity must be at least 1", 1);
@@ -129,11 +129,11 @@ SimOrder SimShop::addOrder(const SimOrderSpec& spec) {
   for (SimLine& line : order.lines) line.snapshotId = std::to_string(nextSnapshotId_++);
   order.id = std::to_string(nextOrderId_++);
   order.alipayId = std::to_string(nextAlipayId_++);
-  order.buyer = spec.buyer;
-  order.email = spec.email;
-  order.ww = spec.ww.empty() ? spec.buyer : spec.ww;
-  order.state = spec.state;
-  order.archive = spec.archive;
+  order.buyer = wanted.buyer;
+  order.email = wanted.email;
+  order.ww = wanted.ww.empty() ? wanted.buyer : wanted.ww;
+  order.state = wanted.state;
+  order.archive = wanted.archive;
   order.created = nowSeconds();
   orders_.push_back(order);
   return order;
@@ -298,13 +298,13 @@ void SimShop::addDemoShop() {
   std::vector<SimItem> added;
   for (const auto& t : titles) added.push_back(addItem({"", gbk(t[0]), t[1], ""}));
 
-  SimOrderSpec paid;
+  SimOrderRequest paid;
   paid.buyer = gbk("快乐的小买家");
   paid.email = "buyer01@example.com";
   paid.lines = {{added[0].id, 1}};
   addOrder(paid);
 
-  SimOrderSpec done;
+  SimOrderRequest done;
   done.buyer = gbk("老顾客阿明");
   done.email = "buyer02@example.com";
   done.lines = {{added[1].id, 2}, {added[4].id, 1}};

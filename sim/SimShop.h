@@ -58,7 +58,7 @@ struct SimOrder {
 };
 
 // What a control request or a test asks for when it places an order.
-struct SimOrderSpec {
+struct SimOrderRequest {
   std::string buyer;
   std::string email;
   std::string ww;  // empty: the buyer's nickname
@@ -122,7 +122,7 @@ class SimShop {
 
   // Orders. addOrder raises Exception for an unknown item, a quantity below 1,
   // no goods line, an empty buyer or an unknown state.
-  SimOrder addOrder(const SimOrderSpec& spec);
+  SimOrder addOrder(const SimOrderRequest& wanted);
   std::vector<SimOrder> orders() const;  // newest first, as the lists show them
   std::optional<SimOrder> order(const std::string& id) const;
   // The order and line index of a goods line's snapshot id.

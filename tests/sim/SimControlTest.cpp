@@ -205,10 +205,10 @@ TEST(SimShop, OrdersPlacedFromManyThreadsGetTheirOwnNumbers) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int k = 0; k < 50; ++k) {
-        SimOrderSpec spec;
-        spec.buyer = "b";
-        spec.lines = {{item.id, 1}};
-        ids[t].push_back(shop.addOrder(spec).id);
+        SimOrderRequest wanted;
+        wanted.buyer = "b";
+        wanted.lines = {{item.id, 1}};
+        ids[t].push_back(shop.addOrder(wanted).id);
         shop.login("a", k % 2 ? "b" : "wrong");
       }
     });

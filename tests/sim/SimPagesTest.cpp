@@ -98,10 +98,10 @@ TEST_F(SimPages_, GoodsOnSaleSpreadOverPagesAndEndWithAPageWithoutItems) {
 TEST_F(SimPages_, PaidListLinksEveryPaidOrderToItsDetailPage) {
   login();
   std::string demoPaid = demoOrder(kSimPaid).id;
-  SimOrderSpec spec;
-  spec.buyer = gbk("第二位买家");
-  spec.lines = {{sim_.shop().items()[2].id, 1}};
-  SimOrder second = sim_.shop().addOrder(spec);
+  SimOrderRequest wanted;
+  wanted.buyer = gbk("第二位买家");
+  wanted.lines = {{sim_.shop().items()[2].id, 1}};
+  SimOrder second = sim_.shop().addOrder(wanted);
 
   std::string list = browser_->get(
       "/trade/itemlist/list_sold_items.htm?action=itemlist%2FQueryAction&auctionStatus=PAID&bizOrderHourBegin=00"
