@@ -17,15 +17,18 @@ namespace Quorvel {
 namespace {
 
 // Every post parameter is a setting. The whole change is one transaction:
-// either every value is stored or, on failure, none is (the settings cache
-// may still hold the values set before the failure).
+// either every value is stored or, on failure, none is; the settings cache is
+// then read back from the table so that the program does not run on values
+// the seller was told were not saved.
 void setConfig() {
   std::shared_ptr<IDb> db;
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 1;
   ActionGuard guard;
   guard.onFailure = [&db] {
-    if (db) db->rollback();
+    if (!db) return;
+    db->rollback();
+    SystemConfig::instance()->load();
   };
   answerJsonp(
       reply,

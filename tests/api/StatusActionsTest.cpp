@@ -102,6 +102,10 @@ TEST_F(StatusActions, FailedSetConfigIsReportedAndStoresNothing) {
   EXPECT_EQ(set["SUCCESS"], Json::Value(0));
   EXPECT_NE(set["MSG"].asString().find("refused by the test"), std::string::npos);
   EXPECT_EQ(storedRows("a_accepted"), 0);
+  // The running program does not use the value that was not saved either.
+  EXPECT_EQ(SystemConfig::instance()->get("a_accepted"), "");
+  Json::Value config = callAction(server_.port(), "getConfig");
+  EXPECT_FALSE(config["LIST"].isMember("a_accepted"));
 
   // Nothing is left open: the next change goes through.
   getDb()->exec("drop trigger `refuse_bad_key`;");
