@@ -66,6 +66,25 @@
     return fields;
   }
 
+  // The paging state of one list: its prev/next buttons and "page / max" text
+  // (ids `<name>-prev`, `<name>-next`, `<name>-page`); `load` reloads the list.
+  function pager(name, load) {
+    var state = { page: 1, max: 0 };
+    state.reset = function () { state.page = 1; };
+    state.shown = function (data) {
+      state.max = data.PAGE_MAX;
+      state.page = Math.max(1, data.PAGE);
+      document.getElementById(name + '-page').textContent = data.PAGE + ' / ' + data.PAGE_MAX;
+    };
+    document.getElementById(name + '-prev').addEventListener('click', function () {
+      if (state.page > 1) { state.page--; load(); }
+    });
+    document.getElementById(name + '-next').addEventListener('click', function () {
+      if (state.page < state.max) { state.page++; load(); }
+    });
+    return state;
+  }
+
   // Tabs
   document.querySelectorAll('nav button').forEach(function (tab) {
     tab.addEventListener('click', function () {
@@ -92,8 +111,7 @@
   // Categories and cards
   var categories = [];
   var current = null;
-  var cardPage = 1;
-  var cardPageMax = 0;
+  var cards = pager('card', function () { loadCards(); });
   var categoryForm = document.getElementById('category-form');
 
   function loadCategories() {
@@ -122,7 +140,7 @@
 
   function selectCategory(c) {
     current = c;
-    cardPage = 1;
+    cards.reset();
     ['id', 'name', 'type', 'flg', 'tpl', 'ext'].forEach(function (k) { categoryForm.elements[k].value = c[k]; });
     document.getElementById('card-category').textContent = '· ' + c.name;
     loadCategories();
@@ -141,10 +159,8 @@
 
   function loadCards() {
     if (!current) return;
-    act('item', 'lst', { cg_id: current.id, page_num: 20, page: cardPage }).then(function (data) {
-      cardPageMax = data.PAGE_MAX;
-      cardPage = Math.max(1, data.PAGE);
-      document.getElementById('card-page').textContent = data.PAGE + ' / ' + data.PAGE_MAX;
+    act('item', 'lst', { cg_id: current.id, page_num: 20, page: cards.page }).then(function (data) {
+      cards.shown(data);
       var body = document.querySelector('#card-list tbody');
       body.innerHTML = '';
       (data.LIST || []).forEach(function (card) {
@@ -164,8 +180,6 @@
   }
   function refreshCards() { loadCards(); loadCategories(); }
 
-  document.getElementById('card-prev').addEventListener('click', function () { if (cardPage > 1) { cardPage--; loadCards(); } });
-  document.getElementById('card-next').addEventListener('click', function () { if (cardPage < cardPageMax) { cardPage++; loadCards(); } });
   document.getElementById('card-all').addEventListener('change', function (event) {
     document.querySelectorAll('#card-list tbody input').forEach(function (c) { c.checked = event.target.checked; });
   });
@@ -236,17 +250,14 @@
   document.getElementById('goods-refresh').addEventListener('click', function () { loadGoods(true); });
 
   // Orders
-  var orderPage = 1;
-  var orderPageMax = 0;
+  var orders = pager('order', function () { loadOrders(); });
   var statusText = { 0: '新订单', 1: '待发货', 2: '已发货' };
   function loadOrders() {
-    var fields = { page_num: 20, page: orderPage };
+    var fields = { page_num: 20, page: orders.page };
     var status = document.getElementById('order-status').value;
     if (status !== '') fields.status = status;
     act('order', 'lst', fields).then(function (data) {
-      orderPageMax = data.PAGE_MAX;
-      orderPage = Math.max(1, data.PAGE);
-      document.getElementById('order-page').textContent = data.PAGE + ' / ' + data.PAGE_MAX;
+      orders.shown(data);
       var body = document.querySelector('#order-list tbody');
       body.innerHTML = '';
       (data.LIST || []).forEach(function (o) {
@@ -263,9 +274,7 @@
       });
     }).catch(fail);
   }
-  document.getElementById('order-status').addEventListener('change', function () { orderPage = 1; loadOrders(); });
-  document.getElementById('order-prev').addEventListener('click', function () { if (orderPage > 1) { orderPage--; loadOrders(); } });
-  document.getElementById('order-next').addEventListener('click', function () { if (orderPage < orderPageMax) { orderPage++; loadOrders(); } });
+  document.getElementById('order-status').addEventListener('change', function () { orders.reset(); loadOrders(); });
 
   // Settings
   var settingKeys = [
