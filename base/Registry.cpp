@@ -3,8 +3,7 @@
 namespace Quorvel {
 
 Registry& Registry::instance() {
-  GlobalGuard guard;
-  static Registry* registry = new Registry;
+  static Registry* registry = new Registry;  // thread-safe first use
   return *registry;
 }
 
