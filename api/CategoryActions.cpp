@@ -40,6 +40,8 @@ void addCategory(Json::Value&) {
   Category::instance()->add(record);
 }
 
+// Refused while the category holds unsent cards; otherwise it goes with its
+// bindings and its delivered cards (Category::remove).
 void removeCategory(Json::Value&) { Category::instance()->remove(requireId("id")); }
 
 // The stock counters are not the request's to set: after the update they are

@@ -39,6 +39,14 @@ class CategoryActions : public StoreFixture {
     return record;
   }
 
+  static CardRecord card(int cg, const std::string& sent) {
+    CardRecord card;
+    card.cg_id = cg;
+    card.send_order_id = sent;
+    Item::instance()->add(card);
+    return card;
+  }
+
   int rows(const std::string& table, int cg) {
     const std::string column = table == "category" ? "`id`" : "`cg_id`";
     return count("select count(*) as `num` from `" + table + "` where " + column + "=" + std::to_string(cg));
@@ -171,6 +179,36 @@ TEST_F(CategoryActions, BindNeedsAnItemIdAndAStoredCategory) {
   EXPECT_EQ(GoodsCategoryMap::instance()->categoryOf("5001"), 0);
   // A marketplace item id may be longer than any int.
   EXPECT_EQ(category("bind", {{"cg_id", id}, {"item_id", "123456789012345"}}), success());
+}
+
+TEST_F(CategoryActions, ACategoryWithUnsentCardsIsKeptOneWithoutGoesWithItsStock) {
+  CategoryRecord kept = stored("kept");
+  CategoryRecord gone = stored("gone");
+  for (const CategoryRecord& record : {kept, gone}) {
+    card(record.id, "order 1");
+    card(record.id, "order 2");
+    GoodsCategoryMap::instance()->bind(std::to_string(5000 + record.id), record.id);
+  }
+  card(kept.id, "");
+  card(kept.id, "");
+
+  Json::Value refused = category("del", {{"id", std::to_string(kept.id)}});
+  EXPECT_EQ(refused["SUCCESS"], Json::Value(0));
+  EXPECT_NE(refused["MSG"].asString().find("还有2张未发送的卡密"), std::string::npos) << refused["MSG"].asString();
+  EXPECT_EQ(rows("category", kept.id), 1);
+  EXPECT_EQ(rows("items", kept.id), 4);
+  EXPECT_EQ(rows("c_g_bind", kept.id), 1);
+  EXPECT_TRUE(Category::instance()->contains(kept.id));
+
+  EXPECT_EQ(category("del", {{"id", std::to_string(gone.id)}}), success());
+  EXPECT_EQ(rows("category", gone.id), 0);
+  EXPECT_EQ(rows("items", gone.id), 0);
+  EXPECT_EQ(rows("c_g_bind", gone.id), 0);
+  EXPECT_FALSE(Category::instance()->contains(gone.id));
+  EXPECT_EQ(GoodsCategoryMap::instance()->categoryOf(std::to_string(5000 + gone.id)), 0);
+  // The other category keeps everything.
+  EXPECT_EQ(rows("items", kept.id), 4);
+  EXPECT_EQ(GoodsCategoryMap::instance()->categoryOf(std::to_string(5000 + kept.id)), kept.id);
 }
 
 class CountingSource : public GoodsSource {
