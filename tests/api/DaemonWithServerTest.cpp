@@ -6,9 +6,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include "api/StatusActions.h"
+#include "base/Clock.h"
+#include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "delivery/Deamon.h"
 #include "store/MsgQueue.h"
@@ -36,24 +39,12 @@ class SettingsReadingPipeline : public OrderPipeline {
 // A pass that looks at the queue and records its time, as the real one does.
 class QueueReadingDispatch : public MessageDispatch {
  public:
-  void sendMessages() override {
+  void sendMessages(std::stop_token) override {
     MsgQueue::instance()->pending();
-    Registry::instance().set<std::int64_t>("sendMsgTime", systemClock()->now());
+    Registry::instance()->set<std::int64_t>("sendMsgTime", processWide<Clock>()->now());
     ++passes;
   }
   std::atomic<int> passes{0};
-};
-
-// Real time, but every pause lasts a millisecond whatever length it asks
-// for: the workers cycle quickly while the page writes the intervals they
-// read, and nobody spins.
-class QuickPauseClock : public Clock {
- public:
-  std::int64_t now() override { return systemClock()->now(); }
-  bool sleepFor(std::int64_t, std::stop_token stop) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return !stop.stop_requested();
-  }
 };
 
 // A bound on waits for the daemon's threads; giving up means the awaited
@@ -70,21 +61,36 @@ bool waitBeyond(const Counter& counter, int value) {
   return true;
 }
 
+// The system's time, with every pause cut to a millisecond, so that the
+// workers cycle nearly back to back.
+class QuickClock : public Clock {
+ public:
+  std::int64_t now() override { return std::time(nullptr); }
+  bool sleepFor(std::int64_t, std::stop_token stop) override { return sleepForMillis(1, stop); }
+  bool sleepForMillis(std::int64_t, std::stop_token stop) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return !stop.stop_requested();
+  }
+};
+
 using DaemonServerThreads = StoreFixture;
 
 TEST_F(DaemonServerThreads, SettingsChangeWhileTicksAndPassesRun) {
+  installProcessWide<Clock>(std::make_shared<QuickClock>());
   auto pipeline = std::make_shared<SettingsReadingPipeline>();
   auto dispatch = std::make_shared<QueueReadingDispatch>();
-  Deamon daemon(std::make_shared<QuickPauseClock>());
-  daemon.setOrderPipeline(pipeline);
-  daemon.setMessageDispatch(dispatch);
+  auto daemon = std::make_shared<Deamon>();
+  daemon->setOrderPipeline(pipeline);
+  daemon->setMessageDispatch(dispatch);
   registerStatusActions(daemon);
   TestServer server;
 
-  // Pauses the page may set (empty: the default); the clock shortens them.
+  // Pauses the page may set (empty: the default); the quick clock makes
+  // every pause a millisecond, so the workers cycle nearly back to back
+  // while the page writes.
   const char* pauses[] = {"1", "", "86400", "10"};
-  daemon.start();
-  daemon.setRunning(true);
+  daemon->start();
+  daemon->setRunning(true);
 
   for (int round = 0; round < 16; ++round) {
     const int ticks = pipeline->ticks.load();
@@ -101,14 +107,14 @@ TEST_F(DaemonServerThreads, SettingsChangeWhileTicksAndPassesRun) {
     ASSERT_TRUE(status["RUNNING"].isBool());
     ASSERT_EQ(callAction(server.port(), "getConfig")["LIST"]["comment_msg"], Json::Value("好评 " + std::to_string(round)));
     // The login action's path: stop, then run again.
-    daemon.setRunning(false);
-    daemon.setRunning(true);
+    daemon->setRunning(false);
+    daemon->setRunning(true);
     ASSERT_TRUE(waitBeyond(pipeline->ticks, ticks));
     ASSERT_TRUE(waitBeyond(dispatch->passes, passes));
   }
   EXPECT_GT(pipeline->ratings.load(), 0);
   EXPECT_GT(callAction(server.port(), "getStatus")["SEND_MSG_TIME"].asInt(), 0);
-  daemon.stopAndWait();
+  daemon->stopAndWait();
 }
 
 }  // namespace
