@@ -10,6 +10,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -24,13 +25,19 @@ struct DatabaseOptions {
   // For tests: called on the waiting thread, with the number of earlier
   // tries, each time a connection meets another connection's lock and waits.
   std::function<void(int attempts)> busyObserver;
+  // Whether connections switch the file to write-ahead-log mode when they
+  // open it (see store/Db.h); a file already in that mode stays in it.
+  bool writeAheadLog = true;
+  // How many unused prepared statements each connection keeps for reuse.
+  std::size_t statementCacheSize = 64;
 };
 
 std::string databasePath();
 std::string templatePath();
 
 // Run once at start-up, before anything touches the database: when the live
-// database is missing, copies the template to it and returns true. An
+// database is missing, copies the template to it and returns true (a log or
+// journal file left behind by a database that is gone is removed first). An
 // existing database is never replaced (returns false). A failed copy raises
 // std::filesystem::filesystem_error.
 bool prepareDatabaseFile();

@@ -6,13 +6,20 @@
 
 #include "base/Charset.h"
 #include "store/DbText.h"
+#include "store/StatementCache.h"
 
 namespace Quorvel {
 
-DbResult::DbResult(sqlite3_stmt* statement, std::shared_ptr<IDb> connection)
-    : statement_(statement), connection_(std::move(connection)) {}
+DbResult::DbResult(sqlite3_stmt* statement, std::shared_ptr<StatementCache> cache, std::shared_ptr<IDb> connection)
+    : statement_(statement), cache_(std::move(cache)), connection_(std::move(connection)) {}
 
-DbResult::~DbResult() { sqlite3_finalize(statement_); }
+DbResult::~DbResult() {
+  if (cache_) {
+    cache_->giveBack(statement_);
+  } else {
+    sqlite3_finalize(statement_);
+  }
+}
 
 bool DbResult::advance() {
   stepped_ = true;
@@ -62,6 +69,33 @@ std::shared_ptr<DbRow> DbResult::fetch() {
     }
   }
   return row;
+}
+
+int DbResult::typeAt(int index) {
+  if (!stepped_) advance();
+  if (!onRow_ || index < 0 || index >= sqlite3_column_count(statement_)) return SQLITE_NULL;
+  return sqlite3_column_type(statement_, index);
+}
+
+std::int32_t DbResult::intAt(int index) {
+  if (typeAt(index) != SQLITE_INTEGER) throw Exception("Value Type Error!");
+  return sqlite3_column_int(statement_, index);
+}
+
+std::string DbResult::textAt(int index) {
+  switch (typeAt(index)) {
+    case SQLITE_TEXT: {
+      // Up to the terminating zero, as fetch reads it.
+      auto text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, index));
+      return fromDbText(text, std::strlen(text));
+    }
+    case SQLITE_BLOB: {
+      auto data = static_cast<const char*>(sqlite3_column_blob(statement_, index));
+      return data ? std::string(data, static_cast<std::size_t>(sqlite3_column_bytes(statement_, index))) : std::string();
+    }
+    default:
+      throw Exception("Value Type Error!");
+  }
 }
 
 }  // namespace Quorvel

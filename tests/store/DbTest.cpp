@@ -104,6 +104,25 @@ TEST_F(DbTest, FetchStepsAFreshCursorAndDoesNotAdvance) {
   EXPECT_TRUE((*past)["key"].isEmpty());
 }
 
+TEST_F(DbTest, ColumnReadsByPositionAreAsStrictAsTheRowsValues) {
+  auto db = getDb();
+  db->execute(std::make_shared<SQL>("insert into `items` (`cg_id`,`data1`,`data2`) values (?,?,?)")
+                  ->bind(4)
+                  ->bind(gbk("卡号"))
+                  ->bind(IValue()));
+  auto rows = db->query("select `cg_id`,`data1`,`data2`,`data3` from `items`");
+  // A fresh cursor steps first, as fetch does.
+  EXPECT_EQ(rows->intAt(0), 4);
+  EXPECT_EQ(rows->textAt(1), gbk("卡号"));
+  EXPECT_EQ(rows->textAt(3), "");  // empty text, not NULL
+  expectTypeError([&] { rows->textAt(0); });
+  expectTypeError([&] { rows->intAt(1); });
+  expectTypeError([&] { rows->textAt(2); });  // NULL
+  expectTypeError([&] { rows->intAt(9); });   // no such column
+  EXPECT_FALSE(rows->next());
+  expectTypeError([&] { rows->intAt(0); });  // past the last row every column is NULL
+}
+
 TEST_F(DbTest, FetchFromAnUpdateRunsItThenRaisesNoResultSet) {
   auto db = getDb();
   db->exec("insert into `sys_config` (`key`,`value`) values ('a','old')");
