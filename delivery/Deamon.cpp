@@ -194,7 +194,7 @@ void Deamon::orderCycle(std::stop_token stop) {
   cycle(
       [this] {
         checkOrders();
-        releaseDb();  // the next tick opens a fresh connection
+        resetDbForNextAction();  // the next tick starts clean on the same connection
       },
       "check_order_timeout", stop);
 }
@@ -209,6 +209,7 @@ void Deamon::messageCycle(std::stop_token stop) {
           dispatch = dispatch_;
         }
         dispatch->sendMessages(stop);
+        resetDbForNextAction();
       },
       "check_msg_timeout", stop);
 }

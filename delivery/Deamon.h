@@ -14,8 +14,9 @@
 // Any thread may call start, setRunning, running and state. The running flag,
 // the heartbeats, the thread handles and the installed steps are guarded by
 // the global lock. Threads: the supervisor owns the worker handles; each
-// worker owns its own database connection (released after every successful
-// order tick and when the worker ends).
+// worker owns its own database connection, kept across its ticks or passes
+// (reset for the next after each: resetDbForNextAction) and released when
+// the worker ends.
 #pragma once
 
 #include <bitset>

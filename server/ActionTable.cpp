@@ -37,12 +37,12 @@ void dispatchRequest(HttpRequest& request) {
     try {
       found->second();
     } catch (...) {
-      releaseDb();
+      resetDbForNextAction();
       throw;
     }
-    // Every action starts from a fresh connection: nothing an action left
-    // open (a transaction, a cursor) reaches the next one.
-    releaseDb();
+    // The connection stays open, but nothing an action left open (a
+    // transaction, a cursor's read) reaches the next one.
+    resetDbForNextAction();
   } else {
     request.responseBody = kBadRequestBody;
   }
