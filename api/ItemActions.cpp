@@ -5,17 +5,20 @@
 #include "api/RequestIds.h"
 #include "api/SubActions.h"
 #include "server/ActionTable.h"
+#include "store/Db.h"
+#include "store/Savepoint.h"
 
 namespace Quorvel {
 
 Json::Value cardJson(const CardRecord& card) {
+  // Static names are stored without a copy of their own.
   Json::Value json(Json::objectValue);
-  json["id"] = card.id;
-  json["cg_id"] = card.cg_id;
-  json["data1"] = card.data1;
-  json["data2"] = card.data2;
-  json["data3"] = card.data3;
-  json["send_order_id"] = card.send_order_id;
+  json[Json::StaticString("id")] = card.id;
+  json[Json::StaticString("cg_id")] = card.cg_id;
+  json[Json::StaticString("data1")] = card.data1;
+  json[Json::StaticString("data2")] = card.data2;
+  json[Json::StaticString("data3")] = card.data3;
+  json[Json::StaticString("send_order_id")] = card.send_order_id;
   return json;
 }
 
@@ -40,12 +43,18 @@ void listCards(Json::Value& reply) {
   const int categoryId = std::max(requireId("cg_id"), 1);
   const int pageSize = std::max(toNumber(postParam("page_num")), 1);
   int page = std::max(toNumber(postParam("page")), 1);
-  std::shared_ptr<Item> cards = Item::instance();
-  const int pages = cards->pageCount(categoryId, pageSize);
+  std::shared_ptr<Item> store = Item::instance();
+  // The count and the page are read from one snapshot, so the pages fit the
+  // cards listed whatever other threads change meanwhile.
+  Savepoint snapshot(getDb());
+  const int cards = store->cardCount(categoryId);
+  const int pages = Item::pagesOf(cards, pageSize);
   page = std::min(page, pages);
+  const std::vector<CardRecord> slice = store->list(categoryId, page, pageSize, cards);
+  snapshot.release();
   Json::Value list;  // null when there is no card
-  for (const CardRecord& card : cards->list(categoryId, page, pageSize, pages)) list.append(cardJson(card));
-  reply["LIST"] = list;
+  for (const CardRecord& card : slice) list.append(cardJson(card));
+  reply["LIST"] = std::move(list);
   reply["PAGE_NUM"] = pageSize;
   reply["PAGE"] = page;
   reply["PAGE_MAX"] = pages;

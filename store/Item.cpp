@@ -19,20 +19,27 @@ namespace {
 
 thread_local bool lowStock = false;  // the calling thread's low-stock flag
 
-CardRecord readCard(const DbRow& row) {
+// The card columns in the order readCard reads them.
+const std::string kSelectCards = "select `id`,`cg_id`,`data1`,`data2`,`data3`,`send_order_id` from `items` ";
+
+// The cursor's current row of kSelectCards, read column by column.
+CardRecord readCard(IDbResult& rows) {
   CardRecord card;
-  card.id = row.at("id").toInt();
-  card.cg_id = row.at("cg_id").toInt();
-  card.data1 = row.at("data1").toString();
-  card.data2 = row.at("data2").toString();
-  card.data3 = row.at("data3").toString();
-  card.send_order_id = row.at("send_order_id").toString();
+  card.id = rows.intAt(0);
+  card.cg_id = rows.intAt(1);
+  card.data1 = rows.textAt(2);
+  card.data2 = rows.textAt(3);
+  card.data3 = rows.textAt(4);
+  card.send_order_id = rows.textAt(5);
   return card;
 }
 
-std::vector<CardRecord> readCards(const std::shared_ptr<IDbResult>& rows) {
+// `expected` rows are room made at once (up to a page's worth: a count from
+// an order may be far larger than the stock).
+std::vector<CardRecord> readCards(const std::shared_ptr<IDbResult>& rows, std::int64_t expected = 0) {
   std::vector<CardRecord> cards;
-  while (rows->next()) cards.push_back(readCard(*rows->fetch()));
+  cards.reserve(static_cast<std::size_t>(std::clamp<std::int64_t>(expected, 0, 256)));
+  while (rows->next()) cards.push_back(readCard(*rows));
   return cards;
 }
 
@@ -67,24 +74,28 @@ Item::Counts Item::counts(int categoryId) {
   return counts;
 }
 
-int Item::pageCount(int categoryId, int pageSize) {
+int Item::cardCount(int categoryId) { return counts(categoryId).total; }
+
+int Item::pagesOf(int cards, int pageSize) {
   pageSize = std::max(pageSize, 1);
-  std::int64_t total = counts(categoryId).total;
-  return static_cast<int>((total + pageSize - 1) / pageSize);
+  return static_cast<int>((std::max<std::int64_t>(cards, 0) + pageSize - 1) / pageSize);
 }
 
-std::vector<CardRecord> Item::list(int categoryId, int page, int pageSize, int pages) {
+int Item::pageCount(int categoryId, int pageSize) { return pagesOf(cardCount(categoryId), pageSize); }
+
+std::vector<CardRecord> Item::list(int categoryId, int page, int pageSize, int cards) {
   pageSize = std::max(pageSize, 1);
-  int p = std::min(std::max(page - 1, 0), pages - 1);
+  int p = std::min(std::max(page - 1, 0), pagesOf(cards, pageSize) - 1);
   if (p < 0) return {};
   const std::int64_t offset = static_cast<std::int64_t>(p) * pageSize;
-  const std::int64_t total = counts(categoryId).total;
+  const std::int64_t total = cards;
   std::shared_ptr<IDb> db = getDb();
   if (offset * 2 <= total) {
-    return readCards(db->query(std::make_shared<SQL>("select * from `items` where `cg_id`=? order by `id` limit ?,?")
+    return readCards(db->query(std::make_shared<SQL>(kSelectCards + "where `cg_id`=? order by `id` limit ?,?")
                                    ->bind(categoryId)
                                    ->bind(offset)
-                                   ->bind(static_cast<std::int64_t>(pageSize))));
+                                   ->bind(static_cast<std::int64_t>(pageSize))),
+                     pageSize);
   }
   // Nearer the end: the same cards, counted from the last one, so a late page
   // of a large stock does not step over every card before it.
@@ -95,19 +106,20 @@ std::vector<CardRecord> Item::list(int categoryId, int page, int pageSize, int p
     fromEnd = 0;
   }
   if (take <= 0) return {};
-  std::vector<CardRecord> cards =
-      readCards(db->query(std::make_shared<SQL>("select * from `items` where `cg_id`=? order by `id` desc limit ?,?")
+  std::vector<CardRecord> slice =
+      readCards(db->query(std::make_shared<SQL>(kSelectCards + "where `cg_id`=? order by `id` desc limit ?,?")
                               ->bind(categoryId)
                               ->bind(fromEnd)
-                              ->bind(take)));
-  std::reverse(cards.begin(), cards.end());
-  return cards;
+                              ->bind(take)),
+                take);
+  std::reverse(slice.begin(), slice.end());
+  return slice;
 }
 
 CardRecord Item::get(int id) {
   std::shared_ptr<IDbResult> rows =
-      getDb()->query(std::make_shared<SQL>("select * from `items` where `id`=?")->bind(id));
-  return rows->next() ? readCard(*rows->fetch()) : CardRecord();
+      getDb()->query(std::make_shared<SQL>(kSelectCards + "where `id`=?")->bind(id));
+  return rows->next() ? readCard(*rows) : CardRecord();
 }
 
 void Item::add(CardRecord& card) {
@@ -190,10 +202,11 @@ void Item::removeMany(const std::string& ids) {
 std::vector<CardRecord> Item::takeUnsent(int categoryId, int count) {
   // A limit below zero would mean "no limit" to SQLite.
   if (count < 1) return {};
-  return readCards(getDb()->query(
-      std::make_shared<SQL>("select * from `items` where `cg_id`=? and `send_order_id`='' order by `id` limit 0,?")
-          ->bind(categoryId)
-          ->bind(count)));
+  return readCards(getDb()->query(std::make_shared<SQL>(kSelectCards +
+                                                        "where `cg_id`=? and `send_order_id`='' order by `id` limit 0,?")
+                                       ->bind(categoryId)
+                                       ->bind(count)),
+                   count);
 }
 
 void Item::refreshCounters(int categoryId) {

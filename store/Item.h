@@ -40,13 +40,18 @@ class Item {
 
   virtual ~Item();
 
-  // The number of pages of `pageSize` cards (rounded up) the category fills;
-  // 0 for a category without cards. `pageSize` below 1 counts as 1.
+  // The number of cards of the category (0 for a category without cards).
+  int cardCount(int categoryId);
+  // The number of pages of `pageSize` cards (rounded up) that `cards` cards
+  // fill. `pageSize` below 1 counts as 1.
+  static int pagesOf(int cards, int pageSize);
+  // pagesOf the category's cardCount.
   int pageCount(int categoryId, int pageSize);
-  // Page `page` (from 1; below 1 gives the first page, past `pages` the
-  // last) of the category's cards in id order, `pages` being pageCount with
-  // the same page size. Empty when the category has no cards.
-  std::vector<CardRecord> list(int categoryId, int page, int pageSize, int pages);
+  // Page `page` (from 1; below 1 gives the first page, past the last page the
+  // last) of the category's cards in id order, `cards` being the category's
+  // cardCount as the caller read it (the list does not count again). Empty
+  // when the category has no cards.
+  std::vector<CardRecord> list(int categoryId, int page, int pageSize, int cards);
 
   // The card with that id, or the fresh record.
   CardRecord get(int id);
