@@ -2,7 +2,8 @@
 // UTF-8, used where text crosses the database file, the JSONP answers, the
 // `_postData` parameter and the forms posted to the maker's messaging service.
 //
-// Every call opens and closes its own converter, so any thread may call these.
+// Each thread keeps its own open converters (one per pair of charsets, until
+// the thread ends), so any thread may call these.
 #pragma once
 
 #include <string>

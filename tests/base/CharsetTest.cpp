@@ -36,6 +36,23 @@ TEST(Charset, InvalidInputIsRejectedWhole) {
   EXPECT_THROW(gbkToUtf8("\xD6"), Exception);  // lead byte without trail
 }
 
+TEST(Charset, AConverterLeftByAFailureConvertsTheNextTextWhole) {
+  // The thread's converters are kept between calls: a failure in the middle
+  // of a character must not leak its state into the next text.
+  EXPECT_THROW(gbkToUtf8("ab\xD6"), Exception);
+  EXPECT_EQ(gbkToUtf8(kGbkZhong), kUtf8Zhong);
+  EXPECT_THROW(utf8ToGbk(kUtf8Zhong.substr(0, 4)), Exception);
+  EXPECT_EQ(utf8ToGbk(kUtf8Zhong), kGbkZhong);
+}
+
+TEST(Charset, OutputMayGrowPastTheInputsSize) {
+  const std::string text(1000, 'a');
+  std::string wide = iconvConvert("UTF-32LE", text, "UTF-8");
+  ASSERT_EQ(wide.size(), 4000u);
+  EXPECT_EQ(wide.substr(0, 8), std::string("a\0\0\0a\0\0\0", 8));
+  EXPECT_EQ(iconvConvert("UTF-8", wide, "UTF-32LE"), text);
+}
+
 TEST(Charset, UnknownCharsetFailsToOpen) {
   try {
     iconvConvert("NO-SUCH-CHARSET", "x", "UTF-8");
