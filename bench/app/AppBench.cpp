@@ -37,9 +37,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/Percent.h"
 #include "bench/app/BenchDatabase.h"
 
 extern char** environ;
+
+using Quorvel::percentEncode;
 
 namespace {
 
@@ -204,20 +207,6 @@ Result load(const Program& program, int clients, double seconds,
   return result;
 }
 
-std::string percent(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c)) {
-      out += static_cast<char>(c);
-    } else {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", c);
-      out += escaped;
-    }
-  }
-  return out;
-}
-
 void report(const char* action, int clients, const Result& result, const Result* base) {
   std::printf("%-10s %7d %9d %9.0f %11.1f", action, clients, result.requests, result.rate(), result.cpuMicros());
   if (base) std::printf(" %9.2f", result.cpuMicros() / base->cpuMicros());
@@ -267,7 +256,7 @@ int main(int argc, char** argv) {
   const std::string config = get("/?do=getConfig&callback=cb");
   const int lastPage = std::max((options.cards + 19) / 20, 1);
   const std::string list = get("/?do=item&action=lst&callback=cb&_postData=" +
-                               percent("cg_id=1&page_num=20&page=" + std::to_string(lastPage)));
+                               percentEncode("cg_id=1&page_num=20&page=" + std::to_string(lastPage)));
   // Warm-up: the first requests open connections and load the stores.
   for (int i = 0; i < 200; ++i) {
     exchange(program.port, status);
@@ -288,7 +277,7 @@ int main(int argc, char** argv) {
     Result added = load(program, clients, seconds, [&](int c, int i) {
       std::string card = std::to_string(c) + "-" + std::to_string(i);
       return get("/?do=item&action=add&callback=cb&_postData=" +
-                 percent("cg_id=2&data1=ADD" + card + "&data2=PWD" + card + "&data3="));
+                 percentEncode("cg_id=2&data1=ADD" + card + "&data2=PWD" + card + "&data3="));
     });
     report("item add", clients, added, nullptr);
   }

@@ -19,6 +19,7 @@
 #include "store/Db.h"
 #include "tests/api/ApiClient.h"
 #include "tests/store/StoreFixture.h"
+#include "tests/support/QuickClock.h"
 
 namespace Quorvel::testing {
 namespace {
@@ -64,17 +65,6 @@ class LeavingPipeline : public OrderPipeline {
   // Touched by the order worker only (and destroyed after it ended).
   std::shared_ptr<IDbResult> cursor_;
   IDb* lastConnection_ = nullptr;
-};
-
-// Pauses of a millisecond, so the worker ticks nearly back to back.
-class QuickClock : public Clock {
- public:
-  std::int64_t now() override { return std::time(nullptr); }
-  bool sleepFor(std::int64_t, std::stop_token stop) override { return sleepForMillis(1, stop); }
-  bool sleepForMillis(std::int64_t, std::stop_token stop) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return !stop.stop_requested();
-  }
 };
 
 using CleanStateThreads = StoreFixture;

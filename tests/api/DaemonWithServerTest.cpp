@@ -18,6 +18,7 @@
 #include "store/SystemConfig.h"
 #include "tests/api/ApiClient.h"
 #include "tests/store/StoreFixture.h"
+#include "tests/support/QuickClock.h"
 
 namespace Quorvel::testing {
 namespace {
@@ -60,18 +61,6 @@ bool waitBeyond(const Counter& counter, int value) {
   }
   return true;
 }
-
-// The system's time, with every pause cut to a millisecond, so that the
-// workers cycle nearly back to back.
-class QuickClock : public Clock {
- public:
-  std::int64_t now() override { return std::time(nullptr); }
-  bool sleepFor(std::int64_t, std::stop_token stop) override { return sleepForMillis(1, stop); }
-  bool sleepForMillis(std::int64_t, std::stop_token stop) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return !stop.stop_requested();
-  }
-};
 
 using DaemonServerThreads = StoreFixture;
 
