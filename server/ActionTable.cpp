@@ -57,16 +57,16 @@ void appendBody(const std::string& text) { currentRequest->responseBody += text;
 
 void writeJsonp(const Json::Value& value) {
   setHeader("Content-Type", "text/javascript;charset=utf-8;");
-  const std::string body = currentRequest->query["callback"] + "(" + styledJson(value) + ")";
+  const std::string callback = currentRequest->query["callback"];
   try {
-    currentRequest->responseBody = gbkToUtf8(body);
+    currentRequest->responseBody = gbkToUtf8(callback + "(" + styledJson(value) + ")");
   } catch (Exception e) {
     // A value that is not GBK cannot be shown; say so instead of sending
-    // bytes the page would misread.
+    // bytes the page would misread. The message and the callback are ASCII.
     Json::Value failure(Json::objectValue);
     failure["SUCCESS"] = 0;
     failure["MSG"] = "The answer holds text that is not valid GBK: " + e.message();
-    currentRequest->responseBody = currentRequest->query["callback"] + "(" + styledJson(failure) + ")";
+    currentRequest->responseBody = callback + "(" + styledJson(failure) + ")";
   }
 }
 
