@@ -27,10 +27,6 @@ std::string uiAddress(const std::string& makerBase, std::uint16_t port, bool por
   return base + "/?ver=1105&port=" + portText;
 }
 
-bool openUi(std::uint16_t port, const std::string& makerBase, port::BrowserLauncher& browser) {
-  return browser.open(uiAddress(makerBase, port));
-}
-
 namespace {
 
 // Runs one server until it fails or `stop` is requested. Returns normally only
