@@ -5,7 +5,7 @@
 // "add", "del", "update", "bind", "unbind" and "bindLst".
 //
 // Register before the server thread starts; the actions then run on the
-// server thread. The goods refresh reads the source set with Goods::setSource.
+// server thread. The goods refresh reads processWide<GoodsSource>().
 #pragma once
 
 namespace Quorvel {

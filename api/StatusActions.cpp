@@ -67,10 +67,10 @@ void getStatus(Deamon& daemon) {
     std::int64_t sendTime;
     {
       GlobalGuard hold;
-      Registry& registry = Registry::instance();
-      account = registry.getOr<std::string>("account", std::string());
-      checkTime = registry.getOr<std::int64_t>("checkLastTime", 0);
-      sendTime = registry.getOr<std::int64_t>("sendMsgTime", 0);
+      std::shared_ptr<Registry> registry = Registry::instance();
+      account = registry->getOr<std::string>("account", std::string());
+      checkTime = registry->getOr<std::int64_t>("checkLastTime", 0);
+      sendTime = registry->getOr<std::int64_t>("sendMsgTime", 0);
       running = daemon.running();
     }
     reply["RUNNING"] = running;
@@ -82,10 +82,10 @@ void getStatus(Deamon& daemon) {
 
 }  // namespace
 
-void registerStatusActions(Deamon& daemon) {
+void registerStatusActions(std::shared_ptr<Deamon> daemon) {
   registerAction("setConfig", setConfig);
   registerAction("getConfig", getConfig);
-  registerAction("getStatus", [&daemon] { getStatus(daemon); });
+  registerAction("getStatus", [daemon] { getStatus(*daemon); });
 }
 
 }  // namespace Quorvel

@@ -3,14 +3,14 @@
 // and "getStatus".
 //
 // Register before the server thread starts; the actions then run on the
-// server thread. "getStatus" reports on `daemon`, which must outlive the
-// server (the program passes the process-wide daemon).
+// server thread. "getStatus" reports on `daemon` (the program passes the
+// process-wide daemon).
 #pragma once
 
 #include "delivery/Deamon.h"
 
 namespace Quorvel {
 
-void registerStatusActions(Deamon& daemon = Deamon::instance());
+void registerStatusActions(std::shared_ptr<Deamon> daemon = Deamon::instance());
 
 }  // namespace Quorvel

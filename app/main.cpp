@@ -12,10 +12,10 @@
 #include "api/StatusActions.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
-#include "delivery/Clock.h"
+#include "base/ProcessWide.h"
+#include "base/Clock.h"
 #include "delivery/Deamon.h"
 #include "market/GoodsScraper.h"
-#include "notify/ImChannel.h"
 #include "notify/MessageDispatcher.h"
 #include "port/AppShell.h"
 #include "port/BrowserLauncher.h"
@@ -75,12 +75,14 @@ int main() {
     return 2;
   }
 
-  Deamon& daemon = Deamon::instance();
-  daemon.setMessageDispatch(std::make_shared<MessageDispatcher>(systemClock(), noImChannel()));
-  daemon.start();
+  // The outside parties the program talks to; everything else is built on
+  // first use with its defaults.
+  installProcessWide<GoodsSource>(std::make_shared<GoodsScraper>());
+
+  std::shared_ptr<Deamon> daemon = Deamon::instance();
+  daemon->setMessageDispatch(std::make_shared<MessageDispatcher>());
+  daemon->start();
   registerStatusActions(daemon);
-  // The goods on sale are scraped from the marketplace's on-sale list.
-  Goods::setSource(std::make_shared<GoodsScraper>());
   registerCategoryActions();
   registerItemActions();
 

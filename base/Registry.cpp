@@ -1,24 +1,25 @@
 #include "base/Registry.h"
 
+#include "base/ProcessWide.h"
+
 namespace Quorvel {
 
-Registry& Registry::instance() {
-  static Registry* registry = new Registry;  // thread-safe first use
-  return *registry;
-}
+std::shared_ptr<Registry> Registry::instance() { return processWide<Registry>(); }
+
+std::shared_ptr<Registry> Registry::makeProcessWide() { return std::shared_ptr<Registry>(new Registry); }
 
 void Registry::put(const std::string& key, Entry entry) {
-  GlobalGuard guard;
+  std::lock_guard<std::mutex> hold(mutex_);
   entries_[key] = std::move(entry);
 }
 
 Registry::Entry Registry::fetch(const std::string& key) {
-  GlobalGuard guard;
+  std::lock_guard<std::mutex> hold(mutex_);
   return entries_[key];
 }
 
 void Registry::remove(const std::string& key) {
-  GlobalGuard guard;
+  std::lock_guard<std::mutex> hold(mutex_);
   entries_.erase(key);
 }
 

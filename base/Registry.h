@@ -2,8 +2,9 @@
 // "account" (std::string, the seller's marketplace account), "checkLastTime"
 // and "sendMsgTime" (std::int64_t, seconds since 1970).
 //
-// Thread-safe: every operation takes the global lock itself, so callers may
-// use it from any thread (holding the global lock already is fine too).
+// Thread-safe: every operation takes the registry's own lock, which is held
+// for nothing but the map access, so callers may use it from any thread and
+// while holding any other lock.
 #pragma once
 
 #include <memory>
@@ -12,13 +13,15 @@
 #include <typeinfo>
 #include <unordered_map>
 
-#include "base/GlobalLock.h"
+#include <mutex>
 
 namespace Quorvel {
 
 class Registry {
  public:
-  static Registry& instance();
+  // The program's registry (processWide<Registry>()).
+  static std::shared_ptr<Registry> instance();
+  static std::shared_ptr<Registry> makeProcessWide();
 
   // Replaces the entry with a newly allocated copy of `value`.
   template <class T>
@@ -54,7 +57,8 @@ class Registry {
   void put(const std::string& key, Entry entry);
   Entry fetch(const std::string& key);
 
-  std::unordered_map<std::string, Entry> entries_;  // guarded by globalLock()
+  std::mutex mutex_;
+  std::unordered_map<std::string, Entry> entries_;  // guarded by mutex_
 };
 
 }  // namespace Quorvel

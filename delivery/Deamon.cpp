@@ -1,13 +1,15 @@
 #include "delivery/Deamon.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 
 #include "base/Charset.h"
 #include "base/Exception.h"
 #include "base/GlobalLock.h"
+#include "base/ProcessWide.h"
 #include "base/Registry.h"
-#include "market/AuthException.h"
+#include "base/AuthException.h"
 #include "store/Db.h"
 #include "store/MsgQueue.h"
 #include "store/SystemConfig.h"
@@ -20,17 +22,14 @@ constexpr std::size_t kRunningBit = 0;
 
 }  // namespace
 
-Deamon& Deamon::instance() {
-  // Never destroyed: its threads are not joined and end with the process.
-  static Deamon* daemon = new Deamon(systemClock());
-  return *daemon;
-}
+std::shared_ptr<Deamon> Deamon::instance() { return processWide<Deamon>(); }
 
-Deamon::Deamon(std::shared_ptr<Clock> clock) : clock_(std::move(clock)) {
-  Registry& registry = Registry::instance();
-  registry.set<std::int64_t>("checkLastTime", 0);
-  registry.set<std::string>("account", std::string());
-  registry.set<std::int64_t>("sendMsgTime", 0);
+Deamon::Deamon()
+    : clock_(processWide<Clock>()), pipeline_(idleOrderPipeline()), dispatch_(idleMessageDispatch()) {
+  std::shared_ptr<Registry> registry = Registry::instance();
+  registry->set<std::int64_t>("checkLastTime", 0);
+  registry->set<std::string>("account", std::string());
+  registry->set<std::int64_t>("sendMsgTime", 0);
 }
 
 Deamon::~Deamon() { stopAndWait(); }
@@ -65,12 +64,12 @@ DeamonState Deamon::state() {
 
 void Deamon::setOrderPipeline(std::shared_ptr<OrderPipeline> pipeline) {
   GlobalGuard hold;
-  pipeline_ = std::move(pipeline);
+  pipeline_ = pipeline ? std::move(pipeline) : idleOrderPipeline();
 }
 
 void Deamon::setMessageDispatch(std::shared_ptr<MessageDispatch> dispatch) {
   GlobalGuard hold;
-  dispatch_ = std::move(dispatch);
+  dispatch_ = dispatch ? std::move(dispatch) : idleMessageDispatch();
 }
 
 void Deamon::superviseOnce() {
@@ -139,11 +138,11 @@ void Deamon::checkOrders() {
     GlobalGuard hold;
     orderHeartbeat_ = now;
     if (!flags_.test(kRunningBit)) return;
-    Registry::instance().set<std::int64_t>("checkLastTime", now);
-    pipeline = pipeline_ ? pipeline_ : idleOrderPipeline();
+    Registry::instance()->set<std::int64_t>("checkLastTime", now);
+    pipeline = pipeline_;
   }
   std::shared_ptr<IDb> db = getDb();
-  SystemConfig* config = SystemConfig::instance();
+  std::shared_ptr<SystemConfig> config = SystemConfig::instance();
   try {
     pipeline->fetchPaidOrders(db);
     pipeline->parseNewOrders(db);
@@ -173,7 +172,7 @@ std::int64_t Deamon::pauseSeconds(const std::string& key) {
     // worker that spins without one.
   }
   if (text.empty()) text = "10";
-  return std::atoi(text.c_str());
+  return std::max(std::atoi(text.c_str()), 1);
 }
 
 void Deamon::cycle(const std::function<void()>& work, const std::string& pauseKey, std::stop_token stop) {
@@ -202,14 +201,14 @@ void Deamon::orderCycle(std::stop_token stop) {
 
 void Deamon::messageCycle(std::stop_token stop) {
   cycle(
-      [this] {
+      [this, stop] {
         std::shared_ptr<MessageDispatch> dispatch;
         {
           GlobalGuard hold;
           messageHeartbeat_ = clock_->now();
-          dispatch = dispatch_ ? dispatch_ : idleMessageDispatch();
+          dispatch = dispatch_;
         }
-        dispatch->sendMessages();
+        dispatch->sendMessages(stop);
       },
       "check_msg_timeout", stop);
 }

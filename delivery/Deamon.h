@@ -6,9 +6,10 @@
 // stop and detached, and ends at its next pause.
 //
 // The program uses the one process-wide instance (instance()), started once
-// by the server thread; its threads are never stopped and end with the
-// process. Tests build their own instances with a fake clock; such an
-// instance stops its threads and waits for them when it is destroyed.
+// at start-up; its threads are never stopped and end with the process. Tests
+// build their own instances after installing a fake clock; such an instance
+// stops its threads and waits for them when it is destroyed. The clock is
+// the process clock (processWide<Clock>) as it was when the daemon was built.
 //
 // Any thread may call start, setRunning, running and state. The running flag,
 // the heartbeats, the thread handles and the installed steps are guarded by
@@ -27,7 +28,7 @@
 #include <string>
 #include <thread>
 
-#include "delivery/Clock.h"
+#include "base/Clock.h"
 #include "delivery/MessageDispatch.h"
 #include "delivery/OrderPipeline.h"
 
@@ -50,13 +51,13 @@ class Deamon {
   // The supervisor's pause between two checks.
   static constexpr std::int64_t kSuperviseSeconds = 10;
 
-  // The process-wide daemon on the system clock, built on first call (call it
-  // before any thread starts: it seeds the Registry). Never destroyed.
-  static Deamon& instance();
+  // The process-wide daemon (processWide), built on first use (use it before
+  // any thread starts: it seeds the Registry).
+  static std::shared_ptr<Deamon> instance();
 
   // Stopped, no threads; seeds the Registry keys "checkLastTime" and
   // "sendMsgTime" with 0 and "account" with empty text.
-  explicit Deamon(std::shared_ptr<Clock> clock);
+  Deamon();
   Deamon(const Deamon&) = delete;
   Deamon& operator=(const Deamon&) = delete;
   virtual ~Deamon();
@@ -87,6 +88,8 @@ class Deamon {
 
   // One cycle of each worker: the tick or pass, then the configured pause.
   // Failures are dropped. The worker threads loop over these until stopped.
+  // A pass is handed the worker's stop token and ends between two messages
+  // once its worker has been replaced.
   void orderCycle(std::stop_token stop);
   void messageCycle(std::stop_token stop);
 
@@ -110,7 +113,9 @@ class Deamon {
   ThreadPtr launch(Body body);
   // Runs `work`, dropping its failures, then pauses as `pauseKey` says.
   void cycle(const std::function<void()>& work, const std::string& pauseKey, std::stop_token stop);
-  // The configured pause for `key`: empty counts as "10", read with atoi.
+  // The configured pause for `key`: empty counts as "10", read with atoi,
+  // and never less than one second, so that a setting of "0" or "abc"
+  // cannot turn a worker into a loop that never pauses.
   std::int64_t pauseSeconds(const std::string& key);
 
   const std::shared_ptr<Clock> clock_;

@@ -7,15 +7,11 @@ namespace {
 // Installed until the dispatcher exists: queued messages stay queued.
 class IdleMessageDispatch : public MessageDispatch {
  public:
-  void sendMessages() override {}
+  void sendMessages(std::stop_token) override {}
 };
 
 }  // namespace
 
-std::shared_ptr<MessageDispatch> idleMessageDispatch() {
-  // Never destroyed: the daemon's threads may still use it while the process ends.
-  static const auto* idle = new std::shared_ptr<MessageDispatch>(std::make_shared<IdleMessageDispatch>());
-  return *idle;
-}
+std::shared_ptr<MessageDispatch> idleMessageDispatch() { return std::make_shared<IdleMessageDispatch>(); }
 
 }  // namespace Quorvel

@@ -3,12 +3,16 @@
 // installs it with Deamon::setMessageDispatch; the pass itself records the
 // Registry key "sendMsgTime".
 //
-// Called only by the daemon's message worker thread (an abandoned worker that
-// is still finishing its pass may overlap with its successor). Failures are
-// raised as the Exception family or standard exceptions.
+// Called only by the daemon's message worker thread. A worker that was
+// replaced may still be in its pass while its successor starts one: a pass
+// checks its stop token between two messages and ends once it is asked to,
+// and claims every message before it sends it (MsgQueue::claim), so the two
+// never send the same one. Failures are raised as the Exception family or
+// standard exceptions.
 #pragma once
 
 #include <memory>
+#include <stop_token>
 
 namespace Quorvel {
 
@@ -16,8 +20,8 @@ class MessageDispatch {
  public:
   virtual ~MessageDispatch() = default;
 
-  // One pass over the message queue.
-  virtual void sendMessages() = 0;
+  // One pass over the message queue; ends early once `stop` is requested.
+  virtual void sendMessages(std::stop_token stop) = 0;
 };
 
 // What the daemon runs until the real pass is installed: a pass that sends

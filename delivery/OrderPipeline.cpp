@@ -16,10 +16,6 @@ class IdleOrderPipeline : public OrderPipeline {
 
 }  // namespace
 
-std::shared_ptr<OrderPipeline> idleOrderPipeline() {
-  // Never destroyed: the daemon's threads may still use it while the process ends.
-  static const auto* idle = new std::shared_ptr<OrderPipeline>(std::make_shared<IdleOrderPipeline>());
-  return *idle;
-}
+std::shared_ptr<OrderPipeline> idleOrderPipeline() { return std::make_shared<IdleOrderPipeline>(); }
 
 }  // namespace Quorvel

@@ -2,15 +2,15 @@
 
 #include <filesystem>
 
+#include "base/ProcessWide.h"
 #include "market/CurlException.h"
 #include "market/CurlGlobal.h"
 
 namespace Quorvel {
 
-CookieJar& CookieJar::instance() {
-  static CookieJar jar;
-  return jar;
-}
+std::shared_ptr<CookieJar> CookieJar::instance() { return processWide<CookieJar>(); }
+
+std::shared_ptr<CookieJar> CookieJar::makeProcessWide() { return std::shared_ptr<CookieJar>(new CookieJar); }
 
 void CookieJar::open(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -24,7 +24,9 @@ class CookieJar {
  public:
   static constexpr const char* kDefaultFile = "cookie.txt";
 
-  static CookieJar& instance();
+  // The program's jar (processWide), on "cookie.txt" until opened elsewhere.
+  static std::shared_ptr<CookieJar> instance();
+  static std::shared_ptr<CookieJar> makeProcessWide();
 
   // Starts afresh from `path`: the cookies in memory are dropped and those of
   // the file (if it exists) loaded. Requests already running finish on the

@@ -3,11 +3,13 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "base/Percent.h"
+#include "base/ProcessWide.h"
 #include "market/CookieJar.h"
 #include "market/CurlException.h"
 #include "market/CurlGlobal.h"
@@ -16,9 +18,6 @@
 namespace Quorvel {
 
 namespace {
-
-std::mutex optionsMutex;
-HttpOptions currentOptions;  // guarded by optionsMutex
 
 int asciiLower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
 
@@ -86,14 +85,14 @@ size_t collect(char* data, size_t size, size_t count, void* userdata) {
   return bytes;
 }
 
-// One transfer of `url`; the raw answer goes to `answer`. Returns false when
-// the transfer failed in any way.
-bool transfer(const std::string& url, const std::string* postBody, const HttpOptions& options,
-              std::string& answer) {
+// One transfer of `url`; the raw answer goes to `answer`. Returns why the
+// transfer failed, or empty text.
+std::string transfer(const std::string& url, const std::string* postBody, const HttpOptions& options,
+                     std::string& answer) {
   initCurlOnce();
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), &curl_easy_cleanup);
   if (!handle) throw CurlException("Can't Init curl", 1);
-  std::shared_ptr<CookieJar::Store> cookies = CookieJar::instance().current();
+  std::shared_ptr<CookieJar::Store> cookies = CookieJar::instance()->current();
 
   CURL* h = handle.get();
   Sink sink;
@@ -114,12 +113,16 @@ bool transfer(const std::string& url, const std::string* postBody, const HttpOpt
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &collect);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
 
+  char errorText[CURL_ERROR_SIZE] = {0};
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+
   CURLcode result = curl_easy_perform(h);
   handle.reset();
   cookies->save();
-  if (result != CURLE_OK || sink.overflow) return false;
+  if (sink.overflow) return "the answer is larger than " + std::to_string(options.maxResponseBytes) + " bytes";
+  if (result != CURLE_OK) return errorText[0] ? std::string(errorText) : std::string(curl_easy_strerror(result));
   answer = std::move(sink.buffer);
-  return true;
+  return {};
 }
 
 // The answer holds one or more header blocks and then the body: interim
@@ -158,16 +161,6 @@ bool HeaderNameLess::operator()(const std::string& a, const std::string& b) cons
   return a.size() < b.size();
 }
 
-void setHttpOptions(const HttpOptions& options) {
-  std::lock_guard<std::mutex> lock(optionsMutex);
-  currentOptions = options;
-}
-
-HttpOptions httpOptions() {
-  std::lock_guard<std::mutex> lock(optionsMutex);
-  return currentOptions;
-}
-
 std::string redirectTarget(const std::string& current, const std::string& location) {
   std::string next = resolveLocation(current, location);
   if (!isWebAddress(next)) return {};
@@ -177,30 +170,51 @@ std::string redirectTarget(const std::string& current, const std::string& locati
   return next;
 }
 
-std::string httpRequest(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo) {
-  const HttpOptions options = httpOptions();
+std::string HttpResult::reason() const {
+  if (!error.empty()) return error;
+  if (status < 200 || status >= 300) return "HTTP " + std::to_string(status);
+  return {};
+}
+
+HttpResult httpFetch(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo) {
+  const HttpOptions options = *processWide<HttpOptions>();
   const std::string postBody = buildQuery(fields);
   std::string current = url;
+  HttpResult result;
+  auto fail = [&result](std::string why) {
+    result = HttpResult();
+    result.error = std::move(why);
+    return result;
+  };
   for (int hop = 0;; ++hop) {
-    if (!isWebAddress(current)) return {};
+    if (!isWebAddress(current)) return fail("not an http or https address: " + current);
     std::string answer;
-    if (!transfer(current, fields.empty() ? nullptr : &postBody, options, answer)) return {};
+    std::string failure = transfer(current, fields.empty() ? nullptr : &postBody, options, answer);
+    if (!failure.empty()) return fail(failure);
     HeaderMap headers;
     std::string body;
-    if (!splitAnswer(answer, headers, body)) return {};
+    if (!splitAnswer(answer, headers, body)) return fail("the answer has no complete header block");
 
     const std::string code = headers["success_code"];
     auto location = headers.find("Location");
-    if ((code != "301" && code != "302") || location == headers.end()) return body;
-    if (hop >= options.maxRedirects) return {};
+    if ((code != "301" && code != "302") || location == headers.end()) {
+      result.status = std::atoi(code.c_str());
+      result.body = std::move(body);
+      return result;
+    }
+    if (hop >= options.maxRedirects) return fail("more than " + std::to_string(options.maxRedirects) + " redirects");
     std::string next = redirectTarget(current, location->second);
-    if (next.empty()) return {};
+    if (next.empty()) return fail("a redirect to " + location->second + " is not followed");
     if (hop == 0 && redirectInfo) {
       redirectInfo->location = next;
       redirectInfo->status = std::stoi(code);
     }
     current = std::move(next);
   }
+}
+
+std::string httpRequest(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo) {
+  return httpFetch(url, fields, redirectInfo).body;
 }
 
 std::string httpGet(const std::string& url, RedirectInfo* redirectInfo) {

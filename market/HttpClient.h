@@ -3,9 +3,11 @@
 // the client itself, and the answer's body handed back as the raw (GBK) bytes.
 // Also the form encoding and the header parsing it uses.
 //
-// Every failed transfer (refused connection, time-out, unknown host, an answer
-// without a complete header block, an answer over the size cap, a redirect
-// chain that is too long or leaves http/https) gives empty text, which the
+// httpFetch tells what a request came to: the final answer's status and body,
+// or why there was none (refused connection, time-out, unknown host, an
+// answer without a complete header block, an answer over the size cap, a
+// redirect chain that is too long or leaves http/https). httpRequest and
+// httpGet give only the body, and empty text for every failure, which the
 // scrapers treat like a page on which their patterns are not found.
 //
 // Any thread may call these at the same time; each request has its own
@@ -38,23 +40,39 @@ struct HeaderNameLess {
 // followed by "\r\n"; any other repeated name keeps its last value.
 using HeaderMap = std::map<std::string, std::string, HeaderNameLess>;
 
-// Limits applied to every request; process-wide, changed by tests.
+// Limits applied to every request: processWide<HttpOptions>(), the defaults
+// below unless a test installs others (never changed in place).
 struct HttpOptions {
   long connectTimeoutMs = 15'000;
   long transferTimeoutMs = 120'000;
   size_t maxResponseBytes = 16 * 1024 * 1024;
   int maxRedirects = 10;
 };
-void setHttpOptions(const HttpOptions& options);
-HttpOptions httpOptions();
+
+// What one request came to.
+struct HttpResult {
+  int status = 0;     // status code of the final answer; 0 when none arrived
+  std::string body;   // the final answer's body (raw bytes); empty on failure
+  std::string error;  // why no answer could be used; empty when one was
+
+  // Whether an answer arrived with a 2xx status.
+  bool ok() const { return error.empty() && status >= 200 && status < 300; }
+  // For messages to the seller: the error, else "HTTP <status>" for an
+  // answer that is not 2xx, else empty.
+  std::string reason() const;
+};
 
 // Requests `url` (GET when `fields` is empty, else a form POST of `fields`)
-// and returns the body of the final answer. A 301 or 302 with a Location is
+// and returns the final answer, or why there was none. A 301 or 302 with a Location is
 // followed with the same fields (a redirected POST is posted again), keeping
 // the scheme the Location gives; a redirect from https to http is refused.
 // The first redirect followed is written to `redirectInfo` when it is not
 // null. Other status codes are final and their body is returned.
 // Raises CurlException("Can't Init curl", 1) when no handle can be made.
+HttpResult httpFetch(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo = nullptr);
+
+// The body of httpFetch's answer whatever its status; empty text when the
+// request failed.
 std::string httpRequest(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo);
 std::string httpGet(const std::string& url, RedirectInfo* redirectInfo = nullptr);
 

@@ -11,17 +11,7 @@ std::string marketEndpointSetting(const std::string& key);
 
 namespace {
 
-std::mutex getterMutex;
-MarketHosts::SettingGetter settingGetter;  // guarded by getterMutex; empty = marketEndpointSetting
-
-std::string setting(const std::string& key) {
-  MarketHosts::SettingGetter getter;
-  {
-    std::lock_guard<std::mutex> lock(getterMutex);
-    getter = settingGetter;
-  }
-  return getter ? getter(key) : marketEndpointSetting(key);
-}
+std::string setting(const std::string& key) { return marketEndpointSetting(key); }
 
 std::string base(const std::string& key) {
   std::string value = setting("market_base");
@@ -34,11 +24,6 @@ std::string base(const std::string& key) {
 const char kSoldItemsPath[] = "/trade/itemlist/list_sold_items.htm";
 
 }  // namespace
-
-void MarketHosts::setSettingGetter(SettingGetter getter) {
-  std::lock_guard<std::mutex> lock(getterMutex);
-  settingGetter = std::move(getter);
-}
 
 std::string MarketHosts::loginBase() { return base("market_login_host"); }
 std::string MarketHosts::sellerBase() { return base("market_seller_host"); }

@@ -8,8 +8,7 @@
 // with scheme and port ("http://127.0.0.1:18090"); a trailing "/" is dropped.
 //
 // The settings are read at every call, so a changed setting takes effect on
-// the next page. Any thread may call every member; tests replace the source of
-// the settings with `setSettingGetter`.
+// the next page. Any thread may call every member.
 #pragma once
 
 #include <functional>
@@ -19,12 +18,6 @@ namespace Quorvel {
 
 class MarketHosts {
  public:
-  using SettingGetter = std::function<std::string(const std::string& key)>;
-
-  // Replaces where the settings come from; an empty getter restores the
-  // endpoint settings of the data store.
-  static void setSettingGetter(SettingGetter getter);
-
   // Base addresses: scheme, host and port, without a trailing "/".
   static std::string loginBase();
   static std::string sellerBase();

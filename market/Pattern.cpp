@@ -10,12 +10,12 @@
 #include <unordered_map>
 
 #include "base/Exception.h"
+#include "base/ProcessWide.h"
 
 namespace Quorvel {
 
 namespace {
 
-std::atomic<uint32_t> matchLimit{Pattern::kDefaultMatchLimit};
 constexpr size_t kJitStackStart = 32 * 1024;
 constexpr size_t kJitStackMax = 4 * 1024 * 1024;
 constexpr size_t kCacheMax = 512;
@@ -46,7 +46,7 @@ class ThreadMatchState {
   ThreadMatchState& operator=(const ThreadMatchState&) = delete;
 
   pcre2_match_context* context() {
-    pcre2_set_match_limit(context_, matchLimit.load(std::memory_order_relaxed));
+    pcre2_set_match_limit(context_, processWide<PatternLimits>()->matchLimit);
     return context_;
   }
 
@@ -98,20 +98,27 @@ Pattern::Pattern(const std::string& pattern) : code_(std::make_unique<Code>()) {
 
 Pattern::~Pattern() = default;
 
-void Pattern::setMatchLimit(uint32_t limit) { matchLimit.store(limit, std::memory_order_relaxed); }
+namespace {
+
+// The compiled patterns of the process (processWide).
+struct PatternCache {
+  std::shared_mutex mutex;
+  std::unordered_map<std::string, std::shared_ptr<const Pattern>> patterns;  // guarded by mutex
+};
+
+}  // namespace
 
 std::shared_ptr<const Pattern> Pattern::cached(const std::string& pattern) {
-  static std::shared_mutex mutex;
-  static std::unordered_map<std::string, std::shared_ptr<const Pattern>> cache;  // guarded by mutex
+  std::shared_ptr<PatternCache> cache = processWide<PatternCache>();
   {
-    std::shared_lock<std::shared_mutex> lock(mutex);
-    auto it = cache.find(pattern);
-    if (it != cache.end()) return it->second;
+    std::shared_lock<std::shared_mutex> lock(cache->mutex);
+    auto it = cache->patterns.find(pattern);
+    if (it != cache->patterns.end()) return it->second;
   }
   auto compiled = std::make_shared<const Pattern>(pattern);
-  std::unique_lock<std::shared_mutex> lock(mutex);
-  if (cache.size() >= kCacheMax) cache.clear();
-  return cache.emplace(pattern, compiled).first->second;
+  std::unique_lock<std::shared_mutex> lock(cache->mutex);
+  if (cache->patterns.size() >= kCacheMax) cache->patterns.clear();
+  return cache->patterns.emplace(pattern, compiled).first->second;
 }
 
 bool Pattern::find(std::string_view subject, size_t start, bool nonEmptyHere, MatchSpans& spans) const {

@@ -46,9 +46,8 @@ class Pattern {
   // Engine steps one search may take before it is an error. The default is
   // enough for the greedy form patterns on a page of the client's size cap
   // (about one step per byte) and far less than a runaway backtrack takes;
-  // tests lower it.
+  // tests lower it by installing other PatternLimits.
   static constexpr uint32_t kDefaultMatchLimit = 20'000'000;
-  static void setMatchLimit(uint32_t limit);
 
   // Number of capture groups.
   size_t groupCount() const { return groups_; }
@@ -57,6 +56,11 @@ class Pattern {
   struct Code;
   std::unique_ptr<Code> code_;
   size_t groups_ = 0;
+};
+
+// The limits every search runs under: processWide<PatternLimits>().
+struct PatternLimits {
+  uint32_t matchLimit = Pattern::kDefaultMatchLimit;
 };
 
 // Calls `onMatch(spans)` for every non-overlapping match from left to right.

@@ -17,4 +17,6 @@ class NoImChannel : public ImChannel {
 
 std::shared_ptr<ImChannel> noImChannel() { return std::make_shared<NoImChannel>(); }
 
+std::shared_ptr<ImChannel> ImChannel::makeProcessWide() { return noImChannel(); }
+
 }  // namespace Quorvel

@@ -2,7 +2,8 @@
 // chat message at once (type 2 messages) and handles the messages that wait
 // for the buyer's chat window to be open (type 3).
 //
-// Called only by the daemon's message worker, from inside a dispatch pass.
+// The dispatch pass uses processWide<ImChannel>(). Called only by the
+// daemon's message worker, from inside a dispatch pass.
 #pragma once
 
 #include <memory>
@@ -13,6 +14,9 @@ namespace Quorvel {
 class ImChannel {
  public:
   virtual ~ImChannel() = default;
+
+  // The program's channel: noImChannel() until the IM automation exists.
+  static std::shared_ptr<ImChannel> makeProcessWide();
 
   // Sends `text` to the buyer `to` from the seller's IM account `from`; true
   // when the message went out.

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <ctime>
 
+#include "base/ProcessWide.h"
 #include "notify/MailExchangers.h"
 
 namespace Quorvel {
@@ -127,7 +128,11 @@ bool authenticateLogin(Dialogue& dialogue, std::string& status, const std::strin
 }  // namespace
 
 Mailer::Mailer(bool mxDelivery, uint16_t port)
-    : port_(port), mxDelivery_(mxDelivery), network_(port::systemNetwork()) {}
+    : port_(port),
+      mxDelivery_(mxDelivery),
+      network_(processWide<port::Network>()),
+      dnsPort_(processWide<MailerOptions>()->dnsPort),
+      timeouts_(processWide<MailerOptions>()->timeouts) {}
 
 bool Mailer::setSender(const std::string& text) {
   if (text.empty() || holdsLineBreak(text)) return false;

@@ -5,7 +5,9 @@
 // The dispatch pass builds one Mailer per queued e-mail, sets it up, calls
 // send once and discards it. The outcome is only the status text (an
 // SMTP-style reply line); nothing is thrown. A Mailer belongs to the one
-// thread that uses it (the message worker).
+// thread that uses it (the message worker). It reaches the network through
+// processWide<port::Network>() and waits as processWide<MailerOptions>()
+// says, both read when the Mailer is built.
 #pragma once
 
 #include <chrono>
@@ -14,20 +16,30 @@
 #include <string>
 #include <vector>
 
+#include "base/Codes.h"
 #include "notify/MailFormat.h"
 #include "port/Socket.h"
 
 namespace Quorvel {
 
+struct MailTimeouts {
+  std::chrono::milliseconds connect{15000};
+  std::chrono::milliseconds reply{30000};  // for each whole SMTP reply
+  std::chrono::milliseconds dns{5000};     // for the MX reply datagram
+};
+
+// Where and how long the mailer talks to the outside (processWide; tests
+// install their own, never changed in place).
+struct MailerOptions {
+  MailTimeouts timeouts;
+  std::uint16_t dnsPort = kDnsPort;  // the DNS server's port for MX queries
+  std::uint16_t mxPort = kSmtpPort;  // the exchangers' port for MX delivery
+};
+
 class Mailer {
  public:
   enum class AuthType { Login = 1 };
-
-  struct Timeouts {
-    std::chrono::milliseconds connect{15000};
-    std::chrono::milliseconds reply{30000};  // for each whole SMTP reply
-    std::chrono::milliseconds dns{5000};     // for the MX reply datagram
-  };
+  using Timeouts = MailTimeouts;
 
   // `mxDelivery`: look up the recipient domain's exchangers (true) or use the
   // relay named by setServer (false). `port`: the SMTP port to connect to.
@@ -55,11 +67,6 @@ class Mailer {
   const std::string& status() const { return status_; }
   AuthType authType() const { return authType_; }
 
-  // What the program leaves at its defaults and tests replace.
-  void setNetwork(std::shared_ptr<port::Network> network) { network_ = std::move(network); }
-  void setDnsPort(uint16_t port) { dnsPort_ = port; }
-  void setTimeouts(const Timeouts& timeouts) { timeouts_ = timeouts; }
-
  private:
   bool addressList(std::vector<port::Endpoint>& addresses);
   // One attempt on one address; true when the message was accepted.
@@ -80,7 +87,7 @@ class Mailer {
   std::string status_;
 
   std::shared_ptr<port::Network> network_;
-  uint16_t dnsPort_ = 53;
+  uint16_t dnsPort_;
   Timeouts timeouts_;
 };
 

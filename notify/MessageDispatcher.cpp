@@ -9,9 +9,13 @@
 #include <vector>
 
 #include "base/Charset.h"
-#include "base/GlobalLock.h"
+#include "base/Clock.h"
+#include "base/Codes.h"
+#include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "market/HttpClient.h"
+#include "notify/ImChannel.h"
+#include "notify/Mailer.h"
 #include "store/Endpoints.h"
 #include "store/MsgQueue.h"
 #include "store/SystemConfig.h"
@@ -21,10 +25,6 @@ namespace Quorvel {
 const char* const MessageDispatcher::kDefaultSender = "Vendara <noreply@localhost>";
 
 namespace {
-
-constexpr int kWebMessage = 0;
-constexpr int kEmail = 1;
-constexpr int kChat = 2;
 
 // What one pass reads: the settings as they were when it started, and the
 // address of the maker's messaging service.
@@ -74,14 +74,13 @@ std::string mailSender(const PassSettings& settings, const MsgEntry& entry) {
 
 // Sends one e-mail over SMTP; the outcome is only in the mailer's status,
 // which nobody reads: the message is removed whatever happened.
-void sendBySmtp(const PassSettings& settings, const MessageDispatcher::MailerFactory& mailers,
-                const MsgEntry& entry, bool mxDelivery) {
+void sendBySmtp(const PassSettings& settings, const MsgEntry& entry, bool mxDelivery) {
   std::unique_ptr<Mailer> mailer;
   if (mxDelivery) {
-    mailer = mailers(true, 25);
+    mailer = std::make_unique<Mailer>(true, processWide<MailerOptions>()->mxPort);
     if (!settings.get("email_dns_server").empty()) mailer->setServer(settings.get("email_dns_server"));
   } else {
-    mailer = mailers(false, static_cast<uint16_t>(std::atoi(settings.get("smtp_port").c_str())));
+    mailer = std::make_unique<Mailer>(false, static_cast<uint16_t>(std::atoi(settings.get("smtp_port").c_str())));
     if (!settings.get("smtp_host").empty()) mailer->setServer(settings.get("smtp_host"));
     mailer->setLogin(settings.get("smtp_user"), settings.get("smtp_pwd"));
   }
@@ -94,17 +93,16 @@ void sendBySmtp(const PassSettings& settings, const MessageDispatcher::MailerFac
 
 // Sends one e-mail the way "email_send_type" says; true when the message is
 // done with (sent, or removed after its one SMTP attempt).
-bool sendMail(const PassSettings& settings, const MessageDispatcher::MailerFactory& mailers,
-              const MsgEntry& entry) {
+bool sendMail(const PassSettings& settings, const MsgEntry& entry) {
   switch (std::atoi(settings.get("email_send_type").c_str())) {
     case 1:
       return postToMaker(settings, "email_send",
                          {{"msg", entry.msg}, {"to", entry.to}, {"from", entry.from}, {"order_id", entry.order_id}});
     case 2:
-      sendBySmtp(settings, mailers, entry, true);
+      sendBySmtp(settings, entry, true);
       return true;
     case 3:
-      sendBySmtp(settings, mailers, entry, false);
+      sendBySmtp(settings, entry, false);
       return true;
     default:
       return false;  // no way to send it: it waits for a valid setting
@@ -113,68 +111,66 @@ bool sendMail(const PassSettings& settings, const MessageDispatcher::MailerFacto
 
 }  // namespace
 
-MessageDispatcher::MessageDispatcher(std::shared_ptr<Clock> clock, std::shared_ptr<ImChannel> im,
-                                     MailerFactory mailers)
-    : clock_(std::move(clock)),
-      im_(std::move(im)),
-      mailers_(mailers ? std::move(mailers) : MailerFactory([](bool mxDelivery, uint16_t port) {
-        return std::make_unique<Mailer>(mxDelivery, port);
-      })) {}
-
-void MessageDispatcher::sendMessages() {
+void MessageDispatcher::sendMessages(std::stop_token stop) {
   // Settings changed during the pass take effect at the next one.
   PassSettings settings{SystemConfig::instance()->getAll(), endpointSetting("maker_base")};
-  {
-    GlobalGuard hold;
-    Registry::instance().set<std::int64_t>("sendMsgTime", clock_->now());
-  }
+  Registry::instance()->set<std::int64_t>("sendMsgTime", processWide<Clock>()->now());
+  const std::shared_ptr<ImChannel> im = processWide<ImChannel>();
 
-  // A type whose head message failed and stays queued is not tried again in
-  // this pass, so a pass ends even while a message cannot be sent; the next
-  // pass tries it again. Messages queued meanwhile join the pass, because
+  // Sends one claimed message; true when it is done with, false when it
+  // stays queued for a later pass.
+  auto send = [&](int type, const MsgEntry& entry) {
+    switch (type) {
+      case kWebMessage:
+        // One attempt only: removed whatever the service answers.
+        postToMaker(settings, "web_send",
+                    {{"msg", entry.msg},
+                     {"to", entry.to},
+                     {"from", entry.from},
+                     {"order_id", entry.order_id},
+                     {"alipay_id", entry.alipay_id}});
+        return true;
+      case kEmail:
+        return sendMail(settings, entry);
+      default:
+        // A chat message without an addressee can never be sent: dropped.
+        return entry.to.empty() || im->sendChatMessage(entry.to, entry.from, entry.msg, entry.order_id);
+    }
+  };
+
+  // A type whose message failed and stays queued is not tried again in this
+  // pass, so a pass ends even while a message cannot be sent; the next pass
+  // tries it again. Messages committed meanwhile join the pass, because
   // pending reloads the queue.
   std::array<bool, 3> setAside{};
   const auto queue = MsgQueue::instance();
-  while (queue->pending() > 0) {
+  while (!stop.stop_requested() && queue->pending() > 0) {
     bool tried = false;
-    MsgEntry entry;
-
-    // One attempt only: removed whatever the service answers.
-    if (queue->peek(kWebMessage, entry)) {
+    for (int type : {kWebMessage, kEmail, kChat}) {
+      if (stop.stop_requested()) return;
+      MsgEntry entry;
+      if (setAside[type] || !queue->claim(type, entry)) continue;
       tried = true;
-      postToMaker(settings, "web_send",
-                  {{"msg", entry.msg},
-                   {"to", entry.to},
-                   {"from", entry.from},
-                   {"order_id", entry.order_id},
-                   {"alipay_id", entry.alipay_id}});
-      queue->remove(entry);
-    }
-
-    if (!setAside[kEmail] && queue->peek(kEmail, entry)) {
-      tried = true;
-      if (sendMail(settings, mailers_, entry)) {
+      bool done = false;
+      try {
+        done = send(type, entry);
+      } catch (...) {
+        queue->release(entry);
+        throw;
+      }
+      if (done) {
         queue->remove(entry);
       } else {
-        setAside[kEmail] = true;
+        queue->release(entry);
+        setAside[type] = true;
       }
     }
-
-    // A chat message without an addressee can never be sent: dropped.
-    if (!setAside[kChat] && queue->peek(kChat, entry)) {
-      tried = true;
-      if (entry.to.empty() || im_->sendChatMessage(entry.to, entry.from, entry.msg, entry.order_id)) {
-        queue->remove(entry);
-      } else {
-        setAside[kChat] = true;
-      }
-    }
-
-    // Only set-aside types (or types no channel handles) are left.
+    // Only set-aside types, messages another pass holds, or types no
+    // channel handles are left.
     if (!tried) break;
   }
 
-  im_->sendWaitingChats();
+  if (!stop.stop_requested()) im->sendWaitingChats();
 }
 
 }  // namespace Quorvel

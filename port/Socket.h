@@ -4,8 +4,9 @@
 //
 // A Network object has no state of its own and may be used from any thread;
 // a TcpSocket belongs to the one thread that created it (the message worker).
-// Tests replace the Network with a decorator (for example one that resolves
-// made-up host names to loopback addresses).
+// The program's network is processWide<port::Network>(): the system's unless
+// a test installs a decorator (for example one that resolves made-up host
+// names to loopback addresses).
 #pragma once
 
 #include <chrono>
@@ -50,6 +51,8 @@ class TcpSocket {
 class Network {
  public:
   virtual ~Network() = default;
+  // The system's network.
+  static std::shared_ptr<Network> makeProcessWide();
   // The IPv4 address of `host`: dotted text is taken as it stands, anything
   // else is looked up by name. Empty when the name does not resolve.
   virtual std::optional<uint32_t> resolve(const std::string& host) = 0;
@@ -64,7 +67,8 @@ class Network {
   virtual std::string hostName() = 0;
 };
 
-// The system's network, through the platform's sockets.
+// The system's network, through the platform's sockets (stateless: every
+// call gives an equivalent object).
 std::shared_ptr<Network> systemNetwork();
 
 }  // namespace Quorvel::port

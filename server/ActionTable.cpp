@@ -5,6 +5,7 @@
 
 #include "base/Charset.h"
 #include "base/Exception.h"
+#include "base/ProcessWide.h"
 #include "server/StyledJson.h"
 #include "store/Db.h"
 
@@ -12,10 +13,7 @@ namespace Quorvel {
 
 HttpRequest* currentRequest = nullptr;
 
-ActionTable& actionTable() {
-  static ActionTable* table = new ActionTable;
-  return *table;
-}
+ActionTable& actionTable() { return *processWide<ActionTable>(); }
 
 void registerAction(const std::string& name, ActionHandler handler) { actionTable()[name] = std::move(handler); }
 

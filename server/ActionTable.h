@@ -19,7 +19,8 @@ namespace Quorvel {
 using ActionHandler = std::function<void()>;
 using ActionTable = std::unordered_map<std::string, ActionHandler>;
 
-// The process-wide table; names are compared exactly, case included.
+// The program's table (processWide<ActionTable>()); names are compared
+// exactly, case included.
 ActionTable& actionTable();
 void registerAction(const std::string& name, ActionHandler handler);
 

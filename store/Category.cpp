@@ -4,13 +4,11 @@
 #include <mutex>
 
 #include "store/Db.h"
-#include "store/StoreInstance.h"
+#include "base/ProcessWide.h"
 
 namespace Quorvel {
 
 namespace {
-
-std::atomic<std::shared_ptr<Category>*> theInstance{nullptr};
 
 // name, type, flg, tpl, store_num, store_total_num, ext: the seven values of
 // both the insert and the update.
@@ -26,12 +24,12 @@ std::shared_ptr<ISQL> bindFields(std::shared_ptr<ISQL> sql, const CategoryRecord
 
 }  // namespace
 
-std::shared_ptr<Category> Category::instance() {
-  return storeInstance(theInstance, [] {
-    std::shared_ptr<Category> made(new Category);
-    made->load();
-    return made;
-  });
+std::shared_ptr<Category> Category::instance() { return processWide<Category>(); }
+
+std::shared_ptr<Category> Category::makeProcessWide() {
+  std::shared_ptr<Category> made(new Category);
+  made->load();
+  return made;
 }
 
 Category::~Category() = default;

@@ -38,8 +38,9 @@ struct CategoryRecord {
 
 class Category : public std::enable_shared_from_this<Category> {
  public:
-  // The store, created and loaded on first call.
+  // The store (processWide), built and loaded from the database on first use.
   static std::shared_ptr<Category> instance();
+  static std::shared_ptr<Category> makeProcessWide();
 
   virtual ~Category();
 

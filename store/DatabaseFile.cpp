@@ -1,37 +1,14 @@
 #include "store/DatabaseFile.h"
 
 #include <filesystem>
-#include <mutex>
+
+#include "base/ProcessWide.h"
 
 namespace Quorvel {
 
-namespace {
+std::string databasePath() { return processWide<DatabaseOptions>()->path; }
 
-std::mutex pathsLock;
-std::string databaseFile = "vendara2012.db";      // guarded by pathsLock
-std::string templateFile = "tpl/vendara2012.db";  // guarded by pathsLock
-
-}  // namespace
-
-void setDatabasePath(const std::string& path) {
-  std::lock_guard<std::mutex> hold(pathsLock);
-  databaseFile = path;
-}
-
-std::string databasePath() {
-  std::lock_guard<std::mutex> hold(pathsLock);
-  return databaseFile;
-}
-
-void setTemplatePath(const std::string& path) {
-  std::lock_guard<std::mutex> hold(pathsLock);
-  templateFile = path;
-}
-
-std::string templatePath() {
-  std::lock_guard<std::mutex> hold(pathsLock);
-  return templateFile;
-}
+std::string templatePath() { return processWide<DatabaseOptions>()->templatePath; }
 
 bool prepareDatabaseFile() {
   namespace fs = std::filesystem;

@@ -1,20 +1,32 @@
-// Where the program's database and its template live, and the start-up rule
-// that creates the live database from the template.
+// Where the program's database and its template live, how long a connection
+// waits for another one's lock, and the start-up rule that creates the live
+// database from the template.
 //
-// The paths are process-wide. The program keeps the defaults ("vendara2012.db"
-// and "tpl/vendara2012.db", relative to the working directory); tests point
-// them into their own folders before any connection opens. Any thread may
-// read them; set them before connections are opened.
+// The options are the process-wide DatabaseOptions (processWide): the program
+// keeps the defaults ("vendara2012.db" and "tpl/vendara2012.db", relative to
+// the working directory, and a 5-second wait); tests install their own before
+// any connection opens. Options are never changed in place: a new object is
+// installed. Any thread may read them.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 
 namespace Quorvel {
 
-void setDatabasePath(const std::string& path);
-std::string databasePath();
+struct DatabaseOptions {
+  std::string path = "vendara2012.db";
+  std::string templatePath = "tpl/vendara2012.db";
+  // How long a statement waits for another connection's lock before it fails
+  // with SQLITE_BUSY; given to connections when they open.
+  std::chrono::milliseconds busyTimeout{5000};
+  // For tests: called on the waiting thread, with the number of earlier
+  // tries, each time a connection meets another connection's lock and waits.
+  std::function<void(int attempts)> busyObserver;
+};
 
-void setTemplatePath(const std::string& path);
+std::string databasePath();
 std::string templatePath();
 
 // Run once at start-up, before anything touches the database: when the live

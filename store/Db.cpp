@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "base/GlobalLock.h"
+#include "base/ProcessWide.h"
 #include "store/DatabaseFile.h"
 #include "store/DbText.h"
 
@@ -15,25 +16,10 @@ namespace Quorvel {
 
 namespace {
 
-std::mutex busyLock;
-std::chrono::milliseconds defaultBusyTimeout{5000};        // guarded by busyLock
-std::function<void(int attempts)> busyObserver;            // guarded by busyLock
-
-// The per-thread connections. Built on first use and never destroyed, so
-// threads still running at process end find it intact.
-std::map<std::thread::id, std::shared_ptr<IDb>>& connections() {  // guarded by globalLock()
-  static auto* map = new std::map<std::thread::id, std::shared_ptr<IDb>>;
-  return *map;
-}
-
-void notifyBusy(int attempts) {
-  std::function<void(int)> observer;
-  {
-    std::lock_guard<std::mutex> hold(busyLock);
-    observer = busyObserver;
-  }
-  if (observer) observer(attempts);
-}
+// The per-thread connections.
+struct ThreadConnections {
+  std::map<std::thread::id, std::shared_ptr<IDb>> byThread;  // guarded by globalLock()
+};
 
 void bindValue(sqlite3_stmt* statement, int index, const IValue& value) {
   // Bind result codes are not examined: a value past the last placeholder is
@@ -82,22 +68,11 @@ void bindValue(sqlite3_stmt* statement, int index, const IValue& value) {
 
 }  // namespace
 
-void setBusyTimeout(std::chrono::milliseconds timeout) {
-  std::lock_guard<std::mutex> hold(busyLock);
-  defaultBusyTimeout = timeout;
+Db::Db(std::string path) : path_(std::move(path)) {
+  std::shared_ptr<DatabaseOptions> options = processWide<DatabaseOptions>();
+  busyTimeout_ = options->busyTimeout;
+  busyObserver_ = options->busyObserver;
 }
-
-std::chrono::milliseconds busyTimeout() {
-  std::lock_guard<std::mutex> hold(busyLock);
-  return defaultBusyTimeout;
-}
-
-void setBusyObserver(std::function<void(int attempts)> observer) {
-  std::lock_guard<std::mutex> hold(busyLock);
-  busyObserver = std::move(observer);
-}
-
-Db::Db(std::string path) : path_(std::move(path)), busyTimeout_(busyTimeout()) {}
 
 Db::~Db() { close(); }
 
@@ -122,7 +97,7 @@ int Db::onBusy(void* self, int attempts) {
   if (attempts == 0) db->busySince_ = now;
   auto left = db->busyTimeout_ - std::chrono::duration_cast<std::chrono::milliseconds>(now - db->busySince_);
   if (left <= std::chrono::milliseconds::zero()) return 0;
-  notifyBusy(attempts);
+  if (db->busyObserver_) db->busyObserver_(attempts);
   // Short pauses first, as a lock is usually held only briefly.
   static const int pausesMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
   constexpr int kPauses = sizeof(pausesMs) / sizeof(pausesMs[0]);
@@ -200,7 +175,7 @@ SqliteDb::~SqliteDb() = default;
 
 std::shared_ptr<IDb> getDb() {
   GlobalGuard hold;
-  std::shared_ptr<IDb>& entry = connections()[std::this_thread::get_id()];
+  std::shared_ptr<IDb>& entry = processWide<ThreadConnections>()->byThread[std::this_thread::get_id()];
   if (!entry) entry = std::make_shared<SqliteDb>();
   return entry;
 }
@@ -209,10 +184,11 @@ void releaseDb() {
   std::shared_ptr<IDb> dropped;
   {
     GlobalGuard hold;
-    auto found = connections().find(std::this_thread::get_id());
-    if (found == connections().end()) return;
+    auto connections = processWide<ThreadConnections>();
+    auto found = connections->byThread.find(std::this_thread::get_id());
+    if (found == connections->byThread.end()) return;
     dropped = std::move(found->second);
-    connections().erase(found);
+    connections->byThread.erase(found);
   }
   // `dropped` closes the connection here, outside the lock, if it was the last holder.
 }

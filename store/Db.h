@@ -3,9 +3,9 @@
 //
 // A connection and the cursors it hands out belong to the thread that got it
 // from getDb; several threads share the database file only through their own
-// connections. Every connection waits up to the busy timeout (5 seconds
-// unless setBusyTimeout says otherwise) for another connection's lock before a
-// statement fails with SQLITE_BUSY. Every failure is a DbException carrying
+// connections. Every connection waits up to the busy timeout of the
+// DatabaseOptions (store/DatabaseFile.h) for another connection's lock before
+// a statement fails with SQLITE_BUSY. Every failure is a DbException carrying
 // SQLite's message and result code.
 #pragma once
 
@@ -76,11 +76,12 @@ class Db : public IDb, public std::enable_shared_from_this<Db> {
   sqlite3* handle_ = nullptr;  // null while closed
   std::string path_;
   std::chrono::milliseconds busyTimeout_;
+  std::function<void(int attempts)> busyObserver_;
   std::chrono::steady_clock::time_point busySince_;  // first refusal of the current wait
 };
 
-// The connection to the program's database file (databasePath(), by default
-// "vendara2012.db" in the working directory), opened at once.
+// The connection to the program's database file (databasePath()), opened at
+// once.
 class SqliteDb : public Db {
  public:
   SqliteDb();
@@ -88,20 +89,13 @@ class SqliteDb : public Db {
 };
 
 // The calling thread's connection, opened on its first call and again after
-// releaseDb. Open failures raise DbException. Takes the global lock.
+// releaseDb. Open failures raise DbException. Takes the global lock. The
+// connections of all threads are one process-wide object, so a test's
+// resetProcessWide drops them all.
 std::shared_ptr<IDb> getDb();
 
 // Drops the calling thread's connection; it closes once the last holder
 // (a cursor, a caller's copy) lets go. Takes the global lock.
 void releaseDb();
-
-// Busy timeout given to connections opened from now on (default 5 seconds).
-void setBusyTimeout(std::chrono::milliseconds timeout);
-std::chrono::milliseconds busyTimeout();
-
-// For tests: called on the waiting thread, with the number of earlier tries,
-// each time a connection meets another connection's lock and waits. An empty
-// function removes the observer.
-void setBusyObserver(std::function<void(int attempts)> observer);
 
 }  // namespace Quorvel

@@ -31,7 +31,7 @@ const std::vector<EndpointDefault>& endpointDefaults() {
 }
 
 std::string endpointSetting(const std::string& key) {
-  SystemConfig* config = SystemConfig::instance();
+  std::shared_ptr<SystemConfig> config = SystemConfig::instance();
   for (const EndpointDefault& endpoint : endpointDefaults()) {
     if (endpoint.key != key) continue;
     if (endpoint.marketHost) {

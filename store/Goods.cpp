@@ -5,21 +5,18 @@
 
 #include "store/Db.h"
 #include "store/Savepoint.h"
-#include "store/StoreInstance.h"
+#include "base/ProcessWide.h"
 
 namespace Quorvel {
 
 namespace {
 
-std::atomic<std::shared_ptr<Goods>*> theInstance{nullptr};
-
-std::mutex sourceMutex;
-std::shared_ptr<GoodsSource> theSource;  // guarded by sourceMutex
-
-std::shared_ptr<GoodsSource> source() {
-  std::lock_guard<std::mutex> hold(sourceMutex);
-  return theSource;
-}
+class NoGoodsSource : public GoodsSource {
+ public:
+  std::vector<GoodsRecord> page(int) override {
+    throw Exception("No marketplace is connected to read the goods on sale from.");
+  }
+};
 
 std::vector<std::string> idsOf(const std::vector<GoodsRecord>& records) {
   std::vector<std::string> ids;
@@ -30,18 +27,15 @@ std::vector<std::string> idsOf(const std::vector<GoodsRecord>& records) {
 
 }  // namespace
 
-std::shared_ptr<Goods> Goods::instance() {
-  return storeInstance(theInstance, [] {
-    std::shared_ptr<Goods> made(new Goods);
-    made->load();
-    return made;
-  });
+std::shared_ptr<Goods> Goods::instance() { return processWide<Goods>(); }
+
+std::shared_ptr<Goods> Goods::makeProcessWide() {
+  std::shared_ptr<Goods> made(new Goods);
+  made->load();
+  return made;
 }
 
-void Goods::setSource(std::shared_ptr<GoodsSource> source) {
-  std::lock_guard<std::mutex> hold(sourceMutex);
-  theSource = std::move(source);
-}
+std::shared_ptr<GoodsSource> GoodsSource::makeProcessWide() { return std::make_shared<NoGoodsSource>(); }
 
 Goods::~Goods() = default;
 
@@ -100,8 +94,7 @@ void Goods::refresh() {
 void Goods::refreshHeld() {
   std::vector<GoodsRecord> read;
   try {
-    std::shared_ptr<GoodsSource> from = source();
-    if (!from) throw Exception("No marketplace source is set for the goods on sale.");
+    std::shared_ptr<GoodsSource> from = processWide<GoodsSource>();
     // Every page is read before the table is touched, so no write lock is
     // held while the marketplace answers.
     readPages(*from, read);

@@ -26,12 +26,9 @@ class Goods : public std::enable_shared_from_this<Goods> {
   // Pages read by one refresh at most.
   static constexpr int kDefaultPageLimit = 200;
 
-  // The store, created and loaded on first call; not yet refreshed.
+  // The store (processWide), built and loaded on first use; not yet refreshed.
   static std::shared_ptr<Goods> instance();
-
-  // Where refreshes read the on-sale list (the program sets the marketplace
-  // scraper at start; tests their own). Any thread.
-  static void setSource(std::shared_ptr<GoodsSource> source);
+  static std::shared_ptr<Goods> makeProcessWide();
 
   virtual ~Goods();
 

@@ -5,24 +5,22 @@
 
 #include "store/Db.h"
 #include "store/Savepoint.h"
-#include "store/StoreInstance.h"
+#include "base/ProcessWide.h"
 
 namespace Quorvel {
 
 namespace {
 
-std::atomic<std::shared_ptr<GoodsCategoryMap>*> theInstance{nullptr};
-
 const char kDeleteBinding[] = "delete from `c_g_bind` where `item_id`=?";
 
 }  // namespace
 
-std::shared_ptr<GoodsCategoryMap> GoodsCategoryMap::instance() {
-  return storeInstance(theInstance, [] {
-    std::shared_ptr<GoodsCategoryMap> made(new GoodsCategoryMap);
-    made->load();
-    return made;
-  });
+std::shared_ptr<GoodsCategoryMap> GoodsCategoryMap::instance() { return processWide<GoodsCategoryMap>(); }
+
+std::shared_ptr<GoodsCategoryMap> GoodsCategoryMap::makeProcessWide() {
+  std::shared_ptr<GoodsCategoryMap> made(new GoodsCategoryMap);
+  made->load();
+  return made;
 }
 
 GoodsCategoryMap::~GoodsCategoryMap() = default;

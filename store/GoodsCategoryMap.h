@@ -19,8 +19,9 @@ namespace Quorvel {
 
 class GoodsCategoryMap : public std::enable_shared_from_this<GoodsCategoryMap> {
  public:
-  // The store, created and loaded on first call.
+  // The store (processWide), built and loaded from the database on first use.
   static std::shared_ptr<GoodsCategoryMap> instance();
+  static std::shared_ptr<GoodsCategoryMap> makeProcessWide();
 
   virtual ~GoodsCategoryMap();
 

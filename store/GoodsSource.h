@@ -1,10 +1,12 @@
 // GoodsSource: where the goods refresh reads the seller's items on sale, one
-// page of the marketplace's on-sale list at a time. The program's source
-// scrapes the marketplace (market/GoodsScraper.h); tests give their own.
+// page of the marketplace's on-sale list at a time. The refresh reads
+// processWide<GoodsSource>(); the program installs the marketplace scraper
+// (market/GoodsScraper.h) at start, tests install their own.
 //
 // Called by the thread that runs the refresh, one page after the other.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,10 @@ struct GoodsRecord {
 class GoodsSource {
  public:
   virtual ~GoodsSource() = default;
+
+  // Until a source is installed: every page raises Exception, so a refresh
+  // fails visibly instead of emptying the goods table.
+  static std::shared_ptr<GoodsSource> makeProcessWide();
 
   // The items shown on page `page` (from 1) of the on-sale list, in page
   // order; empty for a page past the last one. Raises an Exception when the

@@ -10,14 +10,12 @@
 #include "store/Db.h"
 #include "store/MsgQueue.h"
 #include "store/Savepoint.h"
-#include "store/StoreInstance.h"
+#include "base/ProcessWide.h"
 #include "store/SystemConfig.h"
 
 namespace Quorvel {
 
 namespace {
-
-std::atomic<std::shared_ptr<Item>*> theInstance{nullptr};
 
 thread_local bool lowStock = false;  // the calling thread's low-stock flag
 
@@ -40,9 +38,9 @@ std::vector<CardRecord> readCards(const std::shared_ptr<IDbResult>& rows) {
 
 }  // namespace
 
-std::shared_ptr<Item> Item::instance() {
-  return storeInstance(theInstance, [] { return std::shared_ptr<Item>(new Item); });
-}
+std::shared_ptr<Item> Item::instance() { return processWide<Item>(); }
+
+std::shared_ptr<Item> Item::makeProcessWide() { return std::shared_ptr<Item>(new Item); }
 
 Item::~Item() = default;
 

@@ -34,8 +34,9 @@ struct CardRecord {
 
 class Item {
  public:
-  // The store, created on first call.
+  // The store (processWide), built on first use.
   static std::shared_ptr<Item> instance();
+  static std::shared_ptr<Item> makeProcessWide();
 
   virtual ~Item();
 

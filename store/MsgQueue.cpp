@@ -1,92 +1,97 @@
 #include "store/MsgQueue.h"
 
-#include <chrono>
+#include <cstdio>
 
+#include "base/Clock.h"
+#include "base/Codes.h"
 #include "base/GlobalLock.h"
+#include "base/ProcessWide.h"
 #include "store/Db.h"
+#include "store/DbText.h"
 #include "store/SystemConfig.h"
 
 namespace Quorvel {
 
 namespace {
 
-std::shared_ptr<MsgQueue>* theInstance = nullptr;  // guarded by globalLock()
-std::function<std::int64_t()> testClock;           // guarded by globalLock()
-
-std::int64_t now() {
-  if (testClock) return testClock();
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 void deleteRow(int id) {
   getDb()->execute(std::make_shared<SQL>("delete from `msg_queue` where `id`=? ")->bind(id));
 }
 
+// Text columns are read as their raw bytes and converted here, so that a row
+// holding text GBK cannot store fails alone instead of failing the fetch.
+const char kSelectRows[] =
+    "select `id`, `type`, `error_times`, `create_time`, cast(`to` as blob) as `to`, "
+    "cast(`from` as blob) as `from`, cast(`msg` as blob) as `msg`, cast(`order_id` as blob) as `order_id`, "
+    "cast(`alipay_id` as blob) as `alipay_id` from `msg_queue` order by `id` asc ";
+
+std::string textOf(const DbRow& row, const char* column) {
+  const std::string bytes = row.at(column).toString();
+  return fromDbText(bytes.data(), bytes.size());
+}
+
+// Fills every field but the id; raises Exception when a column cannot be read.
+void readEntry(const DbRow& row, MsgEntry& entry) {
+  entry.type = row.at("type").toInt();
+  entry.error_times = row.at("error_times").toInt();
+  entry.create_time = row.at("create_time").toInt();
+  entry.to = textOf(row, "to");
+  entry.from = textOf(row, "from");
+  entry.msg = textOf(row, "msg");
+  entry.order_id = textOf(row, "order_id");
+  entry.alipay_id = textOf(row, "alipay_id");
+}
+
 }  // namespace
 
-std::shared_ptr<MsgQueue> MsgQueue::instance() {
-  GlobalGuard hold;
-  if (!theInstance) {
-    std::shared_ptr<MsgQueue> created(new MsgQueue);
-    created->load();
-    theInstance = new std::shared_ptr<MsgQueue>(created);  // lives until the process ends
-  }
-  return *theInstance;
+std::shared_ptr<MsgQueue> MsgQueue::instance() { return processWide<MsgQueue>(); }
+
+std::shared_ptr<MsgQueue> MsgQueue::makeProcessWide() {
+  std::shared_ptr<MsgQueue> made(new MsgQueue);
+  made->load();
+  return made;
 }
 
 MsgQueue::~MsgQueue() = default;
 
-void MsgQueue::setClock(std::function<std::int64_t()> clock) {
-  GlobalGuard hold;
-  testClock = std::move(clock);
-}
-
 void MsgQueue::load() {
   GlobalGuard hold;
   std::unordered_map<int, std::list<MsgEntry>> loaded;
-  std::shared_ptr<IDb> db = getDb();
-  std::shared_ptr<IDbResult> rows = db->query("select * from `msg_queue` order by `id` asc ");
+  std::set<int> present;
+  std::shared_ptr<IDbResult> rows = getDb()->query(kSelectRows);
   while (rows->next()) {
     std::shared_ptr<DbRow> row = rows->fetch();
     MsgEntry entry;
-    entry.type = (*row)["type"].toInt();
-    entry.create_time = (*row)["create_time"].toInt();
     entry.id = (*row)["id"].toInt();
-    entry.error_times = (*row)["error_times"].toInt();
-    entry.to = (*row)["to"].toString();
-    entry.from = (*row)["from"].toString();
-    entry.msg = (*row)["msg"].toString();
-    entry.order_id = (*row)["order_id"].toString();
-    entry.alipay_id = (*row)["alipay_id"].toString();
+    present.insert(entry.id);
+    if (unreadable_.count(entry.id) != 0) continue;
+    try {
+      readEntry(*row, entry);
+    } catch (Exception e) {
+      unreadable_.insert(entry.id);
+      std::printf("The queued message %d cannot be read and is set aside: %s\n", entry.id, e.message().c_str());
+      std::fflush(stdout);
+      continue;
+    }
     loaded[entry.type].push_back(std::move(entry));
   }
   queues_.swap(loaded);
+  std::erase_if(claimed_, [&](int id) { return present.count(id) == 0; });
+  std::erase_if(unreadable_, [&](int id) { return present.count(id) == 0; });
 }
 
 int MsgQueue::add(int type, const std::string& to, const std::string& from, const std::string& msg,
                   const std::string& order_id, const std::string& alipay_id) {
   GlobalGuard hold;
-  MsgEntry entry;
-  entry.type = type;
-  entry.to = to;
-  entry.from = from;
-  entry.msg = msg;
-  entry.order_id = order_id;
-  entry.alipay_id = alipay_id;
-  entry.error_times = 0;
-  entry.create_time = now();
-
+  const std::int64_t now = processWide<Clock>()->now();
   std::shared_ptr<IDb> db = getDb();
   auto sql = std::make_shared<SQL>(
       "insert into `msg_queue`( `to` , `from` , `msg` , `type` , `error_times` , `create_time` , `order_id` , "
       "`alipay_id` ) values ( ?,?,?,?,?,?,?,? ) ");
-  sql->bind(to)->bind(from)->bind(msg)->bind(type)->bind(entry.error_times);
-  sql->bind(static_cast<std::int32_t>(entry.create_time))->bind(order_id)->bind(alipay_id);
+  sql->bind(to)->bind(from)->bind(msg)->bind(type)->bind(0);
+  sql->bind(static_cast<std::int32_t>(now))->bind(order_id)->bind(alipay_id);
   db->execute(sql);
-  entry.id = db->lastInsertId();
-  queues_[type].push_back(entry);
-  return entry.id;
+  return db->lastInsertId();
 }
 
 int MsgQueue::pending() {
@@ -94,7 +99,7 @@ int MsgQueue::pending() {
   load();
   int count = 0;
   for (const auto& [type, entries] : queues_) {
-    if (type != 3) count += static_cast<int>(entries.size());
+    if (type != kWaitingChat) count += static_cast<int>(entries.size());
   }
   return count;
 }
@@ -102,38 +107,64 @@ int MsgQueue::pending() {
 bool MsgQueue::peek(int type, MsgEntry& out) {
   GlobalGuard hold;
   auto found = queues_.find(type);
-  if (found == queues_.end() || found->second.empty()) {
-    out.none = true;
-    return false;
+  if (found != queues_.end()) {
+    for (const MsgEntry& entry : found->second) {
+      if (claimed_.count(entry.id) != 0) continue;
+      out = entry;
+      out.none = false;
+      return true;
+    }
   }
-  out = found->second.front();
-  out.none = false;
+  out.none = true;
+  return false;
+}
+
+bool MsgQueue::claim(int type, MsgEntry& out) {
+  GlobalGuard hold;
+  if (!peek(type, out)) return false;
+  claimed_.insert(out.id);
   return true;
+}
+
+void MsgQueue::release(const MsgEntry& entry) {
+  GlobalGuard hold;
+  claimed_.erase(entry.id);
 }
 
 bool MsgQueue::take(int type, MsgEntry& out) {
   GlobalGuard hold;
-  if (!peek(type, out)) return false;
-  // The row goes first: when its delete fails, the entry stays queued in
-  // memory as it does in the table.
-  deleteRow(out.id);
-  queues_[type].pop_front();
+  if (!claim(type, out)) return false;
+  try {
+    remove(out);
+  } catch (...) {
+    // The row stays, so does the entry: it is handed out again later.
+    release(out);
+    throw;
+  }
   return true;
 }
 
 void MsgQueue::remove(const MsgEntry& entry) {
   GlobalGuard hold;
+  // The row goes first: when its delete fails, the entry stays queued in
+  // memory as it does in the table.
   deleteRow(entry.id);
+  claimed_.erase(entry.id);
   auto found = queues_.find(entry.type);
   if (found == queues_.end()) return;
   found->second.remove_if([&](const MsgEntry& queued) { return queued.id == entry.id; });
 }
 
+std::set<int> MsgQueue::setAside() {
+  GlobalGuard hold;
+  return unreadable_;
+}
+
 void sellerNotice(const std::string& text) {
-  SystemConfig* config = SystemConfig::instance();
+  std::shared_ptr<SystemConfig> config = SystemConfig::instance();
   std::string mailto = config->get("notice_mailto");
   if (!config->flag("notice_type_email") || mailto.find('@') == std::string::npos) return;
-  MsgQueue::instance()->add(1, mailto, config->get("email_sender"), text, "", "");
+  MsgQueue::instance()->add(kEmail, mailto, config->get("email_sender"), text, "", "");
 }
 
 }  // namespace Quorvel

@@ -1,22 +1,36 @@
 // MsgQueue: the outgoing messages (to buyers and to the seller) waiting to be
-// sent, table `msg_queue` mirrored in memory as one oldest-first list per
-// message type. Producers (the delivery procedure, seller notices, the IM
-// test action) add entries; the dispatcher peeks, takes and removes them.
-// Types: 0 web message through the maker's service, 1 e-mail, 2 IM message
-// sent at once, 3 IM message waiting for the buyer's chat window.
+// sent, table `msg_queue`, mirrored in memory as one oldest-first list per
+// message type (MsgType in base/Codes.h). Producers (the delivery procedure,
+// seller notices, the IM test action) add rows; the dispatcher loads the
+// lists, claims one entry at a time, and removes or releases it.
+//
+// Only committed rows are ever handed out: add writes the row through the
+// caller's connection and nothing else, so a message joins the lists at the
+// first load that sees it, which is after the caller's transaction committed
+// (the dispatcher loads through its own connection). A message whose
+// transaction rolls back is never seen at all.
+//
+// Claims keep two dispatch passes (a worker and the one that replaced it)
+// from sending the same message: an entry is handed out only to the one
+// caller that claimed it, until that caller removes or releases it.
+//
+// A row that cannot be read (text that is not valid in GBK, a NULL or
+// wrongly typed column, edited in from outside) is set aside: it is named
+// once on standard output and left in the table, and every other row is
+// still sent.
 //
 // sellerNotice queues a notice to the seller's own mailbox.
 //
 // Any thread may call any operation. Every operation holds the global lock
-// for its whole run, database work included, so the in-memory lists and the
-// table never look half-updated; callers may already hold that lock. Each
-// operation uses the calling thread's connection (getDb).
+// for its whole run, database work included, so the in-memory lists, the
+// claims and the table never look half-updated; callers may already hold that
+// lock. Each operation uses the calling thread's connection (getDb).
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <list>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 
@@ -37,40 +51,53 @@ struct MsgEntry {
 
 class MsgQueue : public std::enable_shared_from_this<MsgQueue> {
  public:
-  // The store, created and loaded on first call.
+  // The store (processWide), built and loaded from the database on first use.
   static std::shared_ptr<MsgQueue> instance();
+  static std::shared_ptr<MsgQueue> makeProcessWide();
 
   virtual ~MsgQueue();
 
-  // Rebuilds the lists from the table, in id order.
+  // Rebuilds the lists from the table as the calling connection sees it, in
+  // id order. Claims of entries that are gone are dropped.
   void load();
 
-  // Queues a message with error_times 0 and create_time now; returns its id.
+  // Writes a message with error_times 0 and create_time now (the process
+  // clock) through the calling thread's connection; returns its id. It is
+  // not in the lists until a load sees it.
   int add(int type, const std::string& to, const std::string& from, const std::string& msg,
           const std::string& order_id, const std::string& alipay_id);
 
-  // Reloads from the table (so rows added through other connections count)
+  // Reloads from the table (so rows committed by other connections count)
   // and returns the number of entries of every type but 3.
   int pending();
 
-  // Copies the oldest entry of `type` into `out`; false (and out.none set)
-  // when the type has none.
+  // Copies the oldest unclaimed entry of `type` into `out`; false (and
+  // out.none set) when there is none.
   bool peek(int type, MsgEntry& out);
 
-  // As peek, then deletes that entry's row and drops it from the list.
+  // As peek, and claims the entry for the caller: no other caller is handed
+  // it until it is removed or released.
+  bool claim(int type, MsgEntry& out);
+
+  // Gives a claimed entry back: it stays queued for a later pass.
+  void release(const MsgEntry& entry);
+
+  // As claim, then deletes that entry's row and drops it from the list.
   bool take(int type, MsgEntry& out);
 
-  // Deletes the row with the entry's id and drops it from its type's list.
+  // Deletes the row with the entry's id, drops it from its type's list and
+  // ends its claim.
   void remove(const MsgEntry& entry);
 
-  // For tests: the clock that stamps create_time (seconds since 1970). An
-  // empty function restores the system clock.
-  static void setClock(std::function<std::int64_t()> clock);
+  // Ids of the rows set aside as unreadable so far.
+  std::set<int> setAside();
 
  private:
   MsgQueue() = default;
 
   std::unordered_map<int, std::list<MsgEntry>> queues_;  // guarded by globalLock()
+  std::set<int> claimed_;                                // guarded by globalLock()
+  std::set<int> unreadable_;                             // guarded by globalLock()
 };
 
 // Queues `text` as an e-mail (type 1) to the seller's own mailbox when

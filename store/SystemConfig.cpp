@@ -1,33 +1,20 @@
 #include "store/SystemConfig.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 
-#include "base/GlobalLock.h"
+#include "base/ProcessWide.h"
 #include "store/Db.h"
 
 namespace Quorvel {
 
-namespace {
+std::shared_ptr<SystemConfig> SystemConfig::instance() { return processWide<SystemConfig>(); }
 
-std::atomic<SystemConfig*> theInstance{nullptr};  // written under globalLock()
-
-}  // namespace
-
-SystemConfig* SystemConfig::instance() {
-  SystemConfig* config = theInstance.load(std::memory_order_acquire);
-  if (config) return config;
-  GlobalGuard hold;
-  config = theInstance.load(std::memory_order_relaxed);
-  if (!config) {
-    std::unique_ptr<SystemConfig> created(new SystemConfig);
-    created->load();
-    config = created.release();  // lives until the process ends
-    theInstance.store(config, std::memory_order_release);
-  }
-  return config;
+std::shared_ptr<SystemConfig> SystemConfig::makeProcessWide() {
+  std::shared_ptr<SystemConfig> made(new SystemConfig);
+  made->load();
+  return made;
 }
 
 SystemConfig::~SystemConfig() = default;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <shared_mutex>
 #include <string>
 #include <unordered_map>
@@ -19,9 +20,10 @@ namespace Quorvel {
 
 class SystemConfig {
  public:
-  // The store, created and loaded on first call (raises what load raises,
-  // and then tries again on the next call).
-  static SystemConfig* instance();
+  // The store (processWide), built and loaded from the database on first
+  // use (raises what load raises, and then tries again on the next use).
+  static std::shared_ptr<SystemConfig> instance();
+  static std::shared_ptr<SystemConfig> makeProcessWide();
 
   virtual ~SystemConfig();
 

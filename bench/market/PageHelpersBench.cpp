@@ -4,12 +4,18 @@
 // Run: build/bench/market/market_bench   (bytes_per_second = page MB/s)
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "base/Charset.h"
+#include "base/ProcessWide.h"
 #include "market/MarketHosts.h"
+#include "store/DatabaseFile.h"
+#include "store/SystemConfig.h"
 #include "market/PageText.h"
 #include "market/Pattern.h"
 
@@ -88,12 +94,20 @@ const std::string& cached(std::string (*make)()) {
   return pages.back().second;
 }
 
+// The trade hosts are settings: a scratch database from the template holds them.
 void setHosts() {
-  MarketHosts::setSettingGetter([](const std::string& key) -> std::string {
-    if (key == "market_trade_host") return "trade.example.com";
-    if (key == "market_trade_archive_host") return "trade.archive.example.com";
-    return {};
-  });
+  static bool done = false;
+  if (done) return;
+  done = true;
+  auto options = std::make_shared<DatabaseOptions>();
+  options->templatePath = QUORVEL_TEMPLATE_DB;
+  options->path = (std::filesystem::temp_directory_path() / ("market-bench-" + std::to_string(::getpid()) + ".db")).string();
+  std::filesystem::remove(options->path);
+  installProcessWide(options);
+  prepareDatabaseFile();
+  SystemConfig::instance()->setMany(
+      {{"market_trade_host", "trade.example.com"}, {"market_trade_archive_host", "trade.archive.example.com"}});
+  std::atexit([] { std::filesystem::remove(databasePath()); });
 }
 
 void BM_PaidOrderList(benchmark::State& state) {
@@ -200,7 +214,10 @@ BENCHMARK(BM_LoginBoxTest)->Unit(benchmark::kMillisecond);
 }  // namespace Quorvel
 
 int main(int argc, char** argv) {
-  if (const char* limit = std::getenv("MATCH_LIMIT")) Quorvel::Pattern::setMatchLimit(std::atoi(limit));
+  if (const char* limit = std::getenv("MATCH_LIMIT")) {
+    Quorvel::installProcessWide(std::make_shared<Quorvel::PatternLimits>(
+        Quorvel::PatternLimits{static_cast<uint32_t>(std::atoi(limit))}));
+  }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
 }

@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "api/ItemActions.h"
+#include "base/ProcessWide.h"
 #include "server/ActionTable.h"
 #include "store/Category.h"
 #include "store/DatabaseFile.h"
@@ -63,8 +64,10 @@ void useStock(int variant) {
     filled = true;
   }
   releaseDb();
-  setDatabasePath((dir / ("stock-" + std::to_string(variant) + ".db")).string());
-  Category::instance()->load();
+  resetProcessWide();
+  auto options = std::make_shared<DatabaseOptions>();
+  options->path = (dir / ("stock-" + std::to_string(variant) + ".db")).string();
+  installProcessWide(options);
 }
 
 void ItemLstLastPage(benchmark::State& state) {

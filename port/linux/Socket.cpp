@@ -191,9 +191,8 @@ std::string formatIpv4(uint32_t address) {
   return text;
 }
 
-std::shared_ptr<Network> systemNetwork() {
-  static const std::shared_ptr<Network> network = std::make_shared<PosixNetwork>();
-  return network;
-}
+std::shared_ptr<Network> systemNetwork() { return std::make_shared<PosixNetwork>(); }
+
+std::shared_ptr<Network> Network::makeProcessWide() { return systemNetwork(); }
 
 }  // namespace Quorvel::port

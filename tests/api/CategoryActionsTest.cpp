@@ -132,7 +132,7 @@ class CountingSource : public GoodsSource {
 
 TEST_F(CategoryActions, GoodsAreScrapedOncePerRunUnlessFlushIsOne) {
   auto source = std::make_shared<CountingSource>();
-  Goods::setSource(source);
+  installProcessWide<GoodsSource>(source);
   Json::Value list = callAction(server_.port(), "getGoodsLst");
   ASSERT_TRUE(list.isArray());
   ASSERT_EQ(list.size(), 2u);
@@ -152,7 +152,7 @@ TEST_F(CategoryActions, GoodsAreScrapedOncePerRunUnlessFlushIsOne) {
 TEST_F(CategoryActions, NoGoodsOnSaleAnswersNull) {
   auto source = std::make_shared<CountingSource>();
   source->empty = true;
-  Goods::setSource(source);
+  installProcessWide<GoodsSource>(source);
   std::string response = exchange(server_.port(), "GET /?do=getGoodsLst&callback=cb HTTP/1.1\r\n\r\n");
   EXPECT_EQ(bodyOf(response), "cb(null\n)");
 }

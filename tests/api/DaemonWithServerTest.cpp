@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ctime>
+#include <thread>
 
 #include "api/StatusActions.h"
+#include "base/Clock.h"
+#include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "delivery/Deamon.h"
 #include "store/MsgQueue.h"
@@ -34,9 +38,9 @@ class SettingsReadingPipeline : public OrderPipeline {
 // A pass that looks at the queue and records its time, as the real one does.
 class QueueReadingDispatch : public MessageDispatch {
  public:
-  void sendMessages() override {
+  void sendMessages(std::stop_token) override {
     MsgQueue::instance()->pending();
-    Registry::instance().set<std::int64_t>("sendMsgTime", systemClock()->now());
+    Registry::instance()->set<std::int64_t>("sendMsgTime", processWide<Clock>()->now());
     ++passes;
   }
   std::atomic<int> passes{0};
@@ -56,24 +60,38 @@ bool waitBeyond(const Counter& counter, int value) {
   return true;
 }
 
+// The system's time, with every pause cut to a millisecond, so that the
+// workers cycle nearly back to back.
+class QuickClock : public Clock {
+ public:
+  std::int64_t now() override { return std::time(nullptr); }
+  bool sleepFor(std::int64_t, std::stop_token stop) override { return sleepForMillis(1, stop); }
+  bool sleepForMillis(std::int64_t, std::stop_token stop) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return !stop.stop_requested();
+  }
+};
+
 using DaemonServerThreads = StoreFixture;
 
 TEST_F(DaemonServerThreads, SettingsChangeWhileTicksAndPassesRun) {
+  installProcessWide<Clock>(std::make_shared<QuickClock>());
   auto pipeline = std::make_shared<SettingsReadingPipeline>();
   auto dispatch = std::make_shared<QueueReadingDispatch>();
-  Deamon daemon(systemClock());
-  daemon.setOrderPipeline(pipeline);
-  daemon.setMessageDispatch(dispatch);
+  auto daemon = std::make_shared<Deamon>();
+  daemon->setOrderPipeline(pipeline);
+  daemon->setMessageDispatch(dispatch);
   registerStatusActions(daemon);
   TestServer server;
 
-  // Every value below reads as a pause of 0 seconds: the workers cycle
-  // back to back while the page writes.
+  // Every value below reads as the shortest pause, which the quick clock
+  // makes a millisecond: the workers cycle nearly back to back while the
+  // page writes.
   const char* pauses[] = {"0", "abc", " ", "-1"};
   ASSERT_EQ(callAction(server.port(), "setConfig", formOf({{"check_order_timeout", "0"}, {"check_msg_timeout", "0"}}))["SUCCESS"],
             Json::Value(1));
-  daemon.start();
-  daemon.setRunning(true);
+  daemon->start();
+  daemon->setRunning(true);
 
   for (int round = 0; round < 16; ++round) {
     const int ticks = pipeline->ticks.load();
@@ -90,14 +108,14 @@ TEST_F(DaemonServerThreads, SettingsChangeWhileTicksAndPassesRun) {
     ASSERT_TRUE(status["RUNNING"].isBool());
     ASSERT_EQ(callAction(server.port(), "getConfig")["LIST"]["comment_msg"], Json::Value("好评 " + std::to_string(round)));
     // The login action's path: stop, then run again.
-    daemon.setRunning(false);
-    daemon.setRunning(true);
+    daemon->setRunning(false);
+    daemon->setRunning(true);
     ASSERT_TRUE(waitBeyond(pipeline->ticks, ticks));
     ASSERT_TRUE(waitBeyond(dispatch->passes, passes));
   }
   EXPECT_GT(pipeline->ratings.load(), 0);
   EXPECT_GT(callAction(server.port(), "getStatus")["SEND_MSG_TIME"].asInt(), 0);
-  daemon.stopAndWait();
+  daemon->stopAndWait();
 }
 
 }  // namespace

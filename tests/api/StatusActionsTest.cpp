@@ -17,10 +17,11 @@ class StatusActions : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
+    daemon_ = std::make_shared<Deamon>();
     registerStatusActions(daemon_);
   }
   void TearDown() override {
-    daemon_.stopAndWait();
+    daemon_->stopAndWait();
     StoreFixture::TearDown();
   }
 
@@ -29,12 +30,12 @@ class StatusActions : public StoreFixture {
     return count("select count(*) as `num` from `sys_config` where `key`='" + key + "'");
   }
 
-  Deamon daemon_{systemClock()};
+  std::shared_ptr<Deamon> daemon_;  // built in SetUp, on the system clock
   TestServer server_;
 };
 
 TEST_F(StatusActions, RightAfterStartTheDaemonIsStoppedAndHasDoneNothing) {
-  daemon_.start();
+  daemon_->start();
   Json::Value status = callAction(server_.port(), "getStatus");
   ASSERT_TRUE(status.isObject());
   EXPECT_TRUE(status["SUCCESS"].isInt());
@@ -50,10 +51,10 @@ TEST_F(StatusActions, RightAfterStartTheDaemonIsStoppedAndHasDoneNothing) {
 }
 
 TEST_F(StatusActions, StatusShowsTheFlagTheAccountAndTheLow32BitsOfTheTimes) {
-  daemon_.setRunning(true);
-  Registry::instance().set<std::string>("account", gbk("小店"));
-  Registry::instance().set<std::int64_t>("checkLastTime", (std::int64_t{1} << 32) + 1'700'000'000);
-  Registry::instance().set<std::int64_t>("sendMsgTime", std::int64_t{0xFFFFFFFF});
+  daemon_->setRunning(true);
+  Registry::instance()->set<std::string>("account", gbk("小店"));
+  Registry::instance()->set<std::int64_t>("checkLastTime", (std::int64_t{1} << 32) + 1'700'000'000);
+  Registry::instance()->set<std::int64_t>("sendMsgTime", std::int64_t{0xFFFFFFFF});
 
   Json::Value status = callAction(server_.port(), "getStatus");
   EXPECT_EQ(status["RUNNING"], Json::Value(true));

@@ -1,5 +1,5 @@
-// Test doubles for the daemon: a clock whose time moves only when the test
-// says so, and order and dispatch steps that count, fail or hang on demand.
+// Test doubles for the daemon: order and dispatch steps that count, fail or
+// hang on demand (the clock is tests/support/FakeClock.h).
 // Every double may be used from the daemon's threads and the test thread at once.
 #pragma once
 
@@ -11,80 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "delivery/Clock.h"
 #include "delivery/MessageDispatch.h"
 #include "delivery/OrderPipeline.h"
+#include "tests/support/FakeClock.h"
 
 namespace Quorvel::testing {
-
-// Generous bound on waits for the daemon's threads: a wait that gives up
-// means the awaited event never came (a failure), not that it came late.
-inline constexpr std::chrono::seconds kPatience{20};
-
-class FakeClock : public Clock {
- public:
-  // With autoAdvance, a sleep moves time on by its length and returns at
-  // once (for cycles run on the test thread); without, a sleep waits until
-  // the test advances time far enough, or until its stop is requested.
-  explicit FakeClock(std::int64_t start, bool autoAdvance = false) : now_(start), autoAdvance_(autoAdvance) {}
-
-  std::int64_t now() override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return now_;
-  }
-
-  bool sleepFor(std::int64_t seconds, std::stop_token stop) override {
-    std::unique_lock<std::mutex> hold(mutex_);
-    pauses_.push_back(seconds);
-    if (autoAdvance_) {
-      now_ += std::max<std::int64_t>(seconds, 0);
-      return true;
-    }
-    const std::int64_t started = now_;
-    sleepers_.push_back(started);
-    changed_.notify_all();
-    const bool whole = changed_.wait(hold, stop, [&] { return now_ >= started + seconds; });
-    sleepers_.erase(std::find(sleepers_.begin(), sleepers_.end(), started));
-    changed_.notify_all();
-    return whole;
-  }
-
-  void advance(std::int64_t seconds) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    now_ += seconds;
-    changed_.notify_all();
-  }
-
-  // Sets the time without waking anyone (the clock set back or forward).
-  void set(std::int64_t now) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    now_ = now;
-  }
-
-  // Waits until exactly `count` of the sleeps in progress began at `since`
-  // or later; false when that never happens.
-  bool waitSleepers(int count, std::int64_t since) {
-    std::unique_lock<std::mutex> hold(mutex_);
-    return changed_.wait_for(hold, kPatience, [&] {
-      return std::count_if(sleepers_.begin(), sleepers_.end(), [&](std::int64_t start) { return start >= since; }) ==
-             count;
-    });
-  }
-
-  // Every pause asked for, in order.
-  std::vector<std::int64_t> pauses() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return pauses_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable_any changed_;
-  std::int64_t now_;                    // guarded by mutex_
-  const bool autoAdvance_;
-  std::vector<std::int64_t> sleepers_;  // start times of the sleeps in progress; guarded by mutex_
-  std::vector<std::int64_t> pauses_;    // guarded by mutex_
-};
 
 // Holds the threads that pass through it while it is closed.
 class Gate {
@@ -170,7 +101,7 @@ class FakePipeline : public OrderPipeline {
 // `failure` (which may raise).
 class FakeDispatch : public MessageDispatch {
  public:
-  void sendMessages() override {
+  void sendMessages(std::stop_token) override {
     {
       std::lock_guard<std::mutex> hold(mutex_);
       ++passes_;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/ProcessWide.h"
+#include "notify/ImChannel.h"
 #include "notify/MessageDispatcher.h"
 #include "service/MakerService.h"
 #include "store/MsgQueue.h"
@@ -51,6 +53,8 @@ class DispatchFixture : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
+    installProcessWide<Clock>(clock_);
+    installProcessWide<ImChannel>(im_);
     getDb()->exec("pragma synchronous = off;");
     config_ = SystemConfig::instance();
     config_->set("maker_base", "http://127.0.0.1:" + std::to_string(service_.start(0)));
@@ -75,11 +79,10 @@ class DispatchFixture : public StoreFixture {
     return ids;
   }
 
-  MessageDispatcher dispatcher(MessageDispatcher::MailerFactory mailers = {}) {
-    return MessageDispatcher(clock_, im_, std::move(mailers));
-  }
+  // One dispatch pass that nobody stops.
+  void pass() { MessageDispatcher().sendMessages(std::stop_token()); }
 
-  SystemConfig* config_ = nullptr;
+  std::shared_ptr<SystemConfig> config_;
   MakerService service_;
   std::shared_ptr<FakeClock> clock_ = std::make_shared<FakeClock>(kNow, true);
   std::shared_ptr<FakeImChannel> im_ = std::make_shared<FakeImChannel>(service_);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <mutex>
+#include <stop_token>
 #include <thread>
 
 #include "base/Charset.h"
@@ -24,9 +26,9 @@ TEST_F(Dispatch, EachRoundSendsOneMessageOfEachTypeInTypeOrder) {
   queue(1, "a@b.test", "mail 1");
   queue(2, "im2", "chat 2");
   queue(3, "im3", "waiting");
-  Registry::instance().set<std::int64_t>("sendMsgTime", 0);
+  Registry::instance()->set<std::int64_t>("sendMsgTime", 0);
 
-  dispatcher().sendMessages();
+  pass();
 
   auto sent = service_.messages();
   ASSERT_EQ(sent.size(), 3u);
@@ -46,13 +48,13 @@ TEST_F(Dispatch, EachRoundSendsOneMessageOfEachTypeInTypeOrder) {
   // Waiting chats are left to their own round, run once after the loop.
   EXPECT_EQ(queued(3).size(), 1u);
   EXPECT_EQ(im_->waitingRounds, 1);
-  EXPECT_EQ(Registry::instance().getOr<std::int64_t>("sendMsgTime", -1), kNow);
+  EXPECT_EQ(Registry::instance()->getOr<std::int64_t>("sendMsgTime", -1), kNow);
 }
 
 TEST_F(Dispatch, EmptyQueueStillStampsThePassAndRunsTheWaitingChats) {
-  Registry::instance().set<std::int64_t>("sendMsgTime", 0);
-  dispatcher().sendMessages();
-  EXPECT_EQ(Registry::instance().getOr<std::int64_t>("sendMsgTime", -1), kNow);
+  Registry::instance()->set<std::int64_t>("sendMsgTime", 0);
+  pass();
+  EXPECT_EQ(Registry::instance()->getOr<std::int64_t>("sendMsgTime", -1), kNow);
   EXPECT_EQ(im_->waitingRounds, 1);
   EXPECT_TRUE(service_.messages().empty());
 }
@@ -61,7 +63,7 @@ TEST_F(Dispatch, FormValuesGoOutAsUtf8AndSurviveFormEncoding) {
   config_->set("email_send_type", "1");
   queue(0, gbk("买家"), gbk("卡号：1234 & 密码=5+6%"), gbk("小店"), "20240101", "alipay 9");
   queue(1, "a@b.test", gbk("库存不足"), "", gbk("单号"));
-  dispatcher().sendMessages();
+  pass();
 
   auto sent = service_.messages();
   ASSERT_EQ(sent.size(), 2u);
@@ -80,7 +82,7 @@ TEST_F(Dispatch, FormValuesGoOutAsUtf8AndSurviveFormEncoding) {
 TEST_F(Dispatch, WebMessageIsRemovedAfterOneAttemptWhateverTheReply) {
   service_.setAccepting(false);
   queue(0, "buyer", "refused");
-  dispatcher().sendMessages();
+  pass();
   EXPECT_TRUE(queued(0).empty());
 
   // Nobody listening at all counts the same.
@@ -89,7 +91,7 @@ TEST_F(Dispatch, WebMessageIsRemovedAfterOneAttemptWhateverTheReply) {
   gone.stop();
   config_->set("maker_base", "http://127.0.0.1:" + std::to_string(port));
   queue(0, "buyer", "unreachable");
-  dispatcher().sendMessages();
+  pass();
   EXPECT_TRUE(queued(0).empty());
 }
 
@@ -100,17 +102,17 @@ TEST_F(Dispatch, EmailThroughTheServiceStaysUntilItIsAcceptedAndThePassStillEnds
   queue(0, "buyer1", "web 1");
   queue(0, "buyer2", "web 2");
 
-  dispatcher().sendMessages();
+  pass();
   // The refused e-mail kept its place; the web messages went on without it.
   EXPECT_EQ(queued(1), std::vector<int>{mail});
   EXPECT_TRUE(queued(0).empty());
 
   // Tried again by every later pass, never dropped.
-  dispatcher().sendMessages();
+  pass();
   EXPECT_EQ(queued(1), std::vector<int>{mail});
 
   service_.setAccepting(true);
-  dispatcher().sendMessages();
+  pass();
   EXPECT_TRUE(queued(1).empty());
   ASSERT_EQ(service_.messages().size(), 1u);
   EXPECT_EQ(service_.messages()[0].msg, "mail");
@@ -120,7 +122,7 @@ TEST_F(Dispatch, EmailWithoutAValidSendingTypeWaitsUnsent) {
   for (const char* type : {"", "0", "4", "x"}) {
     config_->set("email_send_type", type);
     MsgQueue::instance()->add(1, "a@b.test", "", "mail", "", "");
-    dispatcher().sendMessages();
+    pass();
     EXPECT_EQ(queued(1).size(), 1u) << type;
     getDb()->exec("delete from `msg_queue`;");
   }
@@ -132,7 +134,7 @@ TEST_F(Dispatch, ChatMessagesWithoutAddresseeAreDroppedFailedOnesWaitForTheNextP
   queue(2, "", "nobody");
   const int chat = queue(2, "im", "text", "seller im", "42");
 
-  dispatcher().sendMessages();
+  pass();
   ASSERT_EQ(im_->chats.size(), 1u);  // one try per pass, none for the empty addressee
   EXPECT_EQ(im_->chats[0].to, "im");
   EXPECT_EQ(im_->chats[0].from, "seller im");
@@ -140,21 +142,22 @@ TEST_F(Dispatch, ChatMessagesWithoutAddresseeAreDroppedFailedOnesWaitForTheNextP
   EXPECT_EQ(queued(2), std::vector<int>{chat});
 
   im_->answer = true;
-  dispatcher().sendMessages();
+  pass();
   EXPECT_EQ(im_->chats.size(), 2u);
   EXPECT_TRUE(queued(2).empty());
 }
 
 TEST_F(Dispatch, ProductionImChannelSendsNothingAndKeepsTheChat) {
   queue(2, "im", "text");
-  MessageDispatcher(clock_, noImChannel()).sendMessages();
+  installProcessWide<ImChannel>(noImChannel());
+  pass();
   EXPECT_EQ(queued(2).size(), 1u);
 }
 
 TEST_F(Dispatch, MessagesOfAnUnknownTypeDoNotKeepThePassRunning) {
   queue(7, "x", "odd");
   queue(0, "buyer", "web");
-  dispatcher().sendMessages();
+  pass();
   EXPECT_TRUE(queued(0).empty());
   EXPECT_EQ(queued(7).size(), 1u);
 }
@@ -175,7 +178,8 @@ TEST_F(Dispatch, SettingsChangedDuringAPassApplyFromTheNextPass) {
     }
   };
   auto im = std::make_shared<SwitchingIm>(service_);
-  MessageDispatcher(clock_, im).sendMessages();
+  installProcessWide<ImChannel>(im);
+  pass();
   // The mail queued meanwhile joined the pass and went by the old setting.
   ASSERT_EQ(service_.messages().size(), 3u);
   EXPECT_EQ(service_.messages()[2].msg, "late mail");
@@ -220,11 +224,94 @@ TEST_F(Dispatch, OnlyATrueOrNonZeroSuccessCountsAsSent) {
     reply = body;
     queue(1, "a@b.test", "mail");
     queue(0, "buyer", "web");  // removed whatever the reply, unreadable ones included
-    dispatcher().sendMessages();
+    pass();
     EXPECT_EQ(queued(1).empty(), sent) << body;
     EXPECT_TRUE(queued(0).empty()) << body;
     getDb()->exec("delete from `msg_queue`;");
   }
+}
+
+// A channel whose first chat hangs until the test lets it go, as a chat to a
+// slow client would; every chat sent is recorded.
+class HangingIm : public ImChannel {
+ public:
+  bool sendChatMessage(const std::string& to, const std::string&, const std::string&, const std::string&) override {
+    bool first;
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      first = first_;
+      first_ = false;
+    }
+    if (first) gate.pass();
+    std::lock_guard<std::mutex> hold(mutex_);
+    sent_.push_back(to);
+    return true;
+  }
+  void sendWaitingChats() override {}
+  std::vector<std::string> sent() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return sent_;
+  }
+  Gate gate;
+
+ private:
+  std::mutex mutex_;
+  bool first_ = true;              // guarded by mutex_
+  std::vector<std::string> sent_;  // guarded by mutex_
+};
+
+class DispatchThreads : public DispatchFixture {
+ protected:
+  void SetUp() override {
+    DispatchFixture::SetUp();
+    installProcessWide<ImChannel>(im_);
+  }
+  // Starts a pass on its own thread, as a message worker would.
+  std::jthread worker(std::stop_source& stop) {
+    return std::jthread([this, token = stop.get_token()] {
+      MessageDispatcher().sendMessages(token);
+      releaseDb();
+    });
+  }
+  std::shared_ptr<HangingIm> im_ = std::make_shared<HangingIm>();
+};
+
+// A worker held up by a slow client is replaced: its successor sends every
+// other message, never the one the old worker holds, and the old worker sends
+// nothing more once it is asked to stop.
+TEST_F(DispatchThreads, AReplacedWorkerAndItsSuccessorNeverSendTheSameMessage) {
+  for (const char* to : {"buyer1", "buyer2", "buyer3"}) queue(2, to, "cards");
+  im_->gate.close();
+  std::stop_source oldStop;
+  std::jthread old = worker(oldStop);
+  ASSERT_TRUE(im_->gate.waitHeld(1));
+
+  std::stop_source newStop;
+  worker(newStop).join();
+  EXPECT_EQ(im_->sent(), (std::vector<std::string>{"buyer2", "buyer3"}));
+
+  queue(2, "buyer4", "cards");  // arrives while the old worker still hangs
+  oldStop.request_stop();
+  im_->gate.open();
+  old.join();
+  EXPECT_EQ(im_->sent(), (std::vector<std::string>{"buyer2", "buyer3", "buyer1"}));
+  EXPECT_EQ(queued(2).size(), 1u);  // buyer4 waits for the next pass
+}
+
+// Rows edited in from outside that cannot be read hold up nothing else.
+TEST_F(Dispatch, AnUnreadableRowIsSetAsideAndEveryOtherMessageGoesOut) {
+  queue(0, "buyer1", "web 1");
+  getDb()->exec(
+      "insert into `msg_queue` (`to`,`from`,`msg`,`type`,`error_times`,`create_time`,`order_id`,`alipay_id`) "
+      "values ('emoji','',char(0x1F600),0,0,0,'',''), ('null',NULL,'x',0,0,0,'','')");
+  queue(0, "buyer2", "web 2");
+  pass();
+  pass();
+  auto sent = service_.messages();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].msg, "web 1");
+  EXPECT_EQ(sent[1].msg, "web 2");
+  EXPECT_EQ(queued(0).size(), 2u);  // left for the seller to mend or delete
 }
 
 }  // namespace

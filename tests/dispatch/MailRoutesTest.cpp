@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "base/Charset.h"
+#include "base/ProcessWide.h"
+#include "notify/Mailer.h"
 #include "notify/MailExchangers.h"
 #include "tests/dispatch/DispatchFixture.h"
 #include "tests/notify/DnsReplies.h"
@@ -23,22 +25,15 @@ const std::vector<std::string> kAccepting = {"220 relay.test", "250 relay.test",
 
 class MailRoutes : public DispatchFixture {
  protected:
-  struct Built {
-    bool mxDelivery;
-    uint16_t port;
-  };
-
   // Mailers on the test network. MX delivery cannot listen on port 25 here,
   // so its connections go to `mxPort` and its DNS queries to `dnsPort`.
-  MessageDispatcher::MailerFactory mailers(uint16_t mxPort = 0, uint16_t dnsPort = 0) {
-    return [this, mxPort, dnsPort](bool mxDelivery, uint16_t port) {
-      built_.push_back({mxDelivery, port});
-      auto mailer = std::make_unique<Mailer>(mxDelivery, mxDelivery ? mxPort : port);
-      mailer->setNetwork(network_);
-      mailer->setTimeouts({1000ms, 1000ms, 1000ms});
-      mailer->setDnsPort(dnsPort);
-      return mailer;
-    };
+  void SetUp() override {
+    DispatchFixture::SetUp();
+    installProcessWide<port::Network>(network_);
+    useMailers(0, 0);
+  }
+  void useMailers(uint16_t mxPort, uint16_t dnsPort) {
+    installProcessWide(std::make_shared<MailerOptions>(MailerOptions{{1000ms, 1000ms, 1000ms}, dnsPort, mxPort}));
   }
 
   void useRelay(uint16_t port, const std::string& user = "", const std::string& password = "") {
@@ -50,7 +45,6 @@ class MailRoutes : public DispatchFixture {
   }
 
   std::shared_ptr<TestNetwork> network_ = std::make_shared<TestNetwork>();
-  std::vector<Built> built_;
 };
 
 TEST_F(MailRoutes, RelayWithoutUserSendsUnauthenticatedWithTheDefaultSenderAndTextAsSubject) {
@@ -58,12 +52,10 @@ TEST_F(MailRoutes, RelayWithoutUserSendsUnauthenticatedWithTheDefaultSenderAndTe
   useRelay(smtp.port());
   config_->set("email_sender", "");
   queue(1, "buyer@example.test", "Low stock", "");
-  dispatcher(mailers()).sendMessages();
+  pass();
 
-  ASSERT_EQ(built_.size(), 1u);
-  EXPECT_FALSE(built_[0].mxDelivery);
-  EXPECT_EQ(built_[0].port, smtp.port());
   const std::string dialogue = smtp.transcript(0);
+  EXPECT_EQ(smtp.connections(), 1u);
   EXPECT_THAT(dialogue, Not(HasSubstr("auth LOGIN")));
   EXPECT_THAT(dialogue, HasSubstr("MAIL FROM:<" + parseMailAddress(MessageDispatcher::kDefaultSender).mailbox + ">"));
   EXPECT_THAT(dialogue, HasSubstr("RCPT TO: <buyer@example.test>"));
@@ -78,7 +70,7 @@ TEST_F(MailRoutes, RelayLogsInWithTheConfiguredUserAndTheSubjectNamesTheOrder) {
   useRelay(smtp.port(), "shop", "secret");
   config_->set("email_sender", "Shop <shop@example.test>");
   queue(1, "buyer@example.test", gbk("卡号 1234"), "", "777");
-  dispatcher(mailers()).sendMessages();
+  pass();
 
   const std::string dialogue = smtp.transcript(0);
   EXPECT_THAT(dialogue, HasSubstr("auth LOGIN\r\n" + base64Encode("shop") + "\r\n" + base64Encode("secret") + "\r\n"));
@@ -93,7 +85,7 @@ TEST_F(MailRoutes, MessageSenderComesBeforeTheConfiguredOne) {
   useRelay(smtp.port());
   config_->set("email_sender", "Shop <shop@example.test>");
   queue(1, "buyer@example.test", "text", "own@example.test");
-  dispatcher(mailers()).sendMessages();
+  pass();
   EXPECT_THAT(smtp.transcript(0), HasSubstr("MAIL FROM:<own@example.test>"));
 }
 
@@ -104,18 +96,18 @@ TEST_F(MailRoutes, RefusedOrFailedSmtpStillRemovesTheMessage) {
   config_->set("smtp_host", "relay.unknown.test");
   queue(1, "buyer@example.test", "no relay 1");
   queue(1, "buyer@example.test", "no relay 2");
-  dispatcher(mailers()).sendMessages();
-  EXPECT_EQ(built_.size(), 2u);
+  pass();
+  EXPECT_EQ(smtp.connections(), 0u);
   EXPECT_TRUE(queued(1).empty());
 
   config_->set("smtp_host", "127.0.0.1");
   queue(1, "buyer@example.test", "refused");
-  dispatcher(mailers()).sendMessages();
+  pass();
   EXPECT_THAT(smtp.transcript(0), HasSubstr("\r\nrefused\r\n.\r\n"));
   EXPECT_TRUE(queued(1).empty());
 }
 
-TEST_F(MailRoutes, MxDeliveryAsksTheConfiguredDnsServerAndUsesPort25) {
+TEST_F(MailRoutes, MxDeliveryAsksTheConfiguredDnsServerAndUsesTheExchangersPort) {
   DnsTestServer dns([](const std::string& query) {
     return dnsHeader(1, 1) + query.substr(12) + mxRecord(dnsPointer(12), 10, dnsName("mx.example.test"));
   });
@@ -124,14 +116,13 @@ TEST_F(MailRoutes, MxDeliveryAsksTheConfiguredDnsServerAndUsesPort25) {
   config_->set("email_send_type", "2");
   config_->set("email_dns_server", "127.0.0.1");
   queue(1, "Buyer <buyer@example.test>", "card", "shop@example.test", "9");
-  dispatcher(mailers(smtp.port(), dns.port())).sendMessages();
+  useMailers(smtp.port(), dns.port());
+  pass();
 
-  ASSERT_EQ(built_.size(), 1u);
-  EXPECT_TRUE(built_[0].mxDelivery);
-  EXPECT_EQ(built_[0].port, 25);
   ASSERT_EQ(dns.queries().size(), 1u);
   EXPECT_EQ(dns.queries()[0], buildMxQuery("example.test"));
   EXPECT_THAT(smtp.transcript(0), HasSubstr("RCPT TO: <buyer@example.test>"));
+  EXPECT_EQ(smtp.connections(), 1u);
   EXPECT_TRUE(queued(1).empty());
 }
 

@@ -5,7 +5,7 @@
 
 #include "TempFolder.h"
 #include "base/Charset.h"
-#include "market/AuthException.h"
+#include "base/AuthException.h"
 #include "market/CookieJar.h"
 #include "market/GoodsScraper.h"
 #include "sim/MarketSim.h"
@@ -22,8 +22,8 @@ class GoodsRefreshOnSim : public StoreFixture {
     sim_ = std::make_unique<MarketSim>(options);
     sim_->start(0);
     SystemConfig::instance()->set("market_base", sim_->baseUrl());
-    CookieJar::instance().open(folder_.file("cookie.txt"));
-    Goods::setSource(std::make_shared<GoodsScraper>());
+    CookieJar::instance()->open(folder_.file("cookie.txt"));
+    installProcessWide<GoodsSource>(std::make_shared<GoodsScraper>());
     getDb()->exec("insert into `goods` (`url`,`item_id`,`name`,`img_url`) values ('u','9','old','i')");
     Goods::instance()->load();
   }

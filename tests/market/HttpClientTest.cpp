@@ -12,6 +12,7 @@
 #include "LoopbackServer.h"
 #include "TempFolder.h"
 #include "base/Charset.h"
+#include "base/ProcessWide.h"
 #include "market/CookieJar.h"
 
 namespace Quorvel {
@@ -25,10 +26,10 @@ using testing::SeenRequest;
 class HttpClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setHttpOptions(HttpOptions());
-    CookieJar::instance().open(cookieFile());
+    resetProcessWide();
+    CookieJar::instance()->open(cookieFile());
   }
-  void TearDown() override { setHttpOptions(HttpOptions()); }
+  void TearDown() override { resetProcessWide(); }
 
   std::string cookieFile() const { return folder_.file("cookie.txt"); }
   std::string cookieFileText() const {
@@ -161,7 +162,7 @@ TEST_F(HttpClientTest, FailedTransfersGiveEmptyText) {
   HttpOptions options;
   options.maxResponseBytes = 1000;
   options.transferTimeoutMs = 100;
-  setHttpOptions(options);
+  installProcessWide(std::make_shared<HttpOptions>(options));
   LoopbackServer server([&](const SeenRequest& request) {
     if (request.target == "/silent") {
       server.waitUntilStopped();
@@ -172,6 +173,43 @@ TEST_F(HttpClientTest, FailedTransfersGiveEmptyText) {
   EXPECT_EQ(httpGet(server.url("/small")), std::string(100, 'x'));
   EXPECT_EQ(httpGet(server.url("/big")), "");
   EXPECT_EQ(httpGet(server.url("/silent")), "");
+}
+
+// The reason travels with the result, for failure texts the seller reads.
+TEST_F(HttpClientTest, FetchTellsTheStatusOrWhyThereWasNoAnswer) {
+  std::string closedPort;
+  {
+    LoopbackServer gone([](const SeenRequest&) { return answer(200, "x"); });
+    closedPort = gone.url("/");
+  }
+  HttpResult refused = httpFetch(closedPort, {});
+  EXPECT_EQ(refused.status, 0);
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.reason().find("onnect"), std::string::npos) << refused.reason();
+
+  LoopbackServer server([&](const SeenRequest& request) {
+    if (request.target == "/loop") return answer(302, "", "Location: /loop\r\n");
+    if (request.target == "/gone") return answer(404, "no such page");
+    if (request.target == "/to-file") return answer(302, "", "Location: file:///etc/passwd\r\n");
+    return answer(200, "fine");
+  });
+  HttpResult fine = httpFetch(server.url("/page"), {});
+  EXPECT_TRUE(fine.ok());
+  EXPECT_EQ(fine.status, 200);
+  EXPECT_EQ(fine.body, "fine");
+  EXPECT_EQ(fine.reason(), "");
+
+  // A page that is not there still has its body, as httpRequest gives it.
+  HttpResult gone = httpFetch(server.url("/gone"), {});
+  EXPECT_FALSE(gone.ok());
+  EXPECT_EQ(gone.reason(), "HTTP 404");
+  EXPECT_EQ(gone.body, "no such page");
+  EXPECT_EQ(httpGet(server.url("/gone")), "no such page");
+
+  HttpResult loop = httpFetch(server.url("/loop"), {});
+  EXPECT_EQ(loop.body, "");
+  EXPECT_NE(loop.reason().find("redirects"), std::string::npos) << loop.reason();
+  EXPECT_NE(httpFetch(server.url("/to-file"), {}).reason().find("file:///etc/passwd"), std::string::npos);
 }
 
 TEST_F(HttpClientTest, CookiesAreSentBackAndSurviveARestart) {
@@ -187,7 +225,7 @@ TEST_F(HttpClientTest, CookiesAreSentBackAndSurviveARestart) {
   EXPECT_NE(home.find("nick=x"), std::string::npos) << home;
   EXPECT_NE(cookieFileText().find("sid"), std::string::npos);
 
-  CookieJar::instance().open(cookieFile());  // as after a restart of the program
+  CookieJar::instance()->open(cookieFile());  // as after a restart of the program
   std::string later = httpGet(server.url("/page"));
   EXPECT_NE(later.find("sid=abc"), std::string::npos) << later;
 
@@ -213,7 +251,7 @@ TEST_F(MarketCookieThreads, OverlappingRequestsKeepEveryCookie) {
   first.join();
   second.join();
 
-  CookieJar::instance().open(cookieFile());
+  CookieJar::instance()->open(cookieFile());
   std::string sent = httpGet(server.url("/check"));
   EXPECT_NE(sent.find("first=1"), std::string::npos) << sent;
   EXPECT_NE(sent.find("second=1"), std::string::npos) << sent;

@@ -11,15 +11,12 @@
 namespace Quorvel {
 namespace {
 
-class MarketHostsTest : public ::testing::Test {
+class MarketHostsTest : public StoreFixture {
  protected:
   void SetUp() override {
-    MarketHosts::setSettingGetter([this](const std::string& key) {
-      auto it = settings_.find(key);
-      return it == settings_.end() ? std::string() : it->second;
-    });
+    StoreFixture::SetUp();
+    SystemConfig::instance()->setMany(settings_);
   }
-  void TearDown() override { MarketHosts::setSettingGetter(nullptr); }
 
   std::map<std::string, std::string> settings_{
       {"market_login_host", "https://login.example.com/"},
@@ -48,12 +45,12 @@ TEST_F(MarketHostsTest, PageAddressesFromTheHostSettings) {
             0u);
   EXPECT_NE(MarketHosts::unratedOrdersPage().find("&commentStatus=I_HAS_NOT_COMMENT&"), std::string::npos);
 
-  settings_["market_trade_host"] = "trade2.example.com";  // read again at every call
+  SystemConfig::instance()->set("market_trade_host", "trade2.example.com");  // read again at every call
   EXPECT_EQ(MarketHosts::tradeBase(), "http://trade2.example.com");
 }
 
 TEST_F(MarketHostsTest, OneBaseAddressOverridesEveryHost) {
-  settings_["market_base"] = "http://127.0.0.1:18090/";
+  SystemConfig::instance()->set("market_base", "http://127.0.0.1:18090/");
   EXPECT_EQ(MarketHosts::loginPage(), "http://127.0.0.1:18090/member/login.jhtml");
   EXPECT_EQ(MarketHosts::rateSubmitPage(), "http://127.0.0.1:18090/remarkBuyer.htm");
   EXPECT_EQ(MarketHosts::itemBase(), "http://127.0.0.1:18090");
@@ -88,11 +85,10 @@ TEST_F(MarketHostsTest, HostPatternsMatchOnlyTheirHost) {
   EXPECT_EQ(links[1][3], "22");
 }
 
-// Without an injected getter the hosts are the data store's endpoint settings.
+// Hosts not set are the built-in defaults; `market_base` overrides them all.
 class MarketHostsSettings : public StoreFixture {};
 
 TEST_F(MarketHostsSettings, ComeFromTheEndpointSettings) {
-  MarketHosts::setSettingGetter(nullptr);
   EXPECT_EQ(MarketHosts::consignPage("1"), "https://wuliu.taobao.com/user/consign.htm?trade_id=1");
   SystemConfig::instance()->set("market_trade_host", "http://trade.test");
   EXPECT_EQ(MarketHosts::sellerMemoPage("2"),

@@ -6,6 +6,7 @@
 
 #include "base/Charset.h"
 #include "base/Exception.h"
+#include "base/ProcessWide.h"
 #include "market/Pattern.h"
 
 namespace Quorvel {
@@ -103,12 +104,12 @@ TEST(RegexErrors, AreRaisedNotReportedAsNoMatch) {
   EXPECT_THROW(regexMatch("([unclosed", "text", groups), Exception);
   // Catastrophic backtracking hits the match limit: an error, not "no match".
   // (A lower limit keeps the test quick; the default only takes longer.)
-  Pattern::setMatchLimit(100'000);
+  installProcessWide(std::make_shared<PatternLimits>(PatternLimits{100'000}));
   const std::string subject = std::string(40, 'a') + "xbc";
   EXPECT_THROW(regexMatch("(a+)+b", subject, groups), Exception);
   std::vector<std::vector<std::string>> matches;
   EXPECT_THROW(regexMatchAll("(a|aa)+c", subject, matches), Exception);
-  Pattern::setMatchLimit(Pattern::kDefaultMatchLimit);
+  resetProcessWide();
 }
 
 TEST(PatternThreads, CompiledPatternsAreShared) {

@@ -10,22 +10,23 @@
 #include "market/MarketHosts.h"
 #include "market/PageText.h"
 #include "sim/MarketSim.h"
+#include "store/SystemConfig.h"
+#include "tests/store/StoreFixture.h"
 
 namespace Quorvel {
 namespace {
 
-class SimSessionTest : public ::testing::Test {
+class SimSessionTest : public StoreFixture {
  protected:
   void SetUp() override {
+    StoreFixture::SetUp();
     sim_.start(0);
-    MarketHosts::setSettingGetter([this](const std::string& key) {
-      return key == "market_base" ? sim_.baseUrl() : std::string();
-    });
-    CookieJar::instance().open(folder_.file("cookie.txt"));
+    SystemConfig::instance()->set("market_base", sim_.baseUrl());
+    CookieJar::instance()->open(folder_.file("cookie.txt"));
   }
   void TearDown() override {
-    MarketHosts::setSettingGetter(nullptr);
     sim_.stop();
+    StoreFixture::TearDown();
   }
 
   bool loginBoxOn(const std::string& page) { return containsText(gbk("标准登录框"), page); }
@@ -46,7 +47,7 @@ TEST_F(SimSessionTest, LoginKeepsTheSessionAcrossRequestsAndRestarts) {
   FormFields right{{"TPL_username", sim_.shop().account()}, {"TPL_password", sim_.shop().password()}};
   EXPECT_FALSE(loginBoxOn(httpRequest(MarketHosts::loginPage(), right, nullptr)));
 
-  CookieJar::instance().open(folder_.file("cookie.txt"));  // a restart of the program
+  CookieJar::instance()->open(folder_.file("cookie.txt"));  // a restart of the program
   std::string list = httpGet(MarketHosts::paidOrdersPage());
   ASSERT_FALSE(loginBoxOn(list));
   std::vector<std::vector<std::string>> links;

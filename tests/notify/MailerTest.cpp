@@ -1,10 +1,10 @@
 #include "notify/Mailer.h"
 
-#include "notify/MailExchangers.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/ProcessWide.h"
+#include "notify/MailExchangers.h"
 #include "tests/notify/DnsReplies.h"
 #include "tests/notify/TestServers.h"
 
@@ -22,15 +22,25 @@ const std::string kEnvelope = "MAIL FROM:<shop@example.test>\r\nRCPT TO: <buyer@
 
 class MailerTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    resetProcessWide();
+    installProcessWide<port::Network>(network_);
+  }
+  void TearDown() override { resetProcessWide(); }
+
+  // Mailers built from now on wait as `timeouts_` says and ask DNS on `dnsPort`.
+  void useOptions(uint16_t dnsPort = kDnsPort) {
+    installProcessWide(std::make_shared<MailerOptions>(MailerOptions{timeouts_, dnsPort}));
+  }
+
   std::unique_ptr<Mailer> relayMailer(const SmtpTestServer& server) {
+    useOptions();
     auto mailer = std::make_unique<Mailer>(false, server.port());
     setUp(*mailer);
     mailer->setServer("127.0.0.1");
     return mailer;
   }
   void setUp(Mailer& mailer) {
-    mailer.setNetwork(network_);
-    mailer.setTimeouts(timeouts_);
     mailer.setSender("Shop <shop@example.test>");
     mailer.addRecipient("Buyer <buyer@example.test>");
     mailer.setSubject("Order 42");
@@ -156,7 +166,6 @@ TEST_F(MailerTest, SilentServersTimeOutWithTheReceiveFailureTexts) {
 
 TEST_F(MailerTest, LocalFailuresNeverReachTheNetwork) {
   Mailer empty(false, 25);
-  empty.setNetwork(network_);
   empty.send();
   EXPECT_EQ(empty.status(), "451 Requested action aborted: local error who am I mailing");
   EXPECT_FALSE(empty.setSender(""));
@@ -202,10 +211,10 @@ TEST_F(MailerTest, RefusedConnectionAndSubjectLineBreaks) {
 class MxMailerTest : public MailerTest {
  protected:
   std::unique_ptr<Mailer> mxMailer(uint16_t smtpPort, uint16_t dnsPort) {
+    useOptions(dnsPort);
     auto mailer = std::make_unique<Mailer>(true, smtpPort);
     setUp(*mailer);
     mailer->setServer("127.0.0.1");
-    mailer->setDnsPort(dnsPort);
     return mailer;
   }
 };

@@ -155,7 +155,7 @@ class GoodsRefresh : public CatalogTest {
  protected:
   void SetUp() override {
     CatalogTest::SetUp();
-    Goods::setSource(source);
+    installProcessWide<GoodsSource>(source);
     getDb()->exec("insert into `goods` (`url`,`item_id`,`name`,`img_url`) values ('u','9','old','i')");
     Goods::instance()->load();
   }

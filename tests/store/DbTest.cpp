@@ -190,7 +190,7 @@ TEST_F(DbTest, TemplateIsCopiedOnceAndNeverReplaced) {
 
   releaseDb();
   std::filesystem::remove(dbPath());
-  setTemplatePath((dir_ / "missing.db").string());
+  changeDatabaseOptions([&](DatabaseOptions& options) { options.templatePath = (dir_ / "missing.db").string(); });
   EXPECT_THROW(prepareDatabaseFile(), std::filesystem::filesystem_error);
   EXPECT_FALSE(std::filesystem::exists(dbPath()));
 }

@@ -1,8 +1,12 @@
 #include "store/MsgQueue.h"
 
+#include <cstdio>
+#include <thread>
+
 #include "base/Charset.h"
 #include "store/BlackList.h"
 #include "tests/store/StoreFixture.h"
+#include "tests/support/FakeClock.h"
 
 namespace Quorvel {
 namespace {
@@ -18,13 +22,16 @@ class MsgQueueTest : public StoreFixture {
 };
 
 TEST_F(MsgQueueTest, EachTypeComesOutOldestFirstAndTakeDeletesTheRow) {
-  MsgQueue::setClock([] { return std::int64_t{1700000000}; });
+  installProcessWide<Clock>(std::make_shared<testing::FakeClock>(1700000000));
   int first = queue->add(1, "a@x.cn", "me", gbk("第一封"), "O1", "A1");
   queue->add(0, "web", "", "other type", "", "");
   int second = queue->add(1, "b@x.cn", "me", "second", "", "");
   EXPECT_GT(first, 0);
 
   MsgEntry entry;
+  // Rows join the lists when a load sees them.
+  EXPECT_FALSE(queue->peek(1, entry));
+  queue->load();
   ASSERT_TRUE(queue->peek(1, entry));
   EXPECT_EQ(entry.id, first);
   EXPECT_EQ(entry.msg, gbk("第一封"));
@@ -64,6 +71,7 @@ TEST_F(MsgQueueTest, RemoveDropsTheEntryFromMemoryAndTable) {
   queue->add(0, "a", "", "1", "", "");
   int middle = queue->add(0, "b", "", "2", "", "");
   queue->add(0, "c", "", "3", "", "");
+  queue->load();
   MsgEntry entry;
   entry.id = middle;
   entry.type = 0;
@@ -75,7 +83,7 @@ TEST_F(MsgQueueTest, RemoveDropsTheEntryFromMemoryAndTable) {
 }
 
 TEST_F(MsgQueueTest, SellerNoticeNeedsEmailOnAndAMailbox) {
-  SystemConfig* config = SystemConfig::instance();
+  std::shared_ptr<SystemConfig> config = SystemConfig::instance();
   config->setMany({{"notice_type_email", "1"}, {"notice_mailto", "seller.example"}});
   sellerNotice("no mailbox");
   config->setMany({{"notice_type_email", "0"}, {"notice_mailto", "seller@example.cn"}});
@@ -86,6 +94,7 @@ TEST_F(MsgQueueTest, SellerNoticeNeedsEmailOnAndAMailbox) {
 
   config->setMany({{"notice_type_email", "1"}, {"email_sender", "Shop <shop@example.cn>"}});
   sellerNotice(gbk("库存不足"));
+  EXPECT_EQ(queue->pending(), 1);
   MsgEntry entry;
   ASSERT_TRUE(queue->peek(1, entry));
   EXPECT_EQ(entry.to, "seller@example.cn");
@@ -93,6 +102,92 @@ TEST_F(MsgQueueTest, SellerNoticeNeedsEmailOnAndAMailbox) {
   EXPECT_EQ(entry.msg, gbk("库存不足"));
   EXPECT_EQ(entry.order_id, "");
   EXPECT_EQ(queue->pending(), 1);
+}
+
+// A message queued inside a transaction that rolls back was never there; one
+// whose transaction is still open is not handed out to anyone yet.
+TEST_F(MsgQueueTest, OnlyCommittedMessagesAreEverHandedOut) {
+  queue->load();
+  auto db = getDb();
+  db->begin();
+  queue->add(1, "buyer@x.cn", "", "cards of an order that fails", "O1", "");
+  db->rollback();
+  db->begin();
+  queue->add(1, "buyer@x.cn", "", "cards of an order still in flight", "O2", "");
+
+  // The dispatcher, on its own thread and connection, is handed neither:
+  // not from the lists as they stand, nor after reloading them.
+  bool handed = true;
+  int seen = -1;
+  std::thread dispatcher([&] {
+    MsgEntry entry;
+    handed = queue->peek(1, entry);
+    seen = queue->pending();
+    handed = handed || queue->peek(1, entry);
+    releaseDb();
+  });
+  dispatcher.join();
+  EXPECT_FALSE(handed);
+  EXPECT_EQ(seen, 0);
+
+  db->commit();
+  MsgEntry entry;
+  std::thread later([&] {
+    seen = queue->pending();
+    handed = queue->peek(1, entry);
+    releaseDb();
+  });
+  later.join();
+  EXPECT_EQ(seen, 1);
+  ASSERT_TRUE(handed);
+  EXPECT_EQ(entry.order_id, "O2");
+}
+
+TEST_F(MsgQueueTest, AClaimedMessageIsHandedToNoOtherPassUntilReleased) {
+  queue->add(0, "a", "", "first", "", "");
+  queue->add(0, "b", "", "second", "", "");
+  queue->load();
+  MsgEntry mine, theirs;
+  ASSERT_TRUE(queue->claim(0, mine));
+  EXPECT_EQ(mine.msg, "first");
+  // Another pass, even after reloading, gets the next one.
+  queue->load();
+  ASSERT_TRUE(queue->claim(0, theirs));
+  EXPECT_EQ(theirs.msg, "second");
+  EXPECT_FALSE(queue->claim(0, theirs));
+  EXPECT_FALSE(queue->take(0, theirs));
+
+  queue->release(mine);
+  ASSERT_TRUE(queue->take(0, theirs));
+  EXPECT_EQ(theirs.id, mine.id);
+  EXPECT_EQ(count("select count(*) as `num` from `msg_queue`"), 1);
+}
+
+// Rows edited in from outside that the program cannot read are set aside,
+// named once, and everything else still goes out.
+TEST_F(MsgQueueTest, UnreadableRowsAreSetAsideAndTheRestIsStillHandedOut) {
+  queue->add(1, "before@x.cn", "", "readable", "", "");
+  auto other = otherConnection();
+  other->exec(
+      "insert into `msg_queue` (`to`,`from`,`msg`,`type`,`error_times`,`create_time`,`order_id`,`alipay_id`) "
+      "values ('emoji@x.cn','',char(0x1F600),1,0,0,'','')");
+  other->exec(
+      "insert into `msg_queue` (`to`,`from`,`msg`,`type`,`error_times`,`create_time`,`order_id`,`alipay_id`) "
+      "values ('null@x.cn',NULL,'x',1,0,0,'','')");
+  other->exec(
+      "insert into `msg_queue` (`to`,`from`,`msg`,`type`,`error_times`,`create_time`,`order_id`,`alipay_id`) "
+      "values ('typed@x.cn','','x','one',0,0,'','')");
+  queue->add(1, "after@x.cn", "", "readable too", "", "");
+
+  EXPECT_EQ(queue->pending(), 2);
+  EXPECT_EQ(queue->setAside().size(), 3u);
+  std::vector<std::string> handedOut;
+  MsgEntry entry;
+  while (queue->take(1, entry)) handedOut.push_back(entry.to);
+  EXPECT_EQ(handedOut, (std::vector<std::string>{"before@x.cn", "after@x.cn"}));
+  // The unreadable rows stay in the table for the seller to mend or delete.
+  EXPECT_EQ(count("select count(*) as `num` from `msg_queue`"), 3);
+  EXPECT_EQ(queue->pending(), 0);
 }
 
 TEST(BlackList, LinesAreSplitOnAnyBreakAndTrimmedOfSpaces) {

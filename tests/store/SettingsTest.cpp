@@ -10,7 +10,7 @@ namespace {
 class SettingsTest : public StoreFixture {};
 
 TEST_F(SettingsTest, ValuesSurviveAReloadWithOneRowPerKey) {
-  SystemConfig* config = SystemConfig::instance();
+  std::shared_ptr<SystemConfig> config = SystemConfig::instance();
   EXPECT_EQ(config->get("never_stored"), "");
   config->set("comment_msg", gbk("好评！谢谢"));
   config->set("comment_msg", gbk("再次好评"));
@@ -31,7 +31,7 @@ TEST_F(SettingsTest, ValuesSurviveAReloadWithOneRowPerKey) {
 }
 
 TEST_F(SettingsTest, AFailedWriteLeavesTheCacheAsTheTable) {
-  SystemConfig* config = SystemConfig::instance();
+  std::shared_ptr<SystemConfig> config = SystemConfig::instance();
   config->set("smtp_host", "mail.example");
   getDb()->exec("drop table `sys_config`");
   EXPECT_THROW(config->set("smtp_host", "other.example"), DbException);
@@ -39,7 +39,7 @@ TEST_F(SettingsTest, AFailedWriteLeavesTheCacheAsTheTable) {
 }
 
 TEST_F(SettingsTest, EndpointsFallBackToDefaultsAndFollowTheMarketBase) {
-  SystemConfig* config = SystemConfig::instance();
+  std::shared_ptr<SystemConfig> config = SystemConfig::instance();
   EXPECT_EQ(endpointSetting("maker_base"), "http://127.0.0.1:18080");
   EXPECT_EQ(endpointSetting("market_trade_host"), "https://trade.taobao.com");
 

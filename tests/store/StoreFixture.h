@@ -1,7 +1,8 @@
 // Test fixture for the store: a fresh copy of the built template in the
-// test's own temporary folder, set as the database before anything opens it;
-// the store singletons are reloaded from it. Process-wide settings changed by
-// a test are put back afterwards.
+// test's own temporary folder, set as the database before anything opens it.
+// Every process-wide object (stores, settings, fakes of the outside world) is
+// dropped before and after each test, so each test builds its own from its
+// own database.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,8 +10,10 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <string>
 
+#include "base/ProcessWide.h"
 #include "store/Category.h"
 #include "store/DatabaseFile.h"
 #include "store/Db.h"
@@ -30,32 +33,29 @@ class StoreFixture : public ::testing::Test {
            ("quorvel-store-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
-    setTemplatePath(QUORVEL_TEMPLATE_DB);
-    setDatabasePath(dbPath());
+    resetProcessWide();
+    changeDatabaseOptions([&](DatabaseOptions& options) {
+      options.path = dbPath();
+      options.templatePath = QUORVEL_TEMPLATE_DB;
+    });
     ASSERT_TRUE(prepareDatabaseFile());
-    releaseDb();
-    SystemConfig::instance()->load();
-    MsgQueue::instance()->load();
-    Category::instance()->load();
-    GoodsCategoryMap::instance()->load();
-    Goods::instance()->load();
   }
 
   void TearDown() override {
-    releaseDb();
-    setBusyTimeout(std::chrono::milliseconds(5000));
-    setBusyObserver(nullptr);
-    MsgQueue::setClock(nullptr);
-    Goods::setSource(nullptr);
-    Goods::instance()->setPageLimit(Goods::kDefaultPageLimit);
-    Item::instance()->setLowStockFlag(false);
-    setDatabasePath("vendara2012.db");
-    setTemplatePath("tpl/vendara2012.db");
+    Item::instance()->setLowStockFlag(false);  // the test thread's own flag
+    resetProcessWide();
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
   }
 
   std::string dbPath() const { return (dir_ / "vendara2012.db").string(); }
+
+  // Installs a copy of the current database options with `change` applied.
+  static void changeDatabaseOptions(const std::function<void(DatabaseOptions&)>& change) {
+    auto options = std::make_shared<DatabaseOptions>(*processWide<DatabaseOptions>());
+    change(*options);
+    installProcessWide(options);
+  }
 
   // A second connection to the same file, as another thread would have.
   std::shared_ptr<IDb> otherConnection() { return std::make_shared<Db>(dbPath())->connect(); }

@@ -33,7 +33,7 @@ TEST_F(StoreThreads, AWriteWaitsForAnotherConnectionsTransaction) {
   auto tell = [&](bool value) {
     if (!told.exchange(true)) waiting.set_value(value);
   };
-  setBusyObserver([&](int) { tell(true); });
+  changeDatabaseOptions([&](DatabaseOptions& options) { options.busyObserver = [&](int) { tell(true); }; });
 
   auto holder = otherConnection();
   holder->begin();
@@ -58,7 +58,7 @@ TEST_F(StoreThreads, AWriteWaitsForAnotherConnectionsTransaction) {
 }
 
 TEST_F(StoreThreads, WithoutTimeLeftALockedWriteRaisesBusy) {
-  setBusyTimeout(std::chrono::milliseconds(0));
+  changeDatabaseOptions([](DatabaseOptions& options) { options.busyTimeout = std::chrono::milliseconds(0); });
   releaseDb();  // the next connection of this thread gets no time to wait
   auto holder = otherConnection();
   holder->begin();
@@ -75,7 +75,7 @@ TEST_F(StoreThreads, WithoutTimeLeftALockedWriteRaisesBusy) {
 TEST_F(StoreThreads, SettingsAndQueueFromManyThreadsAtOnce) {
   constexpr int kThreads = 4;
   constexpr int kRounds = 15;
-  SystemConfig* config = SystemConfig::instance();
+  std::shared_ptr<SystemConfig> config = SystemConfig::instance();
   std::shared_ptr<MsgQueue> queue = MsgQueue::instance();
   std::atomic<int> failures{0};
   std::atomic<bool> writing{true};
@@ -91,9 +91,9 @@ TEST_F(StoreThreads, SettingsAndQueueFromManyThreadsAtOnce) {
           if (config->get(key) != std::to_string(round)) ++failures;
           queue->add(t % 3, "to", "from", key, "", "");
           queue->add(t % 3, "to", "from", key, "", "");
+          queue->pending();  // committed rows join the lists
           MsgEntry entry;
           if (!queue->take(t % 3, entry)) ++failures;
-          queue->pending();
         } catch (Exception e) {
           ADD_FAILURE() << e.message();
         }
