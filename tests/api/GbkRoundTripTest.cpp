@@ -24,10 +24,11 @@ class GbkRoundTrip : public StoreFixture {
     StoreFixture::SetUp();
     registerCategoryActions();
     registerItemActions();
+    daemon_ = std::make_shared<Deamon>();
     registerStatusActions(daemon_);
   }
   void TearDown() override {
-    daemon_.stopAndWait();
+    daemon_->stopAndWait();
     StoreFixture::TearDown();
   }
 
@@ -35,7 +36,7 @@ class GbkRoundTrip : public StoreFixture {
     return callAction(server_.port(), action, formOf(form));
   }
 
-  Deamon daemon_{systemClock()};
+  std::shared_ptr<Deamon> daemon_;  // built in SetUp, on the system clock
   TestServer server_;
 };
 
