@@ -11,6 +11,7 @@
 #include "base/Codes.h"
 #include "base/Exception.h"
 #include "base/GlobalLock.h"
+#include "base/Percent.h"
 #include "base/ProcessWide.h"
 #include "market/MarketHosts.h"
 #include "port/EmbeddedBrowser.h"
@@ -361,20 +362,8 @@ std::string ImAutomation::encodeChatName(const std::string& name) {
     return std::string();
   }
   if (utf8.size() > kMaxChatNameBytes) return std::string();
-  static constexpr std::string_view kKept = "!@#$&*()=:/;?+'.";
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  encoded.reserve(utf8.size() * 3);
-  for (unsigned char byte : utf8) {
-    if (kKept.find(static_cast<char>(byte)) != std::string_view::npos) {
-      encoded += static_cast<char>(byte);
-    } else {
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 0x0F];
-    }
-  }
-  return encoded;
+  // Letters and digits are escaped too; only these punctuation marks stay.
+  return percentEncode(utf8, "!@#$&*()=:/;?+'.", false);
 }
 
 }  // namespace Quorvel
