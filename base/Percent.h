@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace Quorvel {
 
@@ -14,6 +15,6 @@ std::string percentEncode(const std::string& text);
 
 // "%" followed by two hexadecimal digits gives that byte, "+" gives a space,
 // everything else (a "%" without two hex digits included) is copied.
-std::string percentDecode(const std::string& text);
+std::string percentDecode(std::string_view text);
 
 }  // namespace Quorvel
