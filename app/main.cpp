@@ -9,6 +9,7 @@
 
 #include "api/CategoryActions.h"
 #include "api/ItemActions.h"
+#include "api/MessagingActions.h"
 #include "api/StatusActions.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
@@ -117,6 +118,7 @@ int main() {
   registerStatusActions(daemon);
   registerCategoryActions();
   registerItemActions();
+  registerMessagingActions();
 
   auto browser = port::systemBrowserLauncher();
   ServerLoopOptions options;
