@@ -28,7 +28,7 @@ std::string percentEncode(const std::string& text, std::string_view kept, bool k
   return encoded;
 }
 
-std::string percentDecode(const std::string& text) {
+std::string percentDecode(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {

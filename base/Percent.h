@@ -19,6 +19,6 @@ std::string percentEncode(const std::string& text, std::string_view kept, bool k
 
 // "%" followed by two hexadecimal digits gives that byte, "+" gives a space,
 // everything else (a "%" without two hex digits included) is copied.
-std::string percentDecode(const std::string& text);
+std::string percentDecode(std::string_view text);
 
 }  // namespace Quorvel

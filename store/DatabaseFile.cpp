@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "base/ProcessWide.h"
+#include "port/PrivateFile.h"
 
 namespace Quorvel {
 
@@ -17,12 +18,15 @@ bool prepareDatabaseFile() {
   fs::file_status status = fs::status(live, error);
   // A status that cannot be read counts as missing; the copy below then
   // fails rather than replace whatever is there.
-  if (!error && fs::exists(status)) return false;
+  if (!error && fs::exists(status)) {
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) port::narrowIfExists(live.string() + suffix);
+    return false;
+  }
   // A log or journal left beside a database that is gone belongs to that
   // database: SQLite would replay it into the fresh copy and corrupt it.
   // One that cannot be removed fails the start like a failed copy.
   for (const char* suffix : {"-wal", "-shm", "-journal"}) fs::remove(live.string() + suffix);
-  fs::copy_file(templatePath(), live, fs::copy_options::none);
+  port::copyToPrivateFile(templatePath(), live);
   return true;
 }
 

@@ -39,7 +39,9 @@ std::string templatePath();
 // database is missing, copies the template to it and returns true (a log or
 // journal file left behind by a database that is gone is removed first). An
 // existing database is never replaced (returns false). A failed copy raises
-// std::filesystem::filesystem_error.
+// std::filesystem::filesystem_error. The database holds passwords and cards:
+// a copy is owner-only from its creation, and an existing database (and its
+// journals) that other users could read is narrowed to owner-only.
 bool prepareDatabaseFile();
 
 }  // namespace Quorvel
