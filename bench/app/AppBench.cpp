@@ -66,6 +66,7 @@ struct Options {
 struct Program {
   pid_t pid = 0;
   std::uint16_t port = 0;
+  std::string key;  // the launch key every request carries
 };
 
 Program start(const Options& options, const fs::path& dir) {
@@ -95,17 +96,21 @@ Program start(const Options& options, const fs::path& dir) {
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) fail("cannot start " + program + ": " + std::strerror(rc));
 
+  // The port, then the page's address with the launch key in its fragment
+  // (a build without a key prints none; its requests then carry none).
   const std::string marker = "Local server listening on 127.0.0.1:";
+  const std::string keyMarker = "#token=";
   auto deadline = Clock::now() + std::chrono::seconds(30);
   while (Clock::now() < deadline) {
     std::ifstream file(out);
     std::string line;
     while (std::getline(file, line)) {
       auto at = line.find(marker);
-      if (at != std::string::npos) {
-        started.port = static_cast<std::uint16_t>(std::atoi(line.c_str() + at + marker.size()));
-        return started;
-      }
+      if (at != std::string::npos) started.port = static_cast<std::uint16_t>(std::atoi(line.c_str() + at + marker.size()));
+      if (started.port == 0 || line.rfind("Web UI: ", 0) != 0) continue;
+      at = line.find(keyMarker);
+      if (at != std::string::npos) started.key = line.substr(at + keyMarker.size());
+      return started;
     }
     int status = 0;
     if (waitpid(started.pid, &status, WNOHANG) == started.pid) fail("the program ended at start-up; see " + out);
@@ -164,7 +169,11 @@ std::string exchange(std::uint16_t port, const std::string& request) {
   return answer;
 }
 
-std::string get(const std::string& target) { return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"; }
+// A request as the page sends it: with the launch key and the Host it names.
+std::string get(const Program& program, const std::string& target) {
+  const std::string key = program.key.empty() ? std::string() : "&token=" + program.key;
+  return "GET " + target + key + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(program.port) + "\r\n\r\n";
+}
 
 struct Result {
   int requests = 0;
@@ -252,10 +261,10 @@ int main(int argc, char** argv) {
   Program program = start(options, options.dir);
   std::printf("%s: pid %d, port %u\n\n", options.program.c_str(), program.pid, program.port);
 
-  const std::string status = get("/?do=getStatus&callback=cb");
-  const std::string config = get("/?do=getConfig&callback=cb");
+  const std::string status = get(program, "/?do=getStatus&callback=cb");
+  const std::string config = get(program, "/?do=getConfig&callback=cb");
   const int lastPage = std::max((options.cards + 19) / 20, 1);
-  const std::string list = get("/?do=item&action=lst&callback=cb&_postData=" +
+  const std::string list = get(program, "/?do=item&action=lst&callback=cb&_postData=" +
                                percentEncode("cg_id=1&page_num=20&page=" + std::to_string(lastPage)));
   // Warm-up: the first requests open connections and load the stores.
   for (int i = 0; i < 200; ++i) {
@@ -276,7 +285,7 @@ int main(int argc, char** argv) {
   for (int clients : {1, 8}) {
     Result added = load(program, clients, seconds, [&](int c, int i) {
       std::string card = std::to_string(c) + "-" + std::to_string(i);
-      return get("/?do=item&action=add&callback=cb&_postData=" +
+      return get(program, "/?do=item&action=add&callback=cb&_postData=" +
                  percentEncode("cg_id=2&data1=ADD" + card + "&data2=PWD" + card + "&data3="));
     });
     report("item add", clients, added, nullptr);
