@@ -1,5 +1,6 @@
 #include "api/CategoryActions.h"
 
+#include "api/RequestIds.h"
 #include "api/SubActions.h"
 #include "server/ActionTable.h"
 #include "store/Category.h"
@@ -39,13 +40,15 @@ void addCategory(Json::Value&) {
   Category::instance()->add(record);
 }
 
-void removeCategory(Json::Value&) { Category::instance()->remove(toNumber(postParam("id"))); }
+// Refused while the category holds unsent cards; otherwise it goes with its
+// bindings and its delivered cards (Category::remove).
+void removeCategory(Json::Value&) { Category::instance()->remove(requireId("id")); }
 
 // The stock counters are not the request's to set: after the update they are
 // taken again from the cards, so a counter refresh that ran between reading
 // the record and writing it back is not undone.
 void updateCategory(Json::Value&) {
-  const int id = toNumber(postParam("id"));
+  const int id = requireId("id");
   std::shared_ptr<Category> categories = Category::instance();
   CategoryRecord record = categories->get(id);
   record.id = id;  // an id not stored is refused by update, naming this id
@@ -54,13 +57,19 @@ void updateCategory(Json::Value&) {
   Item::instance()->refreshCounters(id);
 }
 
-void bindItem(Json::Value&) { GoodsCategoryMap::instance()->bind(postParam("item_id"), toNumber(postParam("cg_id"))); }
+// Only a marketplace item id (digits) to a stored category.
+void bindItem(Json::Value&) {
+  const int categoryId = requireCategory("cg_id");
+  GoodsCategoryMap::instance()->bind(requireItemId("item_id"), categoryId);
+}
 
+// `cg_id` is not needed (an item has one binding at most), and any item id is
+// taken, so that a binding stored by an older version can still be removed.
 void unbindItem(Json::Value&) { GoodsCategoryMap::instance()->unbind(postParam("item_id")); }
 
 void listBoundItems(Json::Value& reply) {
   Json::Value items;  // null when nothing is bound
-  for (const std::string& item : GoodsCategoryMap::instance()->itemsOf(toNumber(postParam("cg_id")))) {
+  for (const std::string& item : GoodsCategoryMap::instance()->itemsOf(requireId("cg_id"))) {
     items.append(item);
   }
   reply["ITEM_LIST"] = items;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "api/RequestIds.h"
 #include "api/SubActions.h"
 #include "server/ActionTable.h"
 
@@ -20,10 +21,11 @@ Json::Value cardJson(const CardRecord& card) {
 
 namespace {
 
-// cg_id, data1, data2, data3 and send_order_id from the request.
+// cg_id (a stored category), data1, data2, data3 and send_order_id from the
+// request.
 CardRecord cardOfRequest() {
   CardRecord card;
-  card.cg_id = toNumber(postParam("cg_id"));
+  card.cg_id = requireCategory("cg_id");
   card.data1 = postParam("data1");
   card.data2 = postParam("data2");
   card.data3 = postParam("data3");
@@ -31,10 +33,11 @@ CardRecord cardOfRequest() {
   return card;
 }
 
-// Every number at least 1; a page past the last shows the last page, and a
-// category without cards answers page 0.
+// The category id must be digits; every number is then raised to at least 1;
+// a page past the last shows the last page, and a category without cards
+// answers page 0.
 void listCards(Json::Value& reply) {
-  const int categoryId = std::max(toNumber(postParam("cg_id")), 1);
+  const int categoryId = std::max(requireId("cg_id"), 1);
   const int pageSize = std::max(toNumber(postParam("page_num")), 1);
   int page = std::max(toNumber(postParam("page")), 1);
   std::shared_ptr<Item> cards = Item::instance();
@@ -53,7 +56,7 @@ void addCard(Json::Value&) {
   Item::instance()->add(card);
 }
 
-void removeCard(Json::Value&) { Item::instance()->remove(toNumber(postParam("id"))); }
+void removeCard(Json::Value&) { Item::instance()->remove(requireId("id")); }
 
 // The store refuses a list that is not decimal ids and commas, with a message
 // the page shows.
@@ -61,8 +64,9 @@ void removeCards(Json::Value&) { Item::instance()->removeMany(postParam("id_str"
 
 // Every field from the request, none merged from the stored card.
 void updateCard(Json::Value&) {
+  const int id = requireId("id");
   CardRecord card = cardOfRequest();
-  card.id = toNumber(postParam("id"));
+  card.id = id;
   Item::instance()->update(card);
 }
 

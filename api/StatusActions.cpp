@@ -10,16 +10,18 @@
 #include "base/Registry.h"
 #include "server/ActionTable.h"
 #include "store/Db.h"
+#include "store/SettingRules.h"
 #include "store/SystemConfig.h"
 
 namespace Quorvel {
 
 namespace {
 
-// Every post parameter is a setting. The whole change is one transaction:
-// either every value is stored or, on failure, none is; the settings cache is
-// then read back from the table so that the program does not run on values
-// the seller was told were not saved.
+// Every post parameter is a setting. Each is checked first (validateSetting):
+// one refused value refuses the request before anything is written. The
+// whole change is then one transaction: either every value is stored or, on
+// failure, none is; the settings cache is then read back from the table so
+// that the program does not run on values the seller was told were not saved.
 void setConfig() {
   std::shared_ptr<IDb> db;
   Json::Value reply(Json::objectValue);
@@ -33,7 +35,12 @@ void setConfig() {
   answerJsonp(
       reply,
       [&db](Json::Value&) {
-        const std::map<std::string, std::string> values(currentRequest->post.begin(), currentRequest->post.end());
+        std::map<std::string, std::string> values;
+        for (const auto& [key, value] : currentRequest->post) {
+          if (key.empty() && value.empty()) continue;  // "a=1&": the last "&" names no setting
+          validateSetting(key, value);
+          values[key] = value;
+        }
         db = getDb();
         db->begin();
         SystemConfig::instance()->setMany(values);

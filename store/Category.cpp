@@ -3,8 +3,11 @@
 #include <atomic>
 #include <mutex>
 
-#include "store/Db.h"
+#include "base/Charset.h"
 #include "base/ProcessWide.h"
+#include "store/Db.h"
+#include "store/GoodsCategoryMap.h"
+#include "store/Savepoint.h"
 
 namespace Quorvel {
 
@@ -110,9 +113,30 @@ void Category::setCounters(int id, int storeNum, int storeTotalNum) {
 }
 
 void Category::remove(int id) {
-  getDb()->execute(std::make_shared<SQL>("delete from `category` where `id`=?")->bind(id));
-  std::unique_lock<std::shared_mutex> hold(mutex_);
-  cache_.erase(id);
+  std::shared_ptr<IDb> db = getDb();
+  {
+    // One unit: the count, and the deletes it allows, see the same cards.
+    Savepoint unit(db);
+    auto sql = std::make_shared<SQL>("select count(*) as `num` from `items` where `cg_id`=? and `send_order_id`=''");
+    std::shared_ptr<IDbResult> rows = db->query(sql->bind(id));
+    const int unsent = rows->next() ? (*rows->fetch())["num"].toInt() : 0;
+    rows.reset();
+    if (unsent > 0) {
+      throw Exception(gbk("该分类还有") + std::to_string(unsent) +
+                      gbk("张未发送的卡密，请先删除或转移这些卡密，再删除分类。"));
+    }
+    for (const char* text : {"delete from `items` where `cg_id`=?", "delete from `c_g_bind` where `cg_id`=?",
+                             "delete from `category` where `id`=?"}) {
+      db->execute(std::make_shared<SQL>(text)->bind(id));
+    }
+    unit.release();
+  }
+  // The caches follow only what was kept.
+  {
+    std::unique_lock<std::shared_mutex> hold(mutex_);
+    cache_.erase(id);
+  }
+  GoodsCategoryMap::instance()->forgetCategory(id);
 }
 
 Json::Value Category::toJson(const CategoryRecord& record) {

@@ -63,8 +63,12 @@ class Category : public std::enable_shared_from_this<Category> {
   // or template edited at the same time is never put back. An id not stored
   // changes nothing and creates no record.
   void setCounters(int id, int storeNum, int storeTotalNum);
-  // Deletes the row and the cached record. Cards and bindings of the
-  // category stay.
+  // Deletes the category with its bindings and its delivered cards, in one
+  // unit (a savepoint), and then drops them from the caches (this one and
+  // GoodsCategoryMap's). Raises Exception, and deletes nothing, while the
+  // category still holds unsent cards: the message gives their number. A
+  // failing delete raises DbException and leaves table and caches as they
+  // were. An id not stored deletes only what is left under it.
   void remove(int id);
 
   // {"id", "name", "type", "flg", "tpl", "store_num", "store_total_num", "ext"}

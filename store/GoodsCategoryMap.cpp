@@ -71,4 +71,9 @@ void GoodsCategoryMap::unbind(const std::string& itemId) {
   cache_.erase(itemId);
 }
 
+void GoodsCategoryMap::forgetCategory(int categoryId) {
+  std::unique_lock<std::shared_mutex> hold(mutex_);
+  std::erase_if(cache_, [categoryId](const auto& binding) { return binding.second == categoryId; });
+}
+
 }  // namespace Quorvel

@@ -36,6 +36,9 @@ class GoodsCategoryMap : public std::enable_shared_from_this<GoodsCategoryMap> {
   // Replaces the item's binding (delete and insert in one unit).
   void bind(const std::string& itemId, int categoryId);
   void unbind(const std::string& itemId);
+  // Drops the cached bindings of a category whose `c_g_bind` rows were
+  // deleted together with it (Category::remove, once its unit is kept).
+  void forgetCategory(int categoryId);
 
  private:
   GoodsCategoryMap() = default;

@@ -6,6 +6,7 @@
 #include "base/Charset.h"
 #include "store/Category.h"
 #include "store/Goods.h"
+#include "store/GoodsCategoryMap.h"
 #include "store/Item.h"
 #include "tests/api/ApiClient.h"
 #include "tests/store/StoreFixture.h"
@@ -29,6 +30,26 @@ class CategoryActions : public StoreFixture {
     reply["SUCCESS"] = 1;
     reply["MSG"] = "SUCCESS";
     return reply;
+  }
+
+  static CategoryRecord stored(const std::string& name) {
+    CategoryRecord record;
+    record.name = name;
+    Category::instance()->add(record);
+    return record;
+  }
+
+  static CardRecord card(int cg, const std::string& sent) {
+    CardRecord card;
+    card.cg_id = cg;
+    card.send_order_id = sent;
+    Item::instance()->add(card);
+    return card;
+  }
+
+  int rows(const std::string& table, int cg) {
+    const std::string column = table == "category" ? "`id`" : "`cg_id`";
+    return count("select count(*) as `num` from `" + table + "` where " + column + "=" + std::to_string(cg));
   }
 
   TestServer server_;
@@ -89,7 +110,7 @@ TEST_F(CategoryActions, UpdateKeepsTheCountersAndRefusesAnUnknownId) {
   EXPECT_EQ(now.store_num, 1);
   EXPECT_EQ(now.store_total_num, 1);
 
-  for (const std::string& unknown : {std::to_string(record.id + 1), std::string("0"), std::string("")}) {
+  for (const std::string& unknown : {std::to_string(record.id + 1), std::string("0")}) {
     Json::Value reply = category("update", {{"id", unknown}, {"name", "ghost"}});
     EXPECT_EQ(reply["SUCCESS"], Json::Value(0)) << unknown;
     EXPECT_NE(reply["MSG"].asString().find("no category"), std::string::npos) << reply["MSG"].asString();
@@ -100,23 +121,94 @@ TEST_F(CategoryActions, UpdateKeepsTheCountersAndRefusesAnUnknownId) {
 }
 
 TEST_F(CategoryActions, BindingMovesAnItemAndBindListFollows) {
-  EXPECT_EQ(category("bind", {{"cg_id", "1"}, {"item_id", "5001"}}), success());
-  EXPECT_EQ(category("bind", {{"cg_id", "1"}, {"item_id", "5002"}}), success());
-  Json::Value two(Json::arrayValue);
-  two.append("5001");
-  two.append("5002");
-  EXPECT_EQ(category("bindLst", {{"cg_id", "1"}})["ITEM_LIST"], two);
+  const std::string one = std::to_string(stored("one").id);
+  const std::string two = std::to_string(stored("two").id);
+  EXPECT_EQ(category("bind", {{"cg_id", one}, {"item_id", "5001"}}), success());
+  EXPECT_EQ(category("bind", {{"cg_id", one}, {"item_id", "5002"}}), success());
+  Json::Value both(Json::arrayValue);
+  both.append("5001");
+  both.append("5002");
+  EXPECT_EQ(category("bindLst", {{"cg_id", one}})["ITEM_LIST"], both);
 
-  EXPECT_EQ(category("bind", {{"cg_id", "2"}, {"item_id", "5001"}}), success());
-  Json::Value one(Json::arrayValue);
-  one.append("5002");
-  EXPECT_EQ(category("bindLst", {{"cg_id", "1"}})["ITEM_LIST"], one);
-  EXPECT_EQ(category("bindLst", {{"cg_id", "2"}})["ITEM_LIST"][0], Json::Value("5001"));
+  EXPECT_EQ(category("bind", {{"cg_id", two}, {"item_id", "5001"}}), success());
+  Json::Value left(Json::arrayValue);
+  left.append("5002");
+  EXPECT_EQ(category("bindLst", {{"cg_id", one}})["ITEM_LIST"], left);
+  EXPECT_EQ(category("bindLst", {{"cg_id", two}})["ITEM_LIST"][0], Json::Value("5001"));
 
   EXPECT_EQ(category("unbind", {{"cg_id", "9"}, {"item_id", "5002"}}), success());
-  Json::Value empty = category("bindLst", {{"cg_id", "1"}});
+  Json::Value empty = category("bindLst", {{"cg_id", one}});
   EXPECT_TRUE(empty.isMember("ITEM_LIST"));
   EXPECT_TRUE(empty["ITEM_LIST"].isNull());
+}
+
+TEST_F(CategoryActions, AnIdThatIsNotAllDigitsIsRefusedNamingTheParameter) {
+  CategoryRecord first = stored("first");
+  ASSERT_EQ(first.id, 1);  // what "1 OR 1=1" would be read as
+  GoodsCategoryMap::instance()->bind("5001", first.id);
+  for (const std::string& bad : {std::string("1 OR 1=1"), std::string(""), std::string("-1"), std::string(" 1"),
+                                 std::string("99999999999")}) {
+    for (const auto& [action, parameter] : std::vector<std::pair<std::string, std::string>>{
+             {"del", "id"}, {"update", "id"}, {"bind", "cg_id"}, {"bindLst", "cg_id"}}) {
+      Json::Value reply = category(action, {{parameter, bad}, {"name", "changed"}, {"item_id", "5002"}});
+      EXPECT_EQ(reply["SUCCESS"], Json::Value(0)) << action << " " << bad;
+      EXPECT_NE(reply["MSG"].asString().find(parameter), std::string::npos) << reply["MSG"].asString();
+      EXPECT_FALSE(reply.isMember("ITEM_LIST")) << action;
+    }
+  }
+  EXPECT_EQ(Category::instance()->get(first.id).name, "first");
+  EXPECT_EQ(rows("category", first.id), 1);
+  EXPECT_EQ(count("select count(*) as `num` from `c_g_bind`"), 1);
+  EXPECT_EQ(GoodsCategoryMap::instance()->categoryOf("5002"), 0);
+}
+
+TEST_F(CategoryActions, BindNeedsAnItemIdAndAStoredCategory) {
+  const std::string id = std::to_string(stored("cards").id);
+  for (const auto& form : std::vector<std::vector<std::pair<std::string, std::string>>>{
+           {{"cg_id", id}},
+           {{"cg_id", id}, {"item_id", ""}},
+           {{"cg_id", id}, {"item_id", "12a"}},
+           {{"cg_id", "0"}, {"item_id", "5001"}},
+           {{"cg_id", std::to_string(std::stoi(id) + 1)}, {"item_id", "5001"}}}) {
+    Json::Value reply = category("bind", form);
+    EXPECT_EQ(reply["SUCCESS"], Json::Value(0)) << formOf(form);
+    EXPECT_FALSE(reply["MSG"].asString().empty());
+  }
+  EXPECT_EQ(count("select count(*) as `num` from `c_g_bind`"), 0);
+  EXPECT_EQ(GoodsCategoryMap::instance()->categoryOf(""), 0);
+  EXPECT_EQ(GoodsCategoryMap::instance()->categoryOf("5001"), 0);
+  // A marketplace item id may be longer than any int.
+  EXPECT_EQ(category("bind", {{"cg_id", id}, {"item_id", "123456789012345"}}), success());
+}
+
+TEST_F(CategoryActions, ACategoryWithUnsentCardsIsKeptOneWithoutGoesWithItsStock) {
+  CategoryRecord kept = stored("kept");
+  CategoryRecord gone = stored("gone");
+  for (const CategoryRecord& record : {kept, gone}) {
+    card(record.id, "order 1");
+    card(record.id, "order 2");
+    GoodsCategoryMap::instance()->bind(std::to_string(5000 + record.id), record.id);
+  }
+  card(kept.id, "");
+  card(kept.id, "");
+
+  Json::Value refused = category("del", {{"id", std::to_string(kept.id)}});
+  EXPECT_EQ(refused["SUCCESS"], Json::Value(0));
+  EXPECT_NE(refused["MSG"].asString().find("还有2张未发送的卡密"), std::string::npos) << refused["MSG"].asString();
+  EXPECT_EQ(rows("category", kept.id), 1);
+  EXPECT_EQ(rows("items", kept.id), 4);
+  EXPECT_EQ(rows("c_g_bind", kept.id), 1);
+  EXPECT_TRUE(Category::instance()->contains(kept.id));
+
+  EXPECT_EQ(category("del", {{"id", std::to_string(gone.id)}}), success());
+  EXPECT_EQ(rows("category", gone.id), 0);
+  EXPECT_EQ(rows("items", gone.id), 0);
+  EXPECT_EQ(rows("c_g_bind", gone.id), 0);
+  EXPECT_FALSE(Category::instance()->contains(gone.id));
+  EXPECT_EQ(GoodsCategoryMap::instance()->categoryOf(std::to_string(5000 + gone.id)), 0);
+  // The other category keeps everything.
+  EXPECT_EQ(rows("items", kept.id), 4);
+  EXPECT_EQ(GoodsCategoryMap::instance()->categoryOf(std::to_string(5000 + kept.id)), kept.id);
 }
 
 class CountingSource : public GoodsSource {

@@ -133,5 +133,40 @@ TEST_F(ItemActions, DeleteListsAreRefusedUnlessDecimalIdsAndCommas) {
   EXPECT_EQ(count("select count(*) as `num` from `items`"), 1);
 }
 
+// Every id of the request must be all digits ("1 OR 1=1" is not card 1), and
+// a card goes only into a category that is stored.
+TEST_F(ItemActions, IdsMustBeDigitsAndCardsGoOnlyIntoAStoredCategory) {
+  std::vector<int> ids = fill(1);
+  const std::string first = std::to_string(ids[0]);
+  const std::string injected = first + " OR 1=1";
+  const std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> refused = {
+      {"del", {{"id", injected}}},
+      {"del", {{"id", ""}}},
+      {"update", {{"id", injected}, {"cg_id", cgText}, {"data1", "changed"}}},
+      {"update", {{"id", first}, {"cg_id", cgText + "x"}, {"data1", "changed"}}},
+      {"update", {{"id", first}, {"cg_id", std::to_string(cg + 1)}, {"data1", "changed"}}},
+      {"add", {{"cg_id", "0"}, {"data1", "junk"}}},
+      {"add", {{"cg_id", "-1"}, {"data1", "junk"}}},
+      {"add", {{"cg_id", ""}, {"data1", "junk"}}},
+      {"add", {{"cg_id", std::to_string(cg + 1)}, {"data1", "junk"}}},
+      {"add", {{"cg_id", cgText + " OR 1=1"}, {"data1", "junk"}}},
+      {"lst", {{"cg_id", cgText + "abc"}}},
+  };
+  for (const auto& [action, form] : refused) {
+    Json::Value reply = item(action, form);
+    EXPECT_EQ(reply["SUCCESS"], Json::Value(0)) << action << " " << formOf(form);
+    EXPECT_FALSE(reply["MSG"].asString().empty());
+    EXPECT_FALSE(reply.isMember("LIST"));
+  }
+  EXPECT_EQ(count("select count(*) as `num` from `items`"), 1);
+  EXPECT_EQ(Item::instance()->get(ids[0]).data1, "card 1");
+  EXPECT_EQ(Item::instance()->get(ids[0]).cg_id, cg);
+  EXPECT_EQ(counters().store_total_num, 1);
+
+  // The message names the parameter that was wrong.
+  EXPECT_NE(item("del", {{"id", injected}})["MSG"].asString().find("id"), std::string::npos);
+  EXPECT_NE(item("add", {{"cg_id", "x"}})["MSG"].asString().find("cg_id"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace Quorvel::testing

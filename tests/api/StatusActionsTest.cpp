@@ -116,5 +116,50 @@ TEST_F(StatusActions, FailedSetConfigIsReportedAndStoresNothing) {
   EXPECT_EQ(storedRows("z_refused"), 1);
 }
 
+// A number that is not one, or out of its range, refuses the whole request:
+// the other values of the same request are not stored either.
+TEST_F(StatusActions, SetConfigRefusesANumberOutOfRangeAndStoresNothingOfTheRequest) {
+  SystemConfig::instance()->set("check_order_timeout", "30");
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"check_order_timeout", "abc"}, {"check_order_timeout", "0"},         {"check_order_timeout", "-5"},
+      {"check_order_timeout", " 5"},  {"check_order_timeout", "1 OR 1=1"},  {"check_msg_timeout", "99999999999"},
+      {"smtp_port", "0"},             {"smtp_port", "65536"},               {"email_send_type", "4"},
+      {"notice_store_num", "5件"},    {"wangwang_retry_timeout", "-1"},     {"comment_timeout", "1.5"},
+  };
+  for (const auto& [key, value] : refused) {
+    Json::Value set = callAction(server_.port(), "setConfig", formOf({{"a_accepted", "1"}, {key, value}, {"zz", "z"}}));
+    EXPECT_EQ(set["SUCCESS"], Json::Value(0)) << key << "=" << value;
+    const std::string message = set["MSG"].asString();
+    EXPECT_NE(message.find(key), std::string::npos) << message;  // names the key ...
+    EXPECT_NE(message.find(" to "), std::string::npos) << message;  // ... and the range
+  }
+  EXPECT_EQ(storedRows("a_accepted"), 0);
+  EXPECT_EQ(storedRows("zz"), 0);
+  EXPECT_EQ(SystemConfig::instance()->get("a_accepted"), "");
+  EXPECT_EQ(SystemConfig::instance()->get("check_order_timeout"), "30");
+
+  // Empty means the program's default; the ends of each range are accepted.
+  Json::Value set = callAction(server_.port(), "setConfig",
+                               formOf({{"check_order_timeout", ""}, {"check_msg_timeout", "1"}, {"smtp_port", "65535"},
+                                       {"email_send_type", "3"}, {"notice_store_num", "0"}, {"comment_enable", "1"}}));
+  EXPECT_EQ(set["SUCCESS"], Json::Value(1)) << set["MSG"].asString();
+  EXPECT_EQ(SystemConfig::instance()->get("check_order_timeout"), "");
+  EXPECT_EQ(SystemConfig::instance()->get("smtp_port"), "65535");
+}
+
+TEST_F(StatusActions, SetConfigRefusesASettingWithoutAName) {
+  Json::Value set = postAction(server_.port(), "setConfig", "a_accepted=1&=orphan");
+  EXPECT_EQ(set["SUCCESS"], Json::Value(0));
+  EXPECT_FALSE(set["MSG"].asString().empty());
+  EXPECT_EQ(storedRows(""), 0);
+  EXPECT_EQ(storedRows("a_accepted"), 0);
+
+  // A form that merely ends with "&" names no setting at all and saves.
+  set = postAction(server_.port(), "setConfig", "a_accepted=1&");
+  EXPECT_EQ(set["SUCCESS"], Json::Value(1)) << set["MSG"].asString();
+  EXPECT_EQ(storedRows(""), 0);
+  EXPECT_EQ(storedRows("a_accepted"), 1);
+}
+
 }  // namespace
 }  // namespace Quorvel::testing

@@ -100,6 +100,50 @@ TEST_F(CatalogTest, CountersAloneDoNotPutBackAnOlderName) {
   EXPECT_EQ(count("select count(*) as `num` from `category`"), 0);
 }
 
+// A category goes whole or not at all: a delete that fails at its last step
+// leaves the delivered cards, the bindings and both caches as they were.
+TEST_F(CatalogTest, RemovingACategoryTakesItsStockOrNothing) {
+  std::shared_ptr<Category> categories = Category::instance();
+  std::shared_ptr<GoodsCategoryMap> bindings = GoodsCategoryMap::instance();
+  CategoryRecord record = stored("sold out");
+  CategoryRecord other = stored("other");
+  const std::string id = std::to_string(record.id);
+  getDb()->exec("insert into `items` (`cg_id`,`send_order_id`) values (" + id + ",'order 1'),(" + id + ",'order 2')," +
+                "(" + std::to_string(other.id) + ",'')");
+  bindings->bind("1001", record.id);
+  bindings->bind("1002", other.id);
+  auto rows = [&](const std::string& where) { return count("select count(*) as `num` from " + where); };
+
+  getDb()->exec("create trigger `refuse` before delete on `category` begin select raise(abort, 'refused'); end");
+  EXPECT_THROW(categories->remove(record.id), DbException);
+  EXPECT_TRUE(categories->contains(record.id));
+  EXPECT_EQ(bindings->categoryOf("1001"), record.id);
+  EXPECT_EQ(rows("`items` where `cg_id`=" + id), 2);
+  EXPECT_EQ(rows("`c_g_bind` where `cg_id`=" + id), 1);
+
+  getDb()->exec("drop trigger `refuse`");
+  categories->remove(record.id);
+  EXPECT_FALSE(categories->contains(record.id));
+  EXPECT_EQ(bindings->categoryOf("1001"), 0);
+  EXPECT_EQ(rows("`items` where `cg_id`=" + id), 0);
+  EXPECT_EQ(rows("`c_g_bind` where `cg_id`=" + id), 0);
+  EXPECT_EQ(rows("`category` where `id`=" + id), 0);
+  // The other category is untouched; its unsent card keeps it.
+  EXPECT_EQ(bindings->categoryOf("1002"), other.id);
+  EXPECT_EQ(rows("`items`"), 1);
+  try {
+    categories->remove(other.id);
+    FAIL() << "a category with an unsent card was removed";
+  } catch (DbException e) {
+    FAIL() << e.message();
+  } catch (Exception e) {
+    EXPECT_EQ(e.message(), gbk("该分类还有1张未发送的卡密，请先删除或转移这些卡密，再删除分类。"));
+  }
+  EXPECT_TRUE(categories->contains(other.id));
+  EXPECT_EQ(rows("`items`"), 1);
+  EXPECT_EQ(rows("`c_g_bind`"), 1);
+}
+
 TEST_F(CatalogTest, BindingAgainMovesTheItemAndLeavesOneRow) {
   std::shared_ptr<GoodsCategoryMap> bindings = GoodsCategoryMap::instance();
   bindings->bind("1001", 1);

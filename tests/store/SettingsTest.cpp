@@ -1,7 +1,10 @@
 #include "store/SystemConfig.h"
 
+#include <algorithm>
+
 #include "base/Charset.h"
 #include "store/Endpoints.h"
+#include "store/SettingRules.h"
 #include "tests/store/StoreFixture.h"
 
 namespace Quorvel {
@@ -55,6 +58,47 @@ TEST_F(SettingsTest, EndpointsFallBackToDefaultsAndFollowTheMarketBase) {
   }
   EXPECT_EQ(endpointSetting("maker_base"), "http://127.0.0.1:9000");
   EXPECT_EQ(endpointSetting("local_host"), "127.0.0.1");
+}
+
+// Each numeric setting: both ends of its range and empty (the default) pass;
+// one past either end, signs, spaces, fractions and digits too long for any
+// number are refused with a message that names the key and the range.
+TEST(SettingRules, EveryNumericSettingIsHeldToItsRange) {
+  std::vector<std::string> keys;
+  for (const SettingRule& rule : settingRules()) {
+    keys.push_back(rule.key);
+    EXPECT_NO_THROW(validateSetting(rule.key, ""));
+    EXPECT_NO_THROW(validateSetting(rule.key, std::to_string(rule.min)));
+    EXPECT_NO_THROW(validateSetting(rule.key, std::to_string(rule.max)));
+    EXPECT_NO_THROW(validateSetting(rule.key, "0" + std::to_string(rule.max)));  // atoi reads the same number
+    const std::string range = "from " + std::to_string(rule.min) + " to " + std::to_string(rule.max);
+    const std::vector<std::string> refused = {std::to_string(rule.min - 1), std::to_string(rule.max + 1),
+                                              "+" + std::to_string(rule.max), " 1", "1 ", "1.0", "ten",
+                                              "99999999999999999999"};
+    for (const std::string& bad : refused) {
+      try {
+        validateSetting(rule.key, bad);
+        ADD_FAILURE() << rule.key << "=" << bad << " was accepted";
+      } catch (Exception e) {
+        EXPECT_NE(e.message().find(rule.key), std::string::npos) << e.message();
+        EXPECT_NE(e.message().find(range), std::string::npos) << e.message();
+      }
+    }
+  }
+  // Every setting the program reads as a number has a rule.
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(keys, (std::vector<std::string>{"check_msg_timeout", "check_order_timeout", "comment_timeout",
+                                            "email_send_type", "notice_store_num", "smtp_port",
+                                            "wangwang_retry_timeout"}));
+  EXPECT_EQ(settingRule("smtp_port")->min, 1);
+  EXPECT_EQ(settingRule("check_order_timeout")->min, 1);
+
+  // Texts and flags take anything; only a setting without a name is refused.
+  EXPECT_NO_THROW(validateSetting("comment_msg", gbk("好评")));
+  EXPECT_NO_THROW(validateSetting("comment_enable", "yes"));
+  EXPECT_NO_THROW(validateSetting("anything_else", "1 OR 1=1"));
+  EXPECT_THROW(validateSetting("", ""), Exception);
+  EXPECT_THROW(validateSetting("", "x"), Exception);
 }
 
 }  // namespace

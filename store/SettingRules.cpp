@@ -1,0 +1,59 @@
+#include "store/SettingRules.h"
+
+#include "base/Exception.h"
+
+namespace Quorvel {
+
+namespace {
+
+// A number longer than this is out of every range; it is refused before it
+// could overflow.
+constexpr size_t kMaxDigits = 12;
+
+bool isDecimal(const std::string& text) {
+  if (text.empty() || text.size() > kMaxDigits) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const std::vector<SettingRule>& settingRules() {
+  // Intervals of the daemon start at one second (0 would tick without a
+  // pause) and end at a day; the rating interval may be 0 (rate at every
+  // tick); a waiting chat message may expire at once (0 days) or after a
+  // year; e-mail route 0 is "none", like an empty value.
+  static const std::vector<SettingRule> rules = {
+      {"check_order_timeout", 1, 86400, "seconds"},
+      {"check_msg_timeout", 1, 86400, "seconds"},
+      {"comment_timeout", 0, 525600, "minutes"},
+      {"notice_store_num", 0, 1000000, "cards"},
+      {"email_send_type", 0, 3, "0 none, 1 maker's service, 2 direct, 3 SMTP relay"},
+      {"smtp_port", 1, 65535, "TCP port"},
+      {"wangwang_retry_timeout", 0, 365, "days"},
+  };
+  return rules;
+}
+
+const SettingRule* settingRule(const std::string& key) {
+  for (const SettingRule& rule : settingRules()) {
+    if (rule.key == key) return &rule;
+  }
+  return nullptr;
+}
+
+void validateSetting(const std::string& key, const std::string& value) {
+  if (key.empty()) throw Exception("A setting without a name cannot be stored; nothing was saved.");
+  const SettingRule* rule = settingRule(key);
+  if (!rule || value.empty()) return;
+  if (isDecimal(value)) {
+    const long long number = std::stoll(value);
+    if (number >= rule->min && number <= rule->max) return;
+  }
+  throw Exception("The setting " + key + " must be a whole number from " + std::to_string(rule->min) + " to " +
+                  std::to_string(rule->max) + " (" + rule->unit + "), or empty for the default; nothing was saved.");
+}
+
+}  // namespace Quorvel
