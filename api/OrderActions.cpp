@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "api/RequestIds.h"
 #include "api/SubActions.h"
 #include "server/ActionTable.h"
 #include "store/Order.h"
@@ -36,9 +37,9 @@ void listOrders(Json::Value& reply) {
 
 // A delete that fails answers "SUCCESS": 0 with the reason; an id without an
 // order deletes nothing and succeeds.
-void removeOrder(Json::Value&) { Order::instance()->remove(toNumber(postParam("id"))); }
+void removeOrder(Json::Value&) { Order::instance()->remove(requireId("id")); }
 
-void resetOrder(Json::Value&) { Order::instance()->reset(toNumber(postParam("id"))); }
+void resetOrder(Json::Value&) { Order::instance()->reset(requireId("id")); }
 
 void order() {
   static const SubActionTable table = {

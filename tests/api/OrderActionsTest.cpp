@@ -146,6 +146,13 @@ TEST_F(OrderActions, DeleteTakesTheGoodsAlongAndAFailedDeleteSaysSo) {
   EXPECT_EQ(fileValue("select count(*) from `orders`"), "1");
   EXPECT_EQ(fileValue("select count(*) from `order_goods`"), "1");
 
+  // Ids are read strictly: nothing that only starts with a number.
+  for (const std::string& id : {std::to_string(kept) + " OR 1=1", std::string(""), std::string("-1")}) {
+    EXPECT_EQ(order("del", {{"id", id}})["SUCCESS"], Json::Value(0)) << id;
+    EXPECT_EQ(order("reset", {{"id", id}})["SUCCESS"], Json::Value(0)) << id;
+  }
+  EXPECT_EQ(fileValue("select `status` from `orders`"), "2");
+
   EXPECT_EQ(order("nothing", {{"id", std::to_string(kept)}})["SUCCESS"], Json::Value(1));
   EXPECT_EQ(order("", {})["SUCCESS"], Json::Value(1));
   EXPECT_EQ(fileValue("select count(*) from `orders`"), "1");
