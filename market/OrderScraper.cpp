@@ -174,8 +174,10 @@ void OrderScraper::parseNewOrders(const std::shared_ptr<IDb>& db) {
     for (OrderGoods& line : info.goods) line.category_id = bindings->categoryOf(line.item_id);
     try {
       Savepoint unit(db);
-      orders->storeDetails(db, info);
-      if (SystemConfig::instance()->flag("notice_paid_order")) sellerNotice(paidNotice(info));
+      // An order deleted meanwhile is not brought back, and not announced.
+      if (orders->storeDetails(db, info) && SystemConfig::instance()->flag("notice_paid_order")) {
+        sellerNotice(paidNotice(info));
+      }
       unit.release();
     } catch (Exception e) {
       // Rolled back: the order stays at 0 and is read again next tick.

@@ -203,7 +203,11 @@ std::vector<OrderRecord> Order::found(const std::shared_ptr<IDb>& db) {
   return readQueued(db->query("select `id`, `order_url` from `orders` where `status` = 0 order by `id` asc"), 0);
 }
 
-void Order::storeDetails(const std::shared_ptr<IDb>& db, const OrderInfo& order) {
+bool Order::storeDetails(const std::shared_ptr<IDb>& db, const OrderInfo& order) {
+  std::shared_ptr<IDbResult> stored =
+      db->query(std::make_shared<SQL>("select `id` from `orders` where `id`=?")->bind(order.id));
+  if (!stored->next()) return false;
+  stored.reset();
   auto sql = std::make_shared<SQL>(
       "update `orders` set `alipay_id`=?, `status` = ? , `order_status` = ? , `buyer`=? , `buyer_email`=? , "
       "`buyer_ww` = ? , `time` = ? where `id` = ?");
@@ -219,6 +223,7 @@ void Order::storeDetails(const std::shared_ptr<IDb>& db, const OrderInfo& order)
     sql->bind(order.id)->bind(line.item_id)->bind(line.category_id)->bind(line.goods_name)->bind(line.num);
     db->execute(sql->bind(line.text_msg));
   }
+  return true;
 }
 
 std::vector<OrderRecord> Order::detailsRead(const std::shared_ptr<IDb>& db) {

@@ -94,8 +94,11 @@ class Order {
   std::vector<OrderRecord> found(const std::shared_ptr<IDb>& db);
   // Writes what the detail page told (payment number, marketplace state,
   // buyer fields, the current time) with status 1, and replaces the order's
-  // goods lines by `order.goods`. The caller makes it one unit.
-  void storeDetails(const std::shared_ptr<IDb>& db, const OrderInfo& order);
+  // goods lines by `order.goods`. The caller makes it one unit. Returns
+  // false, writing nothing, when the order is no longer recorded (the web UI
+  // deleted it while its pages were read): its goods lines would be left
+  // without an order.
+  bool storeDetails(const std::shared_ptr<IDb>& db, const OrderInfo& order);
   // The goods lines of the order, in table order.
   std::vector<OrderGoods> loadOrderGoods(const std::shared_ptr<IDb>& db, int orderId);
   // Orders of status 1 (id, order number and detail page), in id order.

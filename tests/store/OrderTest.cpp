@@ -231,6 +231,12 @@ TEST_F(OrderStore, DetailsReplaceTheGoodsAndMoveTheOrderOn) {
             "33x3@9");
   EXPECT_EQ(orders_->list(1, 1, 1, 1).at(0).buyer_ww, gbk("亄乕旺旺"));
   EXPECT_EQ(orders_->found(db_).size(), 1u);
+
+  // Deleted from the web UI while its pages were read: no lines without an order.
+  info.id = found[1].id;
+  orders_->remove(info.id);
+  EXPECT_FALSE(orders_->storeDetails(db_, info));
+  EXPECT_EQ(fileValue("select count(*) from `order_goods` where `o_id`=" + std::to_string(info.id)), "0");
 }
 
 }  // namespace
