@@ -41,11 +41,6 @@ class OrderActions : public StoreFixture {
     return info.id;
   }
 
-  std::string fileValue(const std::string& sql) {
-    auto rows = file_->query("select ifnull(cast((" + sql + ") as text), 'NULL') as `v`");
-    return rows->next() ? (*rows->fetch())["v"].toString() : "no row";
-  }
-
   static std::vector<int> idsOf(const Json::Value& list) {
     std::vector<int> ids;
     for (const Json::Value& order : list) ids.push_back(order["id"].asInt());

@@ -70,12 +70,6 @@ class OrderScraperOnSim : public StoreFixture {
     scraper_.parseNewOrders(db_);
   }
 
-  // One value of a query on the file ("NULL" for a NULL).
-  std::string fileValue(const std::string& sql) {
-    auto rows = file_->query("select ifnull(cast((" + sql + ") as text), 'NULL') as `v`");
-    return rows->next() ? (*rows->fetch())["v"].toString() : "no row";
-  }
-
   std::string ofOrder(const std::string& columns, const std::string& number) {
     return fileValue("select " + columns + " from `orders` where `order_id`='" + number + "'");
   }

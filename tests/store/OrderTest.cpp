@@ -27,13 +27,6 @@ class OrderStore : public StoreFixture {
     file_ = otherConnection();
   }
 
-  // One value of a query on the file, as text ("NULL" for a NULL), read
-  // through a connection of its own.
-  std::string fileValue(const std::string& sql) {
-    auto rows = file_->query("select ifnull(cast((" + sql + ") as text), 'NULL') as `v`");
-    return rows->next() ? (*rows->fetch())["v"].toString() : "no row";
-  }
-
   // An order recorded and read: status 1 with one goods line per item.
   int addRead(const std::string& number, const std::vector<std::string>& items, int status = kOrderDetailsRead) {
     EXPECT_TRUE(orders_->addFound(db_, number, "http://trade.test/detail?bizOrderId=" + number));
