@@ -1,5 +1,6 @@
 #include "server/ActionTable.h"
 
+#include <cctype>
 #include <sstream>
 
 #include "base/Charset.h"
@@ -17,6 +18,7 @@ ActionTable& actionTable() { return *processWide<ActionTable>(); }
 void registerAction(const std::string& name, ActionHandler handler) { actionTable()[name] = std::move(handler); }
 
 void startResponse(HttpRequest& request) {
+  request.responseStatus = HttpRequest::kStatusOk;
   request.responseBody.clear();
   request.responseHeaders.clear();
   request.responseHeaders["Content-Type"] = "text/html;charset=gbk";
@@ -28,9 +30,36 @@ void finishResponse(HttpRequest& request) {
   request.responseHeaders["Content-Length"] = std::to_string(request.responseBody.size());
 }
 
+bool isCallbackName(const std::string& name) {
+  auto first = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '$'; };
+  auto next = [&first](char c) { return first(c) || std::isdigit(static_cast<unsigned char>(c)) || c == '.'; };
+  if (name.empty() || name.size() > kMaxCallbackLength || !first(name[0])) return false;
+  for (char c : name) {
+    if (!next(c)) return false;
+  }
+  return true;
+}
+
+namespace {
+
+// A callback is written into the answer as script: anything but a plain name
+// is refused before an action runs. No callback at all is the page's own
+// choice and gets the bare parenthesised answer.
+bool refuseBadCallback(HttpRequest& request) {
+  auto callback = request.query.find("callback");
+  if (callback == request.query.end() || callback->second.empty() || isCallbackName(callback->second)) return false;
+  request.responseStatus = HttpRequest::kStatusBadRequest;
+  request.responseBody = kBadCallbackBody;
+  finishResponse(request);
+  return true;
+}
+
+}  // namespace
+
 void dispatchRequest(HttpRequest& request) {
   const std::string action = request.query["do"];
   startResponse(request);
+  if (refuseBadCallback(request)) return;
   auto found = actionTable().find(action);
   if (found != actionTable().end()) {
     currentRequest = &request;
@@ -49,22 +78,33 @@ void dispatchRequest(HttpRequest& request) {
   finishResponse(request);
 }
 
+void answerFailure(HttpRequest& request, const std::string& message) {
+  startResponse(request);
+  if (refuseBadCallback(request)) return;
+  currentRequest = &request;
+  Json::Value reply(Json::objectValue);
+  reply["SUCCESS"] = 0;
+  reply["MSG"] = message;
+  writeJsonp(reply);
+  finishResponse(request);
+}
+
 void setHeader(const std::string& name, const std::string& value) { currentRequest->responseHeaders[name] = value; }
 
 void appendBody(const std::string& text) { currentRequest->responseBody += text; }
 
 void writeJsonp(const Json::Value& value) {
   setHeader("Content-Type", "text/javascript;charset=utf-8;");
-  const std::string body = currentRequest->query["callback"] + "(" + styledJson(value) + ")";
+  const std::string callback = currentRequest->query["callback"];
   try {
-    currentRequest->responseBody = gbkToUtf8(body);
+    currentRequest->responseBody = gbkToUtf8(callback + "(" + styledJson(value) + ")");
   } catch (Exception e) {
     // A value that is not GBK cannot be shown; say so instead of sending
-    // bytes the page would misread.
+    // bytes the page would misread. The message and the callback are ASCII.
     Json::Value failure(Json::objectValue);
     failure["SUCCESS"] = 0;
     failure["MSG"] = "The answer holds text that is not valid GBK: " + e.message();
-    currentRequest->responseBody = currentRequest->query["callback"] + "(" + styledJson(failure) + ")";
+    currentRequest->responseBody = callback + "(" + styledJson(failure) + ")";
   }
 }
 

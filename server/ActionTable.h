@@ -29,8 +29,20 @@ extern HttpRequest* currentRequest;
 
 // Runs the action named by the query parameter `do` on `request`, after giving
 // the response its fixed headers; an unknown action gets "<h2>Bad Request!</h2>".
+// A `callback` that is given but is not a plain script name (isCallbackName)
+// is answered with status 400 and kBadCallbackBody, and no action runs.
 // Sets "Content-Length". An exception that a handler lets escape propagates.
 void dispatchRequest(HttpRequest& request);
+
+// Answers `request` with the JSONP failure envelope ("SUCCESS": 0 and
+// `message`), or with status 400 when its callback is refused; used for a
+// request that cannot reach its action.
+void answerFailure(HttpRequest& request, const std::string& message);
+
+// A JSONP callback the page may name: a letter, "_" or "$", then letters,
+// digits, "_", "$" or ".", kMaxCallbackLength characters at most.
+inline constexpr std::size_t kMaxCallbackLength = 128;
+bool isCallbackName(const std::string& name);
 
 // Sets the fixed response headers and clears the body.
 void startResponse(HttpRequest& request);
@@ -64,5 +76,7 @@ void answerJsonp(Json::Value reply, const std::function<void(Json::Value&)>& wor
 
 // The body of a request that names no known action.
 inline constexpr const char* kBadRequestBody = "<h2>Bad Request!</h2>";
+// The body of the 400 answer to a refused callback.
+inline constexpr const char* kBadCallbackBody = "<h2>Bad Request: the callback is not a script name</h2>";
 
 }  // namespace Quorvel

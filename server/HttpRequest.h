@@ -22,6 +22,8 @@ using ParamMap = std::unordered_map<std::string, std::string>;
 
 struct HttpRequest {
   static constexpr std::uint8_t kHeaderParsed = 1;
+  static constexpr const char* kStatusOk = "200 OK";
+  static constexpr const char* kStatusBadRequest = "400 Bad Request";
 
   SocketPtr socket;
   std::string buffer;  // bytes received and not yet consumed as header
@@ -31,6 +33,7 @@ struct HttpRequest {
   ParamMap query;  // from the target after "?"
   ParamMap post;   // from `_postData` (converted to GBK) and from the body
   std::uint8_t state = 0;
+  std::string responseStatus = kStatusOk;  // code and reason of the status line
   std::string responseBody;
   ParamMap responseHeaders;
   std::int32_t contentLength = 0;

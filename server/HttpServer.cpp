@@ -29,6 +29,39 @@ std::int32_t parseContentLength(const std::string& text) {
   return value;
 }
 
+// Strict UTF-8: shortest forms only, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t length;
+    unsigned char low = 0x80, high = 0xBF;  // range of the second byte
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + length > text.size()) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
 }  // namespace
 
 httpServer::httpServer(asio::io_context& io, std::uint16_t port, HttpServerOptions options)
@@ -84,24 +117,21 @@ void httpServer::armIdleTimer(HttpRequest& request) {
   });
 }
 
-bool httpServer::parseHeaderBlock(HttpRequest& request) {
+size_t httpServer::findHeaderEnd(const std::string& buffer) {
   // The block ends at an empty line that follows at least one non-empty line;
   // an empty line before any other line counts as a line.
   size_t position = 0;
-  size_t blockEnd = std::string::npos;
   bool sawLine = false;
   for (;;) {
-    size_t lineEnd = request.buffer.find("\r\n", position);
-    if (lineEnd == std::string::npos) break;
-    if (lineEnd == position && sawLine) {
-      blockEnd = lineEnd + 2;
-      break;
-    }
+    size_t lineEnd = buffer.find("\r\n", position);
+    if (lineEnd == std::string::npos) return std::string::npos;
+    if (lineEnd == position && sawLine) return lineEnd + 2;
     if (lineEnd != position) sawLine = true;
     position = lineEnd + 2;
   }
-  if (blockEnd == std::string::npos) return false;
+}
 
+void httpServer::parseHeaderBlock(HttpRequest& request, size_t blockEnd) {
   const std::string block = request.buffer.substr(0, blockEnd - 2);
   request.buffer.erase(0, blockEnd);
   request.state |= HttpRequest::kHeaderParsed;
@@ -135,33 +165,42 @@ bool httpServer::parseHeaderBlock(HttpRequest& request) {
   }
   auto length = request.requestHeaders.find("Content-Length");
   request.contentLength = length == request.requestHeaders.end() ? 0 : parseContentLength(length->second);
-  return true;
 }
 
-bool httpServer::parsePostParameters(HttpRequest& request) {
+std::optional<std::string> httpServer::parsePostParameters(HttpRequest& request) {
   request.post.clear();
   auto postData = request.query.find("_postData");
   if (postData != request.query.end()) {
     ParamMap fields;
     parseForm(fields, postData->second);
-    try {
-      for (auto& [key, value] : fields) request.post[key] = utf8ToGbk(value);
-    } catch (Exception) {
-      return false;
+    for (auto& [key, value] : fields) {
+      if (!isValidUtf8(value)) return "The request's _postData is not valid UTF-8 text.";
+      try {
+        request.post[key] = utf8ToGbk(value);
+      } catch (Exception) {
+        return "The request's _postData holds characters that GBK cannot store.";
+      }
     }
   }
   parseForm(request.post, request.buffer);
-  return true;
+  return std::nullopt;
 }
 
 void httpServer::parseRequest(HttpRequest& request) {
   const HttpServerLimits& limits = options_.limits;
   if (!(request.state & HttpRequest::kHeaderParsed)) {
-    bool complete = parseHeaderBlock(request);
-    if (!complete) {
+    // The header block, request line and closing empty line included, may
+    // not exceed maxHeaderBytes, however it arrives.
+    size_t blockEnd = findHeaderEnd(request.buffer);
+    if (blockEnd == std::string::npos) {
       if (request.buffer.size() > limits.maxHeaderBytes) closeConnection(request.socket);
       return;
     }
+    if (blockEnd > limits.maxHeaderBytes) {
+      closeConnection(request.socket);
+      return;
+    }
+    parseHeaderBlock(request, blockEnd);
     if (static_cast<std::size_t>(request.contentLength) > limits.maxBodyBytes) {
       closeConnection(request.socket);
       return;
@@ -174,17 +213,11 @@ void httpServer::parseRequest(HttpRequest& request) {
   }
 
   SocketPtr socket = request.socket;
-  if (parsePostParameters(request)) {
-    handleRequest(request);
-  } else {
+  if (std::optional<std::string> refused = parsePostParameters(request)) {
     // Answered on this port like any failed action, so the page keeps working.
-    startResponse(request);
-    currentRequest = &request;
-    Json::Value reply(Json::objectValue);
-    reply["SUCCESS"] = 0;
-    reply["MSG"] = "The request's _postData is not valid UTF-8 text.";
-    writeJsonp(reply);
-    finishResponse(request);
+    answerFailure(request, *refused);
+  } else {
+    handleRequest(request);
   }
   sendResponse(request);
   // The read still pending on the socket completes with an error and removes
@@ -197,7 +230,7 @@ void httpServer::parseRequest(HttpRequest& request) {
 void httpServer::handleRequest(HttpRequest& request) { dispatchRequest(request); }
 
 void httpServer::sendResponse(HttpRequest& request) {
-  std::string text = "HTTP/1.1 200 OK\r\n";
+  std::string text = "HTTP/1.1 " + request.responseStatus + "\r\n";
   for (const auto& [name, value] : request.responseHeaders) {
     if (name == "__append__") continue;
     text += name + ": " + value + "\r\n";

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 #include <unordered_map>
 
 #include "server/Server.h"
@@ -52,10 +54,14 @@ class httpServer : public server {
   };
 
   void parseRequest(HttpRequest& request);
-  // Returns false while the header block is incomplete.
-  bool parseHeaderBlock(HttpRequest& request);
-  // Fills the post parameters; false when `_postData` is not valid UTF-8.
-  bool parsePostParameters(HttpRequest& request);
+  // The length of the header block at the start of `buffer`, up to and
+  // including the empty line that ends it; npos while it is incomplete.
+  static size_t findHeaderEnd(const std::string& buffer);
+  // Parses and removes the first `blockEnd` bytes of the receive buffer.
+  void parseHeaderBlock(HttpRequest& request, size_t blockEnd);
+  // Fills the post parameters. When `_postData` cannot be read as GBK,
+  // returns the message that says why.
+  std::optional<std::string> parsePostParameters(HttpRequest& request);
   void armIdleTimer(HttpRequest& request);
   // Takes the socket by value: callers pass the one held by the entry it erases.
   void closeConnection(SocketPtr socket);

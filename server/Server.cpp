@@ -3,14 +3,13 @@
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/socket_base.hpp>
 
-#include <iostream>
-
 namespace Quorvel {
 
 namespace asio = boost::asio;
 using boost::asio::ip::tcp;
 
-server::server(asio::io_context& io, std::uint16_t port) : io_(io), acceptor_(io) {
+server::server(asio::io_context& io, std::uint16_t port, std::chrono::milliseconds acceptRetryDelay)
+    : io_(io), acceptor_(io), acceptRetryDelay_(acceptRetryDelay), acceptRetry_(io) {
   tcp::endpoint endpoint(asio::ip::make_address_v4("127.0.0.1"), port);
   acceptor_.open(endpoint.protocol());
   acceptor_.set_option(asio::socket_base::reuse_address(true));
@@ -23,24 +22,26 @@ server::~server() = default;
 
 std::uint16_t server::localPort() const { return acceptor_.local_endpoint().port(); }
 
-void server::stopAccepting() {
-  boost::system::error_code ignored;
-  acceptor_.close(ignored);
-}
-
 void server::startAccept() {
-  // A closed acceptor means the server is being stopped: accept no more.
   if (!acceptor_.is_open()) return;
   auto socket = std::make_shared<TcpSocket>(io_);
   acceptor_.async_accept(*socket, [this, socket](const boost::system::error_code& error) { onAccept(error, socket); });
 }
 
 void server::onAccept(const boost::system::error_code& error, SocketPtr socket) {
-  if (!error) startRead(socket);
-  startAccept();
+  if (!error) {
+    startRead(socket);
+    startAccept();
+    return;
+  }
+  // The error is usually lasting (no file descriptor left): the connection
+  // stays queued, and accepting again at once would fail again at once.
+  acceptRetry_.expires_after(acceptRetryDelay_);
+  acceptRetry_.async_wait([this](const boost::system::error_code& waitError) {
+    if (waitError == asio::error::operation_aborted) return;  // the server is going away
+    startAccept();
+  });
 }
-
-void server::onSent(SocketPtr) { std::cout << "send msg complete." << std::endl; }
 
 void server::startRead(SocketPtr socket) {
   auto buffer = std::make_shared<ReadBuffer>(kReadChunk);

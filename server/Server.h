@@ -8,8 +8,10 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/system/error_code.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,22 +26,22 @@ class server {
   // Opens, configures (SO_REUSEADDR), binds 127.0.0.1:`port` and listens, then
   // starts accepting. Raises boost::system::system_error naming the failing
   // step ("open", "set_option", "bind", "listen"). Port 0 takes a free port.
-  server(boost::asio::io_context& io, std::uint16_t port);
+  // After a failed accept the next one starts `acceptRetryDelay` later.
+  server(boost::asio::io_context& io, std::uint16_t port,
+         std::chrono::milliseconds acceptRetryDelay = kAcceptRetryDelay);
   server(const server&) = delete;
   server& operator=(const server&) = delete;
   virtual ~server();
 
+  static constexpr std::chrono::milliseconds kAcceptRetryDelay{50};
+
   // The port actually listened on.
   std::uint16_t localPort() const;
-
-  // Stops accepting; connections already open go on.
-  void stopAccepting();
 
  protected:
   using ReadBuffer = std::vector<char>;
 
   virtual void onAccept(const boost::system::error_code& error, SocketPtr socket);
-  virtual void onSent(SocketPtr socket);
   virtual void startRead(SocketPtr socket);
   virtual void onRead(const boost::system::error_code& error, std::shared_ptr<ReadBuffer> buffer, std::size_t bytes,
                       SocketPtr socket);
@@ -52,6 +54,9 @@ class server {
   boost::asio::ip::tcp::acceptor acceptor_;
 
  private:
+  const std::chrono::milliseconds acceptRetryDelay_;
+  boost::asio::steady_timer acceptRetry_;  // the pause after a failed accept
+
   // Bytes asked for per read. Any size delivers every byte in order; a small
   // one keeps an idle connection cheap.
   static constexpr std::size_t kReadChunk = 16 * 1024;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <random>
 
+#include "base/Codes.h"
 #include "base/Exception.h"
 
 namespace Quorvel {
@@ -15,7 +16,7 @@ std::atomic<std::uint16_t> uiPort{0};
 // Only the server thread draws ports.
 std::uint16_t randomPort() {
   static std::mt19937 generator{std::random_device{}()};
-  std::uniform_int_distribution<int> distribution(10000, 60000);
+  std::uniform_int_distribution<int> distribution(kLocalPortMin, kLocalPortMax);
   return static_cast<std::uint16_t>(distribution(generator));
 }
 
@@ -23,12 +24,9 @@ std::string uiAddress(const std::string& makerBase, std::uint16_t port, bool por
   std::string base = makerBase;
   while (!base.empty() && base.back() == '/') base.pop_back();
   const std::string portText = std::to_string(port);
-  if (portFirst) return base + "/?port=" + portText + "&ver=1105";
-  return base + "/?ver=1105&port=" + portText;
-}
-
-bool openUi(std::uint16_t port, const std::string& makerBase, port::BrowserLauncher& browser) {
-  return browser.open(uiAddress(makerBase, port));
+  const std::string version = std::to_string(kUiVersion);
+  if (portFirst) return base + "/?port=" + portText + "&ver=" + version;
+  return base + "/?ver=" + version + "&port=" + portText;
 }
 
 namespace {
@@ -56,7 +54,7 @@ void runServerLoop(const ServerLoopOptions& options, std::stop_token stop) {
   while (!stop.stop_requested()) {
     try {
       uiPort = options.choosePort();
-      while (uiPort < 60000 && !stop.stop_requested()) {
+      while (uiPort < kLocalPortMax && !stop.stop_requested()) {
         try {
           serveOnce(options, uiPort, stop);
         } catch (const std::exception& e) {

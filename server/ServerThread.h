@@ -13,7 +13,6 @@
 #include <stop_token>
 #include <string>
 
-#include "port/BrowserLauncher.h"
 #include "server/HttpServer.h"
 
 namespace Quorvel {
@@ -27,9 +26,6 @@ std::uint16_t randomPort();
 // The web UI page of the maker's service for a local server on `port`:
 // `makerBase` + "/?ver=1105&port=" + port (with portFirst: "/?port=…&ver=1105").
 std::string uiAddress(const std::string& makerBase, std::uint16_t port, bool portFirst = false);
-
-// Opens the web UI page for `port` in a browser; false when none could start.
-bool openUi(std::uint16_t port, const std::string& makerBase, port::BrowserLauncher& browser);
 
 struct ServerLoopOptions {
   std::function<std::uint16_t()> choosePort = randomPort;

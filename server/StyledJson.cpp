@@ -5,12 +5,19 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/Exception.h"
+
 namespace Quorvel {
 
 namespace {
 
 constexpr unsigned kIndentSize = 3;
 constexpr unsigned kRightMargin = 74;
+
+// A GBK character is one byte below 0x80 (or 0x80 itself), or a lead byte
+// followed by a trail byte. Trail bytes include the ASCII codes of \ [ ] ^ { |.
+bool isGbkLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+bool isGbkTrail(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
 
 // Builds the document in one pass, like StyledWriter: an array of scalars is
 // first rendered value by value into `childValues_` to decide whether it fits
@@ -168,7 +175,20 @@ std::string quoteJsonString(const std::string& text) {
   std::string out;
   out.reserve(text.size() + 2);
   out += '"';
-  for (unsigned char c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (isGbkLead(c)) {
+      // A two-byte character is copied whole: its trail byte may have the
+      // code of a backslash, and escaping it would corrupt the character.
+      if (i + 1 >= text.size() || !isGbkTrail(static_cast<unsigned char>(text[i + 1]))) {
+        // A lone lead byte would pair with the next byte written, which may be
+        // the backslash of an escape, and turn into another character.
+        throw Exception("a GBK lead byte without its second byte", 1);
+      }
+      out += text[i];
+      out += text[++i];
+      continue;
+    }
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -180,7 +200,7 @@ std::string quoteJsonString(const std::string& text) {
       default:
         if (c < 0x20) {
           char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);  // jsoncpp writes lower case
           out += escaped;
         } else {
           out += static_cast<char>(c);

@@ -290,22 +290,26 @@ SimFaults SimShop::faults() const {
 }
 
 void SimShop::addDemoShop() {
+  // Names carry GBK characters whose second byte is an ASCII code that
+  // escaping or a pattern treats specially: 淺 \, 東 |, 乛 ^, 乕 [, 亄 {, 匽 ].
+  // One title and one buyer end in 淺, so a string ends in a backslash byte.
   const char* titles[][2] = {
-      {"移动话费充值卡100元 卡密自动发货", "98.50"}, {"游戏点卡50点 卡号密码秒发", "4.80"},
-      {"网络电视会员月卡 激活码", "15.00"},         {"杀毒软件一年授权 激活码", "39.00"},
-      {"在线词典高级版 兑换码", "9.90"},            {"云盘扩容卡1TB一年 激活码", "59.00"},
+      {"移动话费充值卡100元 卡密自动发货【淺東】", "98.50"}, {"游戏点卡50点 卡号密码秒发 乛乕亄匽", "4.80"},
+      {"网络电视会员月卡 激活码", "15.00"},                 {"杀毒软件一年授权 激活码 淺", "39.00"},
+      {"在线词典高级版 兑换码 東乛乕亄匽淺", "9.90"},       {"云盘扩容卡1TB一年 激活码", "59.00"},
   };
   std::vector<SimItem> added;
   for (const auto& t : titles) added.push_back(addItem({"", gbk(t[0]), t[1], ""}));
 
   SimOrderRequest paid;
-  paid.buyer = gbk("快乐的小买家");
+  paid.buyer = gbk("快乐的小买家東乛淺");
   paid.email = "buyer01@example.com";
+  paid.ww = gbk("快乐淺東乛");
   paid.lines = {{added[0].id, 1}};
   addOrder(paid);
 
   SimOrderRequest done;
-  done.buyer = gbk("老顾客阿明");
+  done.buyer = gbk("老顾客阿明乕亄匽");
   done.email = "buyer02@example.com";
   done.lines = {{added[1].id, 2}, {added[4].id, 1}};
   done.state = kSimCompleted;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include "base/Charset.h"
 #include "base/Exception.h"
 
 #include "server/ActionTable.h"
@@ -39,6 +40,26 @@ class HttpServerTest : public ::testing::Test {
       reply["SUCCESS"] = 1;
       writeJsonp(reply);
     });
+    registerAction("names", [] {
+      // Names whose second bytes are \ | ^ [ { ], one ending a string.
+      Json::Value reply(Json::objectValue);
+      reply["SUCCESS"] = 1;
+      reply["MSG"] = gbk("淺東乛乕亄匽");
+      Json::Value list(Json::arrayValue);
+      for (const char* name : {"淺", "淺東", "淺n", "東乛乕亄匽淺", "a\"淺"}) list.append(gbk(name));
+      reply["LIST"] = list;
+      writeJsonp(reply);
+    });
+    registerAction("notGbk", [] {
+      Json::Value reply(Json::objectValue);
+      reply["SUCCESS"] = 1;
+      reply["MSG"] = queryParam("text");
+      writeJsonp(reply);
+    });
+    registerAction("counted", [] {
+      ++countedRuns;
+      writeJsonp(Json::Value(Json::objectValue));
+    });
     registerAction("guarded", [] {
       answerJsonp(Json::Value(Json::objectValue), [](Json::Value& reply) {
         reply["SUCCESS"] = 1;
@@ -57,6 +78,7 @@ class HttpServerTest : public ::testing::Test {
     return value;
   }
 
+  static inline int countedRuns = 0;  // runs of "counted", on the server thread
   TestServer server_;
 };
 
@@ -80,6 +102,63 @@ TEST_F(HttpServerTest, JsonpAnswerIsUtf8WithItsByteLength) {
   EXPECT_EQ(headerOf(response, "Content-Length"), std::to_string(body.size()));
   // Without a callback the text is merely parenthesised.
   EXPECT_EQ(bodyOf(exchange(server_.port(), "GET /?do=chinese HTTP/1.1\r\n\r\n")).substr(0, 2), "({");
+}
+
+TEST_F(HttpServerTest, GbkNamesWithBackslashSecondBytesReachThePageIntact) {
+  Json::Value reply = jsonOf(exchange(server_.port(), "GET /?do=names&callback=cb HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(reply["SUCCESS"].asInt(), 1);
+  EXPECT_EQ(reply["MSG"].asString(), "淺東乛乕亄匽");
+  ASSERT_EQ(reply["LIST"].size(), 5u);
+  EXPECT_EQ(reply["LIST"][0].asString(), "淺");
+  EXPECT_EQ(reply["LIST"][1].asString(), "淺東");
+  EXPECT_EQ(reply["LIST"][2].asString(), "淺n");
+  EXPECT_EQ(reply["LIST"][3].asString(), "東乛乕亄匽淺");
+  EXPECT_EQ(reply["LIST"][4].asString(), "a\"淺");
+}
+
+TEST_F(HttpServerTest, TextThatIsNotGbkIsAnsweredWithAFailureTheScriptCanRead) {
+  // A lead byte without its second byte, before the closing quote, before an
+  // escape that would complete it, and a byte GBK does not have.
+  for (const char* text : {"abc%9C", "%9C%0A", "%9C%22", "%FF"}) {
+    std::string response =
+        exchange(server_.port(), std::string("GET /?do=notGbk&callback=cb&text=") + text + " HTTP/1.1\r\n\r\n");
+    Json::Value reply = jsonOf(response);
+    EXPECT_EQ(reply["SUCCESS"].asInt(), 0) << text;
+    EXPECT_NE(reply["MSG"].asString().find("not valid GBK"), std::string::npos) << text;
+    EXPECT_EQ(headerOf(response, "Content-Length"), std::to_string(bodyOf(response).size()));
+  }
+}
+
+TEST_F(HttpServerTest, CallbacksThatAreNotScriptNamesAreRefusedBeforeTheActionRuns) {
+  const std::string tooLong(kMaxCallbackLength + 1, 'a');
+  for (const std::string& callback : {std::string("1cb"), tooLong, std::string("cb%28"), std::string("%D6%D0"),
+                                      std::string("%3Cscript%3E"), std::string("a-b"), std::string("cb%0A"),
+                                      std::string("alert(1);cb")}) {
+    countedRuns = 0;
+    std::string response =
+        exchange(server_.port(), "GET /?do=counted&callback=" + callback + " HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(response.rfind("HTTP/1.1 400 Bad Request\r\n", 0), 0u) << callback;
+    EXPECT_EQ(bodyOf(response), kBadCallbackBody);
+    EXPECT_EQ(headerOf(response, "Content-Length"), std::to_string(bodyOf(response).size()));
+    EXPECT_EQ(countedRuns, 0) << callback;
+  }
+  // A refused callback is refused when the post data cannot be read, too.
+  EXPECT_EQ(exchange(server_.port(), "GET /?do=counted&callback=%3C&_postData=a%3D%25FF HTTP/1.1\r\n\r\n")
+                .rfind("HTTP/1.1 400 ", 0),
+            0u);
+
+  // Plain names, the longest one included, and no callback at all still work.
+  const std::string longest(kMaxCallbackLength, 'b');
+  for (const std::string& callback : {std::string("jQuery17205_1344"), std::string("$.cb_1"), std::string("_"), longest}) {
+    countedRuns = 0;
+    std::string response = exchange(server_.port(), "GET /?do=counted&callback=" + callback + " HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << callback;
+    EXPECT_EQ(bodyOf(response), callback + "({}\n)");
+    EXPECT_EQ(countedRuns, 1);
+  }
+  for (const char* target : {"/?do=counted", "/?do=counted&callback="}) {
+    EXPECT_EQ(bodyOf(exchange(server_.port(), std::string("GET ") + target + " HTTP/1.1\r\n\r\n")), "({}\n)");
+  }
 }
 
 TEST_F(HttpServerTest, RequestSplitOverSegmentsWaitsForTheEmptyLine) {
@@ -117,11 +196,19 @@ TEST_F(HttpServerTest, PostDataIsConvertedToGbkAndBodyKeysReplaceIt) {
   EXPECT_EQ(jsonOf(response)["POST"]["name"].asString(), "x");
 }
 
-TEST_F(HttpServerTest, InvalidUtf8PostDataIsAnsweredOnTheSamePort) {
-  std::string response = exchange(server_.port(), "GET /?do=echo&callback=cb&_postData=name%3D%25FF%25FE HTTP/1.1\r\n\r\n");
-  Json::Value reply = jsonOf(response);
-  EXPECT_EQ(reply["SUCCESS"].asInt(), 0);
-  EXPECT_FALSE(reply["MSG"].asString().empty());
+TEST_F(HttpServerTest, UnreadablePostDataIsAnsweredOnTheSamePortWithItsReason) {
+  // Bytes that are not UTF-8, and an overlong form of "/".
+  for (const char* postData : {"name%3D%25FF%25FE", "name%3D%25C0%25AF", "name%3D%25E4%25B8"}) {
+    Json::Value reply = jsonOf(
+        exchange(server_.port(), std::string("GET /?do=echo&callback=cb&_postData=") + postData + " HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(reply["SUCCESS"].asInt(), 0);
+    EXPECT_EQ(reply["MSG"].asString(), "The request's _postData is not valid UTF-8 text.") << postData;
+  }
+  // Valid UTF-8 with a character GBK has no form for (an emoji).
+  Json::Value emoji = jsonOf(exchange(
+      server_.port(), "GET /?do=echo&callback=cb&_postData=name%3D%25E4%25B8%25AD%25F0%259F%2598%2580 HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(emoji["SUCCESS"].asInt(), 0);
+  EXPECT_EQ(emoji["MSG"].asString(), "The request's _postData holds characters that GBK cannot store.");
   EXPECT_EQ(jsonOf(exchange(server_.port(), "GET /?do=echo&callback=cb HTTP/1.1\r\n\r\n"))["SUCCESS"].asInt(), 1);
 }
 
@@ -151,17 +238,26 @@ TEST_F(HttpServerTest, ActionErrorPattern) {
   EXPECT_EQ(standard["MSG"].asString(), "standard failure");
 }
 
+// Small size limits and an idle limit far longer than any test: a connection
+// closed within kSoon was closed by a size check.
 class LimitedServerTest : public ::testing::Test {
  protected:
+  static constexpr std::chrono::milliseconds kSoon{5000};
   static HttpServerLimits limits() {
     HttpServerLimits limits;
     limits.maxHeaderBytes = 1024;
     limits.maxBodyBytes = 4096;
-    limits.idleTimeout = std::chrono::milliseconds(100);
+    limits.idleTimeout = std::chrono::minutes(10);
     return limits;
   }
   bool stillAnswers() {
     return bodyOf(exchange(server_.port(), "GET / HTTP/1.1\r\n\r\n")) == "<h2>Bad Request!</h2>";
+  }
+  // A request without action whose header block, empty line included, is
+  // exactly `size` bytes.
+  static std::string requestOfSize(size_t size) {
+    std::string head = "GET / HTTP/1.1\r\nX-Pad: ";
+    return head + std::string(size - head.size() - 4, 'p') + "\r\n\r\n";
   }
   TestServer server_{limits()};
 };
@@ -169,24 +265,49 @@ class LimitedServerTest : public ::testing::Test {
 TEST_F(LimitedServerTest, EndlessHeadersAreCutOff) {
   RawClient client(server_.port());
   client.send("GET /?do=x HTTP/1.1\r\n" + std::string(2048, 'h'));
-  EXPECT_EQ(client.readAll(), "");  // closed without an answer
+  EXPECT_EQ(client.readAllWithin(kSoon), std::optional<std::string>(""));  // closed without an answer
   EXPECT_TRUE(stillAnswers());
+}
+
+TEST_F(LimitedServerTest, HeaderBlockLimitIsExact) {
+  EXPECT_EQ(bodyOf(exchange(server_.port(), requestOfSize(1024))), "<h2>Bad Request!</h2>");
+  {
+    RawClient whole(server_.port());  // the whole block in one segment
+    whole.send(requestOfSize(1025));
+    EXPECT_EQ(whole.readAllWithin(kSoon), std::optional<std::string>(""));
+  }
+  {
+    RawClient split(server_.port());  // completed by a second segment
+    std::string request = requestOfSize(1025);
+    split.send(request.substr(0, 1000));
+    split.send(request.substr(1000));
+    EXPECT_EQ(split.readAllWithin(kSoon), std::optional<std::string>(""));
+  }
+  // A body behind a small header block is not counted as header.
+  RawClient withBody(server_.port());
+  withBody.send("POST / HTTP/1.1\r\nContent-Length: 2000\r\n\r\n" + std::string(2000, 'b'));
+  std::optional<std::string> answer = withBody.readAllWithin(kSoon);
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(bodyOf(*answer), "<h2>Bad Request!</h2>");
 }
 
 TEST_F(LimitedServerTest, HugeBodiesAreRefused) {
   RawClient announced(server_.port());
   announced.send("POST / HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n");
-  EXPECT_EQ(announced.readAll(), "");
+  EXPECT_EQ(announced.readAllWithin(kSoon), std::optional<std::string>(""));
   EXPECT_TRUE(stillAnswers());
 }
 
-TEST_F(LimitedServerTest, IdleConnectionsAreClosed) {
-  RawClient silent(server_.port());
+TEST(IdleServerTest, IdleConnectionsAreClosed) {
+  HttpServerLimits limits;
+  limits.idleTimeout = std::chrono::milliseconds(100);
+  TestServer server(limits);
+  RawClient silent(server.port());
   EXPECT_EQ(silent.readAll(), "");  // returns once the server gives up on it
-  RawClient halfway(server_.port());
+  RawClient halfway(server.port());
   halfway.send("GET / HTTP/1.1\r\n");
   EXPECT_EQ(halfway.readAll(), "");
-  EXPECT_TRUE(stillAnswers());
+  EXPECT_EQ(bodyOf(exchange(server.port(), "GET / HTTP/1.1\r\n\r\n")), "<h2>Bad Request!</h2>");
 }
 
 }  // namespace

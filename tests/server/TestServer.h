@@ -8,8 +8,13 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -51,6 +56,25 @@ class RawClient {
     socket_.connect({boost::asio::ip::make_address_v4("127.0.0.1"), port});
   }
   void send(const std::string& bytes) { boost::asio::write(socket_, boost::asio::buffer(bytes)); }
+  // Everything the server sends until it closes the connection; nothing when
+  // it has not closed within `limit`.
+  std::optional<std::string> readAllWithin(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::string received;
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return std::nullopt;
+      pollfd ready{socket_.native_handle(), POLLIN, 0};
+      int count = ::poll(&ready, 1, static_cast<int>(left.count()));
+      if (count < 0 && errno == EINTR) continue;
+      if (count == 0) return std::nullopt;
+      boost::system::error_code error;
+      char chunk[4096];
+      std::size_t n = socket_.read_some(boost::asio::buffer(chunk), error);
+      received.append(chunk, n);
+      if (error) return received;
+    }
+  }
   // Everything the server sends until it closes the connection.
   std::string readAll() {
     std::string received;

@@ -60,6 +60,61 @@ TEST_F(SimControl_, ItemsAndPaidOrdersPlacedOverHttpShowOnThePages) {
   EXPECT_EQ(state["orders"][0]["order_id"], order["order_id"]) << "newest first";
 }
 
+TEST_F(SimControl_, DemoNamesCarryGbkCharactersWhoseSecondByteIsAsciiIntact) {
+  // 淺 \, 東 |, 乛 ^, 乕 [, 亄 {, 匽 ]: in titles and in buyer and IM names,
+  // one of each ending in 淺.
+  const char* const awkward[] = {"淺", "東", "乛", "乕", "亄", "匽"};
+  auto endsWith = [](const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+  };
+  std::vector<SimItem> items = sim_.shop().items();
+  std::vector<SimOrder> orders = sim_.shop().orders();
+  std::string titles, buyers, ims;
+  bool titleEnds = false, buyerEnds = false;
+  for (const SimItem& item : items) {
+    titles += item.title + "|";
+    titleEnds = titleEnds || endsWith(item.title, gbk("淺"));
+  }
+  for (const SimOrder& order : orders) {
+    buyers += order.buyer + "|";
+    ims += order.ww + "|";
+    buyerEnds = buyerEnds || endsWith(order.buyer, gbk("淺"));
+  }
+  for (const char* c : awkward) {
+    EXPECT_NE(titles.find(gbk(c)), std::string::npos) << c;
+    EXPECT_NE(buyers.find(gbk(c)), std::string::npos) << c;
+  }
+  EXPECT_TRUE(titleEnds);
+  EXPECT_TRUE(buyerEnds);
+  EXPECT_NE(ims.find(gbk("淺")), std::string::npos);
+
+  // The control interface reads them back as the same characters in UTF-8.
+  Json::Value state = json(browser_->get("/__sim/state"));
+  ASSERT_EQ(state["items"].size(), items.size());
+  for (Json::ArrayIndex k = 0; k < items.size(); ++k) {
+    EXPECT_EQ(state["items"][k]["title"].asString(), gbkToUtf8(items[k].title));
+  }
+  ASSERT_EQ(state["orders"].size(), orders.size());
+  for (Json::ArrayIndex k = 0; k < orders.size(); ++k) {
+    EXPECT_EQ(state["orders"][k]["buyer"].asString(), gbkToUtf8(orders[k].buyer));
+    EXPECT_EQ(state["orders"][k]["ww"].asString(), gbkToUtf8(orders[k].ww));
+  }
+
+  // The pages carry them byte for byte, and the web IM page takes the name
+  // back percent-encoded.
+  login();
+  std::string onSale = browser_->get("/auction/goods/goods_on_sale.htm?page=1").body +
+                       browser_->get("/auction/goods/goods_on_sale.htm?page=2").body;
+  for (const SimItem& item : items) EXPECT_NE(onSale.find("title=\"" + item.title + "\""), std::string::npos);
+  SimOrder paid = demoOrder(kSimPaid);
+  std::string detail = browser_->get("/trade/detail/trade_item_detail.htm?bizOrderId=" + paid.id).body;
+  EXPECT_NE(detail.find("<span class=\"nickname\">" + paid.buyer + "</span>"), std::string::npos);
+  EXPECT_NE(detail.find("data-nick=\"" + paid.ww + "\""), std::string::npos);
+  browser_->get("/webww/?ver=1&&touid=" + simPercentEncode("cntaobao" + paid.ww) + "&siteid=cntaobao&status=1");
+  ASSERT_EQ(sim_.shop().chats().size(), 1u);
+  EXPECT_EQ(sim_.shop().chats()[0], "cntaobao" + paid.ww);
+}
+
 TEST_F(SimControl_, BadControlRequestsAreRefusedWithoutChangingTheShop) {
   EXPECT_EQ(browser_->post("/__sim/items", "{not json", kJson).status, 400);
   EXPECT_EQ(browser_->post("/__sim/items", R"({"title": ""})", kJson).status, 400);

@@ -40,7 +40,7 @@ TEST_F(SimFlow, ConsignPageMovesAndIsPostedWhereItWasServed) {
   EXPECT_EQ(formInputs(form[1])["event_submit_do_dummy"], "") << "the first variant leaves it empty";
 
   // Posting to the old address is refused and records nothing.
-  std::string note = gbk("卡号：123456 密码：654321");
+  std::string note = gbk("卡号：淺東123456 密码：乛乕亄匽淺");
   Page refused = browser_->post("/user/consign.htm?trade_id=" + order.id, consignBody(form[1], note));
   EXPECT_FALSE(contains(refused.body, "恭喜您，操作成功"));
   EXPECT_TRUE(sim_.shop().consignments().empty());
@@ -95,7 +95,7 @@ TEST_F(SimFlow, MemoFormTakesFlagAndALongDeliveryText) {
   EXPECT_EQ(fields["flag"], "5") << "the last radio wins, as in the client";
   fields["flag"] = "1";
   std::string memo;
-  for (int k = 0; k < 400; ++k) memo += gbk("卡号：") + std::to_string(100000 + k) + "\r\n";
+  for (int k = 0; k < 400; ++k) memo += gbk("卡号淺：") + std::to_string(100000 + k) + gbk("東乛乕亄匽") + "\r\n";
   fields["memo"] = memo;  // well above 8 KB once encoded
   browser_->post(url, encodeFields(fields));
 
@@ -117,7 +117,7 @@ TEST_F(SimFlow, UnratedListRatingFormsAndSubmission) {
 
   std::vector<Groups> trades = matchAll(gbkPattern("订单编号：([0-9]+)"), browser_->get(unrated).body);
   ASSERT_EQ(trades.size(), 2u) << "each unrated order once";
-  std::string comment = gbk("好买家，欢迎再次光临！");
+  std::string comment = gbk("好买家，欢迎再次光临！淺");
   for (const Groups& trade : trades) {
     const std::string& id = trade[1];
     Groups form;
