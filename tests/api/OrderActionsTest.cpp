@@ -55,7 +55,7 @@ class OrderActions : public StoreFixture {
 TEST_F(OrderActions, ListsEveryOrderWithoutAStatusAndOneStatusWithIt) {
   const int found = add("100", kOrderFound);
   const int waiting = add("101", kOrderDetailsRead, gbk("東乛乕亄"),
-                          {{"520123456789", gbk("匽乕 点卡"), 2, "", 7}, {"", "no item", 1, "", 0}});
+                          {{"520123456789", gbk("淺匽乕 点卡"), 2, "", 7}, {"", "no item", 1, "", 0}});
   const int failed = add("102", orderFailed(5));
 
   Json::Value all = order("lst", {{"page_num", "10"}});
@@ -73,7 +73,7 @@ TEST_F(OrderActions, ListsEveryOrderWithoutAStatusAndOneStatusWithIt) {
   EXPECT_TRUE(shown["time"].isIntegral());
   ASSERT_EQ(shown["goods"].size(), 2u);
   EXPECT_EQ(shown["goods"][0]["item_id"].asInt64(), 520123456789LL) << "twelve digits, not cut to 32 bits";
-  EXPECT_EQ(shown["goods"][0]["name"], Json::Value("匽乕 点卡"));
+  EXPECT_EQ(shown["goods"][0]["name"], Json::Value("淺匽乕 点卡"));
   EXPECT_EQ(shown["goods"][0]["category_id"], Json::Value(7));
   EXPECT_EQ(shown["goods"][0]["num"], Json::Value(2));
   EXPECT_EQ(shown["goods"][1]["item_id"], Json::Value(0));
