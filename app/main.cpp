@@ -9,12 +9,14 @@
 
 #include "api/CategoryActions.h"
 #include "api/ItemActions.h"
+#include "api/MessagingActions.h"
 #include "api/OrderActions.h"
 #include "api/StatusActions.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
 #include "base/ProcessWide.h"
 #include "base/Clock.h"
+#include "base/WebAddress.h"
 #include "delivery/Deamon.h"
 #include "delivery/MarketPipeline.h"
 #include "market/GoodsScraper.h"
@@ -23,6 +25,8 @@
 #include "port/BrowserLauncher.h"
 #include "port/CrashReporter.h"
 #include "port/MessageBox.h"
+#include "port/PrivateFile.h"
+#include "server/LaunchKey.h"
 #include "server/ServerThread.h"
 #include "store/DatabaseFile.h"
 #include "store/Endpoints.h"
@@ -38,20 +42,37 @@ std::string makerBaseDefault() {
 }
 
 // The maker's service as configured; its built-in default when the settings
-// cannot be read, so the page can still be opened.
-std::string makerBase() {
+// cannot be read or hold no plain http(s) base address (one stored before
+// addresses were checked), so the page can still be opened.
+std::string makerBase(bool quiet = false) {
   try {
-    return Quorvel::endpointSetting("maker_base");
+    std::string base = Quorvel::endpointSetting("maker_base");
+    if (Quorvel::isBaseAddress(base)) return base;
+    if (!quiet) std::printf("The setting maker_base is not an http(s) address; using %s\n", makerBaseDefault().c_str());
   } catch (Quorvel::Exception e) {
-    std::printf("%s\n", e.message().c_str());
-    return makerBaseDefault();
+    if (!quiet) std::printf("%s\n", e.message().c_str());
+  }
+  return makerBaseDefault();
+}
+
+// The host the browser reaches the local server through, besides the loopback
+// names; nothing when the setting is unusable.
+std::string localHost() {
+  try {
+    std::string host = Quorvel::endpointSetting("local_host");
+    return Quorvel::isHost(host) ? host : std::string();
+  } catch (Quorvel::Exception) {
+    return std::string();
   }
 }
 
+// The address, key included, is printed too: a seller without a browser the
+// program can start copies it from here.
 void showUi(const std::string& address, Quorvel::port::BrowserLauncher& browser) {
   std::printf("Web UI: %s\n", address.c_str());
   std::fflush(stdout);
-  browser.open(address);
+  if (!browser.open(address)) std::printf("No browser could be started; open the address above by hand.\n");
+  std::fflush(stdout);
 }
 
 }  // namespace
@@ -59,6 +80,9 @@ void showUi(const std::string& address, Quorvel::port::BrowserLauncher& browser)
 int main() {
   using namespace Quorvel;
   port::prepareAppShell();
+  // Whatever the program creates (the database's journals, crash reports)
+  // is the seller's alone.
+  port::restrictNewFiles();
 
   // Fatal faults leave a crash report beside the database.
   const std::string maker = makerBaseDefault();
@@ -77,6 +101,15 @@ int main() {
     return 2;
   }
 
+  // The launch key is drawn before anything starts: without it no page may
+  // use the server.
+  try {
+    processWide<LaunchKey>();
+  } catch (Exception e) {
+    port::showMessageBox(gbk("警告"), "Cannot draw the launch key: " + e.message());
+    return 3;
+  }
+
   // The outside parties the program talks to; everything else is built on
   // first use with its defaults.
   installProcessWide<GoodsSource>(std::make_shared<GoodsScraper>());
@@ -88,10 +121,14 @@ int main() {
   registerStatusActions(daemon);
   registerCategoryActions();
   registerItemActions();
+  registerMessagingActions();
   registerOrderActions();
 
   auto browser = port::systemBrowserLauncher();
   ServerLoopOptions options;
+  options.localHost = localHost;
+  // A base address is an origin: scheme, host and port.
+  options.pageOrigin = [] { return makerBase(true); };
   options.onListening = [browser](std::uint16_t port) {
     std::printf("Local server listening on 127.0.0.1:%u\n", static_cast<unsigned>(port));
     showUi(uiAddress(makerBase(), port), *browser);

@@ -9,13 +9,15 @@ int hexDigitValue(char c) {
   return -1;
 }
 
-std::string percentEncode(const std::string& text) {
+std::string percentEncode(const std::string& text) { return percentEncode(text, std::string_view(), true); }
+
+std::string percentEncode(const std::string& text, std::string_view kept, bool keepAlnum) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string encoded;
   encoded.reserve(text.size() * 3);
   for (unsigned char byte : text) {
-    bool plain = (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
-    if (plain) {
+    bool alnum = (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
+    if ((keepAlnum && alnum) || kept.find(static_cast<char>(byte)) != std::string_view::npos) {
       encoded += static_cast<char>(byte);
     } else {
       encoded += '%';
@@ -26,7 +28,7 @@ std::string percentEncode(const std::string& text) {
   return encoded;
 }
 
-std::string percentDecode(const std::string& text) {
+std::string percentDecode(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {

@@ -5,6 +5,7 @@
 #include "base/ProcessWide.h"
 #include "market/CurlException.h"
 #include "market/CurlGlobal.h"
+#include "port/PrivateFile.h"
 
 namespace Quorvel {
 
@@ -34,6 +35,9 @@ std::shared_ptr<CookieJar::Store> CookieJar::current() {
 }
 
 CookieJar::Store::Store(const std::string& path) : path_(path) {
+  // A file left readable by others (an older version, a copy) is narrowed
+  // before the session is read from it.
+  port::narrowIfExists(path_);
   initCurlOnce();
   share_ = curl_share_init();
   saver_ = curl_easy_init();
@@ -75,6 +79,10 @@ void CookieJar::Store::attach(CURL* handle) {
 
 void CookieJar::Store::save() {
   std::lock_guard<std::mutex> lock(fileMutex_);
+  // libcurl writes a new file with the permissions of the one it replaces,
+  // and a missing one as everybody-readable: the file is made owner-only
+  // before libcurl writes it.
+  port::keepPrivate(path_);
   curl_easy_setopt(saver_, CURLOPT_COOKIELIST, "FLUSH");
   saved_ = true;
 }

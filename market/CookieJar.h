@@ -6,7 +6,8 @@
 // and written after every request while holding the jar's file lock, so
 // requests that overlap on several threads all see and keep each other's
 // cookies, and the session survives a restart of the program. Deleting the
-// file logs the seller out: the next request starts from an empty store.
+// file logs the seller out: the next request starts from an empty store. The
+// file is a login: only the owner may read it (created and kept 0600).
 //
 // Any thread may call every member.
 #pragma once

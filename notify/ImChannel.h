@@ -3,10 +3,12 @@
 // for the buyer's chat window to be open (type 3).
 //
 // The dispatch pass uses processWide<ImChannel>(). Called only by the
-// daemon's message worker, from inside a dispatch pass.
+// daemon's message worker, from inside a dispatch pass; `stop` is the
+// worker's, and a channel asked to stop ends at its next pause.
 #pragma once
 
 #include <memory>
+#include <stop_token>
 #include <string>
 
 namespace Quorvel {
@@ -15,21 +17,18 @@ class ImChannel {
  public:
   virtual ~ImChannel() = default;
 
-  // The program's channel: noImChannel() until the IM automation exists.
+  // The program's channel: the automation of the seller's IM client
+  // (ImAutomation).
   static std::shared_ptr<ImChannel> makeProcessWide();
 
   // Sends `text` to the buyer `to` from the seller's IM account `from`; true
-  // when the message went out.
+  // when the message is dealt with (the caller then removes it), false when
+  // it stays queued for a later pass. The caller holds the message's claim.
   virtual bool sendChatMessage(const std::string& to, const std::string& from, const std::string& text,
-                               const std::string& orderId) = 0;
+                               const std::string& orderId, std::stop_token stop) = 0;
 
   // One round over the queued messages of type 3.
-  virtual void sendWaitingChats() = 0;
+  virtual void sendWaitingChats(std::stop_token stop) = 0;
 };
-
-// The channel used until the IM automation exists: it finds no IM client, so
-// sendChatMessage answers false (nothing sent, the message stays queued) and
-// sendWaitingChats leaves the waiting messages where they are.
-std::shared_ptr<ImChannel> noImChannel();
 
 }  // namespace Quorvel

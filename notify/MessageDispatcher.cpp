@@ -134,7 +134,7 @@ void MessageDispatcher::sendMessages(std::stop_token stop) {
         return sendMail(settings, entry);
       default:
         // A chat message without an addressee can never be sent: dropped.
-        return entry.to.empty() || im->sendChatMessage(entry.to, entry.from, entry.msg, entry.order_id);
+        return entry.to.empty() || im->sendChatMessage(entry.to, entry.from, entry.msg, entry.order_id, stop);
     }
   };
 
@@ -170,7 +170,7 @@ void MessageDispatcher::sendMessages(std::stop_token stop) {
     if (!tried) break;
   }
 
-  if (!stop.stop_requested()) im->sendWaitingChats();
+  if (!stop.stop_requested()) im->sendWaitingChats(stop);
 }
 
 }  // namespace Quorvel

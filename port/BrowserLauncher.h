@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "port/ProcessLauncher.h"
+
 namespace Quorvel::port {
 
 class BrowserLauncher {
@@ -19,7 +21,12 @@ class BrowserLauncher {
 };
 
 // The system's launcher: tries a Chrome-family browser, then Firefox, then the
-// desktop's default handler, each started detached.
-std::shared_ptr<BrowserLauncher> systemBrowserLauncher();
+// desktop's default handler, each started detached through `processes`. It
+// opens only a page address on an http or https base address
+// (isPageAddress, base/WebAddress.h) and hands the browser nothing else, so
+// no setting can slip it a command-line option; any other text gives false
+// and starts nothing.
+std::shared_ptr<BrowserLauncher> systemBrowserLauncher(
+    std::shared_ptr<ProcessLauncher> processes = systemProcessLauncher());
 
 }  // namespace Quorvel::port

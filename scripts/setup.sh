@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the demo need.
+# Installs every Debian package the build, the tests and the demo need,
+# Chromium for the browser tests included.
 # Safe to run again; skips apt-get when everything is already installed.
 set -euo pipefail
 packages=(
@@ -7,7 +8,13 @@ packages=(
   libboost-dev libsqlite3-dev sqlite3 libjsoncpp-dev libcurl4-openssl-dev libpcre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   curl wrk
+  chromium
 )
+# The browser tests run on Node.js with npm; a machine that has them (from
+# any source) keeps its own.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

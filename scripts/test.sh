@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Sets up a fresh machine, builds everything and runs the whole test suite.
+# Sets up a fresh machine, builds everything and runs the whole test suite:
+# the C++ tests with ctest, then the browser tests in headless Chromium
+# (webui/tests, with playwright-core from npm; no browser is downloaded).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh
-cd "${BUILD_DIR:-build}"
-ctest --output-on-failure -j 2 --timeout 300
+build_dir=$(realpath "${BUILD_DIR:-build}")
+(cd "$build_dir" && ctest --output-on-failure -j 2 --timeout 300)
+(cd webui/tests && npm ci --no-audit --no-fund && VENDARA_BUILD_DIR="$build_dir" npm test)

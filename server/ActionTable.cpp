@@ -1,6 +1,5 @@
 #include "server/ActionTable.h"
 
-#include <cctype>
 #include <sstream>
 
 #include "base/Charset.h"
@@ -31,8 +30,9 @@ void finishResponse(HttpRequest& request) {
 }
 
 bool isCallbackName(const std::string& name) {
-  auto first = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '$'; };
-  auto next = [&first](char c) { return first(c) || std::isdigit(static_cast<unsigned char>(c)) || c == '.'; };
+  // ASCII only, whatever the locale says a letter is.
+  auto first = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '$'; };
+  auto next = [&first](char c) { return first(c) || (c >= '0' && c <= '9') || c == '.'; };
   if (name.empty() || name.size() > kMaxCallbackLength || !first(name[0])) return false;
   for (char c : name) {
     if (!next(c)) return false;
@@ -42,12 +42,13 @@ bool isCallbackName(const std::string& name) {
 
 namespace {
 
-// A callback is written into the answer as script: anything but a plain name
-// is refused before an action runs. No callback at all is the page's own
-// choice and gets the bare parenthesised answer.
+// A callback is written into the answer as script: anything but a plain name,
+// an empty one included, is refused before an action runs. No callback
+// parameter at all is the page's own choice and gets the bare parenthesised
+// answer.
 bool refuseBadCallback(HttpRequest& request) {
   auto callback = request.query.find("callback");
-  if (callback == request.query.end() || callback->second.empty() || isCallbackName(callback->second)) return false;
+  if (callback == request.query.end() || isCallbackName(callback->second)) return false;
   request.responseStatus = HttpRequest::kStatusBadRequest;
   request.responseBody = kBadCallbackBody;
   finishResponse(request);

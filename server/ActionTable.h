@@ -29,8 +29,9 @@ extern HttpRequest* currentRequest;
 
 // Runs the action named by the query parameter `do` on `request`, after giving
 // the response its fixed headers; an unknown action gets "<h2>Bad Request!</h2>".
-// A `callback` that is given but is not a plain script name (isCallbackName)
-// is answered with status 400 and kBadCallbackBody, and no action runs.
+// A `callback` parameter that is not a plain script name (isCallbackName),
+// an empty one included, is answered with status 400 and kBadCallbackBody,
+// and no action runs.
 // Sets "Content-Length". An exception that a handler lets escape propagates.
 void dispatchRequest(HttpRequest& request);
 

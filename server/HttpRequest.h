@@ -4,8 +4,9 @@
 #pragma once
 
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,8 +23,11 @@ using ParamMap = std::unordered_map<std::string, std::string>;
 
 struct HttpRequest {
   static constexpr std::uint8_t kHeaderParsed = 1;
+  // Refused and answered; whatever else the client sends is dropped unread.
+  static constexpr std::uint8_t kAnswered = 2;
   static constexpr const char* kStatusOk = "200 OK";
   static constexpr const char* kStatusBadRequest = "400 Bad Request";
+  static constexpr const char* kStatusForbidden = "403 Forbidden";
 
   SocketPtr socket;
   std::string buffer;  // bytes received and not yet consumed as header
@@ -37,9 +41,16 @@ struct HttpRequest {
   std::string responseBody;
   ParamMap responseHeaders;
   std::int32_t contentLength = 0;
+  // Header lines named "Host" (in any case); a request must have one.
+  int hostHeaders = 0;
 
-  // Closes the connection when the client stays silent too long.
-  std::shared_ptr<boost::asio::steady_timer> idleTimer;
+  // For the server's sweep: when the connection was accepted and when its
+  // last bytes arrived.
+  std::chrono::steady_clock::time_point acceptedAt{};
+  std::chrono::steady_clock::time_point lastReceived{};
+  // Request bytes this connection holds against the server's budget for all
+  // connections (its buffer, or the body it announced when larger).
+  std::size_t charged = 0;
 };
 
 }  // namespace Quorvel

@@ -2,13 +2,19 @@
 
 #include <boost/asio/write.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <iostream>
+#include <vector>
 
 #include "base/Charset.h"
 #include "base/Exception.h"
+#include "base/ProcessWide.h"
+#include "port/Memory.h"
 #include "server/ActionTable.h"
 #include "server/Form.h"
+#include "server/LaunchKey.h"
 
 namespace Quorvel {
 
@@ -62,27 +68,43 @@ bool isValidUtf8(const std::string& text) {
   return true;
 }
 
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// After a request this large the freed memory is handed back to the system.
+constexpr std::size_t kLargeRequest = 1024 * 1024;
+
 }  // namespace
 
 httpServer::httpServer(asio::io_context& io, std::uint16_t port, HttpServerOptions options)
-    : server(io, port), options_(std::move(options)) {
+    : server(io, port), options_(std::move(options)), sweepTimer_(io) {
+  startSweep();
   if (options_.onListening) options_.onListening(localPort());
 }
 
 httpServer::~httpServer() {
+  sweepTimer_.cancel();
   for (auto& [socket, request] : connections_) {
-    if (request.idleTimer) request.idleTimer->cancel();
     boost::system::error_code ignored;
     socket->close(ignored);
   }
 }
 
 void httpServer::onAccept(const boost::system::error_code& error, SocketPtr socket) {
+  if (!error && connections_.size() >= options_.limits.maxConnections) {
+    // Full: the newcomer is closed at once and never read.
+    boost::system::error_code ignored;
+    socket->close(ignored);
+    startAccept();
+    return;
+  }
   if (!error) {
     HttpRequest& request = connections_[socket];
     request.socket = socket;
-    request.idleTimer = std::make_shared<asio::steady_timer>(io_);
-    armIdleTimer(request);
+    request.acceptedAt = request.lastReceived = std::chrono::steady_clock::now();
   }
   server::onAccept(error, socket);
 }
@@ -91,8 +113,13 @@ void httpServer::onData(SocketPtr socket, std::shared_ptr<std::string> data) {
   auto found = connections_.find(socket);
   if (found == connections_.end()) return;  // bytes for a connection we no longer serve
   HttpRequest& request = found->second;
+  if (request.state & HttpRequest::kAnswered) return;  // a refused request's rest is not kept
+  if (!charge(request, request.buffer.size() + data->size())) {
+    closeConnection(socket);
+    return;
+  }
   request.buffer += *data;
-  armIdleTimer(request);
+  request.lastReceived = std::chrono::steady_clock::now();
   parseRequest(request);
 }
 
@@ -101,20 +128,46 @@ void httpServer::onClose(SocketPtr socket) { closeConnection(socket); }
 void httpServer::closeConnection(SocketPtr socket) {
   auto found = connections_.find(socket);
   if (found != connections_.end()) {
-    if (found->second.idleTimer) found->second.idleTimer->cancel();
+    const std::size_t charged = found->second.charged;
+    bufferedBytes_ -= charged;
     connections_.erase(found);
+    if (charged >= kLargeRequest) port::releaseFreedMemory();
   }
   boost::system::error_code ignored;
   socket->close(ignored);
 }
 
-void httpServer::armIdleTimer(HttpRequest& request) {
-  request.idleTimer->expires_after(options_.limits.idleTimeout);
-  SocketPtr socket = request.socket;
-  request.idleTimer->async_wait([this, socket](const boost::system::error_code& error) {
-    if (error == asio::error::operation_aborted) return;  // re-armed or closed
-    if (connections_.count(socket) != 0) closeConnection(socket);
+bool httpServer::charge(HttpRequest& request, std::size_t bytes) {
+  if (bytes <= request.charged) return true;
+  const std::size_t more = bytes - request.charged;
+  if (bufferedBytes_ + more > options_.limits.maxBufferedBytes) return false;
+  bufferedBytes_ += more;
+  request.charged = bytes;
+  return true;
+}
+
+void httpServer::startSweep() {
+  const HttpServerLimits& limits = options_.limits;
+  auto interval = std::min(limits.idleTimeout, limits.requestDeadline) / 4;
+  interval = std::clamp(interval, std::chrono::milliseconds(5), std::chrono::milliseconds(1000));
+  sweepTimer_.expires_after(interval);
+  sweepTimer_.async_wait([this](const boost::system::error_code& error) {
+    if (error == asio::error::operation_aborted) return;  // the server is going away
+    sweep();
+    startSweep();
   });
+}
+
+void httpServer::sweep() {
+  const auto now = std::chrono::steady_clock::now();
+  const HttpServerLimits& limits = options_.limits;
+  std::vector<SocketPtr> expired;
+  for (const auto& [socket, request] : connections_) {
+    if (now - request.acceptedAt >= limits.requestDeadline || now - request.lastReceived >= limits.idleTimeout) {
+      expired.push_back(socket);
+    }
+  }
+  for (const SocketPtr& socket : expired) closeConnection(socket);
 }
 
 size_t httpServer::findHeaderEnd(const std::string& buffer) {
@@ -139,6 +192,7 @@ void httpServer::parseHeaderBlock(HttpRequest& request, size_t blockEnd) {
   size_t lineStart = 0;
   bool firstLine = true;
   request.requestHeaders.clear();
+  request.hostHeaders = 0;
   request.query.clear();
   for (;;) {
     size_t lineEnd = block.find("\r\n", lineStart);
@@ -158,7 +212,11 @@ void httpServer::parseHeaderBlock(HttpRequest& request, size_t blockEnd) {
       if (question != std::string::npos) parseForm(request.query, request.target.substr(question + 1));
     } else {
       size_t separator = line.find(": ");
-      if (separator != std::string::npos) request.requestHeaders[line.substr(0, separator)] = line.substr(separator + 2);
+      if (separator != std::string::npos) {
+        std::string name = line.substr(0, separator);
+        if (equalsIgnoringCase(name, "Host")) ++request.hostHeaders;
+        request.requestHeaders[std::move(name)] = line.substr(separator + 2);
+      }
     }
     if (lineEnd == std::string::npos) break;
     lineStart = lineEnd + 2;
@@ -201,10 +259,17 @@ void httpServer::parseRequest(HttpRequest& request) {
       return;
     }
     parseHeaderBlock(request, blockEnd);
-    if (static_cast<std::size_t>(request.contentLength) > limits.maxBodyBytes) {
+    if (!mayUse(request)) {
+      refuse(request);
+      return;
+    }
+    const auto announced = static_cast<std::size_t>(request.contentLength);
+    if (announced > limits.maxBodyBytes || !charge(request, announced)) {
       closeConnection(request.socket);
       return;
     }
+    // The whole body at once, so that a large one is not copied as it grows.
+    request.buffer.reserve(announced);
   }
   if (request.buffer.size() < static_cast<std::size_t>(request.contentLength)) return;
   if (request.buffer.size() > limits.maxBodyBytes) {
@@ -213,9 +278,12 @@ void httpServer::parseRequest(HttpRequest& request) {
   }
 
   SocketPtr socket = request.socket;
-  if (std::optional<std::string> refused = parsePostParameters(request)) {
+  std::optional<std::string> unreadable = parsePostParameters(request);
+  // The body now lives on in the post parameters only.
+  std::string().swap(request.buffer);
+  if (unreadable) {
     // Answered on this port like any failed action, so the page keeps working.
-    answerFailure(request, *refused);
+    answerFailure(request, *unreadable);
   } else {
     handleRequest(request);
   }
@@ -227,9 +295,72 @@ void httpServer::parseRequest(HttpRequest& request) {
   socket->close(ignored);
 }
 
+bool httpServer::mayUse(const HttpRequest& request) {
+  // Exactly one Host header (names compared without case, as HTTP has it),
+  // naming one of our hosts with our port: a page that reached us through a
+  // name of its own (DNS rebinding) names that instead.
+  if (request.hostHeaders != 1) return false;
+  const std::string* host = nullptr;
+  for (const auto& [name, value] : request.requestHeaders) {
+    if (equalsIgnoringCase(name, "Host")) host = &value;
+  }
+  if (!host) return false;
+  const std::string port = ":" + std::to_string(localPort());
+  std::vector<std::string> names = {"127.0.0.1", "localhost", "[::1]"};
+  if (options_.localHost) {
+    std::string configured = options_.localHost();
+    if (!configured.empty()) names.push_back(configured);
+  }
+  bool ours = false;
+  for (const std::string& name : names) ours = ours || equalsIgnoringCase(*host, name + port);
+  if (!ours) return false;
+
+  auto token = request.query.find("token");
+  return token != request.query.end() && processWide<LaunchKey>()->matches(token->second);
+}
+
+void httpServer::refuse(HttpRequest& request) {
+  startResponse(request);
+  request.responseStatus = HttpRequest::kStatusForbidden;
+  request.responseBody = kForbiddenBody;
+  finishResponse(request);
+  // The page's own origin may read the refusal, to tell the seller that the
+  // page is out of date; no other may.
+  const std::string origin = options_.pageOrigin ? options_.pageOrigin() : std::string();
+  if (!origin.empty()) request.responseHeaders["Access-Control-Allow-Origin"] = origin;
+  sendResponse(request);
+
+  boost::system::error_code ignored;
+  if (request.buffer.size() >= static_cast<std::size_t>(request.contentLength)) {
+    // Nothing more is on its way: done.
+    closeConnection(request.socket);
+    return;
+  }
+  // A body is still on its way. Closing now would reset the connection and
+  // could lose the answer, so the connection stays, drops what arrives, and
+  // ends when the client closes or at its deadline.
+  request.state |= HttpRequest::kAnswered;
+  std::string().swap(request.buffer);
+  bufferedBytes_ -= request.charged;
+  request.charged = 0;
+  request.socket->shutdown(TcpSocket::shutdown_send, ignored);
+}
+
+void httpServer::addSecurityHeaders(HttpRequest& request) {
+  ParamMap& headers = request.responseHeaders;
+  headers["X-Content-Type-Options"] = "nosniff";
+  headers["Referrer-Policy"] = "no-referrer";
+  auto type = headers.find("Content-Type");
+  if (type != headers.end() && type->second.rfind("text/html", 0) == 0) {
+    const std::string origin = options_.pageOrigin ? options_.pageOrigin() : std::string();
+    headers["Content-Security-Policy"] = "frame-ancestors " + (origin.empty() ? std::string("'none'") : origin);
+  }
+}
+
 void httpServer::handleRequest(HttpRequest& request) { dispatchRequest(request); }
 
 void httpServer::sendResponse(HttpRequest& request) {
+  addSecurityHeaders(request);
   std::string text = "HTTP/1.1 " + request.responseStatus + "\r\n";
   for (const auto& [name, value] : request.responseHeaders) {
     if (name == "__append__") continue;

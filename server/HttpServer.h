@@ -1,8 +1,17 @@
 // The local HTTP server: one request per connection, parsed incrementally,
-// handed to the action table, answered with "200 OK" and closed.
+// handed to the action table, answered and closed.
+//
+// Only the seller's own page may use it: a request must name this server in
+// its Host header (127.0.0.1, localhost, [::1] or the local_host setting,
+// with the port) and carry the launch key (server/LaunchKey.h) as the query
+// parameter `token`. Any other request is answered "403 Forbidden" as soon as
+// its header block has arrived; no action runs and its body is never kept.
+// Every answer forbids content sniffing and referrers; HTML answers may be
+// framed only by the page's own origin.
 //
 // Runs entirely on the thread that runs its I/O context (the server thread).
-// The connection table and every request record belong to that thread.
+// The connection table, every request record and the sweep timer belong to
+// that thread.
 #pragma once
 
 #include <chrono>
@@ -17,10 +26,15 @@
 namespace Quorvel {
 
 // Bounds that keep a misbehaving client from growing the server without end.
+// One sweep of all connections, a few times per shortest time limit (at most
+// once a second), closes those past a time limit.
 struct HttpServerLimits {
-  std::size_t maxHeaderBytes = 64 * 1024;        // header block, request line included
-  std::size_t maxBodyBytes = 16 * 1024 * 1024;   // announced or received body
-  std::chrono::milliseconds idleTimeout{30000};  // silence after which a connection is closed
+  std::size_t maxHeaderBytes = 64 * 1024;             // header block, request line included
+  std::size_t maxBodyBytes = 16 * 1024 * 1024;        // announced or received body
+  std::size_t maxBufferedBytes = 64 * 1024 * 1024;    // request bytes of all connections together
+  std::size_t maxConnections = 256;                   // open at once; one more is closed at once
+  std::chrono::milliseconds idleTimeout{30000};       // silence after which a connection is closed
+  std::chrono::milliseconds requestDeadline{30000};   // from accept to the whole request, however it trickles
 };
 
 struct HttpServerOptions {
@@ -28,7 +42,19 @@ struct HttpServerOptions {
   // Called at the end of construction with the port listened on; the server
   // thread opens the web UI page here.
   std::function<void(std::uint16_t)> onListening;
+  // The host of the local_host setting, accepted in the Host header besides
+  // the loopback names; read at every request. Unset: the loopback names only.
+  std::function<std::string()> localHost;
+  // The origin (scheme://host[:port]) of the maker's service that serves the
+  // page: the only one that may frame HTML answers and read a 403 answer (so
+  // that an out-of-date page can tell the seller). Unset or empty: none.
+  std::function<std::string()> pageOrigin;
 };
+
+// The body of the answer to a request without the launch key or from a
+// foreign host.
+inline constexpr const char* kForbiddenBody =
+    "<h2>Forbidden</h2><p>This page is out of date or not the program's own. Open it again from the program.</p>";
 
 class httpServer : public server {
  public:
@@ -36,6 +62,8 @@ class httpServer : public server {
   ~httpServer() override;
 
   std::size_t openConnections() const { return connections_.size(); }
+  // Request bytes held by all connections together (see HttpServerLimits).
+  std::size_t bufferedBytes() const { return bufferedBytes_; }
 
  protected:
   void onAccept(const boost::system::error_code& error, SocketPtr socket) override;
@@ -54,6 +82,14 @@ class httpServer : public server {
   };
 
   void parseRequest(HttpRequest& request);
+  // Whether the request names this server in its Host header and carries the
+  // launch key.
+  bool mayUse(const HttpRequest& request);
+  // Answers "403 Forbidden" and stops reading the request: what else arrives
+  // is dropped, and the client's close or the sweep ends the connection.
+  void refuse(HttpRequest& request);
+  // Adds the headers every answer carries.
+  void addSecurityHeaders(HttpRequest& request);
   // The length of the header block at the start of `buffer`, up to and
   // including the empty line that ends it; npos while it is incomplete.
   static size_t findHeaderEnd(const std::string& buffer);
@@ -62,12 +98,19 @@ class httpServer : public server {
   // Fills the post parameters. When `_postData` cannot be read as GBK,
   // returns the message that says why.
   std::optional<std::string> parsePostParameters(HttpRequest& request);
-  void armIdleTimer(HttpRequest& request);
+  // Charges `request` for holding `bytes` request bytes; false, charging
+  // nothing, when all connections together would hold more than allowed.
+  bool charge(HttpRequest& request, std::size_t bytes);
+  void startSweep();
+  // Closes every connection past its idle time or its request deadline.
+  void sweep();
   // Takes the socket by value: callers pass the one held by the entry it erases.
   void closeConnection(SocketPtr socket);
 
   HttpServerOptions options_;
   std::unordered_map<SocketPtr, HttpRequest, SocketHash> connections_;
+  std::size_t bufferedBytes_ = 0;  // sum of the connections' `charged`
+  boost::asio::steady_timer sweepTimer_;
 };
 
 }  // namespace Quorvel

@@ -8,6 +8,7 @@
 
 #include "base/Codes.h"
 #include "base/Exception.h"
+#include "server/LaunchKey.h"
 
 namespace Quorvel {
 
@@ -25,8 +26,13 @@ std::string uiAddress(const std::string& makerBase, std::uint16_t port, bool por
   while (!base.empty() && base.back() == '/') base.pop_back();
   const std::string portText = std::to_string(port);
   const std::string version = std::to_string(kUiVersion);
-  if (portFirst) return base + "/?port=" + portText + "&ver=" + version;
-  return base + "/?ver=" + version + "&port=" + portText;
+  const std::string fragment = "#token=" + launchKey();
+  if (portFirst) return base + "/?port=" + portText + "&ver=" + version + fragment;
+  return base + "/?ver=" + version + "&port=" + portText + fragment;
+}
+
+std::string localAddress(const std::string& host, const std::string& query) {
+  return "http://" + host + ":" + std::to_string(uiPort.load()) + "/?" + query + "&token=" + launchKey();
 }
 
 namespace {
@@ -39,6 +45,8 @@ void serveOnce(const ServerLoopOptions& options, std::uint16_t port, std::stop_t
   boost::asio::io_context io;
   HttpServerOptions serverOptions;
   serverOptions.limits = options.limits;
+  serverOptions.localHost = options.localHost;
+  serverOptions.pageOrigin = options.pageOrigin;
   serverOptions.onListening = [&](std::uint16_t listening) {
     uiPort = listening;
     if (options.onListening) options.onListening(listening);

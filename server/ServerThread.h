@@ -24,13 +24,23 @@ extern std::atomic<std::uint16_t> uiPort;
 std::uint16_t randomPort();
 
 // The web UI page of the maker's service for a local server on `port`:
-// `makerBase` + "/?ver=1105&port=" + port (with portFirst: "/?port=…&ver=1105").
+// `makerBase` + "/?ver=1105&port=" + port (with portFirst: "/?port=…&ver=1105"),
+// then "#token=" and the launch key. The key travels in the fragment, which
+// the browser keeps to the page and never sends to the maker's service.
 std::string uiAddress(const std::string& makerBase, std::uint16_t port, bool portFirst = false);
+
+// An address of the running local server for the browser: "http://" + `host`
+// + ":" + uiPort + "/?" + `query` + "&token=" + the launch key. Pages the
+// server itself serves (the marketplace login page, its forms and scripts)
+// point back at it this way; `host` is the local_host setting.
+std::string localAddress(const std::string& host, const std::string& query);
 
 struct ServerLoopOptions {
   std::function<std::uint16_t()> choosePort = randomPort;
   HttpServerLimits limits;
   std::function<void(std::uint16_t)> onListening;  // opens the UI page
+  std::function<std::string()> localHost;          // see HttpServerOptions
+  std::function<std::string()> pageOrigin;         // see HttpServerOptions
 };
 
 void runServerLoop(const ServerLoopOptions& options, std::stop_token stop);

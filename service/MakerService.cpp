@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -28,21 +29,31 @@ bool readFile(const std::filesystem::path& file, std::string& content) {
   return true;
 }
 
-// The file under `root` named by a request path, or empty when the path
-// leaves the root or names nothing.
+// The regular file under `root` named by a request path, or empty when the
+// path holds a NUL byte, names nothing, or leads (through "..", or a symbolic
+// link anywhere on the way) to a file whose real path is outside the root.
 std::filesystem::path fileUnder(const std::filesystem::path& root, const std::string& path) {
-  if (root.empty() || path.find("..") != std::string::npos) return {};
-  std::filesystem::path file = root / std::filesystem::path(path).relative_path();
+  namespace fs = std::filesystem;
+  if (root.empty() || path.find('\0') != std::string::npos) return {};
+  fs::path file = root / fs::path(path).relative_path();
   if (path.empty() || path.back() == '/') file /= "index.html";
   std::error_code error;
-  if (!std::filesystem::is_regular_file(file, error)) return {};
-  return file;
+  const fs::path realRoot = fs::canonical(root, error);
+  if (error) return {};
+  const fs::path realFile = fs::canonical(file, error);
+  if (error || !fs::is_regular_file(fs::symlink_status(realFile, error))) return {};
+  // Inside means: the root's components are the first components of the file's.
+  auto mismatch = std::mismatch(realRoot.begin(), realRoot.end(), realFile.begin(), realFile.end());
+  if (mismatch.first != realRoot.end()) return {};
+  return realFile;
 }
 
 }  // namespace
 
 MakerService::MakerService(std::filesystem::path webRoot)
     : webRoot_(std::move(webRoot)), http_(std::make_unique<httplib::Server>()) {
+  // A longer body is answered 413 before any route sees it.
+  http_->set_payload_max_length(kMaxBodyBytes);
   installRoutes();
 }
 
@@ -65,7 +76,10 @@ void MakerService::installRoutes() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       accepted = accepting_;
-      if (accepted) messages_.push_back(message);
+      if (accepted) {
+        messages_.push_back(message);
+        if (messages_.size() > kMaxKeptMessages) messages_.pop_front();
+      }
     }
     response.set_content(accepted ? "{\"SUCCESS\":1,\"MSG\":\"sent\"}" : "{\"SUCCESS\":0,\"MSG\":\"refused\"}",
                          "application/json; charset=utf-8");
@@ -114,7 +128,7 @@ void MakerService::setAccepting(bool accepting) {
 
 std::vector<MakerService::Message> MakerService::messages() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return messages_;
+  return std::vector<Message>(messages_.begin(), messages_.end());
 }
 
 }  // namespace Quorvel

@@ -1,14 +1,20 @@
 // Our stand-in for the maker's web service: serves the web UI page and its
 // files, the login-page script and close page, and the two messaging
-// endpoints ("m=Api&a=web_send", "m=Api&a=email_send"), which record every
-// message they accept. Tests start it in-process on a free port; the
+// endpoints ("m=Api&a=web_send", "m=Api&a=email_send"), which record the
+// messages they accept. Tests start it in-process on a free port; the
 // maker-service program runs it for demos.
+//
+// It serves only regular files whose real path lies inside the web folder,
+// takes request bodies of at most kMaxBodyBytes and keeps the last
+// kMaxKeptMessages messages.
 //
 // start/stop from one thread; the recorded messages may be read from any
 // thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -41,8 +47,12 @@ class MakerService {
   void stop();
   std::uint16_t port() const { return port_; }
 
+  static constexpr std::size_t kMaxBodyBytes = 64 * 1024;
+  static constexpr std::size_t kMaxKeptMessages = 1000;
+
   // The next answers of the messaging endpoints: "SUCCESS" true or false.
   void setAccepting(bool accepting);
+  // The kept messages, oldest first.
   std::vector<Message> messages() const;
 
  private:
@@ -54,7 +64,7 @@ class MakerService {
   std::uint16_t port_ = 0;
 
   mutable std::mutex mutex_;
-  std::vector<Message> messages_;  // guarded by mutex_
+  std::deque<Message> messages_;   // guarded by mutex_; the last kMaxKeptMessages
   bool accepting_ = true;          // guarded by mutex_
 };
 

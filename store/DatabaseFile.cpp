@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "base/ProcessWide.h"
+#include "port/PrivateFile.h"
 
 namespace Quorvel {
 
@@ -17,8 +18,11 @@ bool prepareDatabaseFile() {
   fs::file_status status = fs::status(live, error);
   // A status that cannot be read counts as missing; the copy below then
   // fails rather than replace whatever is there.
-  if (!error && fs::exists(status)) return false;
-  fs::copy_file(templatePath(), live, fs::copy_options::none);
+  if (!error && fs::exists(status)) {
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) port::narrowIfExists(live.string() + suffix);
+    return false;
+  }
+  port::copyToPrivateFile(templatePath(), live);
   return true;
 }
 

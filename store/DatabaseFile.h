@@ -32,7 +32,9 @@ std::string templatePath();
 // Run once at start-up, before anything touches the database: when the live
 // database is missing, copies the template to it and returns true. An
 // existing database is never replaced (returns false). A failed copy raises
-// std::filesystem::filesystem_error.
+// std::filesystem::filesystem_error. The database holds passwords and cards:
+// a copy is owner-only from its creation, and an existing database (and its
+// journals) that other users could read is narrowed to owner-only.
 bool prepareDatabaseFile();
 
 }  // namespace Quorvel

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
+#include <set>
 
 #include "base/Charset.h"
 #include "store/Category.h"
@@ -169,20 +172,53 @@ bool Item::isIdList(const std::string& ids) {
   return digitBefore;
 }
 
-void Item::removeMany(const std::string& ids) {
-  // The list is written into the statement text, so nothing but digits and
-  // commas may ever reach it.
+std::vector<std::int64_t> Item::parseIdList(const std::string& ids) {
   if (!isIdList(ids)) {
     throw Exception("The cards to delete must be given as decimal ids separated by commas; nothing was deleted.");
   }
+  // Counted before anything is built, so a huge list costs no memory.
+  const std::size_t count = static_cast<std::size_t>(std::count(ids.begin(), ids.end(), ',')) + 1;
+  if (count > kMaxRemovedIds) {
+    throw Exception("At most " + std::to_string(kMaxRemovedIds) + " cards can be deleted at once, not " +
+                    std::to_string(count) + "; nothing was deleted.");
+  }
+  std::vector<std::int64_t> parsed;
+  parsed.reserve(count);
+  const char* next = ids.data();
+  const char* const end = ids.data() + ids.size();
+  while (next < end) {
+    const char* comma = std::find(next, end, ',');
+    std::int64_t id = 0;
+    // An id too long for a number names no card and is left out.
+    if (std::from_chars(next, comma, id).ec == std::errc()) parsed.push_back(id);
+    next = comma + 1;
+  }
+  return parsed;
+}
+
+void Item::removeMany(const std::string& ids) {
+  const std::vector<std::int64_t> parsed = parseIdList(ids);
+  // The ids are bound in groups of kIdsPerStatement, so that no statement
+  // grows with the list.
+  auto inGroups = [&parsed](const std::string& head, const std::function<void(const std::shared_ptr<SQL>&)>& run) {
+    for (std::size_t first = 0; first < parsed.size(); first += kIdsPerStatement) {
+      const std::size_t size = std::min(kIdsPerStatement, parsed.size() - first);
+      std::string text = head + " (?";
+      for (std::size_t i = 1; i < size; ++i) text += ",?";
+      auto sql = std::make_shared<SQL>(text + ")");
+      for (std::size_t i = first; i < first + size; ++i) sql->bind(parsed[i]);
+      run(sql);
+    }
+  };
   std::shared_ptr<IDb> db = getDb();
-  std::vector<int> categories;
-  std::shared_ptr<IDbResult> rows = db->query("select distinct `cg_id` from `items` where `id` in (" + ids + ")");
-  while (rows->next()) categories.push_back((*rows->fetch())["cg_id"].toInt());
-  rows.reset();
+  std::set<int> categories;
+  inGroups("select distinct `cg_id` from `items` where `id` in", [&](const std::shared_ptr<SQL>& sql) {
+    std::shared_ptr<IDbResult> rows = db->query(sql);
+    while (rows->next()) categories.insert((*rows->fetch())["cg_id"].toInt());
+  });
   if (categories.empty()) return;  // none of the ids is a card
   Savepoint unit(db);
-  db->exec("delete from `items` where `id` in (" + ids + ")");
+  inGroups("delete from `items` where `id` in", [&](const std::shared_ptr<SQL>& sql) { db->execute(sql); });
   for (int category : categories) refreshCounters(category);
   unit.release();
 }

@@ -15,6 +15,8 @@
 // that set it.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,9 +64,12 @@ class Item {
   // card changes nothing.
   void remove(int id);
   // Deletes the cards listed as decimal ids separated by commas ("3,17,20")
-  // and refreshes each affected category once. Any other text is refused
-  // with an Exception before a statement is built.
+  // and refreshes each affected category once. Any other text, and a list of
+  // more than kMaxRemovedIds ids, is refused with an Exception before a
+  // statement is built. The ids are bound, kIdsPerStatement per statement.
   void removeMany(const std::string& ids);
+  static constexpr std::size_t kMaxRemovedIds = 100000;
+  static constexpr std::size_t kIdsPerStatement = 500;
 
   // The category's first `count` unsent cards in id order (fewer when the
   // stock is short, none for a count below 1). Never a delivered card.
@@ -84,6 +89,9 @@ class Item {
 
   // Whether `ids` is one or more decimal ids separated by single commas.
   static bool isIdList(const std::string& ids);
+  // The ids of such a list, in order; an id too long for a number is left
+  // out. Raises Exception for any other text or more than kMaxRemovedIds ids.
+  static std::vector<std::int64_t> parseIdList(const std::string& ids);
 
  private:
   Item() = default;

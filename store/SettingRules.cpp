@@ -1,6 +1,9 @@
 #include "store/SettingRules.h"
 
 #include "base/Exception.h"
+#include "base/WebAddress.h"
+
+#include <string_view>
 
 namespace Quorvel {
 
@@ -44,8 +47,31 @@ const SettingRule* settingRule(const std::string& key) {
   return nullptr;
 }
 
+bool isEndpointKey(const std::string& key) {
+  constexpr std::string_view prefix = "market_", suffix = "_host";
+  if (key == "maker_base" || key == "market_base" || key == "local_host") return true;
+  return key.size() > prefix.size() + suffix.size() && key.starts_with(prefix) && key.ends_with(suffix);
+}
+
+bool isEndpointValue(const std::string& key, const std::string& value) {
+  if (!isEndpointKey(key)) return false;
+  return key == "local_host" ? isHost(value) : isBaseAddress(value);
+}
+
 void validateSetting(const std::string& key, const std::string& value) {
   if (key.empty()) throw Exception("A setting without a name cannot be stored; nothing was saved.");
+  if (isEndpointKey(key)) {
+    // The browser is started on the maker's address and every card goes to
+    // these hosts: only a plain address may be stored.
+    if (value.empty() || isEndpointValue(key, value)) return;
+    if (key == "local_host") {
+      throw Exception("The setting local_host must be a host name or address (like 127.0.0.1), without scheme, "
+                      "port or path, or empty for the default; nothing was saved.");
+    }
+    throw Exception("The setting " + key +
+                    " must be http:// or https:// followed by a host name or address and an optional port "
+                    "(like https://example.com:8080), with nothing else, or empty for the default; nothing was saved.");
+  }
   const SettingRule* rule = settingRule(key);
   if (!rule || value.empty()) return;
   if (isDecimal(value)) {

@@ -3,11 +3,15 @@
 // read an interval of "abc" or a port of 70000. The rules are one table, so a
 // page can show the ranges it will be held to.
 //
-// Only the settings the program reads as numbers have a rule. Every one of
-// them may also be empty: the program then uses its default (10 seconds for
-// the check intervals, 0 for the others). Flags are not checked: a flag is on
-// exactly when its value is "1", and any other value, whatever the page sends
-// for "off", stays a valid "off". Texts are used as stored.
+// The settings the program reads as numbers have a range. The endpoint
+// settings are addresses: `maker_base`, `market_base` and every
+// `market_*_host` a base address ("http://host" or "https://host:port", see
+// base/WebAddress.h), `local_host` a bare host. Every one of them may also be
+// empty: the program then uses its default (10 seconds for the check
+// intervals, 0 for the other numbers, the built-in address for endpoints).
+// Flags are not checked: a flag is on exactly when its value is "1", and any
+// other value, whatever the page sends for "off", stays a valid "off". Other
+// texts are used as stored.
 //
 // Pure functions over a constant table; any thread may call them.
 #pragma once
@@ -30,9 +34,16 @@ const std::vector<SettingRule>& settingRules();
 // The rule of `key`, or nullptr when the setting has none.
 const SettingRule* settingRule(const std::string& key);
 
-// Raises Exception when `key` is empty, or when `key` has a rule and `value`
-// is neither empty nor a decimal number (digits only) within the rule's range.
-// The message names the key and the accepted range.
+// Whether `key` holds an address (a base address, or for `local_host` a host).
+bool isEndpointKey(const std::string& key);
+
+// Whether `value` is a non-empty address of the shape `key` takes.
+bool isEndpointValue(const std::string& key, const std::string& value);
+
+// Raises Exception when `key` is empty; when `key` has a rule and `value` is
+// neither empty nor a decimal number (digits only) within the rule's range;
+// or when `key` is an endpoint and `value` is neither empty nor an address of
+// its shape. The message names the key and what it accepts.
 void validateSetting(const std::string& key, const std::string& value);
 
 }  // namespace Quorvel

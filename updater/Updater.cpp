@@ -67,10 +67,11 @@ int Updater::installUpdate() {
 // temporary name and then renamed over the destination, so a copy that fails
 // halfway leaves the old file in place rather than none or half a file.
 // Only plain files are installed: a subfolder stays where it is, and so does
-// a file of the same name at the destination.
+// a symbolic link (it would install whatever file it points at, anywhere on
+// the system) and a file of the same name at the destination.
 bool Updater::installFile(const fs::path& entry) {
   std::error_code ec;
-  if (!fs::is_regular_file(entry, ec)) return false;
+  if (!fs::is_regular_file(fs::symlink_status(entry, ec))) return false;
 
   const std::string name = entry.filename().string();
   const std::string destName = name == setup_.updaterProgram ? setup_.updaterStaged : name;

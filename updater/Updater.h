@@ -42,8 +42,9 @@ class Updater {
 
   // Installs every file directly inside "update/" and shows "更新完成" when
   // the folder exists; removes the folder when it ends up empty. A file that
-  // cannot be installed stays in "update/" for the next run. Returns the
-  // number of files installed.
+  // cannot be installed, and anything that is not a plain file (a folder, a
+  // symbolic link), stays in "update/". Returns the number of files
+  // installed.
   int installUpdate();
 
   // Deletes a 0-byte database so that the main program creates it again from

@@ -1,12 +1,34 @@
 // The seller's web page: talks to the local program with JSONP requests on
-// 127.0.0.1 at the port given in this page's address (?ver=1105&port=N).
+// 127.0.0.1 at the port given in this page's address (?ver=1105&port=N), each
+// carrying the program's launch key, which the address hands over in its
+// fragment (#token=KEY): the browser never sends a fragment to the server
+// that serves this page, so only this page and the program know the key.
 (function () {
   'use strict';
 
   var params = new URLSearchParams(location.search);
   var port = params.get('port');
+  var key = new URLSearchParams(location.hash.slice(1)).get('token') || '';
   var base = 'http://127.0.0.1:' + port + '/';
   var sequence = 0;
+  var outOfDate = '页面已过期，请从 Vendara 程序重新打开本页面（程序启动时显示的地址，或托盘菜单）。';
+
+  // A failed script load does not say why. The program lets this page read
+  // its refusal (403: the key is not the running program's, e.g. after a
+  // restart), so a plain status request tells "out of date" from "not running".
+  function failure() {
+    return fetch(base + '?do=getStatus&token=' + encodeURIComponent(key)).then(function (response) {
+      return response.status === 403 ? outOfDate : null;
+    }, function () { return null; }).then(function (text) {
+      if (text) {
+        var status = document.getElementById('status');
+        status.textContent = text;
+        status.classList.add('error');
+        return new Error(text);
+      }
+      return new Error('无法连接本地程序 (端口 ' + port + ')');
+    });
+  }
 
   // One JSONP call: `fields` travel as the UTF-8 `_postData` form.
   function call(action, sub, fields) {
@@ -14,13 +36,13 @@
       var name = 'vendaraCb' + (++sequence);
       var script = document.createElement('script');
       var form = new URLSearchParams(fields || {}).toString();
-      var url = base + '?do=' + encodeURIComponent(action) + '&callback=' + name;
+      var url = base + '?do=' + encodeURIComponent(action) + '&callback=' + name + '&token=' + encodeURIComponent(key);
       if (sub) url += '&action=' + encodeURIComponent(sub);
       if (form) url += '&_postData=' + encodeURIComponent(form);
       var timer = setTimeout(function () { cleanup(); reject(new Error('本地程序没有响应')); }, 15000);
       function cleanup() { clearTimeout(timer); delete window[name]; script.remove(); }
       window[name] = function (data) { cleanup(); resolve(data); };
-      script.onerror = function () { cleanup(); reject(new Error('无法连接本地程序 (端口 ' + port + ')')); };
+      script.onerror = function () { cleanup(); failure().then(reject); };
       script.src = url;
       document.body.appendChild(script);
     });

@@ -19,6 +19,7 @@
 
 #include "server/ActionTable.h"
 #include "server/HttpServer.h"
+#include "server/LaunchKey.h"
 
 using namespace Quorvel;
 
@@ -32,12 +33,12 @@ bool oneRequest(std::uint16_t port, const std::string& request) {
   if (error) return false;
   boost::asio::write(socket, boost::asio::buffer(request), error);
   char chunk[4096];
-  std::size_t total = 0;
+  std::string answer;
   for (;;) {
-    total += socket.read_some(boost::asio::buffer(chunk), error);
+    answer.append(chunk, socket.read_some(boost::asio::buffer(chunk), error));
     if (error) break;
   }
-  return total > 0;
+  return answer.rfind("HTTP/1.1 200 ", 0) == 0;
 }
 
 }  // namespace
@@ -65,8 +66,9 @@ int main(int argc, char** argv) {
     io.run();
   });
   const std::uint16_t port = started.get();
-  const std::string request =
-      "GET /?do=getStatus&callback=jsonp123&_postData=a%3D1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  // As the page sends it: with the launch key and the Host it names.
+  const std::string request = "GET /?do=getStatus&callback=jsonp123&_postData=a%3D1&token=" + launchKey() +
+                              " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
 
   std::atomic<int> failures{0};
   auto begin = std::chrono::steady_clock::now();

@@ -1,6 +1,6 @@
 #include "port/BrowserLauncher.h"
 
-#include "port/ProcessLauncher.h"
+#include "base/WebAddress.h"
 
 namespace Quorvel::port {
 
@@ -8,17 +8,26 @@ namespace {
 
 class SystemBrowserLauncher : public BrowserLauncher {
  public:
+  explicit SystemBrowserLauncher(std::shared_ptr<ProcessLauncher> processes) : processes_(std::move(processes)) {}
+
   bool open(const std::string& url) override {
-    auto launcher = systemProcessLauncher();
+    // The address is the browser's only argument: it starts with "http", so
+    // it never reads as an option.
+    if (!isPageAddress(url)) return false;
     for (const char* browser : {"google-chrome", "chromium", "chromium-browser", "firefox", "xdg-open"}) {
-      if (launcher->start({.program = browser, .args = {url}})) return true;
+      if (processes_->start({.program = browser, .args = {url}})) return true;
     }
     return false;
   }
+
+ private:
+  std::shared_ptr<ProcessLauncher> processes_;
 };
 
 }  // namespace
 
-std::shared_ptr<BrowserLauncher> systemBrowserLauncher() { return std::make_shared<SystemBrowserLauncher>(); }
+std::shared_ptr<BrowserLauncher> systemBrowserLauncher(std::shared_ptr<ProcessLauncher> processes) {
+  return std::make_shared<SystemBrowserLauncher>(std::move(processes));
+}
 
 }  // namespace Quorvel::port

@@ -1,6 +1,11 @@
 // "item" through a real local server on a temporary database: paging, edits
 // with their stock counters, and refused delete lists.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
 
 #include "api/ItemActions.h"
 #include "base/Charset.h"
@@ -166,6 +171,47 @@ TEST_F(ItemActions, IdsMustBeDigitsAndCardsGoOnlyIntoAStoredCategory) {
   // The message names the parameter that was wrong.
   EXPECT_NE(item("del", {{"id", injected}})["MSG"].asString().find("id"), std::string::npos);
   EXPECT_NE(item("add", {{"cg_id", "x"}})["MSG"].asString().find("cg_id"), std::string::npos);
+}
+// Resident memory of this process (the server runs in it), in bytes.
+long residentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  long size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * ::sysconf(_SC_PAGESIZE);
+}
+
+// A 16 MB list of two million ids: refused by its length, without a
+// statement being built, and the server gives the memory it took back.
+TEST_F(ItemActions, ASixteenMegabyteDeleteListIsRefusedAndItsMemoryGivenBack) {
+  fill(3);
+  // The sender reuses one 1 MB piece, so that only the server's memory moves.
+  std::string piece;
+  while (piece.size() < 1000000) piece += "1234567,";
+  const std::string lastId = "1";
+  const size_t bodySize = 7 + 16 * piece.size() + lastId.size();
+  ASSERT_EQ(item("lst", {{"cg_id", cgText}})["SUCCESS"], Json::Value(1));
+  const long before = residentBytes();
+
+  RawClient client(server_.port());
+  client.send(withAccess(server_.port(), "POST /?do=item&action=del_more&callback=cb HTTP/1.1\r\nContent-Length: " +
+                                             std::to_string(bodySize) + "\r\n\r\n") +
+              "id_str=");
+  for (int k = 0; k < 16; ++k) client.send(piece);
+  client.send(lastId);
+  std::optional<std::string> answer = client.readAllWithin(std::chrono::seconds(60));
+  ASSERT_TRUE(answer.has_value());
+  Json::Value reply = jsonpValue(*answer);
+  EXPECT_EQ(reply["SUCCESS"], Json::Value(0));
+  EXPECT_NE(reply["MSG"].asString().find("At most 100000 cards"), std::string::npos) << reply["MSG"].asString();
+  EXPECT_EQ(count("select count(*) as `num` from `items`"), 3);
+
+  // The server lets go of the connection once it has seen the close.
+  long after = residentBytes();
+  for (int wait = 0; wait < 200 && after - before >= 20 * 1024 * 1024; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    after = residentBytes();
+  }
+  EXPECT_LT(after - before, 20 * 1024 * 1024) << "before " << before << ", after " << after;
 }
 
 }  // namespace

@@ -147,6 +147,33 @@ TEST_F(StatusActions, SetConfigRefusesANumberOutOfRangeAndStoresNothingOfTheRequ
   EXPECT_EQ(SystemConfig::instance()->get("smtp_port"), "65535");
 }
 
+// An address that could reach the browser as an option, or send the cards
+// elsewhere in a shape no check expects, is refused with the whole request.
+TEST_F(StatusActions, SetConfigRefusesEndpointsThatAreNotPlainAddresses) {
+  SystemConfig::instance()->set("maker_base", "http://127.0.0.1:18080");
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"maker_base", "--renderer-cmd-prefix=touch /tmp/owned"},
+      {"maker_base", "http://127.0.0.1:18080 --renderer-cmd-prefix=x"},
+      {"maker_base", "http://seller@evil.example"},
+      {"market_base", "file:///etc/passwd"},
+      {"market_trade_host", "http://trade.example.com/x"},
+      {"local_host", "http://evil.example"},
+  };
+  for (const auto& [key, value] : refused) {
+    Json::Value set = callAction(server_.port(), "setConfig", formOf({{"a_accepted", "1"}, {key, value}}));
+    EXPECT_EQ(set["SUCCESS"], Json::Value(0)) << key << "=" << value;
+    EXPECT_NE(set["MSG"].asString().find(key), std::string::npos) << set["MSG"].asString();
+  }
+  EXPECT_EQ(storedRows("a_accepted"), 0);
+  EXPECT_EQ(storedRows("market_base"), 0);
+  EXPECT_EQ(SystemConfig::instance()->get("maker_base"), "http://127.0.0.1:18080");
+
+  Json::Value set = callAction(server_.port(), "setConfig",
+                               formOf({{"maker_base", "https://maker.example:8443"}, {"market_base", ""}}));
+  EXPECT_EQ(set["SUCCESS"], Json::Value(1)) << set["MSG"].asString();
+  EXPECT_EQ(SystemConfig::instance()->get("maker_base"), "https://maker.example:8443");
+}
+
 TEST_F(StatusActions, SetConfigRefusesASettingWithoutAName) {
   Json::Value set = postAction(server_.port(), "setConfig", "a_accepted=1&=orphan");
   EXPECT_EQ(set["SUCCESS"], Json::Value(0));

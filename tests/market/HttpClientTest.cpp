@@ -1,6 +1,7 @@
 #include "market/HttpClient.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <filesystem>
@@ -231,6 +232,30 @@ TEST_F(HttpClientTest, CookiesAreSentBackAndSurviveARestart) {
 
   std::filesystem::remove(cookieFile());  // logs the seller out
   EXPECT_EQ(httpGet(server.url("/page")), "cookie=");
+}
+
+// The cookie file is a login: only the owner may read it, whether libcurl
+// creates it or replaces one that others could read.
+TEST_F(HttpClientTest, TheCookieFileIsOwnerOnly) {
+  auto modeOf = [](const std::string& path) {
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0u;
+  };
+  const mode_t saved = ::umask(022);
+  LoopbackServer server([](const SeenRequest&) { return answer(200, "ok", "Set-Cookie: sid=abc; Path=/\r\n"); });
+  httpGet(server.url("/login"));
+  ASSERT_NE(cookieFileText().find("sid"), std::string::npos);
+  EXPECT_EQ(modeOf(cookieFile()), 0600u);
+
+  // A file left readable by others (an older version, a copy) is narrowed.
+  const std::string old = folder_.file("old-cookie.txt");
+  std::ofstream(old) << "# Netscape HTTP Cookie File\n";
+  ::chmod(old.c_str(), 0644);
+  CookieJar::instance()->open(old);
+  EXPECT_EQ(modeOf(old), 0600u);
+  httpGet(server.url("/again"));
+  EXPECT_EQ(modeOf(old), 0600u);
+  ::umask(saved);
 }
 
 // Suites named "...Threads" also run under ThreadSanitizer (scripts/tsan.sh).

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "server/HttpServer.h"
+#include "tests/server/TestServer.h"
 
 namespace Quorvel {
 namespace {
@@ -93,7 +94,7 @@ TEST(AcceptErrors, AreRetriedAfterAPauseAndTheConnectionIsServedLater) {
   exhausted.release();
   EXPECT_LE(failed, 12);
 
-  const std::string request = "GET / HTTP/1.1\r\n\r\n";
+  const std::string request = testing::withAccess(server.localPort(), "GET / HTTP/1.1\r\n\r\n");
   ASSERT_EQ(::send(client, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
   std::string answer;
   char chunk[4096];

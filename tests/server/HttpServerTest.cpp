@@ -7,6 +7,7 @@
 #include "base/Exception.h"
 
 #include "server/ActionTable.h"
+#include "server/LaunchKey.h"
 #include "tests/server/TestServer.h"
 
 namespace Quorvel {
@@ -14,7 +15,10 @@ namespace {
 
 using testing::bodyOf;
 using testing::exchange;
+using testing::exchangeAsIs;
 using testing::headerOf;
+using testing::hostHeader;
+using testing::keyed;
 using testing::RawClient;
 using testing::TestServer;
 
@@ -156,24 +160,28 @@ TEST_F(HttpServerTest, CallbacksThatAreNotScriptNamesAreRefusedBeforeTheActionRu
     EXPECT_EQ(bodyOf(response), callback + "({}\n)");
     EXPECT_EQ(countedRuns, 1);
   }
-  for (const char* target : {"/?do=counted", "/?do=counted&callback="}) {
-    EXPECT_EQ(bodyOf(exchange(server_.port(), std::string("GET ") + target + " HTTP/1.1\r\n\r\n")), "({}\n)");
-  }
+  countedRuns = 0;
+  EXPECT_EQ(bodyOf(exchange(server_.port(), "GET /?do=counted HTTP/1.1\r\n\r\n")), "({}\n)");
+  EXPECT_EQ(countedRuns, 1);
+  // An empty callback is no script name either.
+  EXPECT_EQ(exchange(server_.port(), "GET /?do=counted&callback= HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 400 ", 0), 0u);
+  EXPECT_EQ(countedRuns, 1);
 }
 
 TEST_F(HttpServerTest, RequestSplitOverSegmentsWaitsForTheEmptyLine) {
   RawClient client(server_.port());
   client.send("GET /?do=echo&call");
-  client.send("back=cb HTTP/1.1\r\nX-A: 1\r\n");
+  client.send("back=cb&token=" + launchKey() + " HTTP/1.1\r\n" + hostHeader(server_.port()) + "X-A: 1\r\n");
   client.send("X-B: 2\r\n");
   client.send("\r\n");
   Json::Value reply = jsonOf(client.readAll());
-  EXPECT_EQ(reply["HEADERS"].asInt(), 2);
+  EXPECT_EQ(reply["HEADERS"].asInt(), 3);
 }
 
 TEST_F(HttpServerTest, BodyAnnouncedByContentLengthIsWaitedFor) {
   RawClient client(server_.port());
-  client.send("POST /?do=echo&callback=cb HTTP/1.1\r\nContent-Length: 11\r\n\r\nname=");
+  client.send("POST " + keyed("/?do=echo&callback=cb") + " HTTP/1.1\r\n" + hostHeader(server_.port()) +
+              "Content-Length: 11\r\n\r\nname=");
   client.send("abc&z=1");
   Json::Value reply = jsonOf(client.readAll());
   EXPECT_EQ(reply["POST"]["name"].asString(), "abc");
@@ -222,9 +230,11 @@ TEST_F(HttpServerTest, ContentLengthThatIsNotANumberCountsAsZero) {
 }
 
 TEST_F(HttpServerTest, LeadingEmptyLineIsTheRequestLine) {
-  // The empty line counts as the (empty) request line, so there is no action.
-  std::string response = exchange(server_.port(), "\r\nGET /?do=echo HTTP/1.1\r\n\r\n");
-  EXPECT_EQ(bodyOf(response), "<h2>Bad Request!</h2>");
+  // The empty line counts as the (empty) request line: it carries no key,
+  // so nothing runs.
+  std::string request = "\r\nGET " + keyed("/?do=echo&callback=cb") + " HTTP/1.1\r\n" + hostHeader(server_.port()) + "\r\n";
+  std::string response = exchangeAsIs(server_.port(), request);
+  EXPECT_EQ(response.rfind("HTTP/1.1 403 Forbidden\r\n", 0), 0u) << response;
 }
 
 TEST_F(HttpServerTest, ActionErrorPattern) {
@@ -253,10 +263,10 @@ class LimitedServerTest : public ::testing::Test {
   bool stillAnswers() {
     return bodyOf(exchange(server_.port(), "GET / HTTP/1.1\r\n\r\n")) == "<h2>Bad Request!</h2>";
   }
-  // A request without action whose header block, empty line included, is
-  // exactly `size` bytes.
-  static std::string requestOfSize(size_t size) {
-    std::string head = "GET / HTTP/1.1\r\nX-Pad: ";
+  // A request without action, with key and Host, whose header block, empty
+  // line included, is exactly `size` bytes.
+  std::string requestOfSize(size_t size) {
+    std::string head = "GET " + keyed("/") + " HTTP/1.1\r\n" + hostHeader(server_.port()) + "X-Pad: ";
     return head + std::string(size - head.size() - 4, 'p') + "\r\n\r\n";
   }
   TestServer server_{limits()};
@@ -270,7 +280,7 @@ TEST_F(LimitedServerTest, EndlessHeadersAreCutOff) {
 }
 
 TEST_F(LimitedServerTest, HeaderBlockLimitIsExact) {
-  EXPECT_EQ(bodyOf(exchange(server_.port(), requestOfSize(1024))), "<h2>Bad Request!</h2>");
+  EXPECT_EQ(bodyOf(exchangeAsIs(server_.port(), requestOfSize(1024))), "<h2>Bad Request!</h2>");
   {
     RawClient whole(server_.port());  // the whole block in one segment
     whole.send(requestOfSize(1025));
@@ -285,7 +295,8 @@ TEST_F(LimitedServerTest, HeaderBlockLimitIsExact) {
   }
   // A body behind a small header block is not counted as header.
   RawClient withBody(server_.port());
-  withBody.send("POST / HTTP/1.1\r\nContent-Length: 2000\r\n\r\n" + std::string(2000, 'b'));
+  withBody.send(testing::withAccess(server_.port(), "POST / HTTP/1.1\r\nContent-Length: 2000\r\n\r\n") +
+                std::string(2000, 'b'));
   std::optional<std::string> answer = withBody.readAllWithin(kSoon);
   ASSERT_TRUE(answer.has_value());
   EXPECT_EQ(bodyOf(*answer), "<h2>Bad Request!</h2>");
@@ -293,7 +304,7 @@ TEST_F(LimitedServerTest, HeaderBlockLimitIsExact) {
 
 TEST_F(LimitedServerTest, HugeBodiesAreRefused) {
   RawClient announced(server_.port());
-  announced.send("POST / HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n");
+  announced.send(testing::withAccess(server_.port(), "POST / HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n"));
   EXPECT_EQ(announced.readAllWithin(kSoon), std::optional<std::string>(""));
   EXPECT_TRUE(stillAnswers());
 }

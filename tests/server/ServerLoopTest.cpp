@@ -8,7 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/ProcessWide.h"
 #include "server/ActionTable.h"
+#include "server/LaunchKey.h"
 #include "tests/server/TestServer.h"
 
 namespace Quorvel {
@@ -45,9 +47,13 @@ TEST(RandomPort, StaysInRange) {
   }
 }
 
-TEST(UiAddress, BothKeyOrders) {
-  EXPECT_EQ(uiAddress("http://h:1/", 12345), "http://h:1/?ver=1105&port=12345");
-  EXPECT_EQ(uiAddress("http://h:1", 12345, true), "http://h:1/?port=12345&ver=1105");
+TEST(UiAddress, BothKeyOrdersWithTheKeyInTheFragment) {
+  installProcessWide(std::make_shared<LaunchKey>("0123abcd"));
+  EXPECT_EQ(uiAddress("http://h:1/", 12345), "http://h:1/?ver=1105&port=12345#token=0123abcd");
+  EXPECT_EQ(uiAddress("http://h:1", 12345, true), "http://h:1/?port=12345&ver=1105#token=0123abcd");
+  uiPort = 23456;
+  EXPECT_EQ(localAddress("vendara.local", "do=login&x=1"), "http://vendara.local:23456/?do=login&x=1&token=0123abcd");
+  resetProcessWide();
 }
 
 TEST(ServerLoop, EscapedExceptionRestartsOnANewPortAndReopensTheUi) {

@@ -1,5 +1,9 @@
 // An httpServer on a free loopback port, run on its own thread, and a tiny
 // blocking client that sends raw bytes and reads until the server closes.
+//
+// Requests made with `exchange` are sent the way the seller's page sends them:
+// with the launch key (`token`) and the Host header the browser gives
+// (withAccess). `exchangeAsIs` sends the bytes exactly as given.
 #pragma once
 
 #include <boost/asio/connect.hpp>
@@ -10,6 +14,7 @@
 
 #include <poll.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <future>
@@ -19,17 +24,17 @@
 #include <thread>
 
 #include "server/HttpServer.h"
+#include "server/LaunchKey.h"
 
 namespace Quorvel::testing {
 
 class TestServer {
  public:
-  explicit TestServer(HttpServerLimits limits = {}) {
+  explicit TestServer(HttpServerLimits limits = {}) : TestServer(optionsWith(limits)) {}
+  explicit TestServer(HttpServerOptions options) {
     std::promise<std::uint16_t> ready;
     auto started = ready.get_future();
-    thread_ = std::thread([this, limits, &ready] {
-      HttpServerOptions options;
-      options.limits = limits;
+    thread_ = std::thread([this, options, &ready] {
       server_ = std::make_unique<httpServer>(io_, 0, options);
       ready.set_value(server_->localPort());
       io_.run();
@@ -42,6 +47,12 @@ class TestServer {
     thread_.join();
   }
   std::uint16_t port() const { return port_; }
+
+  static HttpServerOptions optionsWith(HttpServerLimits limits) {
+    HttpServerOptions options;
+    options.limits = limits;
+    return options;
+  }
 
  private:
   boost::asio::io_context io_;
@@ -93,11 +104,56 @@ class RawClient {
   boost::asio::ip::tcp::socket socket_;
 };
 
-// One whole request and the whole answer.
-inline std::string exchange(std::uint16_t port, const std::string& request) {
+// The Host header a browser sends to the server on `port`.
+inline std::string hostHeader(std::uint16_t port) { return "Host: 127.0.0.1:" + std::to_string(port) + "\r\n"; }
+
+// `target` with the current launch key added as `token`.
+inline std::string keyed(const std::string& target) {
+  return target + (target.find('?') == std::string::npos ? "?" : "&") + "token=" + launchKey();
+}
+
+// `request` as the seller's page sends it: the launch key added to the
+// target of its request line, and its Host headers replaced by ours. A
+// request without a request line is left as it is.
+inline std::string withAccess(std::uint16_t port, const std::string& request) {
+  const size_t lineEnd = request.find("\r\n");
+  if (lineEnd == 0 || lineEnd == std::string::npos) return request;
+  std::string line = request.substr(0, lineEnd);
+  const size_t targetStart = line.find(' ');
+  if (targetStart != std::string::npos) {
+    size_t targetEnd = line.find(' ', targetStart + 1);
+    if (targetEnd == std::string::npos) targetEnd = line.size();
+    const std::string target = line.substr(targetStart + 1, targetEnd - targetStart - 1);
+    line.replace(targetStart + 1, target.size(), keyed(target));
+  }
+  std::string rest;
+  size_t position = lineEnd + 2;
+  for (;;) {
+    size_t end = request.find("\r\n", position);
+    if (end == std::string::npos || end == position) {
+      rest += request.substr(position);
+      break;
+    }
+    std::string header = request.substr(position, end - position);
+    std::string name = header.substr(0, header.find(':'));
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name != "host") rest += header + "\r\n";
+    position = end + 2;
+  }
+  return line + "\r\n" + hostHeader(port) + rest;
+}
+
+// One whole request, sent exactly as given, and the whole answer.
+inline std::string exchangeAsIs(std::uint16_t port, const std::string& request) {
   RawClient client(port);
   client.send(request);
   return client.readAll();
+}
+
+// One whole request as the seller's page sends it (withAccess), and the
+// whole answer.
+inline std::string exchange(std::uint16_t port, const std::string& request) {
+  return exchangeAsIs(port, withAccess(port, request));
 }
 
 inline std::string bodyOf(const std::string& response) {

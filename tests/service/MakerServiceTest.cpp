@@ -59,5 +59,43 @@ TEST_F(MakerServiceTest, ServesTheWebUiButNothingOutsideIt) {
   EXPECT_EQ(escape->status, 404);
 }
 
+TEST_F(MakerServiceTest, ServesOnlyRegularFilesWhoseRealPathIsInsideTheWebFolder) {
+  const std::filesystem::path outside = root_.string() + "-outside";
+  std::filesystem::create_directories(outside);
+  std::ofstream(outside / "secret.txt") << "secret";
+  std::filesystem::create_symlink(outside / "secret.txt", root_ / "leak.txt");
+  std::filesystem::create_directory_symlink(outside, root_ / "elsewhere");
+  std::filesystem::create_symlink(root_ / "index.html", root_ / "alias.html");  // stays inside
+  for (const char* path : {"/leak.txt", "/elsewhere/secret.txt", "/elsewhere/", "/js", "/index.html%00.png",
+                           "/js/login.js%00", "/%2e%2e/" }) {
+    auto answer = client_->Get(path);
+    ASSERT_TRUE(answer) << path;
+    EXPECT_EQ(answer->status, 404) << path;
+    EXPECT_EQ(answer->body.find("secret"), std::string::npos) << path;
+  }
+  auto alias = client_->Get("/alias.html");
+  ASSERT_TRUE(alias);
+  EXPECT_EQ(alias->body, "<html>ui</html>");
+  std::filesystem::remove_all(outside);
+}
+
+TEST_F(MakerServiceTest, MessagesAreBoundedInSizeAndNumber) {
+  const std::string large = "msg=" + std::string(MakerService::kMaxBodyBytes, 'x') + "&to=y";
+  auto refused = client_->Post("/?m=Api&a=web_send", large, "application/x-www-form-urlencoded");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 413);
+  EXPECT_TRUE(service_->messages().empty());
+
+  for (size_t k = 0; k <= MakerService::kMaxKeptMessages; ++k) {
+    auto sent = client_->Post("/?m=Api&a=web_send", "msg=" + std::to_string(k) + "&to=y",
+                              "application/x-www-form-urlencoded");
+    ASSERT_TRUE(sent);
+  }
+  auto messages = service_->messages();
+  ASSERT_EQ(messages.size(), MakerService::kMaxKeptMessages);
+  EXPECT_EQ(messages.front().msg, "1");  // the oldest went
+  EXPECT_EQ(messages.back().msg, std::to_string(MakerService::kMaxKeptMessages));
+}
+
 }  // namespace
 }  // namespace Quorvel

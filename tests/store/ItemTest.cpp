@@ -172,6 +172,46 @@ TEST_F(ItemTest, RemoveManyRefusesAnythingButDecimalIdsBeforeAnySql) {
   EXPECT_TRUE(Item::isIdList(std::to_string(a.id) + ",12,0"));
 }
 
+// A list longer than one statement's group of ids: every listed card goes,
+// across the groups, and nothing else; the counters of both categories follow.
+TEST_F(ItemTest, RemoveManyDeletesLongListsGroupByGroup) {
+  std::vector<int> kept, removed;
+  getDb()->begin();
+  for (size_t k = 0; k < 2 * Item::kIdsPerStatement + 30; ++k) {
+    CardRecord added = card(k % 2 ? first : second, std::to_string(k));
+    (k % 5 == 0 ? kept : removed).push_back(added.id);
+  }
+  getDb()->commit();
+  std::string list;
+  for (int id : removed) list += std::to_string(id) + ",";
+  list += "999999,99999999999999999999999";  // no such cards: no harm
+  items->removeMany(list);
+  EXPECT_EQ(count("select count(*) as `num` from `items`"), static_cast<int>(kept.size()));
+  for (int id : kept) EXPECT_EQ(items->get(id).id, id);
+  expectCountersTrue(first);
+  expectCountersTrue(second);
+}
+
+// The length of a list is refused before anything is built from it.
+TEST_F(ItemTest, RemoveManyRefusesMoreThanItsLimitOfIds) {
+  CardRecord a = card(first, "a");
+  std::string list = std::to_string(a.id);
+  for (size_t k = 1; k < Item::kMaxRemovedIds; ++k) list += ",1";
+  EXPECT_NO_THROW(items->removeMany(list));  // exactly the limit
+  EXPECT_EQ(count("select count(*) as `num` from `items`"), 0);
+
+  CardRecord b = card(first, "b");
+  list = std::to_string(b.id) + list.substr(list.find(',')) + ",1";
+  try {
+    items->removeMany(list);
+    ADD_FAILURE() << "a list of " << Item::kMaxRemovedIds + 1 << " ids was accepted";
+  } catch (Exception e) {
+    EXPECT_NE(e.message().find("At most 100000 cards"), std::string::npos) << e.message();
+  }
+  EXPECT_EQ(count("select count(*) as `num` from `items`"), 1);
+  expectCountersTrue(first);
+}
+
 TEST_F(ItemTest, TakeUnsentNeverReturnsADeliveredCard) {
   card(first, "1", "order 9");
   CardRecord u1 = card(first, "2");

@@ -101,5 +101,40 @@ TEST(SettingRules, EveryNumericSettingIsHeldToItsRange) {
   EXPECT_THROW(validateSetting("", "x"), Exception);
 }
 
+// Endpoint settings take plain addresses only: the browser is started on the
+// maker's address and every card goes to these hosts.
+TEST(SettingRules, EndpointSettingsTakeOnlyPlainAddresses) {
+  for (const char* key : {"maker_base", "market_base", "market_login_host", "market_webim_host",
+                          "market_some_new_host"}) {
+    EXPECT_TRUE(isEndpointKey(key)) << key;
+    for (const char* good : {"", "http://127.0.0.1:18080", "https://login.example.com", "http://[::1]:9"}) {
+      EXPECT_NO_THROW(validateSetting(key, good)) << key << "=" << good;
+    }
+    for (const char* bad : {"--renderer-cmd-prefix=touch /tmp/owned", "--user-data-dir=/tmp", "-x",
+                            "http://evil.example --renderer-cmd-prefix=x", "http://user:pw@evil.example",
+                            "example.com", "file:///etc/passwd", "http://example.com/path", "http://exa mple.com",
+                            "javascript:alert(1)", "http://example.com:99999"}) {
+      try {
+        validateSetting(key, bad);
+        ADD_FAILURE() << key << "=" << bad << " was accepted";
+      } catch (Exception e) {
+        EXPECT_NE(e.message().find(key), std::string::npos) << e.message();
+        EXPECT_NE(e.message().find("nothing was saved"), std::string::npos) << e.message();
+      }
+    }
+  }
+  EXPECT_NO_THROW(validateSetting("local_host", "local.vendara.example"));
+  EXPECT_NO_THROW(validateSetting("local_host", "127.0.0.1"));
+  EXPECT_NO_THROW(validateSetting("local_host", ""));
+  for (const char* bad : {"http://127.0.0.1", "127.0.0.1:80", "evil.example/x", "--x", "a b"}) {
+    EXPECT_THROW(validateSetting("local_host", bad), Exception) << bad;
+  }
+  // Keys that merely look alike are texts.
+  for (const char* key : {"market_host", "maker_base_x", "smtp_host", "email_dns_server"}) {
+    EXPECT_FALSE(isEndpointKey(key)) << key;
+    EXPECT_NO_THROW(validateSetting(key, "--anything at all")) << key;
+  }
+}
+
 }  // namespace
 }  // namespace Quorvel

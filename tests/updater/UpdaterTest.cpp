@@ -160,6 +160,30 @@ TEST_F(UpdaterTest, LeavesSubfolderAndSameNamedFileAloneAndKeepsUpdateFolder) {
   EXPECT_TRUE(boxStartsWith("更新完成"));
 }
 
+// A link placed in "update/" would install whatever it points at (the
+// seller's keys, another user's file) beside the program: it stays where it
+// is, like any entry that cannot be installed, and so does its target.
+TEST_F(UpdaterTest, LeavesSymbolicLinksWhereTheyAre) {
+  const fs::path outside = dir.parent_path() / (dir.filename().string() + "-outside");
+  writeFile(outside / "secret", "not for the program folder");
+  writeFile(dir / "update/notes.txt", "notes");
+  fs::create_directories(dir / "tpl");
+  fs::create_symlink(outside / "secret", dir / "update/vendara");
+  fs::create_symlink(outside / "secret", dir / "update/linked.db");
+  fs::create_symlink(dir / "update/notes.txt", dir / "update/inside");  // even one that stays inside
+  fs::create_directory_symlink(outside, dir / "update/folder");
+  EXPECT_EQ(updater().installUpdate(), 1);
+  EXPECT_EQ(readFile(dir / "notes.txt"), "notes");
+  EXPECT_EQ(names(dir / "update"), (std::set<std::string>{"vendara", "linked.db", "inside", "folder"}));
+  EXPECT_FALSE(fs::exists(dir / "vendara"));
+  EXPECT_FALSE(fs::exists(dir / "tpl/linked.db"));
+  EXPECT_FALSE(fs::exists(dir / "inside"));
+  EXPECT_FALSE(fs::exists(dir / "folder"));
+  EXPECT_EQ(readFile(outside / "secret"), "not for the program folder");
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "update/vendara")));
+  fs::remove_all(outside);
+}
+
 TEST_F(UpdaterTest, FilesThatCannotBeInstalledStayForTheNextRun) {
   writeFile(dir / "update/vendara2012.db", "template");  // no "tpl" folder yet
   writeFile(dir / "update/data", "new data");

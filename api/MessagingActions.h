@@ -1,0 +1,14 @@
+// The action with which the seller tries the IM channel from the web UI:
+// "wwTest" queues a fixed test message to the IM account named in `to`, from
+// the marketplace account logged in now. The message is sent by the next
+// dispatch pass, not here; the answer only says it was queued.
+//
+// Register before the server thread starts; the action then runs on the
+// server thread.
+#pragma once
+
+namespace Quorvel {
+
+void registerMessagingActions();
+
+}  // namespace Quorvel

@@ -1,0 +1,97 @@
+// "wwTest" through a real local server on a temporary database: nothing is
+// queued without a marketplace login; after one, each call queues the fixed
+// test message from the logged-in account.
+#include <gtest/gtest.h>
+
+#include "api/MessagingActions.h"
+#include "base/Charset.h"
+#include "base/Codes.h"
+#include "base/Registry.h"
+#include "store/Db.h"
+#include "tests/api/ApiClient.h"
+#include "tests/store/StoreFixture.h"
+
+namespace Quorvel::testing {
+namespace {
+
+class MessagingActions : public StoreFixture {
+ protected:
+  void SetUp() override {
+    StoreFixture::SetUp();
+    registerMessagingActions();
+  }
+
+  struct Row {
+    int type;
+    std::string to, from, msg, orderId, alipayId;
+  };
+  std::vector<Row> queued() {
+    std::vector<Row> rows;
+    auto result = getDb()->query("select * from `msg_queue` order by `id` asc");
+    while (result->next()) {
+      auto row = result->fetch();
+      rows.push_back({(*row)["type"].toInt(), (*row)["to"].toString(), (*row)["from"].toString(),
+                      (*row)["msg"].toString(), (*row)["order_id"].toString(), (*row)["alipay_id"].toString()});
+    }
+    return rows;
+  }
+
+  TestServer server_;
+};
+
+TEST_F(MessagingActions, BeforeALoginNothingIsQueued) {
+  Json::Value answer = callAction(server_.port(), "wwTest", formOf({{"to", "buyer"}}));
+  Json::Value expected(Json::objectValue);
+  expected["SUCCESS"] = 0;
+  expected["MSG"] = "未登录淘宝帐号，不能进行旺旺测试操作！";
+  EXPECT_EQ(answer, expected);
+
+  Registry::instance()->set<std::string>("account", "");  // a login that left no name
+  EXPECT_EQ(callAction(server_.port(), "wwTest", formOf({{"to", "buyer"}})), expected);
+  EXPECT_TRUE(queued().empty());
+}
+
+TEST_F(MessagingActions, AfterALoginEachCallQueuesTheTestMessageFromTheAccount) {
+  Registry::instance()->set<std::string>("account", gbk("好店"));
+  Json::Value success(Json::objectValue);
+  success["SUCCESS"] = 1;
+  EXPECT_EQ(callAction(server_.port(), "wwTest", formOf({{"to", "买家"}})), success);
+  EXPECT_EQ(callAction(server_.port(), "wwTest", formOf({{"to", "买家"}})), success);
+
+  auto rows = queued();
+  ASSERT_EQ(rows.size(), 2u);
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.type, kChat);
+    EXPECT_EQ(row.to, gbk("买家"));
+    EXPECT_EQ(row.from, gbk("好店"));
+    EXPECT_EQ(row.msg, gbk("这是测试的消息发送，您收到这条消息，说明旺旺已经发货成功！"));
+    EXPECT_EQ(row.orderId, "");
+    EXPECT_EQ(row.alipayId, "");
+  }
+}
+
+TEST_F(MessagingActions, AnEmptyAddresseeIsQueuedAsItIs) {
+  Registry::instance()->set<std::string>("account", "shop");
+  EXPECT_EQ(callAction(server_.port(), "wwTest")["SUCCESS"], Json::Value(1));
+  auto rows = queued();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].to, "");
+}
+
+// A message that cannot be queued is reported on the same server, which
+// stays where the page found it.
+TEST_F(MessagingActions, AFailureToQueueIsAnsweredAndTheServerStays) {
+  Registry::instance()->set<std::string>("account", "shop");
+  getDb()->exec(
+      "create trigger `refuse_queue` before insert on `msg_queue` begin select raise(abort, 'queue refused'); end;");
+  Json::Value answer = callAction(server_.port(), "wwTest", formOf({{"to", "buyer"}}));
+  EXPECT_EQ(answer["SUCCESS"], Json::Value(0));
+  EXPECT_NE(answer["MSG"].asString().find("queue refused"), std::string::npos);
+
+  getDb()->exec("drop trigger `refuse_queue`;");
+  EXPECT_EQ(callAction(server_.port(), "wwTest", formOf({{"to", "buyer"}}))["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(queued().size(), 1u);
+}
+
+}  // namespace
+}  // namespace Quorvel::testing
