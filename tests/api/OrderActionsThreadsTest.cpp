@@ -65,6 +65,11 @@ TEST_F(OrderActionsThreads, ThePageListsResetsAndDeletesWhileTicksStoreOrders) {
       for (int k = 0; k < count; ++k) wanted.lines.emplace_back(items[k], k + 1);
       SimOrder placed = sim.shop().addOrder(wanted);
       lines[placed.id] = placed.lines.size();
+      // The page's actions are far quicker than a tick: let a whole tick
+      // see the new order, so that the page meets orders the ticks stored.
+      const int before = ticks;
+      const auto patience = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      while (ticks < before + 2 && std::chrono::steady_clock::now() < patience) std::this_thread::yield();
     }
     Json::Value list = callAction(server.port(), "order&action=lst", formOf({{"page_num", "50"}}));
     ASSERT_EQ(list["SUCCESS"], Json::Value(1)) << list["MSG"].asString();
