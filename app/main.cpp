@@ -1,7 +1,7 @@
 // vendara: the main program. Prepares the database file, starts the delivery
-// daemon with the message dispatcher installed, registers the web API actions
-// and runs the local HTTP server on the server thread; the main thread lives
-// on the console until the user closes.
+// daemon with the order steps and the message dispatcher installed, registers
+// the web API actions and runs the local HTTP server on the server thread; the
+// main thread lives on the console until the user closes.
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -11,6 +11,7 @@
 #include "api/ItemActions.h"
 #include "api/LoginActions.h"
 #include "api/MessagingActions.h"
+#include "api/OrderActions.h"
 #include "api/StatusActions.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
@@ -18,6 +19,7 @@
 #include "base/Clock.h"
 #include "base/WebAddress.h"
 #include "delivery/Deamon.h"
+#include "delivery/MarketPipeline.h"
 #include "market/GoodsScraper.h"
 #include "notify/MessageDispatcher.h"
 #include "port/AppShell.h"
@@ -109,6 +111,7 @@ int main() {
   installProcessWide<GoodsSource>(std::make_shared<GoodsScraper>());
 
   std::shared_ptr<Deamon> daemon = Deamon::instance();
+  daemon->setOrderPipeline(std::make_shared<MarketPipeline>());
   daemon->setMessageDispatch(std::make_shared<MessageDispatcher>());
   daemon->start();
   registerStatusActions(daemon);
@@ -116,6 +119,7 @@ int main() {
   registerCategoryActions();
   registerItemActions();
   registerMessagingActions();
+  registerOrderActions();
 
   auto browser = port::systemBrowserLauncher();
   ServerLoopOptions options;

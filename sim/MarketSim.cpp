@@ -105,19 +105,22 @@ void serveGoods(SimShop& shop, const SimPages& pages, const SimFields& query, ht
   sendPage(res, pages.goodsOnSale(shown, page, pageCount));
 }
 
-void serveSoldItems(SimShop& shop, const SimPages& pages, const SimFields& query, httplib::Response& res) {
+// Only the client's two queries list orders, and only their first page: a
+// query that differs in one byte gets the empty list the site shows for a
+// search without results.
+void serveSoldItems(SimShop& shop, const SimPages& pages, const std::string& target, httplib::Response& res) {
   const size_t perPage = 20;
-  bool paidOnly = simField(query, "auctionStatus") == "PAID";
-  bool unrated = simField(query, "commentStatus") == "I_HAS_NOT_COMMENT";
-  std::vector<SimOrder> listed;
-  for (const SimOrder& order : shop.orders()) {
-    if (paidOnly && order.state != kSimPaid) continue;
-    if (unrated && (order.rated || (order.state != kSimShipped && order.state != kSimCompleted))) continue;
-    listed.push_back(order);
-  }
-  size_t first = (pageNumber(simField(query, "pageNum")) - 1) * perPage;
+  size_t mark = target.find('?');
+  const std::string query = mark == std::string::npos ? std::string() : target.substr(mark + 1);
+  const bool paid = query == MarketSim::kPaidOrdersQuery;
+  const bool unrated = query == MarketSim::kUnratedOrdersQuery;
   std::vector<SimOrder> shown;
-  for (size_t k = first; k < listed.size() && k < first + perPage; ++k) shown.push_back(listed[k]);
+  for (const SimOrder& order : shop.orders()) {
+    if (shown.size() == perPage) break;
+    bool listed = (paid && order.state == kSimPaid) ||
+                  (unrated && !order.rated && (order.state == kSimShipped || order.state == kSimCompleted));
+    if (listed) shown.push_back(order);
+  }
   sendPage(res, pages.soldItems(shown, unrated));
 }
 
@@ -389,7 +392,7 @@ void MarketSim::serveSite(const httplib::Request& req, httplib::Response& res, c
 
   if (path == "/") return redirect(res, base + "/trade/itemlist/list_sold_items.htm", pages);
   if (path == "/auction/goods/goods_on_sale.htm") return serveGoods(shop_, pages, query, res);
-  if (path == "/trade/itemlist/list_sold_items.htm") return serveSoldItems(shop_, pages, query, res);
+  if (path == "/trade/itemlist/list_sold_items.htm") return serveSoldItems(shop_, pages, req.target, res);
   if (path == "/trade/detail/trade_item_detail.htm") {
     std::optional<SimOrder> order = shop_.order(simField(query, "bizOrderId"));
     if (!order) return sendPage(res, pages.notice(gbk("交易详情"), gbk("订单不存在。")));

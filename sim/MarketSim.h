@@ -5,9 +5,10 @@
 //
 //   /member/login.jhtml                     login page (GET), login form (POST)
 //   /auction/goods/goods_on_sale.htm?page=N goods on sale, a few per page
-//   /trade/itemlist/list_sold_items.htm     sold items: auctionStatus=PAID lists
-//                                           the paid orders, commentStatus=
-//                                           I_HAS_NOT_COMMENT those not rated
+//   /trade/itemlist/list_sold_items.htm?Q   sold items, first page: the paid
+//                 orders for Q = kPaidOrdersQuery, the shipped or completed
+//                 orders not rated yet for Q = kUnratedOrdersQuery, both byte
+//                 for byte; any other query lists no order
 //   /trade/detail/trade_item_detail.htm?bizOrderId=N   order detail
 //   /trade/detail/trade_snap.htm?trade_id=N            goods snapshot
 //   /archive/trade/detail/trade_snap.htm?trade_id=N    the same snapshot on the
@@ -66,6 +67,18 @@ struct SimOptions {
 class MarketSim {
  public:
   static constexpr const char* kSessionCookie = "msess";
+  // The two queries of the sold-items list the client sends.
+  static constexpr const char* kPaidOrdersQuery =
+      "action=itemlist%2FQueryAction&auctionStatus=PAID&bizOrderHourBegin=00&bizOrderHourEnd=00"
+      "&closeorder_flag=1&commentStatus=ALL&event_submit_do_query=1&fromTag=true&isArchive=false"
+      "&isArchiveDefault=0&isOwnOfficialShop=false&logisticsService=ALL&order=desc&order_type=orderList"
+      "&pageNum=1&queryTag=0&shopName=All&tradeDissension=ALL&user_type=1";
+  static constexpr const char* kUnratedOrdersQuery =
+      "action=itemlist%2FQueryAction&auctionStatus=ALL&auctionTitle=&bizOrderHourBegin=00"
+      "&bizOrderHourEnd=00&bizOrderMinBegin=00&bizOrderMinEnd=00&closeorder_flag=1"
+      "&commentStatus=I_HAS_NOT_COMMENT&event_submit_do_query=1&fromTag=true&isArchive=false"
+      "&isArchiveDefault=0&isOwnOfficialShop=false&isQueryMore=false&logisticsService=ALL&order=desc"
+      "&order_type=orderList&pageNum=1&queryTag=0&shopName=All&tradeDissension=ALL&user_type=1";
 
   explicit MarketSim(SimOptions options = {});
   ~MarketSim();

@@ -40,6 +40,18 @@ std::string lineTotal(const SimLine& line) {
   return text;
 }
 
+std::string orderTotal(const SimOrder& order) {
+  long fen = 0;
+  for (const SimLine& line : order.lines) {
+    std::string total = lineTotal(line);
+    size_t dot = total.find('.');
+    fen += std::stol(total.substr(0, dot)) * 100 + std::stol(total.substr(dot + 1));
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld.%02ld", fen / 100, fen % 100);
+  return text;
+}
+
 }  // namespace
 
 std::string simFill(const std::string& utf8Template, const std::vector<std::string>& gbkValues) {
@@ -245,8 +257,11 @@ std::string SimPages::lineRows(const SimOrder& order, bool withSnapshots) const 
   std::string rows;
   for (const SimLine& line : order.lines) {
     std::string host = order.archive ? base_ + archivePrefix_ : base_;
-    std::string link = withSnapshots ? simFill(R"(<a href="{{0}}/trade/detail/trade_snap.htm?trade_id={{1}}" title="{{2}}" target="_blank">{{2}}</a>)",
-                                               {host, line.snapshotId, esc(line.title)})
+    // The picture links the snapshot too, without a title: only the title
+    // link names the goods line.
+    std::string link = withSnapshots ? simFill(R"(<a href="{{0}}/trade/detail/trade_snap.htm?trade_id={{1}}" target="_blank"><img src="{{3}}/img/item/{{4}}.gif" class="item-pic" /></a>
+    <a href="{{0}}/trade/detail/trade_snap.htm?trade_id={{1}}" title="{{2}}" target="_blank">{{2}}</a>)",
+                                               {host, line.snapshotId, esc(line.title), base_, line.itemId})
                                      : simFill(R"(<a href="{{0}}/item.htm?id={{1}}" target="_blank">{{2}}</a>)",
                                                {base_, line.itemId, esc(line.title)});
     rows += simFill(R"(<tr class="order-item">
@@ -297,18 +312,23 @@ std::string SimPages::soldItems(const std::vector<SimOrder>& orders, bool unrate
   <li><a href="{{0}}/trade/itemlist/list_sold_items.htm?auctionStatus=PAID">等待发货</a></li>
   <li class="{{2}}"><a href="{{0}}/trade/itemlist/list_sold_items.htm?auctionStatus=ALL&commentStatus=I_HAS_NOT_COMMENT">需要评价</a></li>
 </ul>
+<p class="rule-notice">虚拟物品发货规则已更新。<a href="{{0}}/help/virtual_consign_rule.htm?from=sold" class="detail-link" target="_blank">详情</a></p>
 <table class="bought-table">
 <thead><tr><th>宝贝</th><th>买家</th><th>交易状态</th><th>操作</th></tr></thead>
 {{1}}</table>)",
                                             {base_, blocks, unratedView ? "current" : ""}));
 }
 
+// The state text stands between line breaks and tabs; the quantity cells of
+// the lines are followed by the order's total quantity in a cell of the same
+// class; a recommended goods snapshot on another site follows the lines.
 std::string SimPages::orderDetail(const SimOrder& order) const {
+  int quantity = 0;
+  for (const SimLine& line : order.lines) quantity += line.num;
+  const std::string state = "\r\n\t\t" + stateText(order.state) + "\t\r\n\t";
   return layout(gbk("交易详情"), simFill(R"(<div class="trade-detail">
 <div class="order-status">
-<h3>当前订单状态：<span class="wait">
-    {{1}}
-</span></h3>
+<h3>当前订单状态：<span class="wait">{{1}}</span></h3>
 </div>
 <div class="info-box">
 <h4>订单信息</h4>
@@ -327,17 +347,23 @@ std::string SimPages::orderDetail(const SimOrder& order) const {
 <thead><tr><th>宝贝</th><th>单价(元)</th><th>数量</th><th>小计(元)</th></tr></thead>
 <tbody>
 {{8}}</tbody>
+<tfoot><tr class="order-sum"><td colspan="2">合计</td><td class="num">{{10}}</td><td class="total">{{11}}</td></tr></tfoot>
 </table>
 <p class="memo">卖家备忘：{{9}}</p>
+<div class="recommend">
+<h4>买了该宝贝的人还买了</h4>
+<a href="http://guang.example.net/trade/detail/trade_snap.htm?trade_id=18888" title="推荐：东方卡盟月卡">推荐：东方卡盟月卡</a>
+</div>
 </div>)",
-                                       {base_, stateText(order.state), esc(order.buyer), esc(order.ww), esc(order.email),
+                                       {base_, state, esc(order.buyer), esc(order.ww), esc(order.email),
                                         order.id, order.alipayId, dealTime(order.created), lineRows(order, true),
-                                        esc(order.memo)}));
+                                        esc(order.memo), std::to_string(quantity), orderTotal(order)}));
 }
 
 std::string SimPages::snapshot(const SimOrder& order, size_t line) const {
   const SimLine& l = order.lines.at(line);
-  return layout(gbk("交易快照"), simFill(R"(<div class="snap-tip">您查看的是交易快照，即买家下单时的宝贝信息。<a href="{{0}}/item.htm?{{1}}={{2}}" target="_blank">查看宝贝最新信息</a></div>
+  return layout(gbk("交易快照"), simFill(R"(<div class="shop-info"><a href="{{0}}/shop/view_shop.htm?user_number_id=20120815" target="_blank">进入店铺</a></div>
+<div class="snap-tip">您查看的是交易快照，即买家下单时的宝贝信息。<a href="{{0}}/item.htm?{{1}}={{2}}" target="_blank">查看宝贝最新信息</a></div>
 <div class="item-detail">
 <h3>{{3}}</h3>
 <p class="price">成交价格：<em>{{4}}</em> 元</p>

@@ -32,10 +32,14 @@ class SimPages {
   std::string goodsOnSale(const std::vector<SimItem>& items, int page, int pageCount) const;
   std::string itemPage(const SimItem& item) const;
 
-  // Sold-items list (orders already filtered, newest first).
+  // Sold-items list (orders already filtered, newest first). A help link
+  // above the list looks like a detail link but names no order.
   std::string soldItems(const std::vector<SimOrder>& orders, bool unratedView) const;
+  // Every goods line links its snapshot twice (picture without a title, then
+  // the titled link); a recommended snapshot on another site follows.
   std::string orderDetail(const SimOrder& order) const;
-  // Snapshot of one goods line; an archived order's links the item with item_id.
+  // Snapshot of one goods line; an archived order's links the item with
+  // item_id. The shop link before it carries a number after "id=" too.
   std::string snapshot(const SimOrder& order, size_t line) const;
 
   std::string consign(const SimOrder& order, int variant) const;

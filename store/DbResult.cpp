@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "base/Charset.h"
@@ -41,9 +42,18 @@ std::shared_ptr<DbRow> DbResult::fetch() {
     // Past the last row every column reads as NULL.
     if (!onRow_) continue;
     switch (sqlite3_column_type(statement_, i)) {
-      case SQLITE_INTEGER:
-        value.set(static_cast<std::int32_t>(sqlite3_column_int(statement_, i)));
+      case SQLITE_INTEGER: {
+        // Numbers of 32 bits are the int kind every store reads with toInt;
+        // a wider one (a marketplace item id) keeps all its bits as int64,
+        // so that toInt refuses it instead of handing out a cut-off number.
+        const sqlite3_int64 number = sqlite3_column_int64(statement_, i);
+        if (number >= INT32_MIN && number <= INT32_MAX) {
+          value.set(static_cast<std::int32_t>(number));
+        } else {
+          value.set(static_cast<std::int64_t>(number));
+        }
         break;
+      }
       case SQLITE_FLOAT:
         value.set(sqlite3_column_double(statement_, i));
         break;

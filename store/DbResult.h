@@ -1,7 +1,9 @@
 // IDbResult / DbResult: the cursor over one prepared statement, handed out by
 // IDb::query. next() steps to the following row, fetch() copies the current
-// row into a DbRow. A step that fails (constraint violation, busy database,
-// I/O error) raises DbException with SQLite's message and result code.
+// row into a DbRow (an INTEGER column is the int kind when it fits in 32
+// bits, else the int64 kind). A step that fails (constraint violation, busy
+// database, I/O error) raises DbException with SQLite's message and result
+// code.
 //
 // Used only by the thread that owns the connection. The cursor keeps its
 // connection open for as long as it lives.

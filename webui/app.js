@@ -328,7 +328,8 @@
       body.innerHTML = '';
       (data.LIST || []).forEach(function (o) {
         var row = document.createElement('tr');
-        cell(row, o.id); cell(row, o.order_id); cell(row, o.buyer);
+        cell(row, o.id); cell(row, o.order_id); cell(row, o.time ? new Date(o.time * 1000).toLocaleString() : '');
+        cell(row, o.buyer);
         cell(row, statusText[o.status] || ('失败 ' + (o.status - 1000)));
         cell(row, o.text_msg);
         var td = button(row, '重新发货', function () { act('order', 'reset', { id: o.id }).then(loadOrders).catch(fail); });

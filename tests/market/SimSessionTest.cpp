@@ -54,11 +54,14 @@ TEST_F(SimSessionTest, LoginKeepsTheSessionAcrossRequestsAndRestarts) {
   ASSERT_TRUE(regexMatchAll("<a href=\"([^\"]+?)\" class=\"detail-link\" target=\"_blank\">" +
                                 quotePattern(gbk("详情")) + "</a>",
                             list, links));
+  // The first is the list's help link; the order's link comes after it.
+  ASSERT_EQ(links.size(), 2u);
   std::vector<std::string> number;
-  ASSERT_TRUE(regexMatch("bizOrderId=([0-9]+)", links[0][1], number));
+  EXPECT_FALSE(regexMatch("bizOrderId=([0-9]+)", links[0][1], number));
+  ASSERT_TRUE(regexMatch("bizOrderId=([0-9]+)", links[1][1], number));
 
   // The detail page's snapshot links match the pattern built from the hosts.
-  std::string detail = httpGet(links[0][1]);
+  std::string detail = httpGet(links[1][1]);
   std::vector<std::vector<std::string>> snapshots;
   EXPECT_TRUE(regexMatchAll(MarketHosts::snapshotLinkPattern(), detail, snapshots));
 

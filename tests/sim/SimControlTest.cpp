@@ -48,7 +48,7 @@ TEST_F(SimControl_, ItemsAndPaidOrdersPlacedOverHttpShowOnThePages) {
   std::string detailUrl = order["detail_url"].asString();
   ASSERT_EQ(detailUrl.rfind(base(), 0), 0u);
 
-  std::string list = browser_->get("/trade/itemlist/list_sold_items.htm?auctionStatus=PAID").body;
+  std::string list = browser_->get(kPaidListTarget).body;
   EXPECT_NE(list.find("href=\"" + detailUrl + "\" class=\"detail-link\""), std::string::npos);
   std::string detail = browser_->get(detailUrl.substr(base().size())).body;
   EXPECT_NE(detail.find("<td class=\"num\">3</td>"), std::string::npos);
@@ -166,7 +166,7 @@ TEST_F(SimControl_, LogoutEndsTheSessionAndReadBackReportsWhatTheClientDid) {
 TEST_F(SimControl_, EmptyAnswersAndTheLoginBoxEverywhereSpareTheControlInterface) {
   login();
   ASSERT_EQ(browser_->post("/__sim/faults", R"({"empty_answers": true})", kJson).status, 200);
-  Page page = browser_->get("/trade/itemlist/list_sold_items.htm?auctionStatus=PAID");
+  Page page = browser_->get(kPaidListTarget);
   EXPECT_EQ(page.status, 200);
   EXPECT_TRUE(page.body.empty());
   EXPECT_TRUE(browser_->get("/member/login.jhtml").body.empty());

@@ -110,9 +110,7 @@ TEST_F(SimFlow, MemoFormTakesFlagAndALongDeliveryText) {
 
 TEST_F(SimFlow, UnratedListRatingFormsAndSubmission) {
   login();
-  const std::string unrated =
-      "/trade/itemlist/list_sold_items.htm?action=itemlist%2FQueryAction&auctionStatus=ALL&auctionTitle="
-      "&commentStatus=I_HAS_NOT_COMMENT&event_submit_do_query=1&pageNum=1&user_type=1";
+  const std::string unrated = kUnratedListTarget;
   SimOrder paid = demoOrder(kSimPaid);
   SimOrder done = demoOrder(kSimCompleted);
   ASSERT_TRUE(sim_.shop().setOrderState(paid.id, kSimShipped));

@@ -136,19 +136,16 @@ TEST_F(SimPages_, PaidListLinksEveryPaidOrderToItsDetailPage) {
   wanted.lines = {{sim_.shop().items()[2].id, 1}};
   SimOrder second = sim_.shop().addOrder(wanted);
 
-  std::string list = browser_->get(
-      "/trade/itemlist/list_sold_items.htm?action=itemlist%2FQueryAction&auctionStatus=PAID&bizOrderHourBegin=00"
-      "&bizOrderHourEnd=00&closeorder_flag=1&commentStatus=ALL&event_submit_do_query=1&fromTag=true&isArchive=false"
-      "&isArchiveDefault=0&isOwnOfficialShop=false&logisticsService=ALL&order=desc&order_type=orderList&pageNum=1"
-      "&queryTag=0&shopName=All&tradeDissension=ALL&user_type=1").body;
+  std::string list = browser_->get(kPaidListTarget).body;
   std::vector<Groups> links = matchAll(gbkPattern(kDetailLink), list);
-  ASSERT_EQ(links.size(), 2u) << "the completed demo order is not paid-only";
+  ASSERT_EQ(links.size(), 3u) << "the help link, then the two paid orders; the completed one is not paid";
+  EXPECT_FALSE(matchFirst("bizOrderId=([0-9]+)", links[0][1], nullptr)) << "the help link names no order";
   std::vector<std::string> numbers;
-  for (const Groups& link : links) {
+  for (size_t k = 1; k < links.size(); ++k) {
     Groups number;
-    ASSERT_TRUE(matchFirst("bizOrderId=([0-9]+)", link[1], &number));
+    ASSERT_TRUE(matchFirst("bizOrderId=([0-9]+)", links[k][1], &number));
     numbers.push_back(number[1]);
-    EXPECT_EQ(link[1].rfind(base(), 0), 0u);
+    EXPECT_EQ(links[k][1].rfind(base(), 0), 0u);
   }
   EXPECT_EQ(numbers[0], second.id) << "newest first";
   EXPECT_EQ(numbers[1], demoPaid);
@@ -184,8 +181,10 @@ TEST_F(SimPages_, DetailPageCarriesStateBuyerPaymentAndGoodsLines) {
   // client that points the trade and the archive host at one base finds them.
   std::vector<Groups> snaps = matchAll(snapshotPattern(base(), base()), page);
   std::vector<Groups> nums = matchAll(R"(<td class="num">([0-9]+)</td>)", page);
-  ASSERT_EQ(snaps.size(), 2u);
-  ASSERT_EQ(nums.size(), 2u);
+  ASSERT_EQ(snaps.size(), 2u) << "the picture links and the recommended snapshot elsewhere are not goods lines";
+  ASSERT_EQ(nums.size(), 3u) << "the lines' quantities, then the order's total quantity";
+  EXPECT_EQ(nums[2][1], std::to_string(order.lines[0].num + order.lines[1].num));
+  EXPECT_EQ(matchAll(R"(/trade/detail/trade_snap\.htm\?trade_id=([0-9]+))", page).size(), 5u);
   for (size_t k = 0; k < 2; ++k) {
     EXPECT_EQ(snaps[k][3], order.lines[k].snapshotId);
     EXPECT_EQ(snaps[k][4], order.lines[k].title);
@@ -217,6 +216,50 @@ TEST_F(SimPages_, DetailPageCarriesStateBuyerPaymentAndGoodsLines) {
   EXPECT_EQ(g[2], paid.lines[0].itemId);
   ASSERT_TRUE(matchFirst(gbkPattern(R"(当前订单状态：<span class="wait">\s*([^\s<]+)\s*)"), page, &g));
   EXPECT_EQ(g[1], gbk("买家已付款，等待卖家发货"));
+}
+
+TEST_F(SimPages_, SoldItemsAnswerOnlyTheClientsTwoQueriesByteForByte) {
+  login();
+  SimOrder paid = demoOrder(kSimPaid);
+  SimOrder done = demoOrder(kSimCompleted);
+  auto listed = [&](const std::string& target) {
+    std::vector<std::string> numbers;
+    for (const Groups& link : matchAll(gbkPattern(kDetailLink), browser_->get(target).body)) {
+      Groups number;
+      if (matchFirst("bizOrderId=([0-9]+)", link[1], &number)) numbers.push_back(number[1]);
+    }
+    return numbers;
+  };
+  EXPECT_EQ(listed(kPaidListTarget), std::vector<std::string>{paid.id});
+  EXPECT_EQ(listed(kUnratedListTarget), std::vector<std::string>{done.id});
+
+  std::string unescaped = kPaidListTarget;
+  unescaped.replace(unescaped.find("%2F"), 3, "/");
+  std::string reordered = kPaidListTarget;
+  reordered.replace(reordered.find("&user_type=1"), 12, "");
+  reordered.insert(reordered.find('?') + 1, "user_type=1&");
+  std::string lowerCase = kPaidListTarget;
+  lowerCase.replace(lowerCase.find("%2F"), 3, "%2f");
+  const std::vector<std::string> others = {"/trade/itemlist/list_sold_items.htm?auctionStatus=PAID",
+                                           "/trade/itemlist/list_sold_items.htm",
+                                           unescaped,
+                                           reordered,
+                                           lowerCase,
+                                           kPaidListTarget + "&pageNum=2",
+                                           kPaidListTarget + "&"};
+  for (const std::string& target : others) EXPECT_TRUE(listed(target).empty()) << target;
+}
+
+TEST_F(SimPages_, SnapshotsLinkTheShopBeforeTheItem) {
+  login();
+  SimOrder paid = demoOrder(kSimPaid);
+  std::string page = browser_->get("/trade/detail/trade_snap.htm?trade_id=" + paid.lines[0].snapshotId).body;
+  Groups loose;
+  ASSERT_TRUE(matchFirst("id=([0-9]+)", page, &loose));
+  EXPECT_NE(loose[1], paid.lines[0].itemId) << "a pattern without the item page's name is led astray";
+  Groups g;
+  ASSERT_TRUE(matchFirst(R"(item.htm\?(item_)?id=([0-9]+))", page, &g));
+  EXPECT_EQ(g[2], paid.lines[0].itemId);
 }
 
 TEST_F(SimPages_, EveryOrderStateShowsItsText) {

@@ -96,6 +96,20 @@ inline bool contains(const std::string& subject, const std::string& utf8Needle) 
   return subject.find(gbk(utf8Needle)) != std::string::npos;
 }
 
+// The two sold-items addresses the client reads: paid orders, and orders not
+// rated yet.
+inline const std::string kPaidListTarget =
+    "/trade/itemlist/list_sold_items.htm?action=itemlist%2FQueryAction&auctionStatus=PAID&bizOrderHourBegin=00"
+    "&bizOrderHourEnd=00&closeorder_flag=1&commentStatus=ALL&event_submit_do_query=1&fromTag=true&isArchive=false"
+    "&isArchiveDefault=0&isOwnOfficialShop=false&logisticsService=ALL&order=desc&order_type=orderList&pageNum=1"
+    "&queryTag=0&shopName=All&tradeDissension=ALL&user_type=1";
+inline const std::string kUnratedListTarget =
+    "/trade/itemlist/list_sold_items.htm?action=itemlist%2FQueryAction&auctionStatus=ALL&auctionTitle="
+    "&bizOrderHourBegin=00&bizOrderHourEnd=00&bizOrderMinBegin=00&bizOrderMinEnd=00&closeorder_flag=1"
+    "&commentStatus=I_HAS_NOT_COMMENT&event_submit_do_query=1&fromTag=true&isArchive=false&isArchiveDefault=0"
+    "&isOwnOfficialShop=false&isQueryMore=false&logisticsService=ALL&order=desc&order_type=orderList&pageNum=1"
+    "&queryTag=0&shopName=All&tradeDissension=ALL&user_type=1";
+
 // The form patterns of the marketplace client, as it stores them.
 inline const std::string kInputPattern = "<input([^>]+)>";
 inline const std::string kNamePattern = "name=[\"']([^\"']+)[\"']";

@@ -89,6 +89,26 @@ TEST_F(DbTest, ColumnsComeBackInTheKindOfTheirAffinity) {
   EXPECT_EQ((*counted->fetch())["num"].kind(), ValueKind::Int);
 }
 
+TEST_F(DbTest, IntegersWiderThan32BitsKeepEveryBitAndAreRefusedByToInt) {
+  auto db = getDb();
+  // Marketplace item ids run to twelve digits, bound as text.
+  for (const char* id : {"2147483647", "2147483648", "520123456789", "-2147483649"}) {
+    db->execute(std::make_shared<SQL>("insert into `order_goods` (`o_id`,`item_id`) values (1,?)")->bind(std::string(id)));
+  }
+  auto rows = db->query("select `item_id` from `order_goods` order by rowid");
+  ASSERT_TRUE(rows->next());
+  IValue edge = (*rows->fetch())["item_id"];
+  EXPECT_EQ(edge.kind(), ValueKind::Int);
+  EXPECT_EQ(edge.toInt(), 2147483647);
+  for (std::int64_t wide : {std::int64_t{2147483648}, std::int64_t{520123456789}, std::int64_t{-2147483649}}) {
+    ASSERT_TRUE(rows->next());
+    IValue value = (*rows->fetch())["item_id"];
+    EXPECT_EQ(value.kind(), ValueKind::Int64);
+    EXPECT_EQ(value.toInt64(), wide);
+    expectTypeError([&] { value.toInt(); });  // never a cut-off number
+  }
+}
+
 TEST_F(DbTest, FetchStepsAFreshCursorAndDoesNotAdvance) {
   auto db = getDb();
   db->exec("insert into `sys_config` (`key`,`value`) values ('a','1'); "

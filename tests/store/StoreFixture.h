@@ -60,6 +60,13 @@ class StoreFixture : public ::testing::Test {
   // A second connection to the same file, as another thread would have.
   std::shared_ptr<IDb> otherConnection() { return std::make_shared<Db>(dbPath())->connect(); }
 
+  // One value of `sql` as text, read from the file through a connection of
+  // its own ("NULL" for a NULL; "no row" when the query gives none).
+  std::string fileValue(const std::string& sql) {
+    auto rows = otherConnection()->query("select ifnull(cast((" + sql + ") as text), 'NULL') as `v`");
+    return rows->next() ? (*rows->fetch())["v"].toString() : "no row";
+  }
+
   int count(const std::string& sql) {
     auto rows = getDb()->query(sql);
     return rows->next() ? (*rows->fetch())["num"].toInt() : -1;

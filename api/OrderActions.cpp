@@ -1,0 +1,57 @@
+#include "api/OrderActions.h"
+
+#include <algorithm>
+
+#include "api/RequestIds.h"
+#include "api/SubActions.h"
+#include "server/ActionTable.h"
+#include "store/Order.h"
+
+namespace Quorvel {
+
+namespace {
+
+// The post parameter `status` as a number when it is sent at all (an empty
+// value is 0); -1, every order, when it is not.
+int statusFilter() {
+  if (currentRequest->post.count("status") == 0) return -1;
+  return toNumber(postParam("status"));
+}
+
+// Every number at least 1; a page past the last shows the last page, and no
+// matching order answers page 0 with a null list.
+void listOrders(Json::Value& reply) {
+  const int status = statusFilter();
+  const int pageSize = std::max(toNumber(postParam("page_num")), 1);
+  int page = std::max(toNumber(postParam("page")), 1);
+  std::shared_ptr<Order> orders = Order::instance();
+  const int pages = orders->pageCount(status, pageSize);
+  page = std::min(page, pages);
+  Json::Value list;  // null when there is no order
+  for (const OrderRecord& order : orders->list(status, page, pageSize, pages)) list.append(Order::toJson(order));
+  reply["LIST"] = list;
+  reply["PAGE_NUM"] = pageSize;
+  reply["PAGE"] = page;
+  reply["PAGE_MAX"] = pages;
+}
+
+// A delete that fails answers "SUCCESS": 0 with the reason; an id without an
+// order deletes nothing and succeeds.
+void removeOrder(Json::Value&) { Order::instance()->remove(requireId("id")); }
+
+void resetOrder(Json::Value&) { Order::instance()->reset(requireId("id")); }
+
+void order() {
+  static const SubActionTable table = {
+      {"lst", listOrders},
+      {"del", removeOrder},
+      {"reset", resetOrder},
+  };
+  answerSubAction(table);
+}
+
+}  // namespace
+
+void registerOrderActions() { registerAction("order", order); }
+
+}  // namespace Quorvel

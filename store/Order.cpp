@@ -1,0 +1,254 @@
+#include "store/Order.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "base/Clock.h"
+#include "base/ProcessWide.h"
+#include "store/Db.h"
+#include "store/Savepoint.h"
+
+namespace Quorvel {
+
+namespace {
+
+// The time columns hold seconds as 32-bit numbers.
+std::int32_t nowSeconds() { return static_cast<std::int32_t>(processWide<Clock>()->now()); }
+
+// `item_id` has INTEGER affinity: the digits bound as text come back as a
+// number, of the int64 kind once past 32 bits. A line stored without an item
+// id holds the empty text.
+std::string itemIdText(const IValue& value) {
+  switch (value.kind()) {
+    case ValueKind::Int:
+      return std::to_string(value.toInt());
+    case ValueKind::Int64:
+      return std::to_string(value.toInt64());
+    default:
+      return value.toString();  // raises "Value Type Error!" for NULL and the like
+  }
+}
+
+// The decimal item id as a JSON integer; 0 when the line has none.
+Json::Value itemIdJson(const std::string& itemId) {
+  if (itemId.empty() || itemId.size() > 18 || !std::all_of(itemId.begin(), itemId.end(), [](char c) {
+        return c >= '0' && c <= '9';
+      })) {
+    return Json::Value(Json::Int64(0));
+  }
+  return Json::Value(Json::Int64(std::stoll(itemId)));
+}
+
+OrderGoods readGoods(const DbRow& row) {
+  OrderGoods line;
+  line.item_id = itemIdText(row.at("item_id"));
+  line.category_id = row.at("category_id").toInt();
+  line.goods_name = row.at("goods_name").toString();
+  line.num = row.at("num").toInt();
+  line.text_msg = row.at("text_msg").toString();
+  return line;
+}
+
+// The columns the order list shows.
+OrderRecord readListed(const DbRow& row) {
+  OrderRecord order;
+  order.buyer = row.at("buyer").toString();
+  order.buyer_email = row.at("buyer_email").toString();
+  order.buyer_ww = row.at("buyer_ww").toString();
+  order.order_id = row.at("order_id").toString();
+  order.send_msg = row.at("send_msg").toString();
+  order.text_msg = row.at("text_msg").toString();
+  order.id = row.at("id").toInt();
+  order.order_status = row.at("order_status").toInt();
+  order.status = row.at("status").toInt();
+  order.time = row.at("time").toInt();
+  return order;
+}
+
+// Rows of a pipeline selection: the id, and the order number and detail page
+// when the statement names them.
+std::vector<OrderRecord> readQueued(const std::shared_ptr<IDbResult>& rows, int status) {
+  std::vector<OrderRecord> orders;
+  while (rows->next()) {
+    std::shared_ptr<DbRow> row = rows->fetch();
+    OrderRecord order;
+    order.id = row->at("id").toInt();
+    order.status = status;
+    order.order_url = row->at("order_url").toString();
+    if (row->count("order_id") != 0) order.order_id = row->at("order_id").toString();
+    orders.push_back(std::move(order));
+  }
+  return orders;
+}
+
+}  // namespace
+
+std::shared_ptr<Order> Order::instance() { return processWide<Order>(); }
+
+std::shared_ptr<Order> Order::makeProcessWide() { return std::shared_ptr<Order>(new Order); }
+
+Order::~Order() = default;
+
+int Order::pageCount(int status, int pageSize) {
+  pageSize = std::max(pageSize, 1);
+  std::shared_ptr<IDb> db = getDb();
+  std::shared_ptr<IDbResult> rows =
+      status == -1 ? db->query("select count(*) as `num` from `orders` ")
+                   : db->query(std::make_shared<SQL>("select count(*) as `num` from `orders` where `status`=?")
+                                   ->bind(status));
+  const std::int64_t count = rows->next() ? (*rows->fetch())["num"].toInt() : 0;
+  return static_cast<int>((count + pageSize - 1) / pageSize);
+}
+
+std::vector<OrderRecord> Order::list(int status, int page, int pageSize, int pages) {
+  pageSize = std::max(pageSize, 1);
+  int p = std::max(page - 1, 0);
+  if (p >= pages) p = pages - 1;
+  // No page at all (pages 0) reads from the start.
+  const std::int64_t offset = std::max<std::int64_t>(static_cast<std::int64_t>(p) * pageSize, 0);
+  std::shared_ptr<IDb> db = getDb();
+  std::shared_ptr<ISQL> sql;
+  if (status == -1) {
+    sql = std::make_shared<SQL>("select * from `orders` order by `id` desc limit ?,?");
+  } else {
+    sql = std::make_shared<SQL>("select * from `orders` where `status` = ? order by `id` desc limit ?,?");
+    sql->bind(status);
+  }
+  sql->bind(offset)->bind(static_cast<std::int64_t>(pageSize));
+  std::vector<OrderRecord> orders;
+  std::shared_ptr<IDbResult> rows = db->query(sql);
+  while (rows->next()) orders.push_back(readListed(*rows->fetch()));
+  rows.reset();
+  for (OrderRecord& order : orders) order.goods = loadOrderGoods(db, order.id);
+  return orders;
+}
+
+std::vector<OrderGoods> Order::goodsOf(int orderId) { return loadOrderGoods(getDb(), orderId); }
+
+std::vector<OrderGoods> Order::loadOrderGoods(const std::shared_ptr<IDb>& db, int orderId) {
+  std::vector<OrderGoods> lines;
+  std::shared_ptr<IDbResult> rows =
+      db->query(std::make_shared<SQL>("select * from `order_goods` where `o_id`=?")->bind(orderId));
+  while (rows->next()) lines.push_back(readGoods(*rows->fetch()));
+  return lines;
+}
+
+void Order::remove(int orderId) {
+  std::shared_ptr<IDb> db = getDb();
+  // Both deletes or neither: a failure rolls the unit back and reaches the
+  // caller, so the page can say the order is still there.
+  Savepoint unit(db);
+  auto sql = std::make_shared<SQL>("delete from `orders` where `id`=?");
+  db->execute(sql->bind(orderId));
+  sql->setSql("delete from `order_goods` where `o_id`=?");
+  db->execute(sql->bind(orderId));
+  unit.release();
+}
+
+void Order::reset(int orderId) {
+  getDb()->execute(
+      std::make_shared<SQL>("update `orders` set `status`=1 , `text_msg`='' , `send_msg`='' where `id`=?")
+          ->bind(orderId));
+}
+
+Json::Value Order::toJson(const OrderRecord& order) {
+  Json::Value json(Json::objectValue);
+  json["id"] = order.id;
+  json["order_id"] = order.order_id;
+  json["status"] = order.status;
+  json["order_status"] = order.order_status;
+  json["time"] = order.time;
+  json["buyer"] = order.buyer;
+  json["buyer_mail"] = order.buyer_email;
+  json["buyer_ww"] = order.buyer_ww;
+  json["send_msg"] = order.send_msg;
+  json["text_msg"] = order.text_msg;
+  Json::Value goods(Json::arrayValue);
+  for (const OrderGoods& line : order.goods) {
+    Json::Value item(Json::objectValue);
+    item["category_id"] = line.category_id;
+    item["item_id"] = itemIdJson(line.item_id);
+    item["num"] = line.num;
+    item["name"] = line.goods_name;
+    goods.append(item);
+  }
+  json["goods"] = goods;
+  return json;
+}
+
+bool Order::addFound(const std::shared_ptr<IDb>& db, const std::string& orderId, const std::string& url) {
+  // Every tick lists the orders already recorded: look the number up rather
+  // than let the unique index refuse a second row.
+  std::shared_ptr<IDbResult> known =
+      db->query(std::make_shared<SQL>("select `id` from `orders` where `order_id`=?")->bind(orderId));
+  if (known->next()) return false;
+  known.reset();
+  try {
+    db->execute(std::make_shared<SQL>("insert into `orders` (`order_id`,`order_url`,`time`) values( ? , ? , ?)")
+                    ->bind(orderId)
+                    ->bind(url)
+                    ->bind(nowSeconds()));
+  } catch (DbException e) {
+    // Another connection (a replaced worker finishing its tick) recorded the
+    // same number between the look-up and the insert.
+    if ((e.code() & 0xff) != SQLITE_CONSTRAINT) throw;
+    return false;
+  }
+  return true;
+}
+
+std::vector<OrderRecord> Order::found(const std::shared_ptr<IDb>& db) {
+  return readQueued(db->query("select `id`, `order_url` from `orders` where `status` = 0 order by `id` asc"), 0);
+}
+
+bool Order::storeDetails(const std::shared_ptr<IDb>& db, const OrderInfo& order) {
+  std::shared_ptr<IDbResult> stored =
+      db->query(std::make_shared<SQL>("select `id` from `orders` where `id`=?")->bind(order.id));
+  if (!stored->next()) return false;
+  stored.reset();
+  auto sql = std::make_shared<SQL>(
+      "update `orders` set `alipay_id`=?, `status` = ? , `order_status` = ? , `buyer`=? , `buyer_email`=? , "
+      "`buyer_ww` = ? , `time` = ? where `id` = ?");
+  sql->bind(order.alipay_id)->bind(1)->bind(order.order_status)->bind(order.buyer)->bind(order.buyer_email);
+  sql->bind(order.buyer_ww)->bind(nowSeconds())->bind(order.id);
+  db->execute(sql);
+  sql->setSql("delete from `order_goods` where `o_id`=?");
+  db->execute(sql->bind(order.id));
+  for (const OrderGoods& line : order.goods) {
+    sql->setSql(
+        "insert into `order_goods` ( `o_id` , `item_id` , `category_id` , `goods_name` , `num` , `text_msg` ) "
+        "values(?,?,?,?,?,?)");
+    sql->bind(order.id)->bind(line.item_id)->bind(line.category_id)->bind(line.goods_name)->bind(line.num);
+    db->execute(sql->bind(line.text_msg));
+  }
+  return true;
+}
+
+std::vector<OrderRecord> Order::detailsRead(const std::shared_ptr<IDb>& db) {
+  return readQueued(
+      db->query("select `id`, `order_id` , `order_url` from `orders` where `status` = 1 order by `id` asc"), 1);
+}
+
+void Order::setStatus(const std::shared_ptr<IDb>& db, int orderId, int status) {
+  db->execute(std::make_shared<SQL>("update `orders` set `status` = ? where `id`=?")->bind(status)->bind(orderId));
+}
+
+void Order::setDeliveryText(const std::shared_ptr<IDb>& db, int orderId, const std::string& textMsg,
+                            const std::string& sendMsg) {
+  db->execute(std::make_shared<SQL>("update `orders` set `text_msg`=? , `send_msg`=? , `time`=? where `id`=?")
+                  ->bind(textMsg)
+                  ->bind(sendMsg)
+                  ->bind(nowSeconds())
+                  ->bind(orderId));
+}
+
+void Order::setFailed(const std::shared_ptr<IDb>& db, int orderId, int status, const std::string& reason) {
+  db->execute(std::make_shared<SQL>("update `orders` set `status` = ? , `text_msg` = ? where `id`=?")
+                  ->bind(status)
+                  ->bind(reason)
+                  ->bind(orderId));
+}
+
+}  // namespace Quorvel

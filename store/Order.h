@@ -1,0 +1,118 @@
+// Order: the paid marketplace orders the program handles, table `orders`,
+// with one row of `order_goods` per goods line. The order pipeline records
+// every paid order it finds, stores its details, and advances it through the
+// processing statuses (OrderStatus in base/Codes.h); the web UI pages through
+// the orders, deletes them and sends one back for another delivery.
+//
+// Every statement on the two tables is here. No cache. The web UI's
+// operations work on the calling thread's connection (getDb); the pipeline's
+// take the connection of the thread that runs it (the order worker's), so
+// that they belong to whatever transaction it has open there. Any thread may
+// call any operation; SQLite's locking (with the busy timeout) is the only
+// coordination between the server thread and the order worker.
+#pragma once
+
+#include <json/value.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Quorvel {
+
+class IDb;
+
+// One goods line of an order.
+struct OrderGoods {
+  std::string item_id;  // marketplace item id (decimal digits; empty when the page gave none)
+  std::string goods_name;
+  int num = 0;           // quantity bought
+  std::string text_msg;  // the line's delivery text
+  int category_id = 0;   // bound card category; 0 = none
+};
+
+// One order as the pipeline handles it: all numbers 0 and all texts empty by
+// default.
+struct OrderInfo {
+  int id = 0;  // `orders`.`id`
+  std::string order_id;  // marketplace order number
+  std::string alipay_id;  // payment transaction number
+  int order_status = 0;  // the marketplace's own state (2 = paid, waiting for shipment)
+  int status = 0;        // processing status
+  std::vector<OrderGoods> goods;
+  std::string send_msg;
+  std::string text_msg;
+  std::string buyer;
+  std::string buyer_email;
+  std::string buyer_ww;
+};
+
+// One row of `orders` with its goods lines.
+struct OrderRecord : OrderInfo {
+  std::string order_url;  // the order's detail page
+  int time = 0;           // seconds since 1970, as stored
+};
+
+class Order {
+ public:
+  // The store (processWide), built on first use.
+  static std::shared_ptr<Order> instance();
+  static std::shared_ptr<Order> makeProcessWide();
+
+  virtual ~Order();
+
+  // The web UI's side, on the calling thread's connection.
+
+  // Pages of `pageSize` (below 1 counts as 1) the orders of processing
+  // status `status` fill, rounded up; -1 counts every order.
+  int pageCount(int status, int pageSize);
+  // Page `page` (from 1; below 1 the first, past `pages` the last) of those
+  // orders, newest first, each with its goods lines; `pages` is pageCount
+  // with the same page size.
+  std::vector<OrderRecord> list(int status, int page, int pageSize, int pages);
+  // The goods lines of the order, in table order.
+  std::vector<OrderGoods> goodsOf(int orderId);
+  // Deletes the order and its goods lines together. A failure raises and
+  // leaves both tables unchanged; an id without an order changes nothing.
+  void remove(int orderId);
+  // Puts the order back to status 1 with both message texts emptied, so the
+  // delivery takes it up again; its goods lines stay.
+  void reset(int orderId);
+
+  // {"id", "order_id", "status", "order_status", "time", "buyer",
+  //  "buyer_mail" (the buyer's e-mail), "buyer_ww", "send_msg", "text_msg",
+  //  "goods": [{"category_id", "item_id" (a 64-bit integer), "num", "name"}]}
+  static Json::Value toJson(const OrderRecord& order);
+
+  // The pipeline's side, on the connection `db` of the calling thread.
+
+  // Records a paid order seen on the marketplace, with status 0 and the
+  // current time. A number already recorded is left as it is (neither a
+  // second row nor a reset); returns whether the order is new.
+  bool addFound(const std::shared_ptr<IDb>& db, const std::string& orderId, const std::string& url);
+  // Orders of status 0 (id and detail page), in id order.
+  std::vector<OrderRecord> found(const std::shared_ptr<IDb>& db);
+  // Writes what the detail page told (payment number, marketplace state,
+  // buyer fields, the current time) with status 1, and replaces the order's
+  // goods lines by `order.goods`. The caller makes it one unit. Returns
+  // false, writing nothing, when the order is no longer recorded (the web UI
+  // deleted it while its pages were read): its goods lines would be left
+  // without an order.
+  bool storeDetails(const std::shared_ptr<IDb>& db, const OrderInfo& order);
+  // The goods lines of the order, in table order.
+  std::vector<OrderGoods> loadOrderGoods(const std::shared_ptr<IDb>& db, int orderId);
+  // Orders of status 1 (id, order number and detail page), in id order.
+  std::vector<OrderRecord> detailsRead(const std::shared_ptr<IDb>& db);
+  // Sets the processing status.
+  void setStatus(const std::shared_ptr<IDb>& db, int orderId, int status);
+  // Writes the delivery texts with the current time.
+  void setDeliveryText(const std::shared_ptr<IDb>& db, int orderId, const std::string& textMsg,
+                       const std::string& sendMsg);
+  // Records a failed delivery: status 1000 + code, and the reason.
+  void setFailed(const std::shared_ptr<IDb>& db, int orderId, int status, const std::string& reason);
+
+ private:
+  Order() = default;
+};
+
+}  // namespace Quorvel

@@ -1,0 +1,157 @@
+// "order" through a real local server on a temporary database: lists with
+// and without a status, paging clamps, reset, and deletes that succeed, find
+// nothing, or fail and say so.
+#include <gtest/gtest.h>
+
+#include "api/OrderActions.h"
+#include "base/Charset.h"
+#include "base/Codes.h"
+#include "store/Order.h"
+#include "tests/api/ApiClient.h"
+#include "tests/store/StoreFixture.h"
+
+namespace Quorvel::testing {
+namespace {
+
+class OrderActions : public StoreFixture {
+ protected:
+  void SetUp() override {
+    StoreFixture::SetUp();
+    registerOrderActions();
+    db_ = getDb();
+    file_ = otherConnection();
+  }
+
+  Json::Value order(const std::string& action, const std::vector<std::pair<std::string, std::string>>& form = {}) {
+    return callAction(server_.port(), "order&action=" + action, formOf(form));
+  }
+
+  // A recorded order with its details read and then set to `status`.
+  int add(const std::string& number, int status, const std::string& buyer = "b",
+          std::vector<OrderGoods> goods = {{"1", "g", 1, "", 0}}) {
+    std::shared_ptr<Order> orders = Order::instance();
+    orders->addFound(db_, number, "http://trade.test/d?bizOrderId=" + number);
+    OrderInfo info;
+    info.id = db_->lastInsertId();
+    info.buyer = buyer;
+    info.buyer_email = number + "@example.com";
+    info.goods = std::move(goods);
+    orders->storeDetails(db_, info);
+    orders->setStatus(db_, info.id, status);
+    return info.id;
+  }
+
+  static std::vector<int> idsOf(const Json::Value& list) {
+    std::vector<int> ids;
+    for (const Json::Value& order : list) ids.push_back(order["id"].asInt());
+    return ids;
+  }
+
+  TestServer server_;
+  std::shared_ptr<IDb> db_;
+  std::shared_ptr<IDb> file_;
+};
+
+TEST_F(OrderActions, ListsEveryOrderWithoutAStatusAndOneStatusWithIt) {
+  const int found = add("100", kOrderFound);
+  const int waiting = add("101", kOrderDetailsRead, gbk("東乛乕亄"),
+                          {{"520123456789", gbk("淺匽乕 点卡"), 2, "", 7}, {"", "no item", 1, "", 0}});
+  const int failed = add("102", orderFailed(5));
+
+  Json::Value all = order("lst", {{"page_num", "10"}});
+  EXPECT_EQ(all["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(all["MSG"], Json::Value("SUCCESS"));
+  EXPECT_EQ(idsOf(all["LIST"]), (std::vector<int>{failed, waiting, found})) << "newest first";
+
+  Json::Value one = order("lst", {{"status", "1"}, {"page_num", "10"}});
+  ASSERT_EQ(idsOf(one["LIST"]), std::vector<int>{waiting});
+  const Json::Value& shown = one["LIST"][0];
+  EXPECT_EQ(shown["order_id"], Json::Value("101"));
+  EXPECT_EQ(shown["status"], Json::Value(1));
+  EXPECT_EQ(shown["buyer"], Json::Value("東乛乕亄")) << "UTF-8 in the answer";
+  EXPECT_EQ(shown["buyer_mail"], Json::Value("101@example.com"));
+  EXPECT_TRUE(shown["time"].isIntegral());
+  ASSERT_EQ(shown["goods"].size(), 2u);
+  EXPECT_EQ(shown["goods"][0]["item_id"].asInt64(), 520123456789LL) << "twelve digits, not cut to 32 bits";
+  EXPECT_EQ(shown["goods"][0]["name"], Json::Value("淺匽乕 点卡"));
+  EXPECT_EQ(shown["goods"][0]["category_id"], Json::Value(7));
+  EXPECT_EQ(shown["goods"][0]["num"], Json::Value(2));
+  EXPECT_EQ(shown["goods"][1]["item_id"], Json::Value(0));
+
+  // Sent but empty is status 0, not "every order".
+  EXPECT_EQ(idsOf(order("lst", {{"status", ""}, {"page_num", "10"}})["LIST"]), std::vector<int>{found});
+  EXPECT_EQ(idsOf(order("lst", {{"status", "1005"}, {"page_num", "10"}})["LIST"]), std::vector<int>{failed});
+}
+
+TEST_F(OrderActions, PagingClampsThePageAndThePageSize) {
+  Json::Value none = order("lst", {{"status", "2"}, {"page_num", "5"}, {"page", "3"}});
+  EXPECT_EQ(none["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(none["PAGE"], Json::Value(0));
+  EXPECT_EQ(none["PAGE_MAX"], Json::Value(0));
+  EXPECT_EQ(none["PAGE_NUM"], Json::Value(5));
+  EXPECT_TRUE(none.isMember("LIST"));
+  EXPECT_TRUE(none["LIST"].isNull());
+
+  std::vector<int> ids;
+  for (int k = 0; k < 5; ++k) ids.push_back(add(std::to_string(200 + k), kOrderDelivered));
+  Json::Value last = order("lst", {{"page_num", "2"}, {"page", "9"}});
+  EXPECT_EQ(last["PAGE"], Json::Value(3));
+  EXPECT_EQ(last["PAGE_MAX"], Json::Value(3));
+  EXPECT_EQ(idsOf(last["LIST"]), std::vector<int>{ids[0]});
+
+  for (const std::string& size : {std::string("0"), std::string(""), std::string("-4")}) {
+    Json::Value single = order("lst", {{"page_num", size}, {"page", "0"}});
+    EXPECT_EQ(single["PAGE_NUM"], Json::Value(1)) << size;
+    EXPECT_EQ(single["PAGE"], Json::Value(1));
+    EXPECT_EQ(single["PAGE_MAX"], Json::Value(5));
+    EXPECT_EQ(idsOf(single["LIST"]), std::vector<int>{ids[4]});
+  }
+  Json::Value noSize = order("lst", {{"page", "2"}});
+  EXPECT_EQ(idsOf(noSize["LIST"]), std::vector<int>{ids[3]});
+}
+
+TEST_F(OrderActions, ResetPutsAFailedOrderBackWithItsGoods) {
+  const int failed = add("300", orderFailed(3), "b", {{"9", "g", 2, "", 4}});
+  Order::instance()->setFailed(db_, failed, orderFailed(3), gbk("未找到发货表单"));
+  EXPECT_TRUE(order("lst", {{"status", "1"}})["LIST"].isNull());
+
+  Json::Value reset = order("reset", {{"id", std::to_string(failed)}});
+  EXPECT_EQ(reset["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(fileValue("select `status` || '[' || `text_msg` || '|' || `send_msg` || ']' from `orders`"), "1[|]");
+  Json::Value waiting = order("lst", {{"status", "1"}});
+  ASSERT_EQ(idsOf(waiting["LIST"]), std::vector<int>{failed});
+  EXPECT_EQ(waiting["LIST"][0]["goods"][0]["num"], Json::Value(2));
+}
+
+TEST_F(OrderActions, DeleteTakesTheGoodsAlongAndAFailedDeleteSaysSo) {
+  const int kept = add("400", kOrderDelivered);
+  const int gone = add("401", kOrderDelivered, "b", {{"1", "a", 1, "", 0}, {"2", "b", 1, "", 0}});
+  EXPECT_EQ(order("del", {{"id", std::to_string(gone)}})["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(fileValue("select group_concat(`id`) from `orders`"), std::to_string(kept));
+  EXPECT_EQ(fileValue("select count(*) from `order_goods` where `o_id`=" + std::to_string(gone)), "0");
+
+  Json::Value ghost = order("del", {{"id", "9999"}});
+  EXPECT_EQ(ghost["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(ghost["MSG"], Json::Value("SUCCESS"));
+
+  file_->exec("create trigger `keep_goods` before delete on `order_goods` begin select raise(abort, 'goods kept'); end;");
+  Json::Value refused = order("del", {{"id", std::to_string(kept)}});
+  EXPECT_EQ(refused["SUCCESS"], Json::Value(0));
+  EXPECT_NE(refused["MSG"].asString().find("goods kept"), std::string::npos) << refused["MSG"].asString();
+  EXPECT_EQ(fileValue("select count(*) from `orders`"), "1");
+  EXPECT_EQ(fileValue("select count(*) from `order_goods`"), "1");
+
+  // Ids are read strictly: nothing that only starts with a number.
+  for (const std::string& id : {std::to_string(kept) + " OR 1=1", std::string(""), std::string("-1")}) {
+    EXPECT_EQ(order("del", {{"id", id}})["SUCCESS"], Json::Value(0)) << id;
+    EXPECT_EQ(order("reset", {{"id", id}})["SUCCESS"], Json::Value(0)) << id;
+  }
+  EXPECT_EQ(fileValue("select `status` from `orders`"), "2");
+
+  EXPECT_EQ(order("nothing", {{"id", std::to_string(kept)}})["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(order("", {})["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(fileValue("select count(*) from `orders`"), "1");
+}
+
+}  // namespace
+}  // namespace Quorvel::testing
