@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 
+#include "api/LoginActions.h"
 #include "base/GlobalLock.h"
 #include "base/Registry.h"
 #include "server/ActionTable.h"
@@ -69,6 +71,7 @@ void getStatus(Deamon& daemon) {
   reply["SUCCESS"] = 1;
   answerJsonp(reply, [&daemon](Json::Value& reply) {
     bool running;
+    std::optional<LoginResult> login;
     std::string account;
     std::int64_t checkTime;
     std::int64_t sendTime;
@@ -79,11 +82,20 @@ void getStatus(Deamon& daemon) {
       checkTime = registry->getOr<std::int64_t>("checkLastTime", 0);
       sendTime = registry->getOr<std::int64_t>("sendMsgTime", 0);
       running = daemon.running();
+      login = lastLoginResult();
     }
     reply["RUNNING"] = running;
     reply["ACCOUNT"] = account;
     reply["CHECK_TIME"] = low32(checkTime);
     reply["SEND_MSG_TIME"] = low32(sendTime);
+    // The last login attempt through the "login" action; null before the first.
+    Json::Value loginMessage;
+    if (login) {
+      loginMessage["SUCCESS"] = login->success ? 1 : 0;
+      loginMessage["MSG"] = login->message;
+      loginMessage["TIME"] = low32(login->time);
+    }
+    reply["LOGIN_MSG"] = loginMessage;
   });
 }
 

@@ -4,7 +4,8 @@
 //
 // Register before the server thread starts; the actions then run on the
 // server thread. "getStatus" reports on `daemon` (the program passes the
-// process-wide daemon).
+// process-wide daemon), and under "LOGIN_MSG" on the last login attempt:
+// {"SUCCESS": 1 or 0, "MSG": text, "TIME": seconds}, null before the first.
 #pragma once
 
 #include "delivery/Deamon.h"

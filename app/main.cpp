@@ -9,6 +9,7 @@
 
 #include "api/CategoryActions.h"
 #include "api/ItemActions.h"
+#include "api/LoginActions.h"
 #include "api/MessagingActions.h"
 #include "api/OrderActions.h"
 #include "api/StatusActions.h"
@@ -34,12 +35,7 @@
 
 namespace {
 
-std::string makerBaseDefault() {
-  for (const auto& endpoint : Quorvel::endpointDefaults()) {
-    if (endpoint.key == "maker_base") return endpoint.value;
-  }
-  return std::string();
-}
+std::string makerBaseDefault() { return Quorvel::endpointDefault("maker_base"); }
 
 // The maker's service as configured; its built-in default when the settings
 // cannot be read or hold no plain http(s) base address (one stored before
@@ -119,6 +115,7 @@ int main() {
   daemon->setMessageDispatch(std::make_shared<MessageDispatcher>());
   daemon->start();
   registerStatusActions(daemon);
+  registerLoginActions(daemon);
   registerCategoryActions();
   registerItemActions();
   registerMessagingActions();

@@ -176,7 +176,8 @@ std::string HttpResult::reason() const {
   return {};
 }
 
-HttpResult httpFetch(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo) {
+HttpResult httpFetch(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo,
+                     const RedirectFilter& mayFollow) {
   const HttpOptions options = *processWide<HttpOptions>();
   const std::string postBody = buildQuery(fields);
   std::string current = url;
@@ -204,7 +205,9 @@ HttpResult httpFetch(const std::string& url, const FormFields& fields, RedirectI
     }
     if (hop >= options.maxRedirects) return fail("more than " + std::to_string(options.maxRedirects) + " redirects");
     std::string next = redirectTarget(current, location->second);
-    if (next.empty()) return fail("a redirect to " + location->second + " is not followed");
+    if (next.empty() || (mayFollow && !mayFollow(next))) {
+      return fail("a redirect to " + location->second + " is not followed");
+    }
     if (hop == 0 && redirectInfo) {
       redirectInfo->location = next;
       redirectInfo->status = std::stoi(code);

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -67,9 +68,13 @@ struct HttpResult {
 // followed with the same fields (a redirected POST is posted again), keeping
 // the scheme the Location gives; a redirect from https to http is refused.
 // The first redirect followed is written to `redirectInfo` when it is not
-// null. Other status codes are final and their body is returned.
+// null. Other status codes are final and their body is returned. When
+// `mayFollow` is given, a redirect is followed only to an address it accepts
+// (the request fails otherwise).
 // Raises CurlException("Can't Init curl", 1) when no handle can be made.
-HttpResult httpFetch(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo = nullptr);
+using RedirectFilter = std::function<bool(const std::string& next)>;
+HttpResult httpFetch(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo = nullptr,
+                     const RedirectFilter& mayFollow = {});
 
 // The body of httpFetch's answer whatever its status; empty text when the
 // request failed.

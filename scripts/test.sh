@@ -8,4 +8,6 @@ bash scripts/setup.sh
 bash scripts/build.sh
 build_dir=$(realpath "${BUILD_DIR:-build}")
 (cd "$build_dir" && ctest --output-on-failure -j 2 --timeout 300)
+# maker-service serves jQuery and jQuery UI from these npm packages.
+(cd service/vendor && npm ci --no-audit --no-fund)
 (cd webui/tests && npm ci --no-audit --no-fund && VENDARA_BUILD_DIR="$build_dir" npm test)

@@ -17,6 +17,7 @@ std::string contentTypeOf(const std::filesystem::path& file) {
   if (extension == ".js") return "text/javascript; charset=utf-8";
   if (extension == ".css") return "text/css; charset=utf-8";
   if (extension == ".png") return "image/png";
+  if (extension == ".gif") return "image/gif";
   return "application/octet-stream";
 }
 
@@ -50,14 +51,35 @@ std::filesystem::path fileUnder(const std::filesystem::path& root, const std::st
 
 }  // namespace
 
-MakerService::MakerService(std::filesystem::path webRoot)
-    : webRoot_(std::move(webRoot)), http_(std::make_unique<httplib::Server>()) {
+// jQuery 1.8.0 and jQuery UI 1.8.23 are not on npm: the closest versions it
+// serves stand in (jQuery 1.8.2, whose package keeps the browser file under
+// tmp/, and jQuery UI 1.12.0 with its flick theme).
+const MakerService::VendorFile MakerService::kVendorFiles[3] = {
+    {"/js/jquery-1.8.0.min.js", "jquery/tmp/jquery.js"},
+    {"/js/jquery-ui-1.8.23.custom.min.js", "jquery-ui-dist/jquery-ui.min.js"},
+    {"/image/css/flick/jquery-ui-1.8.23.custom.css", "jquery-ui-themes/themes/flick/jquery-ui.min.css"},
+};
+
+MakerService::MakerService(std::filesystem::path webRoot, std::filesystem::path vendorRoot)
+    : webRoot_(std::move(webRoot)), vendorRoot_(std::move(vendorRoot)), http_(std::make_unique<httplib::Server>()) {
   // A longer body is answered 413 before any route sees it.
   http_->set_payload_max_length(kMaxBodyBytes);
   installRoutes();
 }
 
 MakerService::~MakerService() { stop(); }
+
+std::filesystem::path MakerService::vendorFile(const std::string& path) const {
+  if (vendorRoot_.empty()) return {};
+  for (const VendorFile& vendor : kVendorFiles) {
+    if (path == vendor.path) return fileUnder(vendorRoot_, vendor.file);
+  }
+  const std::string images = kThemeImagesPath;
+  if (path.size() > images.size() && path.compare(0, images.size(), images) == 0) {
+    return fileUnder(vendorRoot_ / kThemeImagesFolder, path.substr(images.size()));
+  }
+  return {};
+}
 
 void MakerService::installRoutes() {
   http_->Post("/", [this](const httplib::Request& request, httplib::Response& response) {
@@ -87,7 +109,8 @@ void MakerService::installRoutes() {
 
   http_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
     std::string content;
-    std::filesystem::path file = fileUnder(webRoot_, request.path);
+    std::filesystem::path file = vendorFile(request.path);
+    if (file.empty()) file = fileUnder(webRoot_, request.path);
     if (!file.empty() && readFile(file, content)) {
       response.set_content(content, contentTypeOf(file).c_str());
       return;

@@ -1,12 +1,17 @@
 // Our stand-in for the maker's web service: serves the web UI page and its
-// files, the login-page script and close page, and the two messaging
+// files, the login-page script and close page (webui/vendara2012/1100/), the
+// jQuery files the rewritten login page loads, and the two messaging
 // endpoints ("m=Api&a=web_send", "m=Api&a=email_send"), which record the
 // messages they accept. Tests start it in-process on a free port; the
 // maker-service program runs it for demos.
 //
-// It serves only regular files whose real path lies inside the web folder,
-// takes request bodies of at most kMaxBodyBytes and keeps the last
-// kMaxKeptMessages messages.
+// The jQuery files come from the npm packages of service/vendor (installed
+// with `npm ci` there) and are served under the names the program asks for
+// (kVendorFiles); the theme's pictures under /image/css/flick/images/.
+//
+// It serves only regular files whose real path lies inside the web folder
+// or the package folder, takes request bodies of at most kMaxBodyBytes and
+// keeps the last kMaxKeptMessages messages.
 //
 // start/stop from one thread; the recorded messages may be read from any
 // thread.
@@ -36,9 +41,19 @@ class MakerService {
     std::string msg, to, from, orderId, alipayId;
   };
 
+  // A request path served from a file of the npm packages.
+  struct VendorFile {
+    const char* path;  // as requested
+    const char* file;  // under the packages folder (node_modules)
+  };
+  static const VendorFile kVendorFiles[3];
+  static constexpr const char* kThemeImagesPath = "/image/css/flick/images/";
+  static constexpr const char* kThemeImagesFolder = "jquery-ui-themes/themes/flick/images";
+
   // `webRoot` holds the files of the web UI (index.html and what it loads);
-  // empty serves a one-line page.
-  explicit MakerService(std::filesystem::path webRoot = {});
+  // empty serves a one-line page. `vendorRoot` is the node_modules folder of
+  // service/vendor; empty serves no jQuery files.
+  explicit MakerService(std::filesystem::path webRoot = {}, std::filesystem::path vendorRoot = {});
   ~MakerService();
 
   // Listens on 127.0.0.1:`port` (0 = a free port) and serves on its own
@@ -58,7 +73,11 @@ class MakerService {
  private:
   void installRoutes();
 
+  // The file a request path names among the npm packages, or empty.
+  std::filesystem::path vendorFile(const std::string& path) const;
+
   std::filesystem::path webRoot_;
+  std::filesystem::path vendorRoot_;
   std::unique_ptr<httplib::Server> http_;
   std::thread thread_;
   std::uint16_t port_ = 0;

@@ -70,21 +70,23 @@ int pageNumber(const std::string& text) {
 
 void serveLogin(SimShop& shop, const SimPages& pages, const httplib::Request& req, httplib::Response& res,
                 const std::string& body) {
+  const std::string askCode = gbk("为了您的账号安全，请输入验证码。");
   if (req.method != "POST") {
-    sendPage(res, pages.login("", ""));
+    bool codeNeeded = shop.codeNeeded();
+    sendPage(res, pages.login(codeNeeded ? askCode : "", "", codeNeeded));
     return;
   }
   SimFields fields = simParseFields(body);
   std::string account = simField(fields, "TPL_username");
   if (account.empty()) {
-    sendPage(res, pages.login(gbk("请输入账户名。"), ""));
+    bool codeNeeded = shop.codeNeeded();
+    sendPage(res, pages.login(gbk("请输入账户名。"), "", codeNeeded));
     return;
   }
-  SimLoginResult result = shop.login(account, simField(fields, "TPL_password"));
+  SimLoginResult result = shop.login(account, simField(fields, "TPL_password"), simField(fields, "TPL_checkcode"));
   if (!result.ok) {
-    std::string message = result.failures >= 3 ? gbk("为了您的账号安全，请输入验证码。")
-                                               : gbk("您输入的密码和账户名不匹配，请重新输入。");
-    sendPage(res, pages.login(message, account));
+    std::string message = result.codeNeeded ? askCode : gbk("您输入的密码和账户名不匹配，请重新输入。");
+    sendPage(res, pages.login(message, account, result.codeNeeded));
     return;
   }
   res.set_header("Set-Cookie", std::string(MarketSim::kSessionCookie) + "=" + result.token + "; Path=/; HttpOnly");

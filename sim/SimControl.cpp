@@ -164,6 +164,8 @@ SimControl::Answer SimControl::handle(const std::string& method, const std::stri
       out["account"] = utf8(shop_.account());
       out["password"] = utf8(shop_.password());
       out["open"] = shop_.open();
+      out["captcha"] = shop_.captcha();
+      out["captcha_code"] = shop_.captchaCode();
       out["sessions"] = shop_.sessionCount();
       out["consign_variant"] = shop_.consignVariant();
       out["goods_page_size"] = shop_.goodsPageSize();
@@ -228,7 +230,9 @@ SimControl::Answer SimControl::handle(const std::string& method, const std::stri
       if (in.isMember("goods_page_size")) shop_.setGoodsPageSize(intOf(in, "goods_page_size", 1));
       if (in.isMember("open")) shop_.setOpen(boolOf(in, "open", false));
       if (in.isMember("archive_prefix")) shop_.setArchivePrefix(gbkOf(in, "archive_prefix"));
+      if (in.isMember("captcha")) shop_.setCaptcha(boolOf(in, "captcha", false));
       out["open"] = shop_.open();
+      out["captcha"] = shop_.captcha();
       out["consign_variant"] = shop_.consignVariant();
       out["goods_page_size"] = shop_.goodsPageSize();
       out["archive_prefix"] = shop_.archivePrefix();

@@ -17,7 +17,9 @@
 //   GET|POST /__sim/faults  {"empty_answers", "slow_ms", "redirect_loop",
 //                            "login_everywhere"}; a POST changes the keys given
 //   POST /__sim/settings    {"open", "consign_variant", "goods_page_size",
-//                            "archive_prefix"}
+//                            "archive_prefix", "captcha"} ("captcha": every
+//                           login asks for the verification code, given as
+//                           "captcha_code" by /__sim/state)
 //
 // Stateless apart from the shop it drives; any thread may call handle.
 #pragma once

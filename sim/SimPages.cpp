@@ -122,12 +122,27 @@ std::string SimPages::layout(const std::string& title, const std::string& body) 
                  {base_, title, body});
 }
 
-std::string SimPages::login(const std::string& message, const std::string& account) const {
+std::string SimPages::login(const std::string& message, const std::string& account, bool askCode) const {
+  // The error area exists only when there is something to say; its message
+  // sits in a paragraph of its own, with the site's usual loose markup.
   std::string messageBlock;
   if (!message.empty()) {
-    messageBlock = simFill(R"(<div id="J_Message"  class="login-msg msg"><p class="error">{{0}}</p></div>
-)",
+    messageBlock = simFill("<div id=\"J_Message\"  class=\"login-msg msg\">\n"
+                           "\t\t<p class=\"error\"  id=\"J_MsgText\" >\n"
+                           "\t\t\t{{0}}\n"
+                           "\t\t</p>\n"
+                           "\t</div>\n",
                            {esc(message)});
+  }
+  std::string codeBlock;
+  if (askCode) {
+    codeBlock = simFill(R"(<div class="field field-checkcode" id="J_CheckCodeField">
+  <label for="J_CodeInput">验证码：</label>
+  <input type="text" name="TPL_checkcode" id="J_CodeInput" class="login-text checkcode" value="" maxlength="4" autocomplete="off" tabindex="3" />
+  <img id="J_CheckCodeImg" src="{{0}}/img/checkcode.gif" alt="看不清？换一张" width="100" height="30" />
+</div>
+)",
+                        {base_});
   }
   return simFill(R"(<!DOCTYPE html>
 <html>
@@ -147,8 +162,10 @@ if(window.top !== window.self){ window.top.location.href = window.self.location.
 <!--标准登录框-->
 <div class="login-panel" id="J_LoginPanel">
 <h2>账户密码登录</h2>
-<form id="J_StaticForm" action="{{0}}/member/login.jhtml" method="post">
-{{1}}<!--登录的错误信息结束-->
+<form id="J_StaticForm" action="{{0}}/member/login.jhtml" method="post"  autocomplete="off">
+	{{1}}
+	<input type="hidden" name="loginsite" value="0" />
+<!--登录的错误信息结束-->
 <div class="field">
 <label for="TPL_username_1">账户名：</label>
 <input type="text" name="TPL_username" id="TPL_username_1" class="login-text" value="{{2}}" maxlength="32" tabindex="1" />
@@ -157,14 +174,14 @@ if(window.top !== window.self){ window.top.location.href = window.self.location.
 <label for="TPL_password_1">登录密码：</label>
 <input type="password" name="TPL_password" id="TPL_password_1" class="login-text" value="" maxlength="20" tabindex="2" />
 </div>
-<div class="safe">
-<input type="checkbox" id="J_LongLogin" name="longLogin" value="1" tabindex="3" /><label for="J_LongLogin">两周内自动登录</label>
+{{3}}<div class="safe">
+<input type="checkbox" id="J_LongLogin" name="longLogin" value="1" tabindex="4" /><label for="J_LongLogin">两周内自动登录</label>
 </div>
 <input type="hidden" name="TPL_redirect_url" value="{{0}}/trade/itemlist/list_sold_items.htm" />
 <input type="hidden" name="from" value="seller" />
-<div class="submit"><button type="submit" class="J_Submit" id="J_SubmitStatic" tabindex="4">登 录</button></div>
+<div class="submit"><button type="submit" class="J_Submit" id="J_SubmitStatic" tabindex="5">登 录</button></div>
 </form>
-<div class="login-links"><a href="{{0}}/member/find_password.htm">忘记登录密码？</a> <a href="{{0}}/member/reg.htm">免费注册</a></div>
+<div class="login-links"><a href="{{0}}/member/find_password.htm">忘记登录密码？</a> <a href="{{0}}/member/reg.htm">免费注册</a> <a href="{{0}}/member/login.jhtml?style=mini&amp;full_redirect=true">切换到快速登录</a></div>
 </div>
 <!--标准登录框结束-->
 </div>
@@ -173,7 +190,7 @@ if(window.top !== window.self){ window.top.location.href = window.self.location.
 </body>
 </html>
 )",
-                 {base_, messageBlock, esc(account)});
+                 {base_, messageBlock, esc(account), codeBlock});
 }
 
 std::string SimPages::loginDone(const std::string& account) const {

@@ -23,8 +23,9 @@ class SimPages {
   const std::string& base() const { return base_; }
 
   // Login page with the standard login box; `message` (GBK, may be empty) is
-  // shown in the error area, `account` is put back into the account field.
-  std::string login(const std::string& message, const std::string& account) const;
+  // shown in the error area, `account` is put back into the account field,
+  // and with `askCode` the verification code field is shown.
+  std::string login(const std::string& message, const std::string& account, bool askCode = false) const;
   std::string loginDone(const std::string& account) const;
 
   // One page of the goods on sale; an empty list is the page past the last.

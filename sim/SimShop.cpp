@@ -38,6 +38,7 @@ bool simIsOrderState(int state) {
 
 SimShop::SimShop(std::string account, std::string password)
     : account_(std::move(account)), password_(std::move(password)), formToken_(hex64(randomSeed())),
+      captchaCode_(hex64(randomSeed()).substr(0, 4)),
       tokenSeed_(randomSeed()) {}
 
 std::string SimShop::newToken() {
@@ -50,18 +51,35 @@ std::string SimShop::newToken() {
   return hex64(z) + hex64(z * 0x2545F4914F6CDD1DULL + tokenSeed_);
 }
 
-SimLoginResult SimShop::login(const std::string& account, const std::string& password) {
+SimLoginResult SimShop::login(const std::string& account, const std::string& password, const std::string& code) {
   std::lock_guard<std::mutex> lock(mutex_);
   SimLoginResult result;
-  if (account == account_ && password == password_) {
+  const bool codeRight = !(captcha_ || failedLogins_ >= kCodeAfterFailures) || code == captchaCode_;
+  if (account == account_ && password == password_ && codeRight) {
     failedLogins_ = 0;
     result.ok = true;
     result.token = newToken();
     sessions_.push_back(result.token);
   } else {
     result.failures = ++failedLogins_;
+    result.codeNeeded = captcha_ || failedLogins_ >= kCodeAfterFailures;
   }
   return result;
+}
+
+bool SimShop::codeNeeded() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return captcha_ || failedLogins_ >= kCodeAfterFailures;
+}
+
+void SimShop::setCaptcha(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  captcha_ = on;
+}
+
+bool SimShop::captcha() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return captcha_;
 }
 
 bool SimShop::hasSession(const std::string& token) const {

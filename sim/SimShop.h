@@ -94,8 +94,9 @@ struct SimFaults {
 
 struct SimLoginResult {
   bool ok = false;
-  std::string token;  // the new session's cookie value
-  int failures = 0;   // failed attempts in a row (after this one)
+  std::string token;        // the new session's cookie value
+  int failures = 0;         // failed attempts in a row (after this one)
+  bool codeNeeded = false;  // the next attempt needs the verification code
 };
 
 class SimShop {
@@ -107,8 +108,13 @@ class SimShop {
   // The hidden "_tb_token_" every form of the site carries and wants back.
   const std::string& formToken() const { return formToken_; }
 
-  // Sessions.
-  SimLoginResult login(const std::string& account, const std::string& password);
+  // Sessions. While a verification code is asked for (the captcha switch,
+  // or kCodeAfterFailures failed attempts in a row) a login needs `code`
+  // equal to captchaCode() besides the right account and password.
+  static constexpr int kCodeAfterFailures = 3;
+  SimLoginResult login(const std::string& account, const std::string& password, const std::string& code = "");
+  bool codeNeeded() const;
+  const std::string& captchaCode() const { return captchaCode_; }
   bool hasSession(const std::string& token) const;
   void endSessions();
   int sessionCount() const;
@@ -153,6 +159,9 @@ class SimShop {
   // archived snapshots: "" or "/" followed by letters, digits, "-" or "_".
   void setArchivePrefix(const std::string& prefix);
   std::string archivePrefix() const;
+  // The captcha switch: every login page asks for the verification code.
+  void setCaptcha(bool on);
+  bool captcha() const;
   void setFaults(const SimFaults& faults);
   SimFaults faults() const;
 
@@ -168,6 +177,7 @@ class SimShop {
   const std::string account_;
   const std::string password_;
   const std::string formToken_;
+  const std::string captchaCode_;
 
   mutable std::mutex mutex_;
   std::vector<std::string> sessions_;  // guarded by mutex_
@@ -184,6 +194,7 @@ class SimShop {
   uint64_t nextAlipayId_ = 2012081500000001ULL;  // guarded by mutex_
   uint64_t tokenSeed_;                        // guarded by mutex_
   bool open_ = false;                         // guarded by mutex_
+  bool captcha_ = false;                      // guarded by mutex_
   int consignVariant_ = 1;                    // guarded by mutex_
   int goodsPageSize_ = 4;                     // guarded by mutex_
   std::string archivePrefix_;                 // guarded by mutex_

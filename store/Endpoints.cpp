@@ -30,6 +30,13 @@ const std::vector<EndpointDefault>& endpointDefaults() {
   return defaults;
 }
 
+std::string endpointDefault(const std::string& key) {
+  for (const EndpointDefault& endpoint : endpointDefaults()) {
+    if (endpoint.key == key) return endpoint.value;
+  }
+  return {};
+}
+
 std::string endpointSetting(const std::string& key) {
   std::shared_ptr<SystemConfig> config = SystemConfig::instance();
   for (const EndpointDefault& endpoint : endpointDefaults()) {

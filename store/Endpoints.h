@@ -20,6 +20,9 @@ struct EndpointDefault {
 // Every endpoint key with its default, in the order the web UI shows them.
 const std::vector<EndpointDefault>& endpointDefaults();
 
+// The built-in default of `key` (empty for a key that is not an endpoint).
+std::string endpointDefault(const std::string& key);
+
 // The address to use for `key`: `market_base` for a marketplace host when it
 // is set, else the stored value, else the built-in default. Trailing slashes
 // are dropped, so callers append paths that start with "/".

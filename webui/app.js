@@ -123,12 +123,56 @@
   // Status
   function time(seconds) { return seconds ? new Date(seconds * 1000).toLocaleTimeString() : '从未'; }
   function refreshStatus() {
-    call('getStatus').then(function (s) {
+    return call('getStatus').then(function (s) {
       document.getElementById('status').textContent =
         (s.RUNNING ? '自动发货运行中' : '自动发货已停止') + (s.ACCOUNT ? ' · 帐号 ' + s.ACCOUNT : ' · 未登录淘宝') +
         ' · 上次查单 ' + time(s.CHECK_TIME) + ' · 上次发消息 ' + time(s.SEND_MSG_TIME);
+      showLoginResult(s.LOGIN_MSG);
     }).catch(function (e) { document.getElementById('status').textContent = e.message; });
   }
+
+  // Marketplace login: the program's own login page (the marketplace's page,
+  // rewritten to post back to the program) in a frame. After a refused login
+  // the program's reading of the answer is shown beside it; an accepted login
+  // sends the frame to the maker's close page, which tells us by a message.
+  var loginView = document.getElementById('login-view');
+  var loginFrame = document.getElementById('login-frame');
+  var loginMsg = document.getElementById('login-msg');
+  var loginOpenedAt = 0;
+
+  function showLoginResult(result) {
+    // Only what happened since the view was opened belongs beside it.
+    if (!result || result.SUCCESS === 1 || loginView.hidden || result.TIME < loginOpenedAt) {
+      loginMsg.hidden = true;
+      return;
+    }
+    loginMsg.textContent = '登录失败：' + result.MSG + '（' + time(result.TIME) + '）';
+    loginMsg.hidden = false;
+  }
+  function openLogin() {
+    act('getConfig').then(function (data) {
+      var host = (data.LIST && data.LIST.local_host) || '127.0.0.1';
+      loginOpenedAt = Math.floor(Date.now() / 1000) - 1;
+      loginMsg.hidden = true;
+      loginFrame.src = 'http://' + host + ':' + port + '/?do=login&token=' + encodeURIComponent(key);
+      loginView.hidden = false;
+    }).catch(fail);
+  }
+  function closeLogin() {
+    loginView.hidden = true;
+    loginFrame.src = 'about:blank';
+  }
+  document.getElementById('login-open').addEventListener('click', openLogin);
+  document.getElementById('login-close').addEventListener('click', function () { closeLogin(); refreshStatus(); });
+  // Every page the frame shows is an answer of the program: look at the result.
+  loginFrame.addEventListener('load', function () { if (!loginView.hidden) refreshStatus(); });
+  window.addEventListener('message', function (event) {
+    if (event.origin !== location.origin || event.source !== loginFrame.contentWindow) return;
+    if (!event.data || event.data.vendara !== 'login-done') return;
+    closeLogin();
+    refreshStatus();
+    toast('淘宝登录成功');
+  });
 
   // Categories and cards
   var categories = [];

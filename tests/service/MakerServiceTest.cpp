@@ -15,14 +15,26 @@ class MakerServiceTest : public ::testing::Test {
     std::filesystem::create_directories(root_ / "js");
     std::ofstream(root_ / "index.html") << "<html>ui</html>";
     std::ofstream(root_ / "js" / "login.js") << "var x;";
-    service_ = std::make_unique<MakerService>(root_);
+    // The npm packages' files, as `npm ci` lays them out.
+    vendor_ = root_.string() + "-vendor";
+    for (const auto& file : MakerService::kVendorFiles) {
+      std::filesystem::path path = vendor_ / file.file;
+      std::filesystem::create_directories(path.parent_path());
+      std::ofstream(path) << "/* " << file.file << " */";
+    }
+    std::filesystem::create_directories(vendor_ / MakerService::kThemeImagesFolder);
+    std::ofstream(vendor_ / MakerService::kThemeImagesFolder / "ui-icons_0073ea_256x240.png") << "PNG";
+    std::ofstream(vendor_ / "jquery-ui-themes" / "secret.txt") << "secret";
+    service_ = std::make_unique<MakerService>(root_, vendor_);
     client_ = std::make_unique<httplib::Client>("127.0.0.1", service_->start(0));
   }
   void TearDown() override {
     service_->stop();
     std::filesystem::remove_all(root_);
+    std::filesystem::remove_all(vendor_);
   }
   std::filesystem::path root_;
+  std::filesystem::path vendor_;
   std::unique_ptr<MakerService> service_;
   std::unique_ptr<httplib::Client> client_;
 };
@@ -57,6 +69,32 @@ TEST_F(MakerServiceTest, ServesTheWebUiButNothingOutsideIt) {
   auto escape = client_->Get("/../../etc/passwd");
   ASSERT_TRUE(escape);
   EXPECT_EQ(escape->status, 404);
+}
+
+TEST_F(MakerServiceTest, ServesTheJqueryFilesUnderTheNamesThePageAsksFor) {
+  const std::pair<const char*, const char*> expected[] = {
+      {"/js/jquery-1.8.0.min.js", "/* jquery/tmp/jquery.js */"},
+      {"/js/jquery-ui-1.8.23.custom.min.js", "/* jquery-ui-dist/jquery-ui.min.js */"},
+      {"/image/css/flick/jquery-ui-1.8.23.custom.css", "/* jquery-ui-themes/themes/flick/jquery-ui.min.css */"},
+  };
+  for (const auto& [path, body] : expected) {
+    auto answer = client_->Get(path);
+    ASSERT_TRUE(answer) << path;
+    EXPECT_EQ(answer->status, 200) << path;
+    EXPECT_EQ(answer->body, body) << path;
+  }
+  EXPECT_EQ(client_->Get("/js/jquery-1.8.0.min.js")->get_header_value("Content-Type"), "text/javascript; charset=utf-8");
+  EXPECT_EQ(client_->Get("/image/css/flick/jquery-ui-1.8.23.custom.css")->get_header_value("Content-Type"),
+            "text/css; charset=utf-8");
+  auto icon = client_->Get("/image/css/flick/images/ui-icons_0073ea_256x240.png");
+  ASSERT_TRUE(icon);
+  EXPECT_EQ(icon->body, "PNG");
+  for (const char* path : {"/image/css/flick/images/../../secret.txt", "/image/css/flick/images/%2e%2e/%2e%2e/secret.txt",
+                           "/image/css/flick/images/", "/jquery/tmp/jquery.js"}) {
+    auto answer = client_->Get(path);
+    ASSERT_TRUE(answer) << path;
+    EXPECT_EQ(answer->status, 404) << path;
+  }
 }
 
 TEST_F(MakerServiceTest, ServesOnlyRegularFilesWhoseRealPathIsInsideTheWebFolder) {

@@ -131,6 +131,18 @@ TEST_F(SimControl_, BadControlRequestsAreRefusedWithoutChangingTheShop) {
   EXPECT_EQ(sim_.shop().orders().size(), 2u);
 }
 
+TEST_F(SimControl_, CaptchaSwitchIsSetOverHttpAndTheStateTellsTheCode) {
+  Json::Value set = json(browser_->post("/__sim/settings", R"({"captcha": true})", kJson));
+  EXPECT_TRUE(set["captcha"].asBool());
+  EXPECT_TRUE(sim_.shop().captcha());
+  Json::Value state = json(browser_->get("/__sim/state"));
+  EXPECT_TRUE(state["captcha"].asBool());
+  EXPECT_EQ(state["captcha_code"].asString(), sim_.shop().captchaCode());
+  EXPECT_TRUE(contains(browser_->get("/member/login.jhtml").body, "为了您的账号安全，请输入验证码。"));
+  browser_->post("/__sim/settings", R"({"captcha": false})", kJson);
+  EXPECT_FALSE(contains(browser_->get("/member/login.jhtml").body, "为了您的账号安全，请输入验证码。"));
+}
+
 TEST_F(SimControl_, LogoutEndsTheSessionAndReadBackReportsWhatTheClientDid) {
   login();
   SimOrder order = demoOrder(kSimPaid);

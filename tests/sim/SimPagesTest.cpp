@@ -41,6 +41,39 @@ TEST_F(SimPages_, WrongPasswordShowsTheMessageAndTheBoxThenTheCodeRequest) {
   EXPECT_EQ(sim_.shop().sessionCount(), 0);
 }
 
+TEST_F(SimPages_, WhileTheCodeIsAskedForTheRightPasswordAloneIsRefused) {
+  sim_.shop().setCaptcha(true);
+  Page page = browser_->get("/member/login.jhtml");
+  Groups message;
+  ASSERT_TRUE(matchFirst(gbkPattern(kLoginMessage), page.body, &message)) << "the request stands in the error area";
+  EXPECT_TRUE(contains(message[1], "为了您的账号安全，请输入验证码。"));
+  EXPECT_NE(page.body.find("name=\"TPL_checkcode\""), std::string::npos);
+
+  const std::string right = "TPL_username=vendara_demo&TPL_password=demo1234";
+  page = browser_->post("/member/login.jhtml", right);
+  EXPECT_TRUE(contains(page.body, "为了您的账号安全，请输入验证码。"));
+  EXPECT_TRUE(page.setCookies.empty());
+  page = browser_->post("/member/login.jhtml", right + "&TPL_checkcode=" + sim_.shop().captchaCode());
+  EXPECT_FALSE(contains(page.body, "标准登录框"));
+  EXPECT_EQ(sim_.shop().sessionCount(), 1);
+
+  // Switched off, the page no longer asks; three failures in a row ask again.
+  sim_.shop().setCaptcha(false);
+  EXPECT_FALSE(matchFirst(gbkPattern(kLoginMessage), browser_->get("/member/login.jhtml").body, nullptr));
+  for (int k = 0; k < SimShop::kCodeAfterFailures; ++k) {
+    browser_->post("/member/login.jhtml", "TPL_username=vendara_demo&TPL_password=wrong");
+  }
+  EXPECT_TRUE(contains(browser_->post("/member/login.jhtml", right).body, "为了您的账号安全，请输入验证码。"));
+  EXPECT_EQ(sim_.shop().sessionCount(), 1);
+}
+
+TEST_F(SimPages_, AnEmptyAccountGetsTheSitesOwnMessage) {
+  Page page = browser_->post("/member/login.jhtml", "TPL_username=&TPL_password=x");
+  Groups message;
+  ASSERT_TRUE(matchFirst(gbkPattern(kLoginMessage), page.body, &message));
+  EXPECT_TRUE(contains(message[1], "请输入账户名。"));
+}
+
 TEST_F(SimPages_, SessionCookieOpensSellerPagesUntilTheSessionEnds) {
   Page page = browser_->get("/auction/goods/goods_on_sale.htm?page=1");
   EXPECT_TRUE(contains(page.body, "标准登录框"));

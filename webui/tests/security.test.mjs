@@ -11,17 +11,12 @@
 //   VENDARA_BUILD_DIR=/path/to/build node --test security.test.mjs
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
+import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
-import os from 'node:os';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
-import { chromium } from 'playwright-core';
+import { freshWork, launchChromium, startMakerService, startProgram, stop } from './harness.mjs';
 
-const here = path.dirname(fileURLToPath(import.meta.url));
-const top = path.resolve(here, '..', '..');
-const build = path.resolve(top, process.env.VENDARA_BUILD_DIR || 'build');
 const secrets = ['secret-taobao-pw', 'secret-smtp-pw', 'CARD-0001-SECRET', 'PIN-9999-SECRET'];
 
 let work;
@@ -34,41 +29,6 @@ let context;
 let uiAddress;
 let localPort;
 let key;
-
-// Runs `command` and returns once a line of its standard output matches
-// `pattern` (the match), or fails after `ms`.
-function startAndWaitFor(command, args, options, pattern, ms = 20000) {
-  const child = spawn(command, args, { ...options, stdio: ['ignore', 'pipe', 'inherit'] });
-  let seen = '';
-  const found = new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error(`${command} printed no ${pattern} within ${ms} ms:\n${seen}`)), ms);
-    child.stdout.on('data', (chunk) => {
-      seen += chunk.toString();
-      const match = seen.match(pattern);
-      if (match) {
-        clearTimeout(timer);
-        resolve(match);
-      }
-    });
-    child.on('exit', (code) => {
-      clearTimeout(timer);
-      reject(new Error(`${command} ended (${code}) before printing ${pattern}:\n${seen}`));
-    });
-  });
-  return { child, found };
-}
-
-function stop(child) {
-  if (!child || child.exitCode !== null) return Promise.resolve();
-  return new Promise((resolve) => {
-    const killer = setTimeout(() => child.kill('SIGKILL'), 5000);
-    child.once('exit', () => {
-      clearTimeout(killer);
-      resolve();
-    });
-    child.kill('SIGTERM');
-  });
-}
 
 function sql(statement) {
   return execFileSync('sqlite3', [db, statement], { encoding: 'utf8' });
@@ -160,17 +120,13 @@ if (location.pathname === '/navigate') {
 }
 
 before(async () => {
-  work = fs.mkdtempSync(path.join(os.tmpdir(), 'vendara-browser-'));
+  work = freshWork();
   db = path.join(work, 'vendara2012.db');
-  fs.mkdirSync(path.join(work, 'tpl'));
-  fs.copyFileSync(path.join(build, 'tpl', 'vendara2012.db'), path.join(work, 'tpl', 'vendara2012.db'));
-  fs.copyFileSync(path.join(build, 'tpl', 'vendara2012.db'), db);
   fs.chmodSync(db, 0o644);  // as an older version left it
 
-  const started = startAndWaitFor(path.join(build, 'service', 'maker-service'),
-    ['--port', '0', '--webui', path.join(top, 'webui')], {}, /maker-service on http:\/\/127\.0\.0\.1:(\d+)\//);
-  maker = started.child;
-  const makerPort = (await started.found)[1];
+  const service = await startMakerService();
+  maker = service.child;
+  const makerPort = service.port;
 
   sql(`insert into sys_config (key, value) values ('maker_base', 'http://127.0.0.1:${makerPort}'),
          ('taobao_user', 'seller'), ('taobao_pwd', '${secrets[0]}'), ('smtp_pwd', '${secrets[1]}');
@@ -178,19 +134,13 @@ before(async () => {
        insert into items (cg_id, data1, data2) values (1, '${secrets[2]}', '${secrets[3]}');
        update category set store_num = 1, store_total_num = 1 where id = 1;`);
 
-  // The program's browser launcher finds only this stand-in, which notes
-  // the address it was given.
-  const bin = path.join(work, 'bin');
-  fs.mkdirSync(bin);
-  fs.writeFileSync(path.join(bin, 'xdg-open'), `#!/bin/sh\nprintf '%s\\n' "$1" >> '${path.join(work, 'opened.txt')}'\n`);
-  fs.chmodSync(path.join(bin, 'xdg-open'), 0o755);
-  const run = startAndWaitFor(path.join(build, 'app', 'vendara'), [], { cwd: work, env: { ...process.env, PATH: bin } },
-    /Web UI: (\S+)/);
+  // The program's browser launcher finds only a stand-in, which notes the
+  // address it was given.
+  const run = await startProgram(work);
   program = run.child;
-  uiAddress = (await run.found)[1];
-  const address = new URL(uiAddress);
-  localPort = address.searchParams.get('port');
-  key = new URLSearchParams(address.hash.slice(1)).get('token');
+  uiAddress = run.uiAddress;
+  localPort = run.port;
+  key = run.key;
 
   hostile = http.createServer((request, response) => {
     response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
@@ -199,15 +149,8 @@ before(async () => {
   await new Promise((resolve) => hostile.listen(0, '127.0.0.2', resolve));
   hostilePort = hostile.address().port;
 
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vendara-chromium-'));
-  context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync',
-      // A name of the attacker's that resolves to the loopback address: DNS rebinding.
-      '--host-resolver-rules=MAP rebind.example 127.0.0.1'],
-  });
+  // A name of the attacker's that resolves to the loopback address: DNS rebinding.
+  context = await launchChromium(['--host-resolver-rules=MAP rebind.example 127.0.0.1']);
 });
 
 after(async () => {

@@ -1,0 +1,122 @@
+// The marketplace login from the web UI, in Debian's Chromium.
+//
+// Starts maker-service, market-sim (not logged in) and vendara with the
+// seller's marketplace account stored for automatic login. The web UI,
+// opened with the address the program printed, opens the login view: the
+// program's rewritten login page in a frame, with jQuery, jQuery UI and the
+// maker's login.js loaded through the program. A wrong stored password is
+// sent once, refused, and the reading of the refusal is shown beside the
+// frame; with the right one login.js logs in by itself, the view closes and
+// the daemon runs for that account.
+//
+//   VENDARA_BUILD_DIR=/path/to/build node --test login.test.mjs
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import { build, freshWork, launchChromium, startAndWaitFor, startMakerService, startProgram, stop } from './harness.mjs';
+
+const account = 'vendara_demo';
+const password = 'demo1234';
+
+let work;
+let maker;
+let sim;
+let simBase;
+let program;
+let run;
+let context;
+
+function sql(statement) {
+  return execFileSync('sqlite3', [path.join(work, 'vendara2012.db'), statement], { encoding: 'utf8' });
+}
+
+// A local API action as the seller's page calls it; the JSON of its answer.
+async function call(action, form = '') {
+  let url = `http://127.0.0.1:${run.port}/?do=${action}&token=${run.key}`;
+  if (form) url += '&_postData=' + encodeURIComponent(form);
+  const text = await (await fetch(url)).text();
+  return JSON.parse(text.slice(text.indexOf('(') + 1, text.lastIndexOf(')')));
+}
+
+async function simState() {
+  return (await fetch(`${simBase}/__sim/state`)).json();
+}
+
+before(async () => {
+  work = freshWork();
+  const service = await startMakerService();
+  maker = service.child;
+
+  const started = startAndWaitFor(path.join(build, 'sim', 'market-sim'),
+    ['--port', '0', '--account', account, '--password', password], {}, /market-sim listening on (http:\S+)/);
+  sim = started.child;
+  simBase = (await started.found)[1];
+
+  sql(`insert into sys_config (key, value) values ('maker_base', 'http://127.0.0.1:${service.port}'),
+         ('market_base', '${simBase}'), ('taobao_user', '${account}'), ('taobao_pwd', 'not-the-password'),
+         ('taobao_autologin', '1');`);
+  run = await startProgram(work);
+  program = run.child;
+  context = await launchChromium();
+});
+
+after(async () => {
+  if (context) await context.close();
+  await stop(program);
+  await stop(sim);
+  await stop(maker);
+  if (work) fs.rmSync(work, { recursive: true, force: true });
+});
+
+test('the login view logs in with the stored account, after showing why a wrong one failed', async () => {
+  const page = await context.newPage();
+  await page.goto(run.uiAddress);
+  await page.waitForFunction(() => document.querySelector('#status').textContent.includes('未登录淘宝'), null,
+    { timeout: 30000 });
+
+  // A wrong stored password: login.js sends it once, the marketplace refuses,
+  // and the view says why; the page is not sent again and again.
+  await page.click('#login-open');
+  await page.waitForFunction(() => {
+    const message = document.querySelector('#login-msg');
+    return !message.hidden && message.textContent.includes('密码错误');
+  }, null, { timeout: 30000 });
+  const frame = await (await page.$('#login-frame')).contentFrame();
+  assert.equal(new URL(frame.url()).port, String(run.port), 'the frame shows the program\'s own page');
+  const loaded = await frame.evaluate(() => ({
+    jquery: window.jQuery && window.jQuery.fn.jquery,
+    ui: Boolean(window.jQuery && window.jQuery.ui && window.jQuery.ui.version),
+    info: window.loginInfo,
+    user: document.getElementsByName('TPL_username')[0].value,
+    longLogin: document.getElementsByName('longLogin')[0].checked,
+    action: document.forms[0].action,
+  }));
+  assert.equal(loaded.jquery, '1.8.2');
+  assert.ok(loaded.ui, 'jQuery UI came through the script proxy');
+  assert.deepEqual(loaded.info, { auto: 1, pwd: 'not-the-password', user: account });
+  assert.equal(loaded.user, account);
+  assert.ok(loaded.longLogin);
+  assert.match(loaded.action, new RegExp(`^http://127\\.0\\.0\\.1:${run.port}/\\?do=login&token=${run.key}$`));
+  await page.waitForTimeout(1500);
+  const refused = await call('getStatus');
+  assert.equal(refused.RUNNING, false);
+  assert.equal(refused.LOGIN_MSG.MSG, '密码错误', 'still the first refusal: no code was asked for');
+  assert.equal((await simState()).sessions, 0);
+
+  // The right password: one click, and login.js does the rest.
+  assert.equal((await call('setConfig', `taobao_pwd=${password}`)).SUCCESS, 1);
+  await page.click('#login-close');
+  await page.click('#login-open');
+  await page.waitForFunction(() => document.querySelector('#login-view').hidden, null, { timeout: 30000 });
+  await page.waitForFunction(() => document.querySelector('#status').textContent.includes('自动发货运行中'), null,
+    { timeout: 30000 });
+  assert.ok((await page.textContent('#status')).includes(`帐号 ${account}`));
+  const status = await call('getStatus');
+  assert.equal(status.RUNNING, true);
+  assert.equal(status.ACCOUNT, account);
+  assert.equal(status.LOGIN_MSG.SUCCESS, 1);
+  assert.equal((await simState()).sessions, 1);
+  await page.close();
+});
