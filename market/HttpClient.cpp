@@ -198,6 +198,7 @@ HttpResult httpFetch(const std::string& url, const FormFields& fields, RedirectI
     const std::string code = headers["success_code"];
     auto location = headers.find("Location");
     if ((code != "301" && code != "302") || location == headers.end()) {
+      result.url = current;
       result.status = std::atoi(code.c_str());
       result.body = std::move(body);
       return result;

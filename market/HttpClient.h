@@ -51,6 +51,7 @@ struct HttpOptions {
 
 // What one request came to.
 struct HttpResult {
+  std::string url;    // the address the final answer came from (after redirects)
   int status = 0;     // status code of the final answer; 0 when none arrived
   std::string body;   // the final answer's body (raw bytes); empty on failure
   std::string error;  // why no answer could be used; empty when one was
