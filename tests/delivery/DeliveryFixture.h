@@ -168,14 +168,17 @@ class DeliveryFixture : public StoreFixture {
     return steps;
   }
 
-  // store_num / store_total_num as stored, beside a count of the cards.
-  void expectCountersMatchCards(int category) {
+  // store_num / store_total_num as stored (and as this process's cache has
+  // them, unless the delivery ran in another process), beside a count of
+  // the cards.
+  void expectCountersMatchCards(int category, bool cached = true) {
     const std::string id = std::to_string(category);
     EXPECT_EQ(fileValue("select `store_num` || '/' || `store_total_num` from `category` where `id`=" + id),
               fileValue("select ifnull(sum(`send_order_id`=''),0) || '/' || count(*) from `items` where `cg_id`=" + id))
         << "category " << category;
-    const CategoryRecord cached = Category::instance()->get(category);
-    EXPECT_EQ(std::to_string(cached.store_num) + "/" + std::to_string(cached.store_total_num),
+    if (!cached) return;
+    const CategoryRecord record = Category::instance()->get(category);
+    EXPECT_EQ(std::to_string(record.store_num) + "/" + std::to_string(record.store_total_num),
               fileValue("select ifnull(sum(`send_order_id`=''),0) || '/' || count(*) from `items` where `cg_id`=" + id))
         << "the cache of category " << category;
   }
