@@ -2,7 +2,8 @@
 // UTF-8, used where text crosses the database file, the JSONP answers, the
 // `_postData` parameter and the forms posted to the maker's messaging service.
 //
-// Every call opens and closes its own converter, so any thread may call these.
+// Each thread keeps converters of its own (opened on first use, reset before
+// every conversion), so any thread may call these at the same time.
 #pragma once
 
 #include <string>
