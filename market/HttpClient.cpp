@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -177,6 +178,17 @@ std::string HttpResult::reason() const {
 }
 
 HttpResult httpFetch(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo) {
+  // Counted whatever way the request ends.
+  struct Timed {
+    std::shared_ptr<HttpTotals> totals = processWide<HttpTotals>();
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    ~Timed() {
+      totals->requests.fetch_add(1, std::memory_order_relaxed);
+      totals->nanoseconds.fetch_add(
+          std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count(),
+          std::memory_order_relaxed);
+    }
+  } timed;
   const HttpOptions options = *processWide<HttpOptions>();
   const std::string postBody = buildQuery(fields);
   std::string current = url;

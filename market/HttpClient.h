@@ -14,7 +14,9 @@
 // libcurl handle and all of them share the one cookie store.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -47,6 +49,14 @@ struct HttpOptions {
   long transferTimeoutMs = 120'000;
   size_t maxResponseBytes = 16 * 1024 * 1024;
   int maxRedirects = 10;
+};
+
+// How many requests the client made since the process started and how long
+// they took in all, redirects followed included (processWide<HttpTotals>()):
+// for benchmarks and diagnostics. Any thread.
+struct HttpTotals {
+  std::atomic<std::int64_t> requests{0};
+  std::atomic<std::int64_t> nanoseconds{0};
 };
 
 // What one request came to.
