@@ -186,8 +186,10 @@ class Delivery {
   void release(Attempt& attempt, int code, const std::string& message, const std::string& logText);
   void fail(Attempt& attempt, int code, const std::string& message);
   void writeMemo(const OrderInfo& order);
-  // Writes a log row on its own; a failure is only reported.
-  void logAlone(const std::string& number, const char* step, const std::string& text);
+  // Writes a log row on its own; a failure is only reported. `once` leaves
+  // out a row that repeats the order's latest one (a step retried at every
+  // tick).
+  void logAlone(const std::string& number, const char* step, const std::string& text, bool once = false);
   void notice(const char* flag, const std::string& text) {
     if (config_->flag(flag)) sellerNotice(text);
   }
@@ -199,9 +201,13 @@ class Delivery {
   std::shared_ptr<SystemConfig> config_;
 };
 
-void Delivery::logAlone(const std::string& number, const char* step, const std::string& text) {
+void Delivery::logAlone(const std::string& number, const char* step, const std::string& text, bool once) {
   try {
-    log_->add(db_, number, step, text);
+    if (once) {
+      log_->addOnce(db_, number, step, text);
+    } else {
+      log_->add(db_, number, step, text);
+    }
   } catch (Exception e) {
     report("The log of order " + number + " misses a step (" + step + "): " + e.message());
   }
@@ -340,7 +346,7 @@ void Delivery::consignAndFinish(Attempt& attempt) {
     if (e.code() == kConsignRefused && outcome.posted && !outcome.answered) {
       // The form went out and no answer came back: the site may have shipped
       // it. Its state tells.
-      logAlone(attempt.number(), OrderLog::kConsignUnanswered, failure);
+      logAlone(attempt.number(), OrderLog::kConsignUnanswered, failure, true);
       int state = 0;
       try {
         state = OrderScraper::parseOrderDetail(attempt.row.id, attempt.row.order_url).order_status;
@@ -478,7 +484,7 @@ void Delivery::recover(const OrderRecord& row) {
   } catch (AuthException) {
     throw;
   } catch (Exception e) {
-    logAlone(row.order_id, OrderLog::kRecovered, gbk("订单详情无法读取：") + e.message());
+    logAlone(row.order_id, OrderLog::kRecovered, gbk("订单详情无法读取：") + e.message(), true);
     return;
   }
   attempt.order = page;
@@ -486,10 +492,11 @@ void Delivery::recover(const OrderRecord& row) {
   attempt.order.send_msg = stored.send_msg;
   attempt.order.text_msg = stored.text_msg;
   if (unknownState(page.order_status)) {
-    logAlone(row.order_id, OrderLog::kRecovered, gbk("订单详情页没有显示订单状态，稍后再试"));
+    logAlone(row.order_id, OrderLog::kRecovered, gbk("订单详情页没有显示订单状态，稍后再试"), true);
     return;
   }
-  logAlone(row.order_id, OrderLog::kRecovered, gbk("发货中断后恢复，淘宝订单状态：") + std::to_string(page.order_status));
+  logAlone(row.order_id, OrderLog::kRecovered, gbk("发货中断后恢复，淘宝订单状态：") + std::to_string(page.order_status),
+           true);
   if (shippedState(page.order_status)) {
     storedLines(db_, attempt);
     if (finish(attempt, gbk("订单状态已是卖家已发货"))) writeMemo(attempt.order);

@@ -158,7 +158,7 @@ std::string channelName(int type) {
 void logOutcome(const MsgEntry& entry, const Attempt& attempt) {
   if (entry.order_id.empty()) return;  // seller notices and test messages
   try {
-    OrderLog::instance()->add(entry.order_id, attempt.sent ? OrderLog::kSent : OrderLog::kRefused,
+    OrderLog::instance()->addOnce(entry.order_id, attempt.sent ? OrderLog::kSent : OrderLog::kRefused,
                               "#" + std::to_string(entry.id) + " " + channelName(entry.type) + " " + entry.to + " " +
                                   attempt.reply);
   } catch (Exception e) {

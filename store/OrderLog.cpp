@@ -21,24 +21,32 @@ OrderLog::~OrderLog() = default;
 
 void OrderLog::add(const std::shared_ptr<IDb>& db, const std::string& orderNumber, const std::string& step,
                    const std::string& text) {
-  const std::string kept = gbkPrefix(text, kMaxText);
+  db->execute(std::make_shared<SQL>("insert into `order_log` (`order_id`,`time`,`step`,`text`) values (?,?,?,?)")
+                  ->bind(orderNumber)
+                  ->bind(static_cast<std::int32_t>(processWide<Clock>()->now()))
+                  ->bind(step)
+                  ->bind(gbkPrefix(text, kMaxText)));
+}
+
+void OrderLog::add(const std::string& orderNumber, const std::string& step, const std::string& text) {
+  add(getDb(), orderNumber, step, text);
+}
+
+void OrderLog::addOnce(const std::shared_ptr<IDb>& db, const std::string& orderNumber, const std::string& step,
+                       const std::string& text) {
   std::shared_ptr<IDbResult> latest = db->query(
       std::make_shared<SQL>("select `step`, `text` from `order_log` where `order_id`=? order by `id` desc limit 1")
           ->bind(orderNumber));
   if (latest->next()) {
     std::shared_ptr<DbRow> row = latest->fetch();
-    if ((*row)["step"].toString() == step && (*row)["text"].toString() == kept) return;
+    if ((*row)["step"].toString() == step && (*row)["text"].toString() == gbkPrefix(text, kMaxText)) return;
   }
   latest.reset();
-  db->execute(std::make_shared<SQL>("insert into `order_log` (`order_id`,`time`,`step`,`text`) values (?,?,?,?)")
-                  ->bind(orderNumber)
-                  ->bind(static_cast<std::int32_t>(processWide<Clock>()->now()))
-                  ->bind(step)
-                  ->bind(kept));
+  add(db, orderNumber, step, text);
 }
 
-void OrderLog::add(const std::string& orderNumber, const std::string& step, const std::string& text) {
-  add(getDb(), orderNumber, step, text);
+void OrderLog::addOnce(const std::string& orderNumber, const std::string& step, const std::string& text) {
+  addOnce(getDb(), orderNumber, step, text);
 }
 
 std::vector<OrderLogRow> OrderLog::of(const std::string& orderNumber) {

@@ -7,8 +7,8 @@
 // shows an order's rows under it ("order" action, sub-action "log").
 //
 // add writes through the connection it is given, so a row written inside the
-// delivery's transaction stands or falls with it. A row equal to the order's
-// latest one (same step and text) is not written again: a message refused at
+// delivery's transaction stands or falls with it. addOnce leaves out a row
+// equal to the order's latest one (same step and text): a message refused at
 // every dispatch pass, or a recovery that cannot read its page tick after
 // tick, leaves one row. Texts are GBK, cut to kMaxText bytes on a character
 // boundary.
@@ -68,6 +68,11 @@ class OrderLog {
            const std::string& text);
   // The same through the calling thread's connection.
   void add(const std::string& orderNumber, const std::string& step, const std::string& text);
+  // As add, unless the order's latest row has the same step and text.
+  void addOnce(const std::shared_ptr<IDb>& db, const std::string& orderNumber, const std::string& step,
+               const std::string& text);
+  // addOnce through the calling thread's connection.
+  void addOnce(const std::string& orderNumber, const std::string& step, const std::string& text);
 
   // The order's rows, oldest first.
   std::vector<OrderLogRow> of(const std::string& orderNumber);

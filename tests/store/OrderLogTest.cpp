@@ -41,13 +41,15 @@ TEST_F(OrderLogStore, RowsComeBackInOrderWithoutRepeatsOfTheLatest) {
   log_->add("100", OrderLog::kReserved, "3,4");
   clock_->advance(5);
   log_->add("200", OrderLog::kReserved, "5");
-  log_->add("100", OrderLog::kRefused, gbk("#7 旺旺 b 旺旺未能发送"));
-  log_->add("100", OrderLog::kRefused, gbk("#7 旺旺 b 旺旺未能发送"));  // the next pass, the same
-  log_->add("100", OrderLog::kSent, gbk("#7 旺旺 b 已发送"));
-  log_->add("100", OrderLog::kReserved, "3,4");  // not the latest: written
+  log_->addOnce("100", OrderLog::kRefused, gbk("#7 旺旺 b 旺旺未能发送"));
+  log_->addOnce("100", OrderLog::kRefused, gbk("#7 旺旺 b 旺旺未能发送"));  // the next pass, the same
+  log_->addOnce("100", OrderLog::kSent, gbk("#7 旺旺 b 已发送"));
+  log_->addOnce("100", OrderLog::kReserved, "3,4");  // not the latest: written
   EXPECT_EQ(rows("100"), (std::vector<std::string>{"0 reserved 3,4", "5 refused " + gbk("#7 旺旺 b 旺旺未能发送"),
                                                    "5 sent " + gbk("#7 旺旺 b 已发送"), "5 reserved 3,4"}));
   EXPECT_EQ(rows("200"), std::vector<std::string>{"5 reserved 5"});
+  log_->add("200", OrderLog::kReserved, "5");  // add writes whatever came before
+  EXPECT_EQ(rows("200").size(), 2u);
   EXPECT_TRUE(rows("300").empty());
 
   const Json::Value json = OrderLog::toJson(log_->of("200")[0]);
