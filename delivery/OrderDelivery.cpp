@@ -156,17 +156,6 @@ std::set<int> deliveredCategories(const std::vector<OrderGoods>& lines) {
   return categories;
 }
 
-std::string channelName(int type) {
-  switch (type) {
-    case kWebMessage:
-      return gbk("站内信");
-    case kEmail:
-      return gbk("邮件");
-    default:
-      return gbk("旺旺");
-  }
-}
-
 class Delivery {
  public:
   explicit Delivery(std::shared_ptr<IDb> db)
@@ -402,7 +391,7 @@ bool Delivery::finish(Attempt& attempt, const std::string& consigned) {
       }
       for (const QueuedMessage& message : queued) {
         log_->add(db_, number, OrderLog::kQueued,
-                  "#" + std::to_string(message.id) + " " + channelName(message.type) + " " + message.to);
+                  "#" + std::to_string(message.id) + " " + msgTypeName(message.type) + " " + message.to);
       }
     }
     orders_->setStatus(db_, attempt.row.id, kOrderDelivered);

@@ -142,25 +142,14 @@ Attempt sendMail(const PassSettings& settings, const MsgEntry& entry) {
   }
 }
 
-std::string channelName(int type) {
-  switch (type) {
-    case kWebMessage:
-      return gbk("站内信");
-    case kEmail:
-      return gbk("邮件");
-    default:
-      return gbk("旺旺");
-  }
-}
-
 // A buyer message's outcome in its order's log; a failure to write it is
 // only named on standard output, the message itself is handled.
 void logOutcome(const MsgEntry& entry, const Attempt& attempt) {
   if (entry.order_id.empty()) return;  // seller notices and test messages
   try {
-    OrderLog::instance()->addOnce(entry.order_id, attempt.sent ? OrderLog::kSent : OrderLog::kRefused,
-                              "#" + std::to_string(entry.id) + " " + channelName(entry.type) + " " + entry.to + " " +
-                                  attempt.reply);
+    OrderLog::instance()->addOnce(
+        entry.order_id, attempt.sent ? OrderLog::kSent : OrderLog::kRefused,
+        "#" + std::to_string(entry.id) + " " + msgTypeName(entry.type) + " " + entry.to + " " + attempt.reply);
   } catch (Exception e) {
     std::printf("The log of order %s misses a message outcome: %s\n", entry.order_id.c_str(), e.message().c_str());
     std::fflush(stdout);

@@ -1,8 +1,6 @@
-// Fixture for the delivery tests: a fresh database, the in-process
-// marketplace simulator (every request logged in, no demo shop) with the
-// client pointed at it, a clock that moves only by the pauses asked of it,
-// the seller's notices by e-mail, and helpers that make categories, cards,
-// bound items and paid orders and read back what the delivery did.
+// Fixture for the delivery tests: the simulator and a fresh database
+// (SimStoreFixture), and helpers that make categories, cards, bound items and
+// paid orders and read back what the delivery did.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -25,13 +23,9 @@
 #include "store/Item.h"
 #include "store/OrderLog.h"
 #include "store/SystemConfig.h"
-#include "tests/market/TempFolder.h"
-#include "tests/store/StoreFixture.h"
-#include "tests/support/FakeClock.h"
+#include "tests/market/SimStoreFixture.h"
 
 namespace Quorvel::testing {
-
-inline constexpr std::int64_t kDeliveryNow = 1'700'000'000;
 
 // A card template and a goods template (GBK) as the web UI stores them: JSON
 // text written in UTF-8 by the page, held as GBK.
@@ -45,30 +39,8 @@ inline std::string tplJson(const std::string& cardTpl, const std::string& goodsT
   return utf8ToGbk(Json::writeString(writer, tpl));
 }
 
-class DeliveryFixture : public StoreFixture {
+class DeliveryFixture : public SimStoreFixture {
  protected:
-  void SetUp() override {
-    StoreFixture::SetUp();
-    installProcessWide<Clock>(clock_);
-    SimOptions options;
-    options.open = true;
-    options.demoShop = false;
-    sim_ = std::make_unique<MarketSim>(options);
-    sim_->start(0);
-    config_ = SystemConfig::instance();
-    config_->set("market_base", sim_->baseUrl());
-    config_->set("notice_type_email", "1");
-    config_->set("notice_mailto", "seller@example.com");
-    CookieJar::instance()->open(folder_.file("cookie.txt"));
-    db_ = getDb();
-    file_ = otherConnection();
-  }
-
-  void TearDown() override {
-    sim_->stop();
-    StoreFixture::TearDown();
-  }
-
   // A category (flg 1 unless told) with the given templates and switches.
   int addCategory(int type, const std::string& tpl, const std::string& ext = "", int flg = 1,
                   const std::string& name = "cards") {
@@ -183,12 +155,6 @@ class DeliveryFixture : public StoreFixture {
         << "the cache of category " << category;
   }
 
-  std::shared_ptr<FakeClock> clock_ = std::make_shared<FakeClock>(kDeliveryNow, true);
-  TempFolder folder_;
-  std::unique_ptr<MarketSim> sim_;
-  std::shared_ptr<SystemConfig> config_;
-  std::shared_ptr<IDb> db_;
-  std::shared_ptr<IDb> file_;  // the same file through a connection of its own
   OrderScraper scraper_;
   OrderDelivery delivery_;
 };

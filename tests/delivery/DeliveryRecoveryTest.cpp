@@ -144,7 +144,9 @@ class HoldAt : public DeliveryProbe {
   bool released_ = false;  // guarded by mutex_
 };
 
-TEST_F(DeliveryRecoveryCases, ASecondWorkerLeavesAloneTheOrderTheFirstIsDelivering) {
+using DeliveryRecoveryThreads = DeliveryRecovery;
+
+TEST_F(DeliveryRecoveryThreads, ASecondWorkerLeavesAloneTheOrderTheFirstIsDelivering) {
   SimOrder order = place("b", {{addItem("T", category_), 1}});
   readOrders();
   auto hold = std::make_shared<HoldAt>("consigning");

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "TempFolder.h"
 #include "base/Charset.h"
 #include "base/OrderException.h"
 #include "market/BuyerRating.h"
@@ -13,8 +12,7 @@
 #include "market/CookieJar.h"
 #include "sim/MarketSim.h"
 #include "store/SystemConfig.h"
-#include "tests/store/StoreFixture.h"
-#include "tests/support/FakeClock.h"
+#include "tests/market/SimStoreFixture.h"
 
 namespace Quorvel {
 namespace {
@@ -78,23 +76,11 @@ TEST_F(PurchaseLimits, LimitAboveZeroAndTheBlacklist) {
   }
 }
 
-class BuyerRating : public StoreFixture {
+class BuyerRating : public testing::SimStoreFixture {
  protected:
   void SetUp() override {
-    StoreFixture::SetUp();
-    installProcessWide<Clock>(clock_);
-    SimOptions options;
-    options.open = true;
-    options.demoShop = false;
-    sim_ = std::make_unique<MarketSim>(options);
-    sim_->start(0);
-    SystemConfig::instance()->set("market_base", sim_->baseUrl());
-    CookieJar::instance()->open(folder_.file("cookie.txt"));
+    SimStoreFixture::SetUp();
     item_ = sim_->shop().addItem({"", "card", "1.00", ""}).id;
-  }
-  void TearDown() override {
-    sim_->stop();
-    StoreFixture::TearDown();
   }
   SimOrder place(int state) {
     SimOrderRequest wanted;
@@ -104,9 +90,6 @@ class BuyerRating : public StoreFixture {
     return sim_->shop().addOrder(wanted);
   }
 
-  std::shared_ptr<testing::FakeClock> clock_ = std::make_shared<testing::FakeClock>(1'700'000'000);
-  testing::TempFolder folder_;
-  std::unique_ptr<MarketSim> sim_;
   std::string item_;
 };
 
