@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
+#include "LoopbackServer.h"
 #include "base/Charset.h"
 #include "base/OrderException.h"
 #include "market/BuyerRating.h"
@@ -43,6 +46,48 @@ TEST(SellerForms, AnswerTextStartsAtTheMarkerWithoutTags) {
   EXPECT_EQ(pageTextFrom(page, gbk("恭喜您，操作成功")), gbk("恭喜您，操作成功！ 订单 1 已发货。 返回"));
   EXPECT_EQ(pageTextFrom(page, gbk("恭喜您，操作成功"), 17), gbk("恭喜您，操作成功"));
   EXPECT_EQ(pageTextFrom(page, "absent"), "");
+}
+
+// A consign page whose first form holds no input: the greedy form pattern
+// runs to the last "</form>", so the inputs of the later form are posted too,
+// back to the address the page was redirected to. The answer that never
+// came is told from a refusal.
+using ConsignOnALoopbackSite = StoreFixture;
+
+TEST_F(ConsignOnALoopbackSite, TwoFormsTheFirstWithoutInputsAndAnAnswerThatNeverCame) {
+  std::atomic<bool> answer{true};  // read on the server's threads
+  std::unique_ptr<testing::LoopbackServer> site;
+  site = std::make_unique<testing::LoopbackServer>([&](const testing::SeenRequest& request) {
+    if (request.target.rfind("/user/consign.htm", 0) == 0) {
+      return testing::answer(302, "", "Location: " + site->url("/moved/consign.htm?trade_id=7") + "\r\n");
+    }
+    if (request.method == "GET") {
+      return testing::answer(200, gbk("确认收货信息及交易详情") +
+                                      R"(<form id="orderForm" action="" method="post" name="orderForm"><p>x</p></form>)"
+                                      R"(<form id="other"><input type="hidden" name="later" value="kept"></form>)");
+    }
+    return answer ? testing::answer(200, gbk("<h3>恭喜您，操作成功！</h3>")) : std::string("HTTP/1.1 200 OK\r\n");
+  });
+  SystemConfig::instance()->set("market_base", site->url(""));
+  ConsignOutcome outcome;
+  consignOrder("7", "note", &outcome);
+  EXPECT_EQ(outcome.confirmation, gbk("恭喜您，操作成功！"));
+  const testing::SeenRequest posted = site->requests().back();
+  EXPECT_EQ(posted.method, "POST");
+  EXPECT_EQ(posted.target, "/moved/consign.htm?trade_id=7");
+  EXPECT_NE(posted.body.find("later=kept"), std::string::npos) << posted.body;
+
+  answer = false;
+  try {
+    consignOrder("7", "note", &outcome);
+    FAIL() << "confirmed without an answer";
+  } catch (OrderException e) {
+    EXPECT_EQ(e.code(), 4);
+    EXPECT_EQ(e.message(), gbk("发货失败！"));
+  }
+  EXPECT_TRUE(outcome.posted);
+  EXPECT_FALSE(outcome.answered);
+  EXPECT_FALSE(outcome.reason.empty());
 }
 
 using PurchaseLimits = StoreFixture;
