@@ -174,6 +174,9 @@ class Delivery {
   bool finish(Attempt& attempt, const std::string& consigned);
   void release(Attempt& attempt, int code, const std::string& message, const std::string& logText);
   void fail(Attempt& attempt, int code, const std::string& message);
+  // After a rollback: the category cache does not follow one, so the
+  // counters of the categories a transaction changed are read again.
+  void refreshCounters(const std::set<int>& categories);
   void writeMemo(const OrderInfo& order);
   // Writes a log row on its own; a failure is only reported. `once` leaves
   // out a row that repeats the order's latest one (a step retried at every
@@ -300,17 +303,21 @@ Delivery::Reserved Delivery::reserve(Attempt& attempt) {
   return Reserved::kInFlight;
 }
 
-void Delivery::fail(Attempt& attempt, int code, const std::string& message) {
-  // The transaction is rolled back; the category cache does not follow a
-  // rollback, so the counters of the categories touched are read again.
-  for (int category : attempt.touched) {
+void Delivery::refreshCounters(const std::set<int>& categories) {
+  for (int category : categories) {
     try {
       items_->refreshCounters(category);
     } catch (Exception e) {
-      report("The stock counters of category " + std::to_string(category) + " are refreshed later: " +
+      report("The stock counters of category " + std::to_string(category) + " are refreshed at its next change: " +
              e.message());
     }
   }
+}
+
+void Delivery::fail(Attempt& attempt, int code, const std::string& message) {
+  // The transaction is rolled back; the category cache does not follow a
+  // rollback, so the counters of the categories touched are read again.
+  refreshCounters(attempt.touched);
   try {
     WriteTransaction unit(db_);
     orders_->setFailed(db_, attempt.row.id, orderFailed(code), message);
@@ -374,7 +381,10 @@ bool Delivery::finish(Attempt& attempt, const std::string& consigned) {
     const std::vector<OrderGoods> lines = storedLines(db_, attempt);
     std::vector<int> cards;
     for (int category : deliveredCategories(lines)) {
-      for (int card : items_->remark(category, Item::reservedMark(number), Item::deliveredMark(number))) cards.push_back(card);
+      attempt.touched.insert(category);
+      for (int card : items_->remark(category, Item::reservedMark(number), Item::deliveredMark(number))) {
+        cards.push_back(card);
+      }
     }
     log_->add(db_, number, OrderLog::kConsigned, consigned);
     std::shared_ptr<Category> categories = Category::instance();
@@ -403,12 +413,7 @@ bool Delivery::finish(Attempt& attempt, const std::string& consigned) {
     // Shipped but not finished here: the order stays at 3 and the next tick
     // finishes it.
     report("Order " + number + " is shipped and is finished at the next tick: " + e.message());
-    for (int category : deliveredCategories(orders_->loadOrderGoods(db_, attempt.row.id))) {
-      try {
-        items_->refreshCounters(category);
-      } catch (Exception) {
-      }
-    }
+    refreshCounters(attempt.touched);
     return false;
   }
   reached("finished", number);
@@ -433,12 +438,7 @@ void Delivery::release(Attempt& attempt, int code, const std::string& message, c
     unit.commit();
   } catch (Exception e) {
     report("Order " + number + " keeps its reserved cards until the next tick: " + e.message());
-    for (int category : attempt.touched) {
-      try {
-        items_->refreshCounters(category);
-      } catch (Exception) {
-      }
-    }
+    refreshCounters(attempt.touched);
     return;
   }
   reached("released", number);
@@ -452,8 +452,6 @@ void Delivery::writeMemo(const OrderInfo& order) {
     const int status = updateSellerMemo(order);
     logAlone(order.order_id, OrderLog::kMemoWritten, "HTTP " + std::to_string(status));
     return;
-  } catch (AuthException) {
-    throw;
   } catch (Exception e) {
     // The order stays delivered: the marketplace shows it shipped and the
     // buyer's messages are queued.

@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "LoopbackServer.h"
+#include "TempFolder.h"
 #include "base/Charset.h"
 #include "base/OrderException.h"
 #include "market/BuyerRating.h"
@@ -55,6 +56,8 @@ TEST(SellerForms, AnswerTextStartsAtTheMarkerWithoutTags) {
 using ConsignOnALoopbackSite = StoreFixture;
 
 TEST_F(ConsignOnALoopbackSite, TwoFormsTheFirstWithoutInputsAndAnAnswerThatNeverCame) {
+  testing::TempFolder folder;
+  CookieJar::instance()->open(folder.file("cookie.txt"));
   std::atomic<bool> answer{true};  // read on the server's threads
   std::unique_ptr<testing::LoopbackServer> site;
   site = std::make_unique<testing::LoopbackServer>([&](const testing::SeenRequest& request) {
