@@ -4,8 +4,12 @@
 
 #include "api/RequestIds.h"
 #include "api/SubActions.h"
+#include "base/Charset.h"
+#include "base/Exception.h"
 #include "server/ActionTable.h"
+#include "store/Db.h"
 #include "store/Order.h"
+#include "store/OrderLog.h"
 
 namespace Quorvel {
 
@@ -41,11 +45,25 @@ void removeOrder(Json::Value&) { Order::instance()->remove(requireId("id")); }
 
 void resetOrder(Json::Value&) { Order::instance()->reset(requireId("id")); }
 
+// The order's delivery log, oldest step first: "LIST" (an array, empty when
+// nothing happened yet) and the marketplace number as "ORDER_ID". An id
+// without an order is refused.
+void orderLog(Json::Value& reply) {
+  const int id = requireId("id");
+  const OrderRecord order = Order::instance()->get(getDb(), id);
+  if (order.id == 0) throw Exception(gbk("订单不存在：") + std::to_string(id));
+  Json::Value list(Json::arrayValue);
+  for (const OrderLogRow& row : OrderLog::instance()->of(order.order_id)) list.append(OrderLog::toJson(row));
+  reply["ORDER_ID"] = order.order_id;
+  reply["LIST"] = list;
+}
+
 void order() {
   static const SubActionTable table = {
       {"lst", listOrders},
       {"del", removeOrder},
       {"reset", resetOrder},
+      {"log", orderLog},
   };
   answerSubAction(table);
 }

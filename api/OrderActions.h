@@ -1,7 +1,9 @@
 // The action "order", with which the web UI pages through the orders the
 // program has recorded (all, or those of one processing status), deletes an
-// order with its goods lines, and sends an order back for another delivery:
-// sub-actions "lst", "del" and "reset".
+// order with its goods lines, sends an order back for another delivery, and
+// shows what happened to an order step by step: sub-actions "lst", "del",
+// "reset" and "log". An order being delivered (status 3) can be neither
+// deleted nor reset until its delivery ends.
 //
 // Register before the server thread starts; the action then runs on the
 // server thread, on its own connection, while the order worker changes the

@@ -96,6 +96,14 @@ int main() {
                                          templatePath() + ": " + e.what());
     return 2;
   }
+  // A database made from an older template gets the tables added since.
+  try {
+    upgradeDatabase();
+  } catch (Exception e) {
+    port::showMessageBox(gbk("警告"), "Cannot add the order log to the database " + databasePath() + ": " +
+                                         e.message());
+    return 2;
+  }
 
   // The launch key is drawn before anything starts: without it no page may
   // use the server.

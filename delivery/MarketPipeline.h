@@ -1,16 +1,17 @@
 // MarketPipeline: the order tick's steps on the real marketplace, installed
-// into the daemon with Deamon::setOrderPipeline. Discovery of paid orders and
-// the reading of their details are the order scraper's (market/OrderScraper.h);
-// delivery and buyer rating do nothing yet, so a tick records and reads the
-// orders and leaves them waiting at status 1.
+// into the daemon with Deamon::setOrderPipeline: discovery of paid orders and
+// the reading of their details (market/OrderScraper.h), the delivery of every
+// order whose details are read (delivery/OrderDelivery.h), and buyer rating
+// (market/BuyerRating.h).
 //
 // Called by the daemon's order worker (an abandoned worker finishing its tick
-// may overlap with its successor; the scraper allows that).
+// may overlap with its successor; every step allows that).
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "delivery/OrderDelivery.h"
 #include "delivery/OrderPipeline.h"
 #include "market/OrderScraper.h"
 
@@ -25,6 +26,7 @@ class MarketPipeline : public OrderPipeline {
 
  private:
   OrderScraper scraper_;
+  OrderDelivery delivery_;
 };
 
 }  // namespace Quorvel

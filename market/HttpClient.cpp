@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -178,6 +179,17 @@ std::string HttpResult::reason() const {
 
 HttpResult httpFetch(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo,
                      const RedirectFilter& mayFollow) {
+  // Counted whatever way the request ends.
+  struct Timed {
+    std::shared_ptr<HttpTotals> totals = processWide<HttpTotals>();
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    ~Timed() {
+      totals->requests.fetch_add(1, std::memory_order_relaxed);
+      totals->nanoseconds.fetch_add(
+          std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count(),
+          std::memory_order_relaxed);
+    }
+  } timed;
   const HttpOptions options = *processWide<HttpOptions>();
   const std::string postBody = buildQuery(fields);
   std::string current = url;
@@ -199,6 +211,7 @@ HttpResult httpFetch(const std::string& url, const FormFields& fields, RedirectI
     const std::string code = headers["success_code"];
     auto location = headers.find("Location");
     if ((code != "301" && code != "302") || location == headers.end()) {
+      result.url = current;
       result.status = std::atoi(code.c_str());
       result.body = std::move(body);
       return result;

@@ -14,7 +14,9 @@
 // libcurl handle and all of them share the one cookie store.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -50,8 +52,17 @@ struct HttpOptions {
   int maxRedirects = 10;
 };
 
+// How many requests the client made since the process started and how long
+// they took in all, redirects followed included (processWide<HttpTotals>()):
+// for benchmarks and diagnostics. Any thread.
+struct HttpTotals {
+  std::atomic<std::int64_t> requests{0};
+  std::atomic<std::int64_t> nanoseconds{0};
+};
+
 // What one request came to.
 struct HttpResult {
+  std::string url;    // the address the final answer came from (after redirects)
   int status = 0;     // status code of the final answer; 0 when none arrived
   std::string body;   // the final answer's body (raw bytes); empty on failure
   std::string error;  // why no answer could be used; empty when one was

@@ -187,6 +187,7 @@ bool Mailer::addressList(std::vector<port::Endpoint>& addresses) {
 
 void Mailer::send() {
   status_.clear();
+  accepted_ = false;
   if (recipients_.empty()) {
     status_ = kNoRecipient;
     return;
@@ -212,7 +213,10 @@ void Mailer::send() {
       status_ = kNoSocket;
       return;
     }
-    if (attempt(*socket, address, text)) return;
+    if (attempt(*socket, address, text)) {
+      accepted_ = true;
+      return;
+    }
   }
 }
 

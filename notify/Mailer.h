@@ -62,9 +62,12 @@ class Mailer {
   // Relay login; authentication is on exactly when `user` is not empty.
   void setLogin(const std::string& user, const std::string& password);
 
-  // Runs the transaction; the result is only in status().
+  // Runs the transaction; the result is in status() and accepted().
   void send();
   const std::string& status() const { return status_; }
+  // Whether a server accepted the message (its reply to the mail text was
+  // positive) in the last send.
+  bool accepted() const { return accepted_; }
   AuthType authType() const { return authType_; }
 
  private:
@@ -85,6 +88,7 @@ class Mailer {
   std::string user_;
   std::string password_;
   std::string status_;
+  bool accepted_ = false;
 
   std::shared_ptr<port::Network> network_;
   uint16_t dnsPort_;

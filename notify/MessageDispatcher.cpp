@@ -3,6 +3,7 @@
 #include <json/json.h>
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <unordered_map>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "base/Charset.h"
 #include "base/Clock.h"
 #include "base/Codes.h"
+#include "base/Exception.h"
 #include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "market/HttpClient.h"
@@ -18,6 +20,7 @@
 #include "notify/Mailer.h"
 #include "store/Endpoints.h"
 #include "store/MsgQueue.h"
+#include "store/OrderLog.h"
 #include "store/SystemConfig.h"
 
 namespace Quorvel {
@@ -53,12 +56,37 @@ bool accepted(const std::string& reply) {
   return false;
 }
 
+// How one attempt to send a message went, for the order log.
+struct Attempt {
+  bool done = false;  // sent, or removed after its one attempt
+  bool sent = false;  // the channel took it
+  std::string reply;  // the service's reply, the mail server's last line, or why nothing was sent (GBK)
+};
+
+// A reply of the outside (UTF-8 JSON, SMTP lines) as GBK text for the log:
+// bytes that are not valid UTF-8 become "?".
+std::string replyText(const std::string& raw) {
+  const std::string cut = raw.size() > 500 ? raw.substr(0, 500) : raw;
+  try {
+    return utf8ToGbk(cut);
+  } catch (Exception) {
+  }
+  std::string ascii = cut;
+  for (char& c : ascii) {
+    if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+  }
+  return ascii;
+}
+
 // Posts a form to one of the messaging endpoints; the values go out as UTF-8.
+// True when the service accepted it; `reply` gets its answer, or why none came.
 bool postToMaker(const PassSettings& settings, const std::string& action,
-                 const std::vector<std::pair<std::string, std::string>>& fields) {
+                 const std::vector<std::pair<std::string, std::string>>& fields, std::string& reply) {
   FormFields form;
   for (const auto& [name, value] : fields) form[name] = gbkToUtf8(value);
-  return accepted(httpRequest(settings.makerBase + "/?m=Api&a=" + action, form, nullptr));
+  HttpResult answer = httpFetch(settings.makerBase + "/?m=Api&a=" + action, form);
+  reply = answer.error.empty() ? replyText(answer.body) : answer.reason();
+  return accepted(answer.body);
 }
 
 std::string mailSubject(const MsgEntry& entry) {
@@ -72,9 +100,9 @@ std::string mailSender(const PassSettings& settings, const MsgEntry& entry) {
   return sender.empty() ? MessageDispatcher::kDefaultSender : sender;
 }
 
-// Sends one e-mail over SMTP; the outcome is only in the mailer's status,
-// which nobody reads: the message is removed whatever happened.
-void sendBySmtp(const PassSettings& settings, const MsgEntry& entry, bool mxDelivery) {
+// Sends one e-mail over SMTP; the message is removed whatever happened, and
+// the mail server's last reply goes to the order log.
+Attempt sendBySmtp(const PassSettings& settings, const MsgEntry& entry, bool mxDelivery) {
   std::unique_ptr<Mailer> mailer;
   if (mxDelivery) {
     mailer = std::make_unique<Mailer>(true, processWide<MailerOptions>()->mxPort);
@@ -89,23 +117,42 @@ void sendBySmtp(const PassSettings& settings, const MsgEntry& entry, bool mxDeli
   mailer->setSubject(mailSubject(entry));
   mailer->setMessage(entry.msg);
   mailer->send();
+  return {true, mailer->accepted(), replyText(mailer->status())};
 }
 
-// Sends one e-mail the way "email_send_type" says; true when the message is
+// Sends one e-mail the way "email_send_type" says; done when the message is
 // done with (sent, or removed after its one SMTP attempt).
-bool sendMail(const PassSettings& settings, const MsgEntry& entry) {
+Attempt sendMail(const PassSettings& settings, const MsgEntry& entry) {
   switch (std::atoi(settings.get("email_send_type").c_str())) {
-    case 1:
-      return postToMaker(settings, "email_send",
-                         {{"msg", entry.msg}, {"to", entry.to}, {"from", entry.from}, {"order_id", entry.order_id}});
+    case 1: {
+      Attempt attempt;
+      attempt.sent = postToMaker(settings, "email_send",
+                                 {{"msg", entry.msg}, {"to", entry.to}, {"from", entry.from}, {"order_id", entry.order_id}},
+                                 attempt.reply);
+      attempt.done = attempt.sent;
+      return attempt;
+    }
     case 2:
-      sendBySmtp(settings, entry, true);
-      return true;
+      return sendBySmtp(settings, entry, true);
     case 3:
-      sendBySmtp(settings, entry, false);
-      return true;
+      return sendBySmtp(settings, entry, false);
     default:
-      return false;  // no way to send it: it waits for a valid setting
+      // No way to send it: it waits for a valid setting.
+      return {false, false, "email_send_type=" + settings.get("email_send_type")};
+  }
+}
+
+// A buyer message's outcome in its order's log; a failure to write it is
+// only named on standard output, the message itself is handled.
+void logOutcome(const MsgEntry& entry, const Attempt& attempt) {
+  if (entry.order_id.empty()) return;  // seller notices and test messages
+  try {
+    OrderLog::instance()->addOnce(
+        entry.order_id, attempt.sent ? OrderLog::kSent : OrderLog::kRefused,
+        "#" + std::to_string(entry.id) + " " + msgTypeName(entry.type) + " " + entry.to + " " + attempt.reply);
+  } catch (Exception e) {
+    std::printf("The log of order %s misses a message outcome: %s\n", entry.order_id.c_str(), e.message().c_str());
+    std::fflush(stdout);
   }
 }
 
@@ -116,25 +163,35 @@ void MessageDispatcher::sendMessages(std::stop_token stop) {
   PassSettings settings{SystemConfig::instance()->getAll(), endpointSetting("maker_base")};
   Registry::instance()->set<std::int64_t>("sendMsgTime", processWide<Clock>()->now());
   const std::shared_ptr<ImChannel> im = processWide<ImChannel>();
+  OrderLog::instance();  // made (and its table checked) before any message is sent
 
-  // Sends one claimed message; true when it is done with, false when it
+  // Sends one claimed message; done when it is done with, not done when it
   // stays queued for a later pass.
   auto send = [&](int type, const MsgEntry& entry) {
+    Attempt attempt;
     switch (type) {
       case kWebMessage:
         // One attempt only: removed whatever the service answers.
-        postToMaker(settings, "web_send",
-                    {{"msg", entry.msg},
-                     {"to", entry.to},
-                     {"from", entry.from},
-                     {"order_id", entry.order_id},
-                     {"alipay_id", entry.alipay_id}});
-        return true;
+        attempt.sent = postToMaker(settings, "web_send",
+                                   {{"msg", entry.msg},
+                                    {"to", entry.to},
+                                    {"from", entry.from},
+                                    {"order_id", entry.order_id},
+                                    {"alipay_id", entry.alipay_id}},
+                                   attempt.reply);
+        attempt.done = true;
+        return attempt;
       case kEmail:
         return sendMail(settings, entry);
       default:
-        // A chat message without an addressee can never be sent: dropped.
-        return entry.to.empty() || im->sendChatMessage(entry.to, entry.from, entry.msg, entry.order_id, stop);
+        if (entry.to.empty()) {
+          // A chat message without an addressee can never be sent: dropped.
+          return Attempt{true, false, gbk("没有收件人")};
+        }
+        attempt.sent = im->sendChatMessage(entry.to, entry.from, entry.msg, entry.order_id, stop);
+        attempt.done = attempt.sent;
+        attempt.reply = attempt.sent ? gbk("已发送") : gbk("旺旺未能发送，稍后重试");
+        return attempt;
     }
   };
 
@@ -151,14 +208,15 @@ void MessageDispatcher::sendMessages(std::stop_token stop) {
       MsgEntry entry;
       if (setAside[type] || !queue->claim(type, entry)) continue;
       tried = true;
-      bool done = false;
+      Attempt attempt;
       try {
-        done = send(type, entry);
+        attempt = send(type, entry);
       } catch (...) {
         queue->release(entry);
         throw;
       }
-      if (done) {
+      logOutcome(entry, attempt);
+      if (attempt.done) {
         queue->remove(entry);
       } else {
         queue->release(entry);

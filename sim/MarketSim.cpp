@@ -124,32 +124,51 @@ void serveSoldItems(SimShop& shop, const SimPages& pages, const std::string& tar
   sendPage(res, pages.soldItems(shown, unrated));
 }
 
-void serveConsign(SimShop& shop, const SimPages& pages, const httplib::Request& req, httplib::Response& res,
+// The most bytes the site keeps of a consignment note.
+constexpr size_t kMaxNoteBytes = 128;
+
+// True when the POST shipped the order.
+bool serveConsign(SimShop& shop, const SimPages& pages, const httplib::Request& req, httplib::Response& res,
                   const SimFields& query, const std::string& body) {
   std::optional<SimOrder> order = shop.order(simField(query, "trade_id"));
   if (!order) {
     sendPage(res, pages.notice(gbk("发货"), gbk("订单不存在。")));
-    return;
+    return false;
   }
+  const SimFaults faults = shop.faults();
   if (req.method != "POST") {
     if (order->state != kSimPaid) {
       sendPage(res, pages.notice(gbk("发货"), gbk("该订单当前状态不能发货：") + SimPages::stateText(order->state)));
     } else {
-      sendPage(res, pages.consign(*order, shop.consignVariant()));
+      const int variant = shop.consignVariant();
+      const std::string dummy = shop.consignDummy().value_or(variant == 1 ? "" : "1");
+      sendPage(res, pages.consign(*order, variant, dummy, !faults.bareConsignForm));
     }
-    return;
+    return false;
   }
   SimFields fields = simParseFields(body);
+  // The fields a virtual-goods consignment must carry, empty.
+  bool overrides = true;
+  for (const char* name : {"_fmw.f._0.fe", "_fmw.f._0.fet", "mailNo"}) {
+    overrides = overrides && fields.count(name) != 0 && fields[name].empty();
+  }
+  const std::string note = simField(fields, "_fmw.n._0.g");
   if (simField(fields, "_tb_token_") != shop.formToken()) {
     sendPage(res, pages.notice(gbk("发货"), gbk("页面已过期，请重新打开发货页面。")));
   } else if (simField(fields, "bizOrderId") != order->id || simField(fields, "action") != "user/consign_action" ||
-             simField(fields, "event_submit_do_dummy").empty()) {
+             simField(fields, "event_submit_do_dummy").empty() || !overrides) {
     sendPage(res, pages.notice(gbk("发货"), gbk("发货失败：提交的信息不完整。")));
-  } else if (!shop.consign(order->id, simField(fields, "_fmw.n._0.g"), req.target)) {
+  } else if (note.size() > kMaxNoteBytes) {
+    sendPage(res, pages.notice(gbk("发货"), gbk("发货失败：备注不能超过128个字节。")));
+  } else if (faults.refuseConsign) {
+    sendPage(res, pages.notice(gbk("发货"), gbk("发货失败：系统繁忙，请稍后再试。")));
+  } else if (!shop.consign(order->id, note, req.target, fields)) {
     sendPage(res, pages.notice(gbk("发货"), gbk("该订单当前状态不能发货。")));
   } else {
     sendPage(res, pages.consignDone(*order));
+    return true;
   }
+  return false;
 }
 
 void serveMemo(SimShop& shop, const SimPages& pages, const httplib::Request& req, httplib::Response& res,
@@ -159,14 +178,18 @@ void serveMemo(SimShop& shop, const SimPages& pages, const httplib::Request& req
     sendPage(res, pages.notice(gbk("编辑备忘"), gbk("订单不存在。")));
     return;
   }
+  const bool withForm = !shop.faults().dropMemoForm;
   if (req.method != "POST") {
-    sendPage(res, pages.memo(*order));
+    sendPage(res, pages.memo(*order, withForm));
     return;
   }
   SimFields fields = simParseFields(body);
   std::string flag = simField(fields, "flag");
-  if (simField(fields, "_tb_token_") != shop.formToken() || simField(fields, "biz_order_id") != order->id) {
+  if (!withForm || simField(fields, "_tb_token_") != shop.formToken() ||
+      simField(fields, "biz_order_id") != order->id) {
     sendPage(res, pages.notice(gbk("编辑备忘"), gbk("页面已过期，请重新打开备忘页面。")));
+  } else if (simField(fields, "event_submit_do_update") != "1" || fields.count("memo") == 0) {
+    sendPage(res, pages.notice(gbk("编辑备忘"), gbk("备忘修改失败：提交的信息不完整。")));
   } else if (flag.size() != 1 || flag[0] < '0' || flag[0] > '5') {
     sendPage(res, pages.notice(gbk("编辑备忘"), gbk("请选择旗帜颜色。")));
   } else {
@@ -192,9 +215,16 @@ void serveRateSubmit(SimShop& shop, const SimPages& pages, httplib::Response& re
   }
   int rated = 0;
   int refused = 0;
+  // Each rating form is one trade's: its hidden "tradeID" names the trade
+  // the rating fields carry in their names.
+  const std::string formTrade = simField(fields, "tradeID");
   for (const auto& [name, value] : fields) {
     if (name.compare(0, 5, "rates") != 0 || !simIsDigits(name.substr(5))) continue;
     std::string tradeId = name.substr(5);
+    if (tradeId != formTrade || fields.count("rateContents" + tradeId) == 0) {
+      ++refused;
+      continue;
+    }
     bool known = value == "1" || value == "0" || value == "-1";
     if (known && shop.rate(tradeId, value, simField(fields, "rateContents" + tradeId))) {
       ++rated;
@@ -207,6 +237,15 @@ void serveRateSubmit(SimShop& shop, const SimPages& pages, httplib::Response& re
   } else {
     sendPage(res, pages.notice(gbk("评价买家"), gbk("评价失败：该交易不能评价。")));
   }
+}
+
+// Replaces the answer with one whose header promises a body that never
+// comes: the connection closes after the header, and the client has no
+// answer it can use.
+void dropAnswer(httplib::Response& res) {
+  res.body.clear();
+  res.set_content_provider(
+      1, kHtml, [](size_t, size_t, httplib::DataSink&) { return false; }, nullptr);
 }
 
 void serveStatic(const std::string& path, httplib::Response& res) {
@@ -389,6 +428,7 @@ void MarketSim::serveSite(const httplib::Request& req, httplib::Response& res, c
     return sendPage(res, pages.notice(gbk("页面不存在"), gbk("很抱歉，您要访问的页面不存在。")), 404);
   }
   if (!loggedIn(req)) return sendPage(res, pages.login("", ""));
+  shop_.sellerPageServed();
 
   if (path == "/") return redirect(res, base + "/trade/itemlist/list_sold_items.htm", pages);
   if (path == "/auction/goods/goods_on_sale.htm") return serveGoods(shop_, pages, query, res);
@@ -404,13 +444,18 @@ void MarketSim::serveSite(const httplib::Request& req, httplib::Response& res, c
     if (req.method == "POST") return sendPage(res, pages.notice(gbk("发货"), gbk("该页面已迁移，请重新打开发货页面。")));
     return redirect(res, base + kConsignPath + "?trade_id=" + simPercentEncode(simField(query, "trade_id")), pages);
   }
-  if (path == kConsignPath) return serveConsign(shop_, pages, req, res, query, body);
-  if (path == "/trade/memo/update_sell_memo.htm") return serveMemo(shop_, pages, req, res, query, body);
-  if (path == "/remark_buyer.jhtml") return serveRateForm(shop_, pages, query, res);
-  if (path == "/remarkBuyer.htm") {
+  if (path == kConsignPath) {
+    const bool shipped = serveConsign(shop_, pages, req, res, query, body);
+    if (shipped && faults.consignAnswerDelayMillis > 0 && !pause(faults.consignAnswerDelayMillis)) return;
+  } else if (path == "/trade/memo/update_sell_memo.htm") {
+    serveMemo(shop_, pages, req, res, query, body);
+  } else if (path == "/remark_buyer.jhtml") {
+    serveRateForm(shop_, pages, query, res);
+  } else if (path == "/remarkBuyer.htm") {
     if (req.method != "POST") return redirect(res, base + "/trade/itemlist/list_sold_items.htm", pages);
-    return serveRateSubmit(shop_, pages, res, body);
+    serveRateSubmit(shop_, pages, res, body);
   }
+  if (req.method == "POST" && faults.dropPostAnswers) dropAnswer(res);
 }
 
 }  // namespace Quorvel

@@ -24,7 +24,12 @@
 //   /user/consign.htm?trade_id=N            GET redirects (302) to the page's
 //                 current address, /logistics/consign/online_consign.htm?
 //                 trade_id=N, which serves the "orderForm" form and takes its
-//                 POST; a POST to the old address is refused
+//                 POST; a POST to the old address is refused. The POST must
+//                 carry the form's token and order, "action", a non-empty
+//                 "event_submit_do_dummy", empty "_fmw.f._0.fe",
+//                 "_fmw.f._0.fet" and "mailNo", and a note
+//                 ("_fmw.n._0.g") of at most 128 bytes; only a paid order
+//                 is shipped
 //   /trade/memo/update_sell_memo.htm?user_type=1&biz_order_id=N  seller memo
 //   /remark_buyer.jhtml?tradeID=N, /remarkBuyer.htm  rating form, submission
 //   /webww/?ver=1&&touid=...&siteid=cntaobao&status=1  web IM page

@@ -96,6 +96,11 @@ Json::Value faultsJson(const SimFaults& f) {
   v["slow_ms"] = f.slowMillis;
   v["redirect_loop"] = f.redirectLoop;
   v["login_everywhere"] = f.loginEverywhere;
+  v["refuse_consign"] = f.refuseConsign;
+  v["bare_consign_form"] = f.bareConsignForm;
+  v["drop_memo_form"] = f.dropMemoForm;
+  v["drop_post_answers"] = f.dropPostAnswers;
+  v["consign_answer_delay_ms"] = f.consignAnswerDelayMillis;
   return v;
 }
 
@@ -180,9 +185,11 @@ SimControl::Answer SimControl::handle(const std::string& method, const std::stri
     } else if (what == "orders" && post) {
       out["order"] = orderJson(shop_.addOrder(orderSpec(in)), base_);
     } else if (what == "order_state" && post) {
-      if (!shop_.setOrderState(gbkOf(in, "order_id"), intOf(in, "state", 0))) {
-        throw Exception("no such order, or not a state", 1);
-      }
+      const bool done = in.isMember("after_requests")
+                            ? shop_.scheduleStateChange(gbkOf(in, "order_id"), intOf(in, "state", 0),
+                                                        intOf(in, "after_requests", 0))
+                            : shop_.setOrderState(gbkOf(in, "order_id"), intOf(in, "state", 0));
+      if (!done) throw Exception("no such order, or not a state", 1);
     } else if (what == "logout" && post) {
       shop_.endSessions();
     } else if (what == "consigned" && !post) {
@@ -192,6 +199,10 @@ SimControl::Answer SimControl::handle(const std::string& method, const std::stri
         v["order_id"] = c.orderId;
         v["note"] = utf8(c.note);
         v["posted_to"] = utf8(c.postedTo);
+        v["note_bytes"] = static_cast<Json::UInt64>(c.note.size());
+        Json::Value fields(Json::objectValue);
+        for (const auto& [name, value] : c.fields) fields[utf8(name)] = utf8(value);
+        v["fields"] = fields;
         out["consigned"].append(v);
       }
     } else if (what == "memos" && !post) {
@@ -222,6 +233,11 @@ SimControl::Answer SimControl::handle(const std::string& method, const std::stri
         f.slowMillis = intOf(in, "slow_ms", f.slowMillis);
         f.redirectLoop = boolOf(in, "redirect_loop", f.redirectLoop);
         f.loginEverywhere = boolOf(in, "login_everywhere", f.loginEverywhere);
+        f.refuseConsign = boolOf(in, "refuse_consign", f.refuseConsign);
+        f.bareConsignForm = boolOf(in, "bare_consign_form", f.bareConsignForm);
+        f.dropMemoForm = boolOf(in, "drop_memo_form", f.dropMemoForm);
+        f.dropPostAnswers = boolOf(in, "drop_post_answers", f.dropPostAnswers);
+        f.consignAnswerDelayMillis = intOf(in, "consign_answer_delay_ms", f.consignAnswerDelayMillis);
         shop_.setFaults(f);
       }
       out["faults"] = faultsJson(shop_.faults());
@@ -231,11 +247,16 @@ SimControl::Answer SimControl::handle(const std::string& method, const std::stri
       if (in.isMember("open")) shop_.setOpen(boolOf(in, "open", false));
       if (in.isMember("archive_prefix")) shop_.setArchivePrefix(gbkOf(in, "archive_prefix"));
       if (in.isMember("captcha")) shop_.setCaptcha(boolOf(in, "captcha", false));
+      if (in.isMember("consign_dummy")) {
+        shop_.setConsignDummy(in["consign_dummy"].isNull() ? std::nullopt
+                                                           : std::optional<std::string>(gbkOf(in, "consign_dummy")));
+      }
       out["open"] = shop_.open();
       out["captcha"] = shop_.captcha();
       out["consign_variant"] = shop_.consignVariant();
       out["goods_page_size"] = shop_.goodsPageSize();
       out["archive_prefix"] = shop_.archivePrefix();
+      out["consign_dummy"] = shop_.consignDummy() ? Json::Value(utf8(*shop_.consignDummy())) : Json::Value();
     } else {
       Json::Value error;
       error["ok"] = false;

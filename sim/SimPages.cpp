@@ -373,9 +373,22 @@ std::string SimPages::snapshot(const SimOrder& order, size_t line) const {
                                         dealTime(order.created)}));
 }
 
-std::string SimPages::consign(const SimOrder& order, int variant) const {
+std::string SimPages::consign(const SimOrder& order, int variant, const std::string& dummy, bool withInputs) const {
   std::string formOpen = variant == 1 ? R"(<form id="orderForm" action="" method="post" name="orderForm">)"
                                       : R"(<form id="orderForm" name="orderForm" method="post" >)";
+  std::string inputs = simFill(R"(<input type="hidden" name="_tb_token_" value="{{0}}" />
+<input type="hidden" name="bizOrderId" value="{{1}}" />
+<input type="hidden" name="event_submit_do_dummy" value="{{2}}" />
+<ul class="logis-type">
+  <li><input type="radio" name="logisType" value="2" checked="checked" /> 无需物流</li>
+  <li><input type="radio" name="logisType" value="1" /> 自己联系物流</li>
+</ul>
+<p>运单号码：<input type="text" name="mailNo" id="mailNo" value="" maxlength="30" /></p>
+<p>备注：<textarea name="_fmw.n._0.g" rows="3" cols="60"></textarea></p>
+<p><input type="checkbox" name="smsNotice" value="1" /> 短信通知买家</p>
+<p><input type="submit" class="btn" value="确认" /></p>)",
+                               {token_, order.id, esc(dummy)});
+  if (!withInputs) inputs = gbk("<p>发货服务暂时无法使用，请稍后再试。</p>");
   return layout(gbk("发货"), simFill(R"(<div class="consign">
 <h3>第一步 确认收货信息及交易详情</h3>
 <table class="order-info">
@@ -388,21 +401,11 @@ std::string SimPages::consign(const SimOrder& order, int variant) const {
 </table>
 <h3>第二步 选择物流服务</h3>
 {{4}}
-<input type="hidden" name="_tb_token_" value="{{5}}" />
-<input type="hidden" name="bizOrderId" value="{{1}}" />
-<input type="hidden" name="event_submit_do_dummy" value="{{6}}" />
-<ul class="logis-type">
-  <li><input type="radio" name="logisType" value="2" checked="checked" /> 无需物流</li>
-  <li><input type="radio" name="logisType" value="1" /> 自己联系物流</li>
-</ul>
-<p>运单号码：<input type="text" name="mailNo" id="mailNo" value="" maxlength="30" /></p>
-<p>备注：<textarea name="_fmw.n._0.g" rows="3" cols="60"></textarea></p>
-<p><input type="checkbox" name="smsNotice" value="1" /> 短信通知买家</p>
-<p><input type="submit" class="btn" value="确认" /></p>
+{{5}}
 </form>
 </div>)",
                                      {base_, order.id, esc(order.buyer), lineRows(order, false), gbk(formOpen),
-                                      token_, variant == 1 ? "" : "1"}));
+                                      inputs}));
 }
 
 std::string SimPages::consignDone(const SimOrder& order) const {
@@ -413,7 +416,7 @@ std::string SimPages::consignDone(const SimOrder& order) const {
                                          {base_, order.id}));
 }
 
-std::string SimPages::memo(const SimOrder& order) const {
+std::string SimPages::memo(const SimOrder& order, bool withForm) const {
   std::string flags;
   const char* names[] = {"无", "红", "黄", "绿", "蓝", "紫"};
   for (int f = 0; f < 6; ++f) {
@@ -421,6 +424,13 @@ std::string SimPages::memo(const SimOrder& order) const {
     flags += simFill(R"(  <label><input type="radio" name="flag" value="{{0}}"{{1}} /> {{2}}</label>
 )",
                      {std::to_string(f), checked ? " checked=\"checked\"" : "", gbk(names[f])});
+  }
+  if (!withForm) {
+    return layout(gbk("编辑备忘"), simFill(R"(<div class="memo-edit">
+<h3>订单 {{0}} 的卖家备忘</h3>
+<p>备忘功能正在维护，请稍后再试。</p>
+</div>)",
+                                           {order.id}));
   }
   return layout(gbk("编辑备忘"), simFill(R"(<div class="memo-edit">
 <h3>订单 {{0}} 的卖家备忘</h3>

@@ -42,9 +42,13 @@ class SimPages {
   // item_id. The shop link before it carries a number after "id=" too.
   std::string snapshot(const SimOrder& order, size_t line) const;
 
-  std::string consign(const SimOrder& order, int variant) const;
+  // The consign page with form `variant` (1 or 2) whose
+  // "event_submit_do_dummy" input holds `dummy`; `withInputs` false leaves
+  // the form without any input (a page the client cannot fill in).
+  std::string consign(const SimOrder& order, int variant, const std::string& dummy, bool withInputs = true) const;
   std::string consignDone(const SimOrder& order) const;
-  std::string memo(const SimOrder& order) const;
+  // The seller memo page; `withForm` false shows it without its form.
+  std::string memo(const SimOrder& order, bool withForm = true) const;
   std::string rate(const SimOrder& order) const;
   std::string webIm(const std::string& touid) const;
 

@@ -195,13 +195,31 @@ bool SimShop::setOrderState(const std::string& id, int state) {
   return true;
 }
 
-bool SimShop::consign(const std::string& orderId, const std::string& note, const std::string& postedTo) {
+bool SimShop::consign(const std::string& orderId, const std::string& note, const std::string& postedTo,
+                      std::map<std::string, std::string> fields) {
   std::lock_guard<std::mutex> lock(mutex_);
   SimOrder* o = findLocked(orderId);
   if (!o || o->state != kSimPaid) return false;
   o->state = kSimShipped;
-  consignments_.push_back({orderId, note, postedTo});
+  consignments_.push_back({orderId, note, postedTo, std::move(fields)});
   return true;
+}
+
+bool SimShop::scheduleStateChange(const std::string& id, int state, int afterRequests) {
+  if (!simIsOrderState(state) || afterRequests < 0) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!findLocked(id)) return false;
+  stateChanges_.push_back({id, state, afterRequests});
+  return true;
+}
+
+void SimShop::sellerPageServed() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::erase_if(stateChanges_, [this](SimStateChange& change) {
+    if (change.afterRequests-- > 0) return false;
+    if (SimOrder* o = findLocked(change.orderId)) o->state = change.state;
+    return true;
+  });
 }
 
 bool SimShop::writeMemo(const std::string& orderId, const std::string& flag, const std::string& memo) {
@@ -269,6 +287,16 @@ int SimShop::consignVariant() const {
   return consignVariant_;
 }
 
+void SimShop::setConsignDummy(std::optional<std::string> value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  consignDummy_ = std::move(value);
+}
+
+std::optional<std::string> SimShop::consignDummy() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return consignDummy_;
+}
+
 void SimShop::setGoodsPageSize(int size) {
   if (size < 1) throw Exception("goods page size must be at least 1", 1);
   std::lock_guard<std::mutex> lock(mutex_);
@@ -300,6 +328,7 @@ void SimShop::setFaults(const SimFaults& faults) {
   std::lock_guard<std::mutex> lock(mutex_);
   faults_ = faults;
   if (faults_.slowMillis < 0) faults_.slowMillis = 0;
+  if (faults_.consignAnswerDelayMillis < 0) faults_.consignAnswerDelayMillis = 0;
 }
 
 SimFaults SimShop::faults() const {

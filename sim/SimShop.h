@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -71,6 +72,7 @@ struct SimConsignment {
   std::string orderId;
   std::string note;      // the "_fmw.n._0.g" field as it arrived
   std::string postedTo;  // path and query the form was posted to
+  std::map<std::string, std::string> fields;  // every field posted, as it arrived
 };
 
 struct SimMemo {
@@ -90,6 +92,22 @@ struct SimFaults {
   int slowMillis = 0;            // every page waits this long before its answer
   bool redirectLoop = false;     // every page redirects into an endless loop
   bool loginEverywhere = false;  // every page shows the login box
+  bool refuseConsign = false;    // a consign POST is answered with a refusal and changes nothing
+  bool bareConsignForm = false;  // the consign page's form holds no input at all
+  bool dropMemoForm = false;     // the seller memo page comes without its form
+  // A POST to a seller page is carried out, and then the connection is
+  // closed without an answer (the site did it, the client never hears).
+  bool dropPostAnswers = false;
+  // A consign POST is carried out, and its answer is held back this long.
+  int consignAnswerDelayMillis = 0;
+};
+
+// An order's state that changes once the site has served `afterRequests`
+// more seller pages (before the next one is served).
+struct SimStateChange {
+  std::string orderId;
+  int state = 0;
+  int afterRequests = 0;
 };
 
 struct SimLoginResult {
@@ -134,11 +152,17 @@ class SimShop {
   // The order and line index of a goods line's snapshot id.
   std::optional<std::pair<SimOrder, size_t>> orderOfSnapshot(const std::string& snapshotId) const;
   bool setOrderState(const std::string& id, int state);
+  // Changes the order's state once `afterRequests` more seller pages were
+  // served (0: before the next one). False for an unknown order or state.
+  bool scheduleStateChange(const std::string& id, int state, int afterRequests);
+  // Counts one seller page about to be served and applies the changes due.
+  void sellerPageServed();
 
   // What the client does. Each returns false (and records nothing) when the
   // site would refuse: consign only a paid order, rate only a shipped or
   // completed order that is not rated yet, memo any existing order.
-  bool consign(const std::string& orderId, const std::string& note, const std::string& postedTo);
+  bool consign(const std::string& orderId, const std::string& note, const std::string& postedTo,
+               std::map<std::string, std::string> fields = {});
   bool writeMemo(const std::string& orderId, const std::string& flag, const std::string& memo);
   bool rate(const std::string& tradeId, const std::string& rating, const std::string& comment);
   void openChat(const std::string& touid);
@@ -153,6 +177,10 @@ class SimShop {
   bool open() const;
   void setConsignVariant(int variant);  // 1 or 2: which of the two consign forms
   int consignVariant() const;
+  // The value of the consign form's "event_submit_do_dummy" input; without
+  // one, the variant's own ("" for 1, "1" for 2).
+  void setConsignDummy(std::optional<std::string> value);
+  std::optional<std::string> consignDummy() const;
   void setGoodsPageSize(int size);  // items per on-sale page, at least 1
   int goodsPageSize() const;
   // Path put between the base address and the snapshot path in the links to
@@ -196,6 +224,8 @@ class SimShop {
   bool open_ = false;                         // guarded by mutex_
   bool captcha_ = false;                      // guarded by mutex_
   int consignVariant_ = 1;                    // guarded by mutex_
+  std::optional<std::string> consignDummy_;   // guarded by mutex_
+  std::vector<SimStateChange> stateChanges_;  // guarded by mutex_
   int goodsPageSize_ = 4;                     // guarded by mutex_
   std::string archivePrefix_;                 // guarded by mutex_
   SimFaults faults_;                          // guarded by mutex_

@@ -1,5 +1,7 @@
 #include "store/Category.h"
 
+#include <json/json.h>
+
 #include <atomic>
 #include <mutex>
 
@@ -7,6 +9,7 @@
 #include "base/ProcessWide.h"
 #include "store/Db.h"
 #include "store/GoodsCategoryMap.h"
+#include "store/Item.h"
 #include "store/Savepoint.h"
 
 namespace Quorvel {
@@ -125,6 +128,16 @@ void Category::remove(int id) {
       throw Exception(gbk("该分类还有") + std::to_string(unsent) +
                       gbk("张未发送的卡密，请先删除或转移这些卡密，再删除分类。"));
     }
+    // Cards reserved for a delivery in flight go out with it.
+    rows = db->query(std::make_shared<SQL>("select count(*) as `num` from `items` where `cg_id`=? and "
+                                           "instr(`send_order_id`,?)=1")
+                         ->bind(id)
+                         ->bind(Item::reservedPrefix()));
+    const int reserved = rows->next() ? (*rows->fetch())["num"].toInt() : 0;
+    rows.reset();
+    if (reserved > 0) {
+      throw Exception(gbk("该分类还有") + std::to_string(reserved) + gbk("张卡密正在发货中，请等发货结束后再删除分类。"));
+    }
     for (const char* text : {"delete from `items` where `cg_id`=?", "delete from `c_g_bind` where `cg_id`=?",
                              "delete from `category` where `id`=?"}) {
       db->execute(std::make_shared<SQL>(text)->bind(id));
@@ -138,6 +151,17 @@ void Category::remove(int id) {
   }
   GoodsCategoryMap::instance()->forgetCategory(id);
 }
+
+Json::Value Category::parseJson(const std::string& text) {
+  const std::string utf8 = gbkToUtf8(text);
+  Json::Value value;
+  Json::CharReaderBuilder builder;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  if (!reader->parse(utf8.data(), utf8.data() + utf8.size(), &value, nullptr)) return Json::Value();
+  return value;
+}
+
+std::string Category::jsonText(const Json::Value& value) { return utf8ToGbk(value.asString()); }
 
 Json::Value Category::toJson(const CategoryRecord& record) {
   Json::Value json(Json::objectValue);

@@ -66,13 +66,26 @@ class Category : public std::enable_shared_from_this<Category> {
   // Deletes the category with its bindings and its delivered cards, in one
   // unit (a savepoint), and then drops them from the caches (this one and
   // GoodsCategoryMap's). Raises Exception, and deletes nothing, while the
-  // category still holds unsent cards: the message gives their number. A
+  // category still holds unsent cards, or cards reserved for a delivery in
+  // flight: the message gives their number. A
   // failing delete raises DbException and leaves table and caches as they
   // were. An id not stored deletes only what is left under it.
   void remove(int id);
 
   // {"id", "name", "type", "flg", "tpl", "store_num", "store_total_num", "ext"}
   static Json::Value toJson(const CategoryRecord& record);
+
+  // The JSON value of a category's tpl or ext text. The text is GBK, like
+  // everything in memory, and a GBK character's second byte may be a
+  // backslash or a quote, so it is read through UTF-8: strings in the value
+  // are UTF-8 (read them with jsonText). Empty text, or text that is not
+  // JSON, gives null. Text that is not valid GBK raises Exception("Iconv
+  // ERROR!").
+  static Json::Value parseJson(const std::string& text);
+  // A member read from parseJson's value as GBK text: a string, or the text
+  // of a number or boolean; null gives empty text. Other kinds raise the JSON
+  // library's exception.
+  static std::string jsonText(const Json::Value& value);
 
  private:
   Category() = default;

@@ -4,6 +4,7 @@
 
 #include "base/ProcessWide.h"
 #include "port/PrivateFile.h"
+#include "store/Db.h"
 
 namespace Quorvel {
 
@@ -28,6 +29,26 @@ bool prepareDatabaseFile() {
   for (const char* suffix : {"-wal", "-shm", "-journal"}) fs::remove(live.string() + suffix);
   port::copyToPrivateFile(templatePath(), live);
   return true;
+}
+
+void upgradeDatabase() {
+  // The same definitions as in schema.sql.
+  static const char* const kAdded[][2] = {
+      {"order_log",
+       "CREATE TABLE IF NOT EXISTS `order_log` (`id` INTEGER PRIMARY KEY AUTOINCREMENT, `order_id` TEXT DEFAULT '', "
+       "`time` INTEGER DEFAULT 0, `step` TEXT DEFAULT '', `text` TEXT DEFAULT ''); "
+       "CREATE INDEX IF NOT EXISTS `order_log_order_id` ON `order_log` (`order_id`, `id`);"},
+  };
+  auto db = std::make_shared<Db>(databasePath());
+  db->open();
+  for (const auto& [table, sql] : kAdded) {
+    auto found = db->query(std::make_shared<SQL>("select count(*) as `num` from `sqlite_master` where `type`='table' "
+                                                 "and `name`=?")
+                               ->bind(std::string(table)));
+    const bool present = found->next() && (*found->fetch())["num"].toInt() > 0;
+    found.reset();
+    if (!present) db->exec(sql);
+  }
 }
 
 }  // namespace Quorvel

@@ -44,4 +44,11 @@ std::string templatePath();
 // journals) that other users could read is narrowed to owner-only.
 bool prepareDatabaseFile();
 
+// Run at start-up after prepareDatabaseFile, before the threads start (and
+// by the stores that need them, before their first use): adds to the live
+// database the tables that a database made from an older template lacks
+// (the order log), through a connection of its own. A database that has them
+// is not written. Raises DbException when they cannot be added.
+void upgradeDatabase();
+
 }  // namespace Quorvel

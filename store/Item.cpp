@@ -245,6 +245,34 @@ std::vector<CardRecord> Item::takeUnsent(int categoryId, int count) {
                    count);
 }
 
+std::vector<int> Item::markedWith(int categoryId, const std::string& mark) {
+  std::vector<int> ids;
+  std::shared_ptr<IDbResult> rows = getDb()->query(
+      std::make_shared<SQL>("select `id` from `items` where `cg_id`=? and `send_order_id`=? order by `id`")
+          ->bind(categoryId)
+          ->bind(mark));
+  while (rows->next()) ids.push_back((*rows->fetch())["id"].toInt());
+  return ids;
+}
+
+std::vector<int> Item::remark(int categoryId, const std::string& from, const std::string& to) {
+  if (from.empty()) throw Exception("Cards are re-marked only from a non-empty mark; nothing was changed.");
+  std::shared_ptr<IDb> db = getDb();
+  Savepoint unit(db);
+  std::vector<int> ids = markedWith(categoryId, from);
+  if (ids.empty()) {
+    unit.release();
+    return ids;
+  }
+  db->execute(std::make_shared<SQL>("update `items` set `send_order_id`=? where `cg_id`=? and `send_order_id`=?")
+                  ->bind(to)
+                  ->bind(categoryId)
+                  ->bind(from));
+  refreshCounters(categoryId);
+  unit.release();
+  return ids;
+}
+
 void Item::refreshCounters(int categoryId) {
   std::shared_ptr<Category> categories = Category::instance();
   if (!categories->contains(categoryId)) return;
@@ -256,6 +284,12 @@ void Item::refreshCounters(int categoryId) {
   sellerNotice(categories->get(categoryId).name + gbk("的库存量已经不足") + threshold + gbk("件，当前为") +
                std::to_string(now.unsent) + gbk("件。"));
 }
+
+std::string Item::deliveredMark(const std::string& orderNumber) { return gbk("已发货：订单号：") + orderNumber; }
+
+std::string Item::reservedMark(const std::string& orderNumber) { return reservedPrefix() + orderNumber; }
+
+std::string Item::reservedPrefix() { return gbk("发货中：订单号："); }
 
 void Item::setLowStockFlag(bool on) { lowStock = on; }
 

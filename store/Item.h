@@ -80,6 +80,17 @@ class Item {
   // stock is short, none for a count below 1). Never a delivered card.
   std::vector<CardRecord> takeUnsent(int categoryId, int count);
 
+  // Gives every card of the category that carries the mark `from` the mark
+  // `to` (the delivery's reserved cards: their final mark, or unsent again
+  // with an empty one) and refreshes the category's counters, as one unit.
+  // Returns the ids of the cards changed, in id order. `from` must not be
+  // empty. The unit reads before it writes: call it inside a transaction
+  // that already holds the write lock (the delivery's), so that no other
+  // writer can come between.
+  std::vector<int> remark(int categoryId, const std::string& from, const std::string& to);
+  // Ids of the category's cards that carry the mark, in id order.
+  std::vector<int> markedWith(int categoryId, const std::string& mark);
+
   // Sets the category's `store_num` (unsent cards) and `store_total_num` (all
   // cards). When the calling thread's low-stock flag is set and the unsent
   // cards are fewer than the setting `notice_store_num`, the seller is told
@@ -91,6 +102,16 @@ class Item {
   // raise low-stock notices, whatever other threads change meanwhile.
   void setLowStockFlag(bool on);
   bool lowStockFlag() const;
+
+  // The mark of a card delivered with a marketplace order:
+  // "已发货：订单号：" + the order number.
+  static std::string deliveredMark(const std::string& orderNumber);
+  // The mark of a card reserved for a delivery still in flight (the order at
+  // status 3): "发货中：订单号：" + the order number. Such a card is neither
+  // unsent nor delivered yet.
+  static std::string reservedMark(const std::string& orderNumber);
+  // What every reserved mark starts with.
+  static std::string reservedPrefix();
 
   // Whether `ids` is one or more decimal ids separated by single commas.
   static bool isIdList(const std::string& ids);

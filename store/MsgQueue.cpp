@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/Charset.h"
 #include "base/Clock.h"
 #include "base/Codes.h"
 #include "base/GlobalLock.h"
@@ -158,6 +159,17 @@ void MsgQueue::remove(const MsgEntry& entry) {
 std::set<int> MsgQueue::setAside() {
   GlobalGuard hold;
   return unreadable_;
+}
+
+std::string msgTypeName(int type) {
+  switch (type) {
+    case kWebMessage:
+      return gbk("站内信");
+    case kEmail:
+      return gbk("邮件");
+    default:
+      return gbk("旺旺");
+  }
 }
 
 void sellerNotice(const std::string& text) {

@@ -100,6 +100,10 @@ class MsgQueue : public std::enable_shared_from_this<MsgQueue> {
   std::set<int> unreadable_;                             // guarded by globalLock()
 };
 
+// The channel of a message type as the seller reads it (GBK): "站内信" for
+// web messages, "邮件" for e-mails, "旺旺" for IM messages.
+std::string msgTypeName(int type);
+
 // Queues `text` as an e-mail (type 1) to the seller's own mailbox when
 // "notice_type_email" is "1" and "notice_mailto" holds an address with "@";
 // the sender is "email_sender" (may be empty). Otherwise does nothing.

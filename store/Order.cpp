@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "base/Charset.h"
 #include "base/Clock.h"
+#include "base/Codes.h"
 #include "base/ProcessWide.h"
 #include "store/Db.h"
 #include "store/Savepoint.h"
@@ -138,19 +140,26 @@ std::vector<OrderGoods> Order::loadOrderGoods(const std::shared_ptr<IDb>& db, in
 void Order::remove(int orderId) {
   std::shared_ptr<IDb> db = getDb();
   // Both deletes or neither: a failure rolls the unit back and reaches the
-  // caller, so the page can say the order is still there.
+  // caller, so the page can say the order is still there. The unit writes
+  // first, so it holds the write lock before it reads.
   Savepoint unit(db);
-  auto sql = std::make_shared<SQL>("delete from `orders` where `id`=?");
-  db->execute(sql->bind(orderId));
-  sql->setSql("delete from `order_goods` where `o_id`=?");
+  auto sql = std::make_shared<SQL>("delete from `orders` where `id`=? and `status`<>?");
+  db->execute(sql->bind(orderId)->bind(static_cast<int>(kOrderDelivering)));
+  if (statusOf(db, orderId) == kOrderDelivering) throw Exception(gbk("该订单正在发货中，请等发货结束后再删除。"));
+  sql = std::make_shared<SQL>("delete from `order_goods` where `o_id`=?");
   db->execute(sql->bind(orderId));
   unit.release();
 }
 
 void Order::reset(int orderId) {
-  getDb()->execute(
-      std::make_shared<SQL>("update `orders` set `status`=1 , `text_msg`='' , `send_msg`='' where `id`=?")
-          ->bind(orderId));
+  std::shared_ptr<IDb> db = getDb();
+  Savepoint unit(db);
+  db->execute(std::make_shared<SQL>(
+                  "update `orders` set `status`=1 , `text_msg`='' , `send_msg`='' where `id`=? and `status`<>?")
+                  ->bind(orderId)
+                  ->bind(static_cast<int>(kOrderDelivering)));
+  if (statusOf(db, orderId) == kOrderDelivering) throw Exception(gbk("该订单正在发货中，请等发货结束后再重新发货。"));
+  unit.release();
 }
 
 Json::Value Order::toJson(const OrderRecord& order) {
@@ -231,6 +240,49 @@ std::vector<OrderRecord> Order::detailsRead(const std::shared_ptr<IDb>& db) {
       db->query("select `id`, `order_id` , `order_url` from `orders` where `status` = 1 order by `id` asc"), 1);
 }
 
+std::vector<OrderRecord> Order::delivering(const std::shared_ptr<IDb>& db) {
+  return readQueued(
+      db->query("select `id`, `order_id` , `order_url` from `orders` where `status` = 3 order by `id` asc"),
+      kOrderDelivering);
+}
+
+OrderRecord Order::get(const std::shared_ptr<IDb>& db, int orderId) {
+  std::shared_ptr<IDbResult> rows =
+      db->query(std::make_shared<SQL>("select * from `orders` where `id`=?")->bind(orderId));
+  if (!rows->next()) return OrderRecord();
+  std::shared_ptr<DbRow> row = rows->fetch();
+  OrderRecord order = readListed(*row);
+  order.order_url = row->at("order_url").toString();
+  order.alipay_id = row->at("alipay_id").toString();
+  return order;
+}
+
+int Order::statusOf(const std::shared_ptr<IDb>& db, int orderId) {
+  std::shared_ptr<IDbResult> rows =
+      db->query(std::make_shared<SQL>("select `status` from `orders` where `id`=?")->bind(orderId));
+  return rows->next() ? (*rows->fetch())["status"].toInt() : -1;
+}
+
+void Order::setLineTexts(const std::shared_ptr<IDb>& db, int orderId, const std::vector<std::string>& texts) {
+  // Lines have no id of their own: they are told apart by their row ids, in
+  // the order loadOrderGoods reads them.
+  std::vector<std::int64_t> rowIds;
+  std::shared_ptr<IDbResult> rows = db->query(
+      std::make_shared<SQL>("select `rowid` as `line` from `order_goods` where `o_id`=? order by `rowid`")
+          ->bind(orderId));
+  while (rows->next()) {
+    std::shared_ptr<DbRow> row = rows->fetch();
+    const IValue& line = (*row)["line"];
+    rowIds.push_back(line.kind() == ValueKind::Int ? line.toInt() : line.toInt64());
+  }
+  rows.reset();
+  auto sql = std::make_shared<SQL>("");
+  for (size_t k = 0; k < rowIds.size(); ++k) {
+    sql->setSql("update `order_goods` set `text_msg`=? where `rowid`=?");
+    db->execute(sql->bind(k < texts.size() ? texts[k] : std::string())->bind(rowIds[k]));
+  }
+}
+
 void Order::setStatus(const std::shared_ptr<IDb>& db, int orderId, int status) {
   db->execute(std::make_shared<SQL>("update `orders` set `status` = ? where `id`=?")->bind(status)->bind(orderId));
 }
@@ -249,6 +301,14 @@ void Order::setFailed(const std::shared_ptr<IDb>& db, int orderId, int status, c
                   ->bind(status)
                   ->bind(reason)
                   ->bind(orderId));
+}
+
+void Order::setReleased(const std::shared_ptr<IDb>& db, int orderId, int status, const std::string& reason) {
+  db->execute(std::make_shared<SQL>("update `orders` set `status` = ? , `text_msg` = ? , `send_msg` = '' where `id`=?")
+                  ->bind(status)
+                  ->bind(reason)
+                  ->bind(orderId));
+  db->execute(std::make_shared<SQL>("update `order_goods` set `text_msg`='' where `o_id`=?")->bind(orderId));
 }
 
 }  // namespace Quorvel

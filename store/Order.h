@@ -74,9 +74,12 @@ class Order {
   std::vector<OrderGoods> goodsOf(int orderId);
   // Deletes the order and its goods lines together. A failure raises and
   // leaves both tables unchanged; an id without an order changes nothing.
+  // An order being delivered (status 3: its cards are reserved and the
+  // marketplace may be shipping it) is refused with an Exception.
   void remove(int orderId);
   // Puts the order back to status 1 with both message texts emptied, so the
-  // delivery takes it up again; its goods lines stay.
+  // delivery takes it up again; its goods lines stay. An order being
+  // delivered (status 3) is refused with an Exception, changing nothing.
   void reset(int orderId);
 
   // {"id", "order_id", "status", "order_status", "time", "buyer",
@@ -103,6 +106,17 @@ class Order {
   std::vector<OrderGoods> loadOrderGoods(const std::shared_ptr<IDb>& db, int orderId);
   // Orders of status 1 (id, order number and detail page), in id order.
   std::vector<OrderRecord> detailsRead(const std::shared_ptr<IDb>& db);
+  // Orders of status 3, being delivered (id, order number and detail page),
+  // in id order.
+  std::vector<OrderRecord> delivering(const std::shared_ptr<IDb>& db);
+  // The order's row (every column, goods lines not read); the fresh record
+  // (id 0) when there is none.
+  OrderRecord get(const std::shared_ptr<IDb>& db, int orderId);
+  // The order's processing status; -1 when there is no such order.
+  int statusOf(const std::shared_ptr<IDb>& db, int orderId);
+  // Writes the goods lines' delivery texts, one per line in table order
+  // (lines past the end of `texts` get the empty text).
+  void setLineTexts(const std::shared_ptr<IDb>& db, int orderId, const std::vector<std::string>& texts);
   // Sets the processing status.
   void setStatus(const std::shared_ptr<IDb>& db, int orderId, int status);
   // Writes the delivery texts with the current time.
@@ -110,6 +124,10 @@ class Order {
                        const std::string& sendMsg);
   // Records a failed delivery: status 1000 + code, and the reason.
   void setFailed(const std::shared_ptr<IDb>& db, int orderId, int status, const std::string& reason);
+  // Records a delivery that failed after its cards were reserved: the
+  // failure as setFailed, and the texts of the attempt emptied (the buyer's
+  // text and the lines'), as if it had never been made.
+  void setReleased(const std::shared_ptr<IDb>& db, int orderId, int status, const std::string& reason);
 
  private:
   Order() = default;

@@ -1,6 +1,7 @@
 -- The schema of the program's database. The build turns this file into the
--- template tpl/vendara2012.db; a first start copies the template, and the
--- program itself never creates, drops or alters a table.
+-- template tpl/vendara2012.db; a first start copies the template. The program
+-- never drops or alters a table; it creates only the tables a database made
+-- from an older template lacks (store/DatabaseFile.h, upgradeDatabase).
 --
 -- Reads are strict about value kinds, so the declared types matter: every
 -- column read as an int has INTEGER affinity, every other one TEXT affinity.
@@ -104,6 +105,20 @@ CREATE TABLE `order_goods` (
 );
 -- An order's goods lines are read, replaced and deleted by order.
 CREATE INDEX `order_goods_o_id` ON `order_goods` (`o_id`);
+
+-- What happened to each marketplace order, one row per step of its delivery
+-- (reserved cards, the marketplace's answers, memo, every buyer message
+-- queued, sent or refused, recovery after a restart), in id order. The
+-- program adds this table to a database made from an older template at
+-- start-up (upgradeDatabase in store/DatabaseFile.cpp holds the same text).
+CREATE TABLE `order_log` (
+  `id`       INTEGER PRIMARY KEY AUTOINCREMENT,
+  `order_id` TEXT    DEFAULT '',
+  `time`     INTEGER DEFAULT 0,
+  `step`     TEXT    DEFAULT '',
+  `text`     TEXT    DEFAULT ''
+);
+CREATE INDEX `order_log_order_id` ON `order_log` (`order_id`, `id`);
 
 CREATE TABLE `msg_queue` (
   `id`          INTEGER PRIMARY KEY AUTOINCREMENT,

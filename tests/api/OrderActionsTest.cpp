@@ -7,6 +7,7 @@
 #include "base/Charset.h"
 #include "base/Codes.h"
 #include "store/Order.h"
+#include "store/OrderLog.h"
 #include "tests/api/ApiClient.h"
 #include "tests/store/StoreFixture.h"
 
@@ -151,6 +152,43 @@ TEST_F(OrderActions, DeleteTakesTheGoodsAlongAndAFailedDeleteSaysSo) {
   EXPECT_EQ(order("nothing", {{"id", std::to_string(kept)}})["SUCCESS"], Json::Value(1));
   EXPECT_EQ(order("", {})["SUCCESS"], Json::Value(1));
   EXPECT_EQ(fileValue("select count(*) from `orders`"), "1");
+}
+
+TEST_F(OrderActions, AnOrderBeingDeliveredIsNeitherResetNorDeletedAndSaysWhy) {
+  const int delivering = add("500", kOrderDelivering);
+  for (const char* action : {"reset", "del"}) {
+    Json::Value answer = order(action, {{"id", std::to_string(delivering)}});
+    EXPECT_EQ(answer["SUCCESS"], Json::Value(0)) << action;
+    EXPECT_NE(answer["MSG"].asString().find("正在发货中"), std::string::npos) << answer["MSG"].asString();
+  }
+  EXPECT_EQ(fileValue("select `status` from `orders`"), "3");
+  Json::Value listed = order("lst", {{"status", "3"}});
+  ASSERT_EQ(idsOf(listed["LIST"]), std::vector<int>{delivering});
+  EXPECT_EQ(listed["LIST"][0]["status"], Json::Value(3));
+}
+
+TEST_F(OrderActions, LogAnswersTheOrdersStepsOldestFirst) {
+  const int id = add("600", kOrderDelivered);
+  add("601", kOrderDelivered);
+  std::shared_ptr<OrderLog> log = OrderLog::instance();
+  log->add("600", OrderLog::kReserved, "3,4");
+  log->add("601", OrderLog::kReserved, "5");
+  log->add("600", OrderLog::kSent, gbk("#7 邮件 b@example.com 淺"));
+  Json::Value answer = order("log", {{"id", std::to_string(id)}});
+  ASSERT_EQ(answer["SUCCESS"], Json::Value(1)) << answer["MSG"].asString();
+  EXPECT_EQ(answer["ORDER_ID"], Json::Value("600"));
+  ASSERT_EQ(answer["LIST"].size(), 2u);
+  EXPECT_EQ(answer["LIST"][0]["step"], Json::Value("reserved"));
+  EXPECT_EQ(answer["LIST"][0]["text"], Json::Value("3,4"));
+  EXPECT_TRUE(answer["LIST"][0]["time"].isIntegral());
+  EXPECT_EQ(answer["LIST"][1]["text"], Json::Value("#7 邮件 b@example.com 淺")) << "UTF-8 in the answer";
+
+  Json::Value quiet = order("log", {{"id", std::to_string(add("602", kOrderDetailsRead))}});
+  EXPECT_EQ(quiet["SUCCESS"], Json::Value(1));
+  EXPECT_TRUE(quiet["LIST"].isArray());
+  EXPECT_EQ(quiet["LIST"].size(), 0u);
+  EXPECT_EQ(order("log", {{"id", "9999"}})["SUCCESS"], Json::Value(0));
+  EXPECT_EQ(order("log", {{"id", "1 or 1=1"}})["SUCCESS"], Json::Value(0));
 }
 
 }  // namespace

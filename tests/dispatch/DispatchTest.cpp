@@ -11,6 +11,7 @@
 
 #include "base/Charset.h"
 #include "base/Registry.h"
+#include "store/OrderLog.h"
 #include "tests/dispatch/DispatchFixture.h"
 
 namespace Quorvel::testing {
@@ -116,6 +117,39 @@ TEST_F(Dispatch, EmailThroughTheServiceStaysUntilItIsAcceptedAndThePassStillEnds
   EXPECT_TRUE(queued(1).empty());
   ASSERT_EQ(service_.messages().size(), 1u);
   EXPECT_EQ(service_.messages()[0].msg, "mail");
+}
+
+// A buyer message's outcome goes to its order's log with the service's
+// reply; a refusal repeated pass after pass is logged once, and messages
+// without an order (seller notices) are not logged.
+TEST_F(Dispatch, OutcomesOfOrderMessagesGoToTheOrderLog) {
+  config_->set("email_send_type", "1");
+  service_.setAccepting(false);
+  const int web = queue(0, "buyer", "web", "shop", "900");
+  const int mail = queue(1, "a@b.test", "mail", "", "900");
+  queue(1, "seller@b.test", "notice", "", "");
+  pass();
+  pass();
+  service_.setAccepting(true);
+  pass();
+  std::vector<OrderLogRow> rows = OrderLog::instance()->of("900");
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0].step, "refused");
+  EXPECT_EQ(rows[0].text.rfind("#" + std::to_string(web) + " " + gbk("站内信") + " buyer ", 0), 0u) << rows[0].text;
+  EXPECT_NE(rows[0].text.find("\"SUCCESS\""), std::string::npos) << "the service's reply: " << rows[0].text;
+  EXPECT_EQ(rows[1].step, "refused");
+  EXPECT_EQ(rows[1].text.rfind("#" + std::to_string(mail) + " " + gbk("邮件") + " a@b.test ", 0), 0u);
+  EXPECT_EQ(rows[2].step, "sent");
+  EXPECT_EQ(rows[2].text.rfind("#" + std::to_string(mail) + " ", 0), 0u);
+  EXPECT_EQ(fileValue("select count(*) from `order_log` where `order_id`=''"), "0");
+
+  im_->answer = false;
+  queue(2, "im", "chat", "seller", "901");
+  pass();
+  pass();
+  rows = OrderLog::instance()->of("901");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].step, "refused");
 }
 
 TEST_F(Dispatch, EmailWithoutAValidSendingTypeWaitsUnsent) {

@@ -8,6 +8,7 @@
 #include "base/ProcessWide.h"
 #include "notify/Mailer.h"
 #include "notify/MailExchangers.h"
+#include "store/OrderLog.h"
 #include "tests/dispatch/DispatchFixture.h"
 #include "tests/notify/DnsReplies.h"
 #include "tests/notify/TestServers.h"
@@ -101,10 +102,15 @@ TEST_F(MailRoutes, RefusedOrFailedSmtpStillRemovesTheMessage) {
   EXPECT_TRUE(queued(1).empty());
 
   config_->set("smtp_host", "127.0.0.1");
-  queue(1, "buyer@example.test", "refused");
+  queue(1, "buyer@example.test", "refused", "", "900");
   pass();
   EXPECT_THAT(smtp.transcript(0), HasSubstr("\r\nrefused\r\n.\r\n"));
   EXPECT_TRUE(queued(1).empty());
+  // The order's log keeps the server's last reply line.
+  std::vector<OrderLogRow> rows = OrderLog::instance()->of("900");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].step, "refused");
+  EXPECT_THAT(rows[0].text, HasSubstr("554 rejected"));
 }
 
 TEST_F(MailRoutes, MxDeliveryAsksTheConfiguredDnsServerAndUsesTheExchangersPort) {

@@ -7,6 +7,7 @@
 
 #include "base/Charset.h"
 #include "store/Category.h"
+#include "store/Item.h"
 #include "store/Goods.h"
 #include "store/GoodsCategoryMap.h"
 #include "tests/store/StoreFixture.h"
@@ -142,6 +143,42 @@ TEST_F(CatalogTest, RemovingACategoryTakesItsStockOrNothing) {
   EXPECT_TRUE(categories->contains(other.id));
   EXPECT_EQ(rows("`items`"), 1);
   EXPECT_EQ(rows("`c_g_bind`"), 1);
+}
+
+TEST_F(CatalogTest, ACategoryWithCardsInFlightIsNotRemoved) {
+  CategoryRecord record = stored("busy");
+  const std::string id = std::to_string(record.id);
+  CardRecord card;
+  card.cg_id = record.id;
+  card.send_order_id = Item::reservedMark("100");
+  Item::instance()->add(card);
+  try {
+    Category::instance()->remove(record.id);
+    FAIL() << "removed with a card in flight";
+  } catch (Exception e) {
+    EXPECT_EQ(e.message(), gbk("该分类还有1张卡密正在发货中，请等发货结束后再删除分类。"));
+  }
+  EXPECT_EQ(count("select count(*) as `num` from `items` where `cg_id`=" + id), 1);
+  card.send_order_id = Item::deliveredMark("100");
+  Item::instance()->update(card);
+  Category::instance()->remove(record.id);
+  EXPECT_FALSE(Category::instance()->contains(record.id));
+}
+
+TEST_F(CatalogTest, TemplatesAreReadAsJsonThroughUtf8) {
+  // 淺 ends in a backslash byte and 乕 in "[": read byte-wise, the JSON
+  // string would take the backslash for an escape.
+  const std::string text = gbk(R"({"cardTpl":"淺{数据1}乕","goodsTpl":3,"list":[1],"on":true})");
+  const Json::Value tpl = Category::parseJson(text);
+  ASSERT_TRUE(tpl.isObject());
+  EXPECT_EQ(Category::jsonText(tpl["cardTpl"]), gbk("淺{数据1}乕"));
+  EXPECT_EQ(Category::jsonText(tpl["goodsTpl"]), "3");
+  EXPECT_EQ(Category::jsonText(tpl["on"]), "true");
+  EXPECT_EQ(Category::jsonText(tpl["missing"]), "");
+  EXPECT_THROW(Category::jsonText(tpl["list"]), std::exception);
+  EXPECT_TRUE(Category::parseJson("").isNull());
+  EXPECT_TRUE(Category::parseJson("{not json").isNull());
+  EXPECT_THROW(Category::parseJson("{\"a\":\"\x81\"}"), Exception) << "not GBK";
 }
 
 TEST_F(CatalogTest, BindingAgainMovesTheItemAndLeavesOneRow) {

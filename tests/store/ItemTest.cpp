@@ -226,6 +226,32 @@ TEST_F(ItemTest, TakeUnsentNeverReturnsADeliveredCard) {
   for (const CardRecord& taken : items->takeUnsent(first, 10)) EXPECT_EQ(taken.send_order_id, "");
 }
 
+TEST_F(ItemTest, RemarkChangesOnlyTheCardsOfTheCategoryWithThatMark) {
+  const std::string reserved = Item::reservedMark("100");
+  EXPECT_EQ(reserved, gbk("发货中：订单号：100"));
+  EXPECT_EQ(Item::deliveredMark("100"), gbk("已发货：订单号：100"));
+  CardRecord a = card(first, "a", reserved);
+  CardRecord b = card(first, "b", Item::deliveredMark("100"));  // an earlier delivery of the same order
+  CardRecord c = card(first, "c", reserved);
+  CardRecord d = card(second, "d", reserved);
+  CardRecord e = card(first, "e");
+  std::shared_ptr<IDb> db = getDb();
+  db->exec("begin immediate transaction");
+  EXPECT_EQ(items->remark(first, reserved, Item::deliveredMark("100")), (std::vector<int>{a.id, c.id}));
+  db->exec("commit transaction");
+  EXPECT_EQ(items->get(c.id).send_order_id, Item::deliveredMark("100"));
+  EXPECT_EQ(items->get(d.id).send_order_id, reserved) << "another category";
+  EXPECT_EQ(items->get(e.id).send_order_id, "");
+  EXPECT_EQ(items->markedWith(first, Item::deliveredMark("100")), (std::vector<int>{a.id, b.id, c.id}));
+
+  EXPECT_EQ(items->remark(second, reserved, ""), std::vector<int>{d.id});
+  EXPECT_EQ(items->get(d.id).send_order_id, "");
+  expectCountersTrue(first);
+  expectCountersTrue(second);
+  EXPECT_TRUE(items->remark(second, reserved, "").empty());
+  EXPECT_THROW(items->remark(first, "", "x"), Exception) << "unsent cards are never re-marked in bulk";
+}
+
 TEST_F(ItemTest, PagesComeInIdOrderFromEitherEnd) {
   // 41 cards, some delivered, some ids missing: index order would differ
   // from id order.

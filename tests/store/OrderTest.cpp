@@ -232,5 +232,44 @@ TEST_F(OrderStore, DetailsReplaceTheGoodsAndMoveTheOrderOn) {
   EXPECT_EQ(fileValue("select count(*) from `order_goods` where `o_id`=" + std::to_string(info.id)), "0");
 }
 
+TEST_F(OrderStore, AnOrderBeingDeliveredIsNeitherResetNorDeleted) {
+  const int delivering = addRead("100", {"11", "12"}, kOrderDelivering);
+  const int delivered = addRead("101", {"13"}, kOrderDelivered);
+  EXPECT_THROW(orders_->reset(delivering), Exception);
+  EXPECT_THROW(orders_->remove(delivering), Exception);
+  EXPECT_EQ(fileValue("select `status` from `orders` where `id`=" + std::to_string(delivering)), "3");
+  EXPECT_EQ(fileValue("select count(*) from `order_goods` where `o_id`=" + std::to_string(delivering)), "2");
+  orders_->reset(delivered);
+  EXPECT_EQ(orders_->statusOf(db_, delivered), kOrderDetailsRead);
+  orders_->remove(delivered);
+  EXPECT_EQ(orders_->statusOf(db_, delivered), -1);
+  orders_->reset(424242);  // no such order: nothing happens
+}
+
+TEST_F(OrderStore, LineTextsFollowTheLinesAndAReleaseEmptiesThem) {
+  const int id = addRead("100", {"11", "12", "13"});
+  addRead("101", {"21"});
+  orders_->setLineTexts(db_, id, {gbk("甲淺"), "", "c"});
+  std::vector<OrderGoods> lines = orders_->loadOrderGoods(db_, id);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].text_msg, gbk("甲淺"));
+  EXPECT_EQ(lines[1].text_msg, "");
+  EXPECT_EQ(lines[2].text_msg, "c");
+  EXPECT_EQ(fileValue("select `text_msg` from `order_goods` where `item_id`=21"), "") << "another order's line";
+
+  orders_->setDeliveryText(db_, id, "t", "s");
+  orders_->setStatus(db_, id, kOrderDelivering);
+  EXPECT_EQ(orders_->delivering(db_).size(), 1u);
+  EXPECT_EQ(orders_->delivering(db_)[0].order_id, "100");
+  orders_->setReleased(db_, id, orderFailed(4), gbk("发货失败！"));
+  const OrderRecord stored = orders_->get(db_, id);
+  EXPECT_EQ(stored.status, orderFailed(4));
+  EXPECT_EQ(stored.text_msg, gbk("发货失败！"));
+  EXPECT_EQ(stored.send_msg, "");
+  EXPECT_EQ(stored.order_url, "http://trade.test/detail?bizOrderId=100");
+  EXPECT_EQ(fileValue("select group_concat(`text_msg`, '') from `order_goods` where `o_id`=" + std::to_string(id)), "");
+  EXPECT_EQ(orders_->get(db_, 999).id, 0);
+}
+
 }  // namespace
 }  // namespace Quorvel

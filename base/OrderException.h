@@ -1,0 +1,29 @@
+// OrderException: a delivery that cannot go on, with the order's reason code
+// (the order's status becomes 1000 + code and its text the message). Raised
+// by the delivery procedure and by the marketplace steps it calls (purchase
+// limits, consignment, seller memo). Raised and caught by value, on the order
+// worker thread.
+#pragma once
+
+#include "base/Exception.h"
+
+namespace Quorvel {
+
+class OrderException : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// The reason codes and their messages.
+enum OrderFailure : int {
+  kOutOfStock = 1,         // "库存不足"
+  kNotConsignable = 2,     // "当前订单不可进行发货处理"
+  kNoConsignForm = 3,      // "未找到发货表单"
+  kConsignRefused = 4,     // "发货失败！"
+  kWrongOrderState = 5,    // "错误的订单状态"
+  kPurchaseLimit = 6,      // "发货失败：单件购买限制"
+  kBlacklisted = 7,        // "发货失败：黑名单限制"
+  kFormWithoutInputs = 99, // "发货匹配规则1失败"
+};
+
+}  // namespace Quorvel

@@ -1,0 +1,58 @@
+#include "delivery/DeliveryTexts.h"
+
+#include "base/Charset.h"
+#include "base/GbkText.h"
+
+namespace Quorvel {
+
+namespace {
+
+bool isOne(const Json::Value& value) { return value.isIntegral() && value.asLargestInt() == 1; }
+
+}  // namespace
+
+DeliveryTemplates templatesOf(const CategoryRecord& category) {
+  const Json::Value tpl = Category::parseJson(category.tpl);
+  if (tpl.isNull()) return {};
+  return {Category::jsonText(tpl["cardTpl"]), Category::jsonText(tpl["goodsTpl"])};
+}
+
+std::string fillCard(const std::string& cardTpl, const CardRecord& card) {
+  static const std::string placeholders[] = {gbk("{数据1}"), gbk("{数据2}"), gbk("{数据3}")};
+  const std::string* values[] = {&card.data1, &card.data2, &card.data3};
+  std::string out;
+  out.reserve(cardTpl.size());
+  size_t pos = 0;
+  while (pos < cardTpl.size()) {
+    bool replaced = false;
+    for (int k = 0; k < 3 && !replaced; ++k) {
+      if (cardTpl.compare(pos, placeholders[k].size(), placeholders[k]) == 0) {
+        out += *values[k];
+        pos += placeholders[k].size();
+        replaced = true;
+      }
+    }
+    if (replaced) continue;
+    const size_t length = gbkCharLength(cardTpl, pos);
+    out.append(cardTpl, pos, length);
+    pos += length;
+  }
+  return out;
+}
+
+std::string fillGoods(const std::string& goodsTpl, const std::string& cardsText) {
+  const std::string placeholder = gbk("{卡密内容}");
+  if (!gbkContains(goodsTpl, placeholder)) return goodsTpl + cardsText;
+  return gbkReplaceAll(goodsTpl, placeholder, cardsText);
+}
+
+std::string lineHeader(const std::string& goodsName) { return gbk("【") + goodsName + gbk("】的发货信息："); }
+
+std::string summaryOf(const OrderGoods& line) { return line.goods_name + gbk("×") + std::to_string(line.num) + " "; }
+
+BuyerChannels channelsOf(const CategoryRecord& category) {
+  const Json::Value ext = Category::parseJson(category.ext);
+  return {isOne(ext["ww"]), isOne(ext["email"]), isOne(ext["web"])};
+}
+
+}  // namespace Quorvel

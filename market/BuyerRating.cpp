@@ -1,0 +1,52 @@
+#include "market/BuyerRating.h"
+
+#include "base/Charset.h"
+#include "base/Clock.h"
+#include "base/ProcessWide.h"
+#include "market/HttpClient.h"
+#include "market/MarketHosts.h"
+#include "market/PageText.h"
+#include "market/SellerForms.h"
+
+namespace Quorvel {
+
+namespace {
+
+const char kRateForm[] =
+    "<form id=\"rateListForm\" action=\"/remarkBuyer\\.htm\" name=\"addfeedback\"[^>]*>(.+)</form>";
+
+}  // namespace
+
+std::vector<std::string> listUnratedTrades() {
+  std::vector<std::vector<std::string>> matches;
+  regexMatchAll(quotePattern(gbk("订单编号：")) + "([0-9]+)", httpGet(MarketHosts::unratedOrdersPage()), matches);
+  std::vector<std::string> trades;
+  for (const std::vector<std::string>& match : matches) trades.push_back(match[1]);
+  return trades;
+}
+
+void rateBuyer(const std::string& tradeId, int rating, const std::string& text) {
+  std::vector<std::string> form;
+  if (!regexMatch(kRateForm, httpGet(MarketHosts::rateFormPage(tradeId)), form)) return;
+  FormFields fields;
+  if (!readFormInputs(form[1], fields)) return;
+  fields["rates" + tradeId] = std::to_string(rating);
+  fields["rateContents" + tradeId] = text;
+  httpRequest(MarketHosts::rateSubmitPage(), fields, nullptr);
+}
+
+std::shared_ptr<Comment> Comment::instance() { return processWide<Comment>(); }
+
+bool Comment::rateBuyers(const std::string& text, int minutes) {
+  const std::shared_ptr<Clock> clock = processWide<Clock>();
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (clock->now() < nextAllowed_) return false;
+  }
+  for (const std::string& trade : listUnratedTrades()) rateBuyer(trade, 1, text);
+  std::lock_guard<std::mutex> hold(mutex_);
+  nextAllowed_ = clock->now() + static_cast<std::int64_t>(minutes) * 60;
+  return true;
+}
+
+}  // namespace Quorvel

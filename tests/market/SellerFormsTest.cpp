@@ -1,0 +1,170 @@
+// The seller forms outside the delivery tests: the form reading rules, the
+// consignment note's cut, the purchase limits, and buyer rating against the
+// simulator with its interval.
+#include "market/SellerForms.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "LoopbackServer.h"
+#include "TempFolder.h"
+#include "base/Charset.h"
+#include "base/OrderException.h"
+#include "market/BuyerRating.h"
+#include "market/Consignment.h"
+#include "market/CookieJar.h"
+#include "sim/MarketSim.h"
+#include "store/SystemConfig.h"
+#include "tests/market/SimStoreFixture.h"
+
+namespace Quorvel {
+namespace {
+
+TEST(SellerForms, EveryNamedInputWithAValueCountsAndTheLastOneWins) {
+  FormFields fields;
+  ASSERT_TRUE(readFormInputs(R"(<input type="hidden" name="a" value="1"><input name='b' value=''>
+<input type="submit" value="go"><input name="c"><input type="radio" name="a" value="2" checked>)",
+                             fields));
+  EXPECT_EQ(fields, (FormFields{{"a", "2"}, {"b", ""}}));
+  FormFields none;
+  EXPECT_FALSE(readFormInputs("<textarea name=\"x\">y</textarea>", none));
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(SellerForms, TheConsignNoteIsWholeUpTo128BytesElseCutAt100OnACharacter) {
+  const std::string exact(128, 'a');
+  EXPECT_EQ(consignNote(exact), exact);
+  EXPECT_EQ(consignNote(std::string(129, 'a')), std::string(100, 'a'));
+  const std::string straddling = std::string(99, 'a') + gbk("淺") + std::string(40, 'b');
+  EXPECT_EQ(consignNote(straddling), std::string(99, 'a'));
+  const std::string ending = std::string(98, 'a') + gbk("淺") + std::string(40, 'b');
+  EXPECT_EQ(consignNote(ending), std::string(98, 'a') + gbk("淺"));
+}
+
+TEST(SellerForms, AnswerTextStartsAtTheMarkerWithoutTags) {
+  const std::string page = gbk("<p>nav</p><h3>恭喜您，操作成功！</h3>\r\n  <p>订单 1 已发货。<a href=\"x\">返回</a></p>");
+  EXPECT_EQ(pageTextFrom(page, gbk("恭喜您，操作成功")), gbk("恭喜您，操作成功！ 订单 1 已发货。 返回"));
+  EXPECT_EQ(pageTextFrom(page, gbk("恭喜您，操作成功"), 17), gbk("恭喜您，操作成功"));
+  EXPECT_EQ(pageTextFrom(page, "absent"), "");
+}
+
+// A consign page whose first form holds no input: the greedy form pattern
+// runs to the last "</form>", so the inputs of the later form are posted too,
+// back to the address the page was redirected to. The answer that never
+// came is told from a refusal.
+using ConsignOnALoopbackSite = StoreFixture;
+
+TEST_F(ConsignOnALoopbackSite, TwoFormsTheFirstWithoutInputsAndAnAnswerThatNeverCame) {
+  testing::TempFolder folder;
+  CookieJar::instance()->open(folder.file("cookie.txt"));
+  std::atomic<bool> answer{true};  // read on the server's threads
+  std::unique_ptr<testing::LoopbackServer> site;
+  site = std::make_unique<testing::LoopbackServer>([&](const testing::SeenRequest& request) {
+    if (request.target.rfind("/user/consign.htm", 0) == 0) {
+      return testing::answer(302, "", "Location: " + site->url("/moved/consign.htm?trade_id=7") + "\r\n");
+    }
+    if (request.method == "GET") {
+      return testing::answer(200, gbk("确认收货信息及交易详情") +
+                                      R"(<form id="orderForm" action="" method="post" name="orderForm"><p>x</p></form>)"
+                                      R"(<form id="other"><input type="hidden" name="later" value="kept"></form>)");
+    }
+    return answer ? testing::answer(200, gbk("<h3>恭喜您，操作成功！</h3>")) : std::string("HTTP/1.1 200 OK\r\n");
+  });
+  SystemConfig::instance()->set("market_base", site->url(""));
+  ConsignOutcome outcome;
+  consignOrder("7", "note", &outcome);
+  EXPECT_EQ(outcome.confirmation, gbk("恭喜您，操作成功！"));
+  const testing::SeenRequest posted = site->requests().back();
+  EXPECT_EQ(posted.method, "POST");
+  EXPECT_EQ(posted.target, "/moved/consign.htm?trade_id=7");
+  EXPECT_NE(posted.body.find("later=kept"), std::string::npos) << posted.body;
+
+  answer = false;
+  try {
+    consignOrder("7", "note", &outcome);
+    FAIL() << "confirmed without an answer";
+  } catch (OrderException e) {
+    EXPECT_EQ(e.code(), 4);
+    EXPECT_EQ(e.message(), gbk("发货失败！"));
+  }
+  EXPECT_TRUE(outcome.posted);
+  EXPECT_FALSE(outcome.answered);
+  EXPECT_FALSE(outcome.reason.empty());
+}
+
+using PurchaseLimits = StoreFixture;
+
+TEST_F(PurchaseLimits, LimitAboveZeroAndTheBlacklist) {
+  CategoryRecord category;
+  OrderInfo order;
+  order.buyer = gbk("淺人");
+  OrderGoods line;
+  line.num = 2;
+  for (const char* ext : {"", "not json", R"({"limit_number":0})", R"({"limit_number":2})", R"({})"}) {
+    category.ext = ext;
+    EXPECT_NO_THROW(checkPurchaseLimits(category, order, line)) << ext;
+  }
+  category.ext = R"({"limit_number":1})";
+  try {
+    checkPurchaseLimits(category, order, line);
+    FAIL() << "no limit";
+  } catch (OrderException e) {
+    EXPECT_EQ(e.code(), 6);
+    EXPECT_EQ(e.message(), gbk("发货失败：单件购买限制"));
+  }
+  category.ext = "";
+  SystemConfig::instance()->set("black_list", gbk("甲\n 淺人 "));
+  try {
+    checkPurchaseLimits(category, order, line);
+    FAIL() << "not on the blacklist";
+  } catch (OrderException e) {
+    EXPECT_EQ(e.code(), 7);
+    EXPECT_EQ(e.message(), gbk("发货失败：黑名单限制"));
+  }
+}
+
+class BuyerRating : public testing::SimStoreFixture {
+ protected:
+  void SetUp() override {
+    SimStoreFixture::SetUp();
+    item_ = sim_->shop().addItem({"", "card", "1.00", ""}).id;
+  }
+  SimOrder place(int state) {
+    SimOrderRequest wanted;
+    wanted.buyer = "b";
+    wanted.lines = {{item_, 1}};
+    wanted.state = state;
+    return sim_->shop().addOrder(wanted);
+  }
+
+  std::string item_;
+};
+
+TEST_F(BuyerRating, ARunRatesEveryListedTradeAndTheNextWaitsForTheInterval) {
+  SimOrder shipped = place(kSimShipped);
+  SimOrder done = place(kSimCompleted);
+  place(kSimPaid);  // not listed: nothing to rate yet
+  EXPECT_EQ(listUnratedTrades(), (std::vector<std::string>{done.id, shipped.id}));
+  const std::string comment = gbk("好买家淺");
+  std::shared_ptr<Comment> rating = Comment::instance();
+  ASSERT_TRUE(rating->rateBuyers(comment, 30));
+  std::vector<SimRating> ratings = sim_->shop().ratings();
+  ASSERT_EQ(ratings.size(), 2u);
+  EXPECT_EQ(ratings[0].tradeId, done.id);
+  EXPECT_EQ(ratings[0].rating, "1");
+  EXPECT_EQ(ratings[0].comment, comment);
+
+  SimOrder later = place(kSimShipped);
+  clock_->advance(30 * 60 - 1);
+  EXPECT_FALSE(rating->rateBuyers(comment, 30));
+  EXPECT_EQ(sim_->shop().ratings().size(), 2u) << "too early: nothing fetched, nothing rated";
+  clock_->advance(1);
+  EXPECT_TRUE(rating->rateBuyers(comment, 30));
+  ASSERT_EQ(sim_->shop().ratings().size(), 3u);
+  EXPECT_EQ(sim_->shop().ratings()[2].tradeId, later.id);
+  EXPECT_TRUE(rating->rateBuyers(comment, 0) == false) << "the interval counts from the end of the last run";
+}
+
+}  // namespace
+}  // namespace Quorvel

@@ -1,0 +1,108 @@
+// The order log on a temporary database: rows in order with their time,
+// repeats of the latest row left out, long texts cut between characters,
+// rows that stand or fall with the writer's transaction, the memos still due,
+// and a database made from a template without the table.
+#include "store/OrderLog.h"
+
+#include <gtest/gtest.h>
+
+#include "base/Charset.h"
+#include "store/DatabaseFile.h"
+#include "store/Savepoint.h"
+#include "tests/store/StoreFixture.h"
+#include "tests/support/FakeClock.h"
+
+namespace Quorvel {
+namespace {
+
+constexpr std::int64_t kNow = 1'700'000'000;
+
+class OrderLogStore : public StoreFixture {
+ protected:
+  void SetUp() override {
+    StoreFixture::SetUp();
+    installProcessWide<Clock>(clock_);
+    log_ = OrderLog::instance();
+  }
+
+  std::vector<std::string> rows(const std::string& number) {
+    std::vector<std::string> out;
+    for (const OrderLogRow& row : log_->of(number)) {
+      out.push_back(std::to_string(row.time - kNow) + " " + row.step + " " + row.text);
+    }
+    return out;
+  }
+
+  std::shared_ptr<testing::FakeClock> clock_ = std::make_shared<testing::FakeClock>(kNow, true);
+  std::shared_ptr<OrderLog> log_;
+};
+
+TEST_F(OrderLogStore, RowsComeBackInOrderWithoutRepeatsOfTheLatest) {
+  log_->add("100", OrderLog::kReserved, "3,4");
+  clock_->advance(5);
+  log_->add("200", OrderLog::kReserved, "5");
+  log_->addOnce("100", OrderLog::kRefused, gbk("#7 旺旺 b 旺旺未能发送"));
+  log_->addOnce("100", OrderLog::kRefused, gbk("#7 旺旺 b 旺旺未能发送"));  // the next pass, the same
+  log_->addOnce("100", OrderLog::kSent, gbk("#7 旺旺 b 已发送"));
+  log_->addOnce("100", OrderLog::kReserved, "3,4");  // not the latest: written
+  EXPECT_EQ(rows("100"), (std::vector<std::string>{"0 reserved 3,4", "5 refused " + gbk("#7 旺旺 b 旺旺未能发送"),
+                                                   "5 sent " + gbk("#7 旺旺 b 已发送"), "5 reserved 3,4"}));
+  EXPECT_EQ(rows("200"), std::vector<std::string>{"5 reserved 5"});
+  log_->add("200", OrderLog::kReserved, "5");  // add writes whatever came before
+  EXPECT_EQ(rows("200").size(), 2u);
+  EXPECT_TRUE(rows("300").empty());
+
+  const Json::Value json = OrderLog::toJson(log_->of("200")[0]);
+  EXPECT_EQ(json["step"], Json::Value("reserved"));
+  EXPECT_EQ(json["time"], Json::Value(static_cast<int>(kNow + 5)));
+  EXPECT_EQ(json["text"], Json::Value("5"));
+}
+
+TEST_F(OrderLogStore, LongTextsAreCutBetweenCharacters) {
+  const std::string text = std::string(OrderLog::kMaxText - 1, 'x') + gbk("淺") + "tail";
+  log_->add("100", OrderLog::kConsignFailed, text);
+  EXPECT_EQ(log_->of("100").at(0).text, std::string(OrderLog::kMaxText - 1, 'x'));
+}
+
+TEST_F(OrderLogStore, RowsStandOrFallWithTheWritersTransaction) {
+  std::shared_ptr<IDb> db = getDb();
+  {
+    Savepoint unit(db);
+    log_->add(db, "100", OrderLog::kReserved, "1");
+  }  // rolled back
+  {
+    Savepoint unit(db);
+    log_->add(db, "100", OrderLog::kReserved, "2");
+    unit.release();
+  }
+  EXPECT_EQ(fileValue("select group_concat(`text`) from `order_log`"), "2");
+}
+
+TEST_F(OrderLogStore, MemosAreDueUntilWrittenOrFailed) {
+  std::shared_ptr<IDb> db = getDb();
+  log_->add("100", OrderLog::kMemoDue, "");
+  log_->add("200", OrderLog::kMemoDue, "");
+  log_->add("200", OrderLog::kMemoWritten, "HTTP 200");
+  log_->add("300", OrderLog::kMemoDue, "");
+  log_->add("300", OrderLog::kMemoFailed, "x");
+  log_->add("300", OrderLog::kMemoDue, "");  // delivered again after a reset
+  EXPECT_EQ(log_->memosDue(db), (std::vector<std::string>{"100", "300"}));
+}
+
+TEST_F(OrderLogStore, ADatabaseFromAnOlderTemplateGetsTheTableAtStart) {
+  resetProcessWide();
+  changeDatabaseOptions([&](DatabaseOptions& options) { options.path = dbPath(); });
+  otherConnection()->exec("drop table `order_log`");
+  ASSERT_EQ(fileValue("select count(*) from `sqlite_master` where `name`='order_log'"), "0");
+  upgradeDatabase();
+  EXPECT_EQ(fileValue("select count(*) from `sqlite_master` where `name` in ('order_log','order_log_order_id')"),
+            "2");
+  upgradeDatabase();  // a database that has it is left alone
+  otherConnection()->exec("drop table `order_log`");
+  installProcessWide<Clock>(clock_);
+  OrderLog::instance()->add("1", OrderLog::kReserved, "9");  // the store adds it before its first use
+  EXPECT_EQ(fileValue("select `text` from `order_log`"), "9");
+}
+
+}  // namespace
+}  // namespace Quorvel
