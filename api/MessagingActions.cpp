@@ -37,6 +37,6 @@ void wwTest() {
 
 }  // namespace
 
-void registerMessagingActions() { registerAction("wwTest", wwTest); }
+void registerMessagingActions() { registerAction("wwTest", wwTest, ActionPlace::kOutsideWorker); }
 
 }  // namespace Quorvel
