@@ -9,7 +9,6 @@
 
 #include "api/LoginActions.h"
 #include "api/OverviewActions.h"
-#include "base/GlobalLock.h"
 #include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "server/ActionTable.h"
@@ -102,7 +101,8 @@ void getStatus(Deamon& daemon) {
     std::int64_t checkTime;
     std::int64_t sendTime;
     {
-      GlobalGuard hold;
+      // Neither the registry nor the running flag needs the global lock, which
+      // a login holds while the marketplace answers: the status never waits.
       std::shared_ptr<Registry> registry = Registry::instance();
       account = registry->getOr<std::string>("account", std::string());
       checkTime = registry->getOr<std::int64_t>("checkLastTime", 0);
