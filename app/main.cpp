@@ -128,7 +128,7 @@ int main() {
   try {
     upgradeDatabase();
   } catch (Exception e) {
-    port::showMessageBox(gbk("警告"), "Cannot add the order log to the database " + databasePath() + ": " +
+    port::showMessageBox(gbk("警告"), "Cannot bring the database up to date: " + databasePath() + ": " +
                                          e.message());
     return 2;
   }

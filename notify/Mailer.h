@@ -34,6 +34,7 @@ struct MailerOptions {
   MailTimeouts timeouts;
   std::uint16_t dnsPort = kDnsPort;  // the DNS server's port for MX queries
   std::uint16_t mxPort = kSmtpPort;  // the exchangers' port for MX delivery
+  std::uint16_t relayPort = kSmtpPort;  // the relay's port when "smtp_port" names none
 };
 
 class Mailer {

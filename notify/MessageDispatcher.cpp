@@ -108,7 +108,12 @@ Attempt sendBySmtp(const PassSettings& settings, const MsgEntry& entry, bool mxD
     mailer = std::make_unique<Mailer>(true, processWide<MailerOptions>()->mxPort);
     if (!settings.get("email_dns_server").empty()) mailer->setServer(settings.get("email_dns_server"));
   } else {
-    mailer = std::make_unique<Mailer>(false, static_cast<uint16_t>(std::atoi(settings.get("smtp_port").c_str())));
+    // An empty (or unusable) port setting means the relay's usual port, not
+    // port 0, which no relay listens on.
+    const int configured = std::atoi(settings.get("smtp_port").c_str());
+    const std::uint16_t port = (configured >= 1 && configured <= 65535) ? static_cast<std::uint16_t>(configured)
+                                                                         : processWide<MailerOptions>()->relayPort;
+    mailer = std::make_unique<Mailer>(false, port);
     if (!settings.get("smtp_host").empty()) mailer->setServer(settings.get("smtp_host"));
     mailer->setLogin(settings.get("smtp_user"), settings.get("smtp_pwd"));
   }

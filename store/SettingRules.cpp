@@ -34,7 +34,7 @@ const std::vector<SettingRule>& settingRules() {
       {"comment_timeout", 0, 525600, "minutes", "0"},
       {"notice_store_num", 0, 1000000, "cards", "0"},
       {"email_send_type", 0, 3, "0 none, 1 maker's service, 2 direct, 3 SMTP relay", "0"},
-      {"smtp_port", 1, 65535, "TCP port", ""},  // none: the relay needs its port set
+      {"smtp_port", 1, 65535, "TCP port", "25"},
       {"wangwang_retry_timeout", 0, 365, "days", "0"},
   };
   return rules;

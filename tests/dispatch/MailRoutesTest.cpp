@@ -65,6 +65,17 @@ TEST_F(MailRoutes, RelayWithoutUserSendsUnauthenticatedWithTheDefaultSenderAndTe
   EXPECT_TRUE(service_.messages().empty());
 }
 
+TEST_F(MailRoutes, AnEmptyRelayPortMeansTheUsualSmtpPort) {
+  SmtpTestServer smtp({kAccepting});
+  useRelay(smtp.port());
+  config_->set("smtp_port", "");
+  installProcessWide(std::make_shared<MailerOptions>(MailerOptions{{1000ms, 1000ms, 1000ms}, 0, 0, smtp.port()}));
+  queue(1, "buyer@example.test", "Low stock", "");
+  pass();
+  EXPECT_EQ(smtp.connections(), 1u);
+  EXPECT_THAT(smtp.transcript(0), HasSubstr("RCPT TO: <buyer@example.test>"));
+}
+
 TEST_F(MailRoutes, RelayLogsInWithTheConfiguredUserAndTheSubjectNamesTheOrder) {
   SmtpTestServer smtp({{"220 relay.test", "250-relay.test\r\n250 AUTH LOGIN", "334 VXNlcm5hbWU6",
                         "334 UGFzc3dvcmQ6", "235 ok", "250 ok", "250 ok", "354 go", "250 queued", "221 bye"}});
