@@ -3,10 +3,6 @@
 (function (V) {
   'use strict';
 
-  var listeners = [];
-  V.status = null;
-  V.onStatus = function (listener) { listeners.push(listener); };
-
   V.onOutOfDate = function (text) {
     var line = V.$('#status');
     line.textContent = text;
@@ -23,7 +19,7 @@
           ' · 上次查单 ' + V.dateTime(s.CHECK_TIME) + ' · 上次发消息 ' + V.dateTime(s.SEND_MSG_TIME);
         V.$('#status').classList.remove('error');
       }
-      listeners.forEach(function (listener) { listener(s); });
+      V.statusListeners.forEach(function (listener) { listener(s); });
       return s;
     }).catch(function (e) {
       if (!V.outOfDate) {

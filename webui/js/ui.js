@@ -118,6 +118,11 @@
   // Only http(s) addresses from the program become links.
   V.safeLink = function (address) { return /^https?:\/\//i.test(address || '') ? address : ''; };
 
+  // Views that follow the program's state (getStatus, read every 5 s).
+  V.status = null;
+  V.statusListeners = [];
+  V.onStatus = function (listener) { V.statusListeners.push(listener); };
+
   // The views, each registered as V.views[name] = {show: fn}.
   V.views = {};
 })(window.V);
