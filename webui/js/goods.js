@@ -41,7 +41,8 @@
     return V.run(button, function () {
       return Promise.all([
         V.call('getGoodsLst', null, { flush: flush ? '1' : '0' }, 10 * 60 * 1000),
-        V.act('category', 'bindAll'),
+        // Without the bindings the list still shows, every row unbound.
+        V.act('category', 'bindAll').catch(function (error) { V.fail(error); return {}; }),
       ]).then(function (answers) {
         var list = answers[0];
         if (list && !Array.isArray(list) && list.SUCCESS === 0) throw new Error(list.MSG || '读取宝贝失败');

@@ -89,3 +89,16 @@ test('the test buttons show what the program answered', async () => {
   assert.equal(await toast(page, { error: true }), '未登录淘宝帐号，不能进行旺旺测试操作！');
   assert.deepEqual(page.errors, []);
 });
+
+test('an answer that comes after the page gave up is dropped without an error', async () => {
+  // The status answer is held back until the page's wait of 50 ms is over.
+  await page.route(/do=getStatus/, async (route) => {
+    await new Promise((resolve) => setTimeout(resolve, 400));
+    await route.continue();
+  });
+  const outcome = await page.evaluate(() => window.V.call('getStatus', null, null, 50).then(() => 'answered', (e) => e.message));
+  assert.equal(outcome, '本地程序没有响应');
+  await page.waitForTimeout(1000);
+  await page.unroute(/do=getStatus/);
+  assert.deepEqual(page.errors, []);
+});
