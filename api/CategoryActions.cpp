@@ -1,5 +1,6 @@
 #include "api/CategoryActions.h"
 
+#include "api/CategoryChecks.h"
 #include "api/RequestIds.h"
 #include "api/SubActions.h"
 #include "server/ActionTable.h"
@@ -19,13 +20,16 @@ void getGoodsLst() {
   answerJsonp(Json::Value(), [force](Json::Value& reply) { reply = Goods::instance()->list(force); });
 }
 
-// name, tpl, flg, type and ext from the request.
+// name, tpl, flg, type and ext from the request; a tpl or ext the delivery
+// could not read is refused before anything is written.
 void readFields(CategoryRecord& record) {
   record.name = postParam("name");
   record.tpl = postParam("tpl");
   record.flg = toNumber(postParam("flg"));
   record.type = toNumber(postParam("type"));
   record.ext = postParam("ext");
+  checkTemplates(record);
+  checkSwitches(record);
 }
 
 void listCategories(Json::Value& reply) {
@@ -75,10 +79,18 @@ void listBoundItems(Json::Value& reply) {
   reply["ITEM_LIST"] = items;
 }
 
+// {"BINDS": {"<item id>": category id, ...}} ({} when nothing is bound).
+void listAllBindings(Json::Value& reply) {
+  Json::Value binds(Json::objectValue);
+  for (const auto& [item, categoryId] : GoodsCategoryMap::instance()->all()) binds[item] = categoryId;
+  reply["BINDS"] = binds;
+}
+
 void category() {
   static const SubActionTable table = {
       {"lst", listCategories}, {"add", addCategory},   {"del", removeCategory},     {"update", updateCategory},
       {"bind", bindItem},      {"unbind", unbindItem}, {"bindLst", listBoundItems},
+      {"bindAll", listAllBindings},
   };
   answerSubAction(table);
 }

@@ -51,6 +51,11 @@ std::vector<std::string> GoodsCategoryMap::itemsOf(int categoryId) {
   return items;
 }
 
+std::map<std::string, int> GoodsCategoryMap::all() {
+  std::shared_lock<std::shared_mutex> hold(mutex_);
+  return cache_;
+}
+
 void GoodsCategoryMap::bind(const std::string& itemId, int categoryId) {
   std::shared_ptr<IDb> db = getDb();
   // Without the unit, a failing insert would leave the item unbound in the

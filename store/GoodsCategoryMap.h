@@ -32,6 +32,8 @@ class GoodsCategoryMap : public std::enable_shared_from_this<GoodsCategoryMap> {
   int categoryOf(const std::string& itemId);
   // The items bound to the category, in item id order (text order).
   std::vector<std::string> itemsOf(int categoryId);
+  // Every binding: item id -> category id.
+  std::map<std::string, int> all();
 
   // Replaces the item's binding (delete and insert in one unit).
   void bind(const std::string& itemId, int categoryId);

@@ -8,6 +8,7 @@
 #include "base/Charset.h"
 #include "base/Clock.h"
 #include "base/Codes.h"
+#include "base/OrderException.h"
 #include "base/ProcessWide.h"
 #include "store/Db.h"
 #include "store/Savepoint.h"
@@ -93,18 +94,26 @@ std::shared_ptr<Order> Order::makeProcessWide() { return std::shared_ptr<Order>(
 
 Order::~Order() = default;
 
-int Order::pageCount(int status, int pageSize) {
+int Order::pageCount(int status, int pageSize) { return pageCount(StatusRange::of(status), pageSize); }
+
+int Order::pageCount(StatusRange statuses, int pageSize) {
   pageSize = std::max(pageSize, 1);
   std::shared_ptr<IDb> db = getDb();
   std::shared_ptr<IDbResult> rows =
-      status == -1 ? db->query("select count(*) as `num` from `orders` ")
-                   : db->query(std::make_shared<SQL>("select count(*) as `num` from `orders` where `status`=?")
-                                   ->bind(status));
+      statuses.isAll()
+          ? db->query("select count(*) as `num` from `orders` ")
+          : db->query(std::make_shared<SQL>("select count(*) as `num` from `orders` where `status` between ? and ?")
+                          ->bind(statuses.low)
+                          ->bind(statuses.high));
   const std::int64_t count = rows->next() ? (*rows->fetch())["num"].toInt() : 0;
   return static_cast<int>((count + pageSize - 1) / pageSize);
 }
 
 std::vector<OrderRecord> Order::list(int status, int page, int pageSize, int pages) {
+  return list(StatusRange::of(status), page, pageSize, pages);
+}
+
+std::vector<OrderRecord> Order::list(StatusRange statuses, int page, int pageSize, int pages) {
   pageSize = std::max(pageSize, 1);
   int p = std::max(page - 1, 0);
   if (p >= pages) p = pages - 1;
@@ -112,11 +121,11 @@ std::vector<OrderRecord> Order::list(int status, int page, int pageSize, int pag
   const std::int64_t offset = std::max<std::int64_t>(static_cast<std::int64_t>(p) * pageSize, 0);
   std::shared_ptr<IDb> db = getDb();
   std::shared_ptr<ISQL> sql;
-  if (status == -1) {
+  if (statuses.isAll()) {
     sql = std::make_shared<SQL>("select * from `orders` order by `id` desc limit ?,?");
   } else {
-    sql = std::make_shared<SQL>("select * from `orders` where `status` = ? order by `id` desc limit ?,?");
-    sql->bind(status);
+    sql = std::make_shared<SQL>("select * from `orders` where `status` between ? and ? order by `id` desc limit ?,?");
+    sql->bind(statuses.low)->bind(statuses.high);
   }
   sql->bind(offset)->bind(static_cast<std::int64_t>(pageSize));
   std::vector<OrderRecord> orders;
@@ -309,6 +318,56 @@ void Order::setReleased(const std::shared_ptr<IDb>& db, int orderId, int status,
                   ->bind(reason)
                   ->bind(orderId));
   db->execute(std::make_shared<SQL>("update `order_goods` set `text_msg`='' where `o_id`=?")->bind(orderId));
+}
+
+std::string Order::statusText(int status) {
+  switch (status) {
+    case kOrderFound:
+      return gbk("新订单（等待读取订单详情）");
+    case kOrderDetailsRead:
+      return gbk("等待发货");
+    case kOrderDelivering:
+      return gbk("发货中（卡密已预留，等待淘宝确认发货）");
+    case kOrderDelivered:
+      return gbk("已发货");
+    default:
+      break;
+  }
+  if (!isOrderFailed(status)) return gbk("未知状态 ") + std::to_string(status);
+  const int code = status - kOrderFailed;
+  const char* reason = nullptr;
+  switch (code) {
+    case 0:
+      reason = "发货出错（模板、设置或数据库错误，详见订单日志）";
+      break;
+    case kOutOfStock:
+      reason = "库存不足";
+      break;
+    case kNotConsignable:
+      reason = "淘宝上该订单当前不可发货";
+      break;
+    case kNoConsignForm:
+      reason = "未找到淘宝的发货表单";
+      break;
+    case kConsignRefused:
+      reason = "淘宝没有确认发货";
+      break;
+    case kWrongOrderState:
+      reason = "订单不是买家已付款、等待发货的状态";
+      break;
+    case kPurchaseLimit:
+      reason = "超过单件购买限制";
+      break;
+    case kBlacklisted:
+      reason = "买家在黑名单中";
+      break;
+    case kFormWithoutInputs:
+      reason = "淘宝的发货表单无法识别";
+      break;
+    default:
+      return gbk("发货失败：原因代码 ") + std::to_string(code);
+  }
+  return gbk("发货失败：") + gbk(reason) + gbk("（代码 ") + std::to_string(code) + gbk("）");
 }
 
 }  // namespace Quorvel

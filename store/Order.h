@@ -14,6 +14,7 @@
 
 #include <json/value.h>
 
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +54,20 @@ struct OrderRecord : OrderInfo {
   int time = 0;           // seconds since 1970, as stored
 };
 
+// The processing statuses an order list shows: from `low` to `high`, both
+// included.
+struct StatusRange {
+  int low = std::numeric_limits<int>::min();
+  int high = std::numeric_limits<int>::max();
+  // Every order.
+  static StatusRange all() { return {}; }
+  static StatusRange exactly(int status) { return {status, status}; }
+  // -1: every order; any other number: that status.
+  static StatusRange of(int status) { return status == -1 ? all() : exactly(status); }
+  bool isAll() const { return *this == all(); }
+  bool operator==(const StatusRange&) const = default;
+};
+
 class Order {
  public:
   // The store (processWide), built on first use.
@@ -66,10 +81,12 @@ class Order {
   // Pages of `pageSize` (below 1 counts as 1) the orders of processing
   // status `status` fill, rounded up; -1 counts every order.
   int pageCount(int status, int pageSize);
+  int pageCount(StatusRange statuses, int pageSize);
   // Page `page` (from 1; below 1 the first, past `pages` the last) of those
   // orders, newest first, each with its goods lines; `pages` is pageCount
   // with the same page size.
   std::vector<OrderRecord> list(int status, int page, int pageSize, int pages);
+  std::vector<OrderRecord> list(StatusRange statuses, int page, int pageSize, int pages);
   // The goods lines of the order, in table order.
   std::vector<OrderGoods> goodsOf(int orderId);
   // Deletes the order and its goods lines together. A failure raises and
@@ -86,6 +103,12 @@ class Order {
   //  "buyer_mail" (the buyer's e-mail), "buyer_ww", "send_msg", "text_msg",
   //  "goods": [{"category_id", "item_id" (a 64-bit integer), "num", "name"}]}
   static Json::Value toJson(const OrderRecord& order);
+
+  // The processing status in words for the seller (GBK): "新订单", "等待发货",
+  // "发货中", "已发货", or "发货失败：" with what the failure's reason code
+  // (base/OrderException.h) means; a status the program does not write is
+  // named by its number.
+  static std::string statusText(int status);
 
   // The pipeline's side, on the connection `db` of the calling thread.
 

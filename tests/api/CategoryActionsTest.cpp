@@ -98,15 +98,15 @@ TEST_F(CategoryActions, UpdateKeepsTheCountersAndRefusesAnUnknownId) {
   Item::instance()->add(card);
 
   const std::string id = std::to_string(record.id);
-  EXPECT_EQ(category("update", {{"id", id}, {"name", "new"}, {"tpl", "t"}, {"flg", "1"}, {"type", "2"}, {"ext", "e"},
-                                {"store_num", "99"}, {"store_total_num", "99"}}),
+  EXPECT_EQ(category("update", {{"id", id}, {"name", "new"}, {"tpl", "{\"t\":1}"}, {"flg", "1"}, {"type", "2"},
+                                {"ext", "{\"e\":1}"}, {"store_num", "99"}, {"store_total_num", "99"}}),
             success());
   CategoryRecord now = Category::instance()->get(record.id);
   EXPECT_EQ(now.name, "new");
-  EXPECT_EQ(now.tpl, "t");
+  EXPECT_EQ(now.tpl, "{\"t\":1}");
   EXPECT_EQ(now.flg, 1);
   EXPECT_EQ(now.type, 2);
-  EXPECT_EQ(now.ext, "e");
+  EXPECT_EQ(now.ext, "{\"e\":1}");
   EXPECT_EQ(now.store_num, 1);
   EXPECT_EQ(now.store_total_num, 1);
 
@@ -209,6 +209,67 @@ TEST_F(CategoryActions, ACategoryWithUnsentCardsIsKeptOneWithoutGoesWithItsStock
   // The other category keeps everything.
   EXPECT_EQ(rows("items", kept.id), 4);
   EXPECT_EQ(GoodsCategoryMap::instance()->categoryOf(std::to_string(5000 + kept.id)), kept.id);
+}
+
+TEST_F(CategoryActions, TemplatesAndSwitchesTheDeliveryCannotReadAreRefusedNamingTheField) {
+  CategoryRecord kept = stored("kept");
+  const std::string keptId = std::to_string(kept.id);
+  const std::string goodTpl = R"({"cardTpl":"淺東乛乕亄匽 {数据1}\\","goodsTpl":"{卡密内容}"})";
+  const std::string goodExt = R"({"ww":1,"email":"1","limit_number":2})";
+  struct Case {
+    std::string tpl, ext, field;
+  };
+  for (const Case& bad : std::vector<Case>{{"abc", goodExt, "tpl"},
+                                           {"[1]", goodExt, "tpl"},
+                                           {"null", goodExt, "tpl"},
+                                           {" ", goodExt, "tpl"},
+                                           {R"({"cardTpl":["x"]})", goodExt, "tpl"},
+                                           {R"({"goodsTpl":{"a":1}})", goodExt, "tpl"},
+                                           {goodTpl, "1", "ext"},
+                                           {goodTpl, "{\"ww\":1", "ext"},
+                                           {goodTpl, R"({"limit_number":"two"})", "ext"},
+                                           {goodTpl, R"({"limit_number":[2]})", "ext"}}) {
+    for (const std::string& action : {"add", "update"}) {
+      Json::Value reply = category(action, {{"id", keptId}, {"name", "changed"}, {"tpl", bad.tpl}, {"ext", bad.ext}});
+      EXPECT_EQ(reply["SUCCESS"], Json::Value(0)) << action << " " << bad.tpl << " " << bad.ext;
+      EXPECT_NE(reply["MSG"].asString().find(bad.field), std::string::npos) << reply["MSG"].asString();
+      EXPECT_NE(reply["MSG"].asString().find("未保存"), std::string::npos) << reply["MSG"].asString();
+    }
+  }
+  EXPECT_EQ(Category::instance()->all().size(), 1u);
+  EXPECT_EQ(Category::instance()->get(kept.id).name, "kept");
+  EXPECT_EQ(fileValue("select `name` from `category` where `id`=" + keptId), "kept");
+
+  // GBK characters whose second byte is a backslash or "{" inside the strings are
+  // read the way the delivery reads them; empty fields stand for "none".
+  EXPECT_EQ(category("update", {{"id", keptId}, {"name", "淺"}, {"tpl", goodTpl}, {"ext", goodExt}}), success());
+  EXPECT_EQ(Category::instance()->get(kept.id).tpl, gbk(goodTpl));
+  EXPECT_EQ(category("add", {{"name", "plain"}}), success());
+  EXPECT_EQ(Category::instance()->all().size(), 2u);
+}
+
+TEST_F(CategoryActions, BindAllAnswersEveryBindingByItem) {
+  Json::Value none = category("bindAll");
+  EXPECT_EQ(none["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(none["BINDS"], Json::Value(Json::objectValue));
+
+  const int one = stored("one").id;
+  const int two = stored("two").id;
+  category("bind", {{"cg_id", std::to_string(one)}, {"item_id", "5001"}});
+  category("bind", {{"cg_id", std::to_string(two)}, {"item_id", "123456789012345"}});
+  category("bind", {{"cg_id", std::to_string(one)}, {"item_id", "5003"}});
+  category("bind", {{"cg_id", std::to_string(two)}, {"item_id", "5003"}});  // moved
+  category("bind", {{"cg_id", std::to_string(one)}, {"item_id", "5004"}});
+  category("unbind", {{"item_id", "5004"}});
+
+  Json::Value expected(Json::objectValue);
+  expected["5001"] = one;
+  expected["123456789012345"] = two;
+  expected["5003"] = two;
+  EXPECT_EQ(category("bindAll")["BINDS"], expected);
+  category("del", {{"id", std::to_string(one)}});
+  expected.removeMember("5001");
+  EXPECT_EQ(category("bindAll")["BINDS"], expected);
 }
 
 class CountingSource : public GoodsSource {

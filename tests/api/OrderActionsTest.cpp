@@ -3,6 +3,9 @@
 // nothing, or fail and say so.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 #include "api/OrderActions.h"
 #include "base/Charset.h"
 #include "base/Codes.h"
@@ -82,6 +85,55 @@ TEST_F(OrderActions, ListsEveryOrderWithoutAStatusAndOneStatusWithIt) {
   // Sent but empty is status 0, not "every order".
   EXPECT_EQ(idsOf(order("lst", {{"status", ""}, {"page_num", "10"}})["LIST"]), std::vector<int>{found});
   EXPECT_EQ(idsOf(order("lst", {{"status", "1005"}, {"page_num", "10"}})["LIST"]), std::vector<int>{failed});
+}
+
+TEST_F(OrderActions, GroupsSelectStatusesAndEveryOrderSaysItsStatusInWords) {
+  const int found = add("400", kOrderFound);
+  const int waiting = add("401", kOrderDetailsRead);
+  const int delivering = add("402", kOrderDelivering);
+  const int delivered = add("403", kOrderDelivered);
+  const int outOfStock = add("404", orderFailed(1));
+  const int limit = add("405", orderFailed(6));
+  const int generic = add("406", orderFailed(0));
+  const int odd = add("407", orderFailed(42));
+  const int blocked = add("408", orderFailed(7));
+  auto group = [&](const std::string& name) {
+    return idsOf(order("lst", {{"group", name}, {"page_num", "20"}})["LIST"]);
+  };
+  EXPECT_EQ(group("new"), std::vector<int>{found});
+  EXPECT_EQ(group("waiting"), std::vector<int>{waiting});
+  EXPECT_EQ(group("delivering"), std::vector<int>{delivering});
+  EXPECT_EQ(group("delivered"), std::vector<int>{delivered});
+  EXPECT_EQ(group("failed"), (std::vector<int>{blocked, odd, generic, limit, outOfStock}));
+  EXPECT_EQ(group("all").size(), 9u);
+  EXPECT_EQ(order("lst", {{"group", "failed"}, {"page_num", "2"}})["PAGE_MAX"], Json::Value(3));
+  // `status` wins over `group`.
+  EXPECT_EQ(idsOf(order("lst", {{"group", "failed"}, {"status", "2"}})["LIST"]), std::vector<int>{delivered});
+
+  Json::Value unknown = order("lst", {{"group", "shipped' or 1=1"}});
+  EXPECT_EQ(unknown["SUCCESS"], Json::Value(0));
+  EXPECT_NE(unknown["MSG"].asString().find("未知的订单分组"), std::string::npos);
+  EXPECT_FALSE(unknown.isMember("LIST"));
+
+  std::map<int, std::string> words;
+  const Json::Value listed = order("lst", {{"page_num", "20"}});
+  for (const Json::Value& shown : listed["LIST"]) {
+    words[shown["id"].asInt()] = shown["status_text"].asString();
+  }
+  EXPECT_EQ(words[found], "新订单（等待读取订单详情）");
+  EXPECT_EQ(words[waiting], "等待发货");
+  EXPECT_EQ(words[delivering].rfind("发货中", 0), 0u) << words[delivering];
+  EXPECT_EQ(words[delivered], "已发货");
+  EXPECT_EQ(words[outOfStock], "发货失败：库存不足（代码 1）");
+  EXPECT_EQ(words[limit], "发货失败：超过单件购买限制（代码 6）");
+  EXPECT_EQ(words[blocked], "发货失败：买家在黑名单中（代码 7）");
+  EXPECT_EQ(words[generic].rfind("发货失败：发货出错", 0), 0u) << words[generic];
+  EXPECT_EQ(words[odd], "发货失败：原因代码 42");
+  // Every reason the delivery writes has words of its own.
+  std::set<std::string> distinct;
+  for (int code : {0, 1, 2, 3, 4, 5, 6, 7, 99}) distinct.insert(Order::statusText(orderFailed(code)));
+  EXPECT_EQ(distinct.size(), 9u);
+  EXPECT_EQ(Order::statusText(17), gbk("未知状态 17"));
 }
 
 TEST_F(OrderActions, PagingClampsThePageAndThePageSize) {

@@ -1,0 +1,50 @@
+#include "api/CategoryChecks.h"
+
+#include <exception>
+
+#include "base/Charset.h"
+#include "base/Exception.h"
+#include "delivery/DeliveryTexts.h"
+
+namespace Quorvel {
+
+namespace {
+
+// The field's JSON value; raises naming the field when the text is not GBK
+// or not a JSON object.
+Json::Value objectOf(const std::string& text, const char* field, const char* example) {
+  Json::Value value;
+  try {
+    value = Category::parseJson(text);
+  } catch (Exception) {
+    throw Exception(gbk(field) + gbk(" 含有无法识别的字符（不是有效的 GBK 文本），未保存。"));
+  }
+  if (!value.isObject()) {
+    throw Exception(gbk(field) + gbk(" 必须是 JSON 对象，例如 ") + gbk(example) + gbk("，未保存。"));
+  }
+  return value;
+}
+
+}  // namespace
+
+void checkTemplates(const CategoryRecord& category) {
+  if (category.tpl.empty()) return;
+  objectOf(category.tpl, "发货模板 tpl", R"({"cardTpl":"卡号：{数据1} 密码：{数据2}","goodsTpl":"{卡密内容}"})");
+  try {
+    templatesOf(category);
+  } catch (const std::exception&) {
+    throw Exception(gbk("发货模板 tpl 中的 cardTpl 和 goodsTpl 必须是文字，未保存。"));
+  }
+}
+
+void checkSwitches(const CategoryRecord& category) {
+  if (category.ext.empty()) return;
+  const Json::Value ext = objectOf(category.ext, "分类设置 ext", R"({"ww":1,"email":0,"web":0,"limit_number":0})");
+  try {
+    ext["limit_number"].asInt();  // as the purchase-limit check reads it
+  } catch (const std::exception&) {
+    throw Exception(gbk("分类设置 ext 中的 limit_number（单件购买限制）必须是整数，未保存。"));
+  }
+}
+
+}  // namespace Quorvel

@@ -1,0 +1,26 @@
+// The checks a category's JSON fields pass before the web UI may store them
+// or preview them, so that a template or switch the delivery cannot read is
+// refused when the seller types it, not when a buyer has paid:
+//   tpl  a JSON object whose "cardTpl" and "goodsTpl" the delivery can read
+//        as text (templatesOf);
+//   ext  a JSON object (the channel switches are then read whatever their
+//        kind) whose "limit_number" the purchase limit can read as an int.
+// Empty text stands for "none" and passes (the delivery reads it as no
+// templates and no switches). Both are read as the delivery reads them: GBK
+// converted to UTF-8 first, since a GBK character's second byte may be a
+// quote or a backslash.
+//
+// Plain functions; any thread.
+#pragma once
+
+#include <string>
+
+#include "store/Category.h"
+
+namespace Quorvel {
+
+// Raise Exception with a message for the seller (GBK) naming the field.
+void checkTemplates(const CategoryRecord& category);
+void checkSwitches(const CategoryRecord& category);
+
+}  // namespace Quorvel
