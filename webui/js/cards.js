@@ -157,6 +157,7 @@
       var f = split(line, sep);
       body.appendChild(V.row([index + 1, f[0], f[1] === undefined ? '' : f[1], f[2] === undefined ? '' : f[2]]));
     });
+    V.$('#import-preview').hidden = count === 0;
     V.$('#import-summary').textContent = count ? '共 ' + count + ' 行卡密' + (count > shown ? '，下表是前 ' + shown + ' 行的拆分结果' : '') : '';
   }
   V.$('#import-text').addEventListener('input', showImportPreview);

@@ -31,7 +31,7 @@ export async function startShop({ settings = {} } = {}) {
   stack.sql(`insert into sys_config (key, value) values ${rows};`);
   stack.run = await startProgram(stack.work);
   stack.program = stack.run.child;
-  stack.context = await launchChromium();
+  stack.context = await launchChromium(['--lang=zh-CN']);
 
   // A local API action as the page calls it; the JSON of its answer.
   stack.call = async (action, sub, fields) => {
