@@ -21,7 +21,10 @@
 
   // One chart per canvas, drawn again with new figures.
   function draw(id, config) {
-    if (!window.Chart) return;
+    if (!window.Chart) {
+      V.$('#' + id).replaceWith(V.el('p', { className: 'empty' }, '图表库没有加载（maker-service 的 /lib/chart.umd.min.js）。'));
+      return;
+    }
     if (charts[id]) charts[id].destroy();
     config.options = Object.assign({ animation: false, responsive: true, maintainAspectRatio: false,
       plugins: { legend: { position: 'bottom' } } }, config.options || {});
