@@ -22,7 +22,8 @@
   // One chart per canvas, drawn again with new figures.
   function draw(id, config) {
     if (!window.Chart) {
-      V.$('#' + id).replaceWith(V.el('p', { className: 'empty' }, '图表库没有加载（maker-service 的 /lib/chart.umd.min.js）。'));
+      var canvas = V.$('#' + id);
+      if (canvas) canvas.replaceWith(V.el('p', { className: 'empty' }, '图表库没有加载（maker-service 的 /lib/chart.umd.min.js）。'));
       return;
     }
     if (charts[id]) charts[id].destroy();
