@@ -4,7 +4,11 @@
 
 #include "api/RequestIds.h"
 #include "api/SubActions.h"
+#include "base/Charset.h"
+#include "base/Exception.h"
 #include "server/ActionTable.h"
+#include "store/CardImport.h"
+#include "store/Category.h"
 #include "store/Db.h"
 #include "store/Savepoint.h"
 
@@ -79,10 +83,98 @@ void updateCard(Json::Value&) {
   Item::instance()->update(card);
 }
 
+// The lines of `lines` as cards of the category `cg_id`, split at `sep`, in
+// one transaction. The report lists at most kMaxReported skipped lines (the
+// first ones); "SKIPPED_NUM" counts them all.
+constexpr std::size_t kMaxReported = 1000;
+
+void importCards(Json::Value& reply) {
+  const int categoryId = requireCategory("cg_id");
+  const CardSeparator separator = CardImport::separatorNamed(postParam("sep"));
+  const SplitCards split = CardImport::split(postParam("lines"), separator);
+  if (split.cards.empty() && split.skipped.empty()) throw Exception(gbk("没有要导入的卡密：每行一张卡密。"));
+  const ImportReport report = CardImport::run(categoryId, split);
+  Json::Value skipped(Json::arrayValue);
+  for (std::size_t k = 0; k < report.skipped.size() && k < kMaxReported; ++k) {
+    const SkippedCard& line = report.skipped[k];
+    Json::Value row(Json::objectValue);
+    row["LINE"] = line.line;
+    row["DATA1"] = line.data1;
+    row["DATA2"] = line.data2;
+    row["REASON"] = line.reason;
+    skipped.append(std::move(row));
+  }
+  reply["IMPORTED"] = report.imported;
+  reply["SKIPPED"] = std::move(skipped);
+  reply["SKIPPED_NUM"] = static_cast<Json::UInt64>(report.skipped.size());
+}
+
+constexpr std::size_t kMaxQueryBytes = 100;
+constexpr int kMaxPageSize = 1000;
+
+// Cards whose number contains `q`, in one category (`cg_id`) or in all; the
+// paging of "lst", with at most kMaxPageSize cards a page.
+void searchCards(Json::Value& reply) {
+  const std::string text = postParam("q");
+  if (text.empty()) throw Exception(gbk("请输入要搜索的卡号。"));
+  if (text.size() > kMaxQueryBytes) {
+    throw Exception(gbk("搜索的卡号太长（最多 ") + std::to_string(kMaxQueryBytes) + gbk(" 字节）。"));
+  }
+  const int categoryId = postParam("cg_id").empty() ? 0 : requireId("cg_id");
+  const int pageSize = std::clamp(toNumber(postParam("page_num")), 1, kMaxPageSize);
+  int page = std::max(toNumber(postParam("page")), 1);
+  std::shared_ptr<Item> store = Item::instance();
+  Savepoint snapshot(getDb());  // the count and the page from one state
+  const int cards = store->searchCount(text, categoryId);
+  const int pages = Item::pagesOf(cards, pageSize);
+  page = std::min(page, pages);
+  const std::vector<CardRecord> slice = store->search(text, categoryId, page, pageSize, cards);
+  snapshot.release();
+  Json::Value list;  // null when no card matches
+  for (const CardRecord& card : slice) list.append(cardJson(card));
+  reply["LIST"] = std::move(list);
+  reply["PAGE_NUM"] = pageSize;
+  reply["PAGE"] = page;
+  reply["PAGE_MAX"] = pages;
+}
+
+}  // namespace
+
+std::string csvField(const std::string& text) {
+  // Comma, quote, CR and LF are ASCII bytes below 0x40: never part of a GBK
+  // character, so a byte search finds them.
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+namespace {
+
+// The category's unsent cards as CSV (header "data1,data2,data3", CRLF line
+// ends), the first kMaxExported of them in id order; "TOTAL" counts all.
+constexpr int kMaxExported = 200000;
+
+void exportCards(Json::Value& reply) {
+  const int categoryId = requireCategory("cg_id");
+  const std::vector<CardRecord> cards = Item::instance()->takeUnsent(categoryId, kMaxExported);
+  std::string csv = "data1,data2,data3\r\n";
+  for (const CardRecord& card : cards) {
+    csv += csvField(card.data1) + "," + csvField(card.data2) + "," + csvField(card.data3) + "\r\n";
+  }
+  reply["CSV"] = std::move(csv);
+  reply["COUNT"] = static_cast<int>(cards.size());
+  reply["TOTAL"] = std::max(Category::instance()->get(categoryId).store_num, static_cast<int>(cards.size()));
+}
+
 void item() {
   static const SubActionTable table = {
-      {"lst", listCards},        {"add", addCard},       {"del", removeCard},
-      {"del_more", removeCards}, {"update", updateCard},
+      {"lst", listCards},        {"add", addCard},          {"del", removeCard},
+      {"del_more", removeCards}, {"update", updateCard},    {"import", importCards},
+      {"search", searchCards},   {"export", exportCards},
   };
   answerSubAction(table);
 }

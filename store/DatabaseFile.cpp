@@ -32,19 +32,23 @@ bool prepareDatabaseFile() {
 }
 
 void upgradeDatabase() {
-  // The same definitions as in schema.sql.
-  static const char* const kAdded[][2] = {
-      {"order_log",
+  // The same definitions as in schema.sql: {type, name, statement}.
+  static const char* const kAdded[][3] = {
+      {"table", "order_log",
        "CREATE TABLE IF NOT EXISTS `order_log` (`id` INTEGER PRIMARY KEY AUTOINCREMENT, `order_id` TEXT DEFAULT '', "
        "`time` INTEGER DEFAULT 0, `step` TEXT DEFAULT '', `text` TEXT DEFAULT ''); "
        "CREATE INDEX IF NOT EXISTS `order_log_order_id` ON `order_log` (`order_id`, `id`);"},
+      // The card import's duplicate check, and the overview's orders by day.
+      {"index", "items_data", "CREATE INDEX IF NOT EXISTS `items_data` ON `items` (`data1`, `data2`);"},
+      {"index", "orders_time", "CREATE INDEX IF NOT EXISTS `orders_time` ON `orders` (`time`, `status`);"},
   };
   auto db = std::make_shared<Db>(databasePath());
   db->open();
-  for (const auto& [table, sql] : kAdded) {
-    auto found = db->query(std::make_shared<SQL>("select count(*) as `num` from `sqlite_master` where `type`='table' "
+  for (const auto& [type, name, sql] : kAdded) {
+    auto found = db->query(std::make_shared<SQL>("select count(*) as `num` from `sqlite_master` where `type`=? "
                                                  "and `name`=?")
-                               ->bind(std::string(table)));
+                               ->bind(std::string(type))
+                               ->bind(std::string(name)));
     const bool present = found->next() && (*found->fetch())["num"].toInt() > 0;
     found.reset();
     if (!present) db->exec(sql);

@@ -46,9 +46,12 @@ bool prepareDatabaseFile();
 
 // Run at start-up after prepareDatabaseFile, before the threads start (and
 // by the stores that need them, before their first use): adds to the live
-// database the tables that a database made from an older template lacks
-// (the order log), through a connection of its own. A database that has them
-// is not written. Raises DbException when they cannot be added.
+// database the tables and indexes that a database made from an older
+// template lacks (the order log; the indexes of the card import's duplicate
+// check and of the overview's orders by day), through a connection of its
+// own. A database that has them is not written. Raises DbException when they
+// cannot be added. Indexing a large stock the first time takes a while
+// (about a second per million cards).
 void upgradeDatabase();
 
 }  // namespace Quorvel

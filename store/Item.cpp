@@ -119,6 +119,36 @@ std::vector<CardRecord> Item::list(int categoryId, int page, int pageSize, int c
   return slice;
 }
 
+namespace {
+
+// A search's statement: `head`, the filter, then `tail`. The database holds
+// UTF-8, in which a character's bytes never occur inside another one, so a
+// byte search finds characters.
+std::shared_ptr<SQL> searchSql(const std::string& head, const std::string& text, int categoryId,
+                               const std::string& tail = "") {
+  auto sql =
+      std::make_shared<SQL>(head + "where instr(`data1`,?)>0" + (categoryId != 0 ? " and `cg_id`=?" : "") + tail);
+  sql->bind(text);
+  if (categoryId != 0) sql->bind(categoryId);
+  return sql;
+}
+
+}  // namespace
+
+int Item::searchCount(const std::string& text, int categoryId) {
+  std::shared_ptr<IDbResult> rows = getDb()->query(searchSql("select count(*) from `items` ", text, categoryId));
+  return rows->next() ? rows->intAt(0) : 0;
+}
+
+std::vector<CardRecord> Item::search(const std::string& text, int categoryId, int page, int pageSize, int cards) {
+  pageSize = std::max(pageSize, 1);
+  const int p = std::min(std::max(page - 1, 0), pagesOf(cards, pageSize) - 1);
+  if (p < 0) return {};
+  std::shared_ptr<SQL> sql = searchSql(kSelectCards, text, categoryId, " order by `id` limit ?,?");
+  sql->bind(static_cast<std::int64_t>(p) * pageSize)->bind(static_cast<std::int64_t>(pageSize));
+  return readCards(getDb()->query(sql), pageSize);
+}
+
 CardRecord Item::get(int id) {
   std::shared_ptr<IDbResult> rows =
       getDb()->query(std::make_shared<SQL>(kSelectCards + "where `id`=?")->bind(id));

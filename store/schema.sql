@@ -1,7 +1,8 @@
 -- The schema of the program's database. The build turns this file into the
 -- template tpl/vendara2012.db; a first start copies the template. The program
--- never drops or alters a table; it creates only the tables a database made
--- from an older template lacks (store/DatabaseFile.h, upgradeDatabase).
+-- never drops or alters a table; it creates only the tables and indexes a
+-- database made from an older template lacks (store/DatabaseFile.h,
+-- upgradeDatabase).
 --
 -- Reads are strict about value kinds, so the declared types matter: every
 -- column read as an int has INTEGER affinity, every other one TEXT affinity.
@@ -49,6 +50,10 @@ CREATE INDEX `items_cg_send` ON `items` (`cg_id`, `send_order_id`);
 -- A category's cards in id order, from either end, without sorting: the web
 -- UI's pages of a large stock.
 CREATE INDEX `items_cg` ON `items` (`cg_id`);
+-- The card import looks every new card up by number and password, so that a
+-- card already in the stock is not added again. Added to older databases at
+-- start-up (upgradeDatabase).
+CREATE INDEX `items_data` ON `items` (`data1`, `data2`);
 
 -- Card counts per category (all cards, and unsent ones), kept exact by the
 -- triggers below in the same transaction as every change of `items`, so that
@@ -94,6 +99,9 @@ CREATE TABLE `orders` (
 CREATE UNIQUE INDEX `orders_order_id` ON `orders` (`order_id`);
 -- The delivery loop and the order pages select by processing status.
 CREATE INDEX `orders_status` ON `orders` (`status`);
+-- The overview counts the orders of each of the last days by status from
+-- this index alone. Added to older databases at start-up (upgradeDatabase).
+CREATE INDEX `orders_time` ON `orders` (`time`, `status`);
 
 CREATE TABLE `order_goods` (
   `o_id`        INTEGER DEFAULT 0,

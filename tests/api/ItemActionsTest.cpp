@@ -6,6 +6,7 @@
 #include <chrono>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "api/ItemActions.h"
 #include "base/Charset.h"
@@ -178,6 +179,111 @@ long residentBytes() {
   long size = 0, resident = 0;
   statm >> size >> resident;
   return resident * ::sysconf(_SC_PAGESIZE);
+}
+
+TEST_F(ItemActions, ImportReportsSkippedLinesAndLeavesTheCountersRight) {
+  CardRecord stocked;
+  stocked.cg_id = cg;
+  stocked.data1 = gbk("淺東乛");
+  stocked.data2 = "p0";
+  Item::instance()->add(stocked);
+  const std::string lines = "淺東乛----p0\r\n乕亄匽----p1----备注----more\r\n\r\nn2----p2\r\n乕亄匽----p1\r\n----p3\r\n";
+  Json::Value reply = item("import", {{"cg_id", cgText}, {"sep", "dash4"}, {"lines", lines}});
+  ASSERT_EQ(reply["SUCCESS"], Json::Value(1)) << reply["MSG"].asString();
+  EXPECT_EQ(reply["IMPORTED"], Json::Value(2));
+  EXPECT_EQ(reply["SKIPPED_NUM"], Json::Value(3));
+  ASSERT_EQ(reply["SKIPPED"].size(), 3u);
+  EXPECT_EQ(reply["SKIPPED"][0]["LINE"], Json::Value(1));
+  EXPECT_EQ(reply["SKIPPED"][0]["DATA1"], Json::Value("淺東乛"));
+  EXPECT_EQ(reply["SKIPPED"][0]["DATA2"], Json::Value("p0"));
+  EXPECT_EQ(reply["SKIPPED"][0]["REASON"], Json::Value("库存中已有相同的卡密"));
+  EXPECT_EQ(reply["SKIPPED"][1]["LINE"], Json::Value(5));
+  EXPECT_EQ(reply["SKIPPED"][1]["REASON"], Json::Value("与第 2 行重复"));
+  EXPECT_EQ(reply["SKIPPED"][2]["LINE"], Json::Value(6));
+  EXPECT_EQ(counters().store_num, 3);
+  EXPECT_EQ(counters().store_total_num, 3);
+  Json::Value listed = item("lst", {{"cg_id", cgText}, {"page_num", "10"}});
+  ASSERT_EQ(listed["LIST"].size(), 3u);
+  EXPECT_EQ(listed["LIST"][1]["data1"], Json::Value("乕亄匽"));
+  EXPECT_EQ(listed["LIST"][1]["data3"], Json::Value("备注----more"));
+}
+
+TEST_F(ItemActions, ImportIsRefusedWithoutACategoryASeparatorOrCards) {
+  for (const auto& form : std::vector<std::vector<std::pair<std::string, std::string>>>{
+           {{"cg_id", std::to_string(cg + 1)}, {"sep", "space"}, {"lines", "a b"}},
+           {{"cg_id", "1 or 1=1"}, {"sep", "space"}, {"lines", "a b"}},
+           {{"cg_id", cgText}, {"sep", ";"}, {"lines", "a b"}},
+           {{"cg_id", cgText}, {"sep", "space"}, {"lines", "\r\n \r\n"}}}) {
+    Json::Value reply = item("import", form);
+    EXPECT_EQ(reply["SUCCESS"], Json::Value(0)) << formOf(form);
+    EXPECT_FALSE(reply["MSG"].asString().empty());
+    EXPECT_FALSE(reply.isMember("IMPORTED"));
+  }
+  EXPECT_EQ(count("select count(*) as `num` from `items`"), 0);
+}
+
+TEST_F(ItemActions, SearchFindsCardNumbersContainingTheTextInPages) {
+  CategoryRecord otherRecord;
+  otherRecord.name = "other";
+  Category::instance()->add(otherRecord);
+  for (const auto& [category, number] : std::vector<std::pair<int, std::string>>{
+           {cg, "AB-1"}, {cg, "xab-2"}, {otherRecord.id, "AB-3"}, {cg, gbk("卡淺東-AB")}, {cg, "AB-5"}}) {
+    CardRecord card;
+    card.cg_id = category;
+    card.data1 = number;
+    card.data2 = "AB";  // only numbers are searched
+    Item::instance()->add(card);
+  }
+  auto numbers = [](const Json::Value& reply) {
+    std::vector<std::string> found;
+    for (const Json::Value& card : reply["LIST"]) found.push_back(card["data1"].asString());
+    return found;
+  };
+  Json::Value all = item("search", {{"q", "AB"}, {"page_num", "10"}});
+  EXPECT_EQ(numbers(all), (std::vector<std::string>{"AB-1", "AB-3", "卡淺東-AB", "AB-5"})) << "case counts";
+  Json::Value page = item("search", {{"q", "AB"}, {"cg_id", cgText}, {"page_num", "2"}, {"page", "7"}});
+  EXPECT_EQ(numbers(page), (std::vector<std::string>{"AB-5"}));
+  EXPECT_EQ(page["PAGE"], Json::Value(2));
+  EXPECT_EQ(page["PAGE_MAX"], Json::Value(2));
+  EXPECT_EQ(page["PAGE_NUM"], Json::Value(2));
+  EXPECT_EQ(numbers(item("search", {{"q", "淺東"}, {"page_num", "10"}})), std::vector<std::string>{"卡淺東-AB"});
+  // "%" and "_" are characters, not patterns.
+  EXPECT_TRUE(item("search", {{"q", "%"}})["LIST"].isNull());
+  EXPECT_EQ(item("search", {{"q", "_"}})["PAGE"], Json::Value(0));
+  EXPECT_EQ(item("search", {{"q", "AB"}, {"page_num", "99999999"}})["PAGE_NUM"], Json::Value(1000));
+
+  for (const std::string& bad : {std::string(""), std::string(101, 'A')}) {
+    Json::Value refused = item("search", {{"q", bad}});
+    EXPECT_EQ(refused["SUCCESS"], Json::Value(0)) << bad.size();
+    EXPECT_FALSE(refused.isMember("LIST"));
+  }
+  EXPECT_EQ(item("search", {{"q", "AB"}, {"cg_id", "x"}})["SUCCESS"], Json::Value(0));
+}
+
+TEST_F(ItemActions, ExportGivesTheUnsentCardsAsQuotedCsv) {
+  for (const auto& [data1, data2, data3, sent] : std::vector<std::tuple<std::string, std::string, std::string, std::string>>{
+           {"plain", "p", "", ""},
+           {"sold", "p", "", "order 1"},
+           {"a,b", "say \"hi\"", "two\r\nlines", ""},
+           {gbk("淺東乛乕亄匽"), gbk("卡,密"), "x", ""}}) {
+    CardRecord card;
+    card.cg_id = cg;
+    card.data1 = data1;
+    card.data2 = data2;
+    card.data3 = data3;
+    card.send_order_id = sent;
+    Item::instance()->add(card);
+  }
+  Json::Value reply = item("export", {{"cg_id", cgText}});
+  ASSERT_EQ(reply["SUCCESS"], Json::Value(1)) << reply["MSG"].asString();
+  EXPECT_EQ(reply["COUNT"], Json::Value(3));
+  EXPECT_EQ(reply["TOTAL"], Json::Value(3));
+  EXPECT_EQ(reply["CSV"].asString(),
+            "data1,data2,data3\r\n"
+            "plain,p,\r\n"
+            "\"a,b\",\"say \"\"hi\"\"\",\"two\r\nlines\"\r\n"
+            "淺東乛乕亄匽,\"卡,密\",x\r\n");
+  EXPECT_EQ(item("export", {{"cg_id", std::to_string(cg + 1)}})["SUCCESS"], Json::Value(0));
 }
 
 // A 16 MB list of two million ids: refused by its length, without a

@@ -1,0 +1,74 @@
+// CardImport: many cards of one category at once, from a text the seller
+// pasted or uploaded with one card per line. Each line splits at a chosen
+// separator into up to three fields (data1, data2, data3; the rest of a line
+// with more separators stays in data3). A card whose data1 and data2 equal a
+// card anywhere in the stock, or an earlier line of the same text, is
+// skipped and reported with its line number, so the same card number is
+// never sold twice. The whole import is one transaction, the category's
+// stock counters included.
+//
+// split is a pure function; run works on the calling thread's connection
+// (getDb) and opens the transaction itself, so call it with none open.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace Quorvel {
+
+enum class CardSeparator { kSpace, kTab, kComma, kDash4 };
+
+// One card read from a line (GBK texts).
+struct CardLine {
+  int line = 0;  // from 1, counting every line of the text
+  std::string data1;
+  std::string data2;
+  std::string data3;
+};
+
+// A line that did not become a card, and why (GBK).
+struct SkippedCard {
+  int line = 0;
+  std::string data1;
+  std::string data2;
+  std::string reason;
+};
+
+struct SplitCards {
+  std::vector<CardLine> cards;
+  std::vector<SkippedCard> skipped;  // lines no card can be made of
+};
+
+struct ImportReport {
+  int imported = 0;
+  std::vector<SkippedCard> skipped;  // in line order
+};
+
+class CardImport {
+ public:
+  // Lines holding a card, at most, per import.
+  static constexpr std::size_t kMaxLines = 100000;
+  // Bytes of one line, at most; a longer line is skipped.
+  static constexpr std::size_t kMaxLineBytes = 1024;
+
+  // "space", "tab", "comma" or "dash4" ("----"); raises Exception otherwise.
+  static CardSeparator separatorNamed(const std::string& name);
+
+  // The cards of `text`: lines end at CR, LF or CRLF; spaces and tabs at
+  // either end of a line and of each field are dropped; a run of spaces (or
+  // of tabs) is one separator. Empty lines are left out. A line without a
+  // card number (data1), too long, or not valid GBK is skipped. More than
+  // kMaxLines lines holding text raise Exception before anything is split.
+  // The separators are ASCII bytes below 0x40, which never occur inside a
+  // GBK character, so the text is split byte by byte.
+  static SplitCards split(const std::string& text, CardSeparator separator);
+
+  // Adds the cards to the stored category `categoryId` in one transaction
+  // (begun with the write lock), skipping duplicates, and refreshes the
+  // category's counters. `split.skipped` is carried into the report. A
+  // database failure rolls everything back and raises DbException.
+  static ImportReport run(int categoryId, const SplitCards& split);
+};
+
+}  // namespace Quorvel
