@@ -1,8 +1,11 @@
 #include "api/CategoryActions.h"
 
 #include "api/CategoryChecks.h"
+#include "api/CategoryPreview.h"
 #include "api/RequestIds.h"
 #include "api/SubActions.h"
+#include "base/Charset.h"
+#include "base/Exception.h"
 #include "server/ActionTable.h"
 #include "store/Category.h"
 #include "store/Goods.h"
@@ -86,11 +89,25 @@ void listAllBindings(Json::Value& reply) {
   reply["BINDS"] = binds;
 }
 
+constexpr std::size_t kMaxGoodsNameBytes = 400;
+
+// {"TEXT": the buyer text of one goods line} for the posted `tpl` and `type`,
+// with the sample cards `cards` and the goods title `goods_name`.
+void previewCategory(Json::Value& reply) {
+  CategoryRecord record;
+  record.tpl = postParam("tpl");
+  record.type = toNumber(postParam("type"));
+  std::string goodsName = postParam("goods_name");
+  if (goodsName.empty()) goodsName = gbk("示例商品 话费充值卡");
+  if (goodsName.size() > kMaxGoodsNameBytes) throw Exception(gbk("商品名称太长。"));
+  reply["TEXT"] = previewLine(record, goodsName, previewCards(postParam("cards")));
+}
+
 void category() {
   static const SubActionTable table = {
       {"lst", listCategories}, {"add", addCategory},   {"del", removeCategory},     {"update", updateCategory},
       {"bind", bindItem},      {"unbind", unbindItem}, {"bindLst", listBoundItems},
-      {"bindAll", listAllBindings},
+      {"bindAll", listAllBindings}, {"preview", previewCategory},
   };
   answerSubAction(table);
 }

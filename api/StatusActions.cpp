@@ -8,10 +8,12 @@
 #include <optional>
 
 #include "api/LoginActions.h"
+#include "api/OverviewActions.h"
 #include "base/GlobalLock.h"
 #include "base/Registry.h"
 #include "server/ActionTable.h"
 #include "store/Db.h"
+#include "store/Endpoints.h"
 #include "store/SettingRules.h"
 #include "store/SystemConfig.h"
 
@@ -51,7 +53,28 @@ void setConfig() {
       guard);
 }
 
-// "LIST" holds every setting as a string member (null when there is none).
+// What the page may show beside the settings: {"min", "max", "unit",
+// "default"} for each numeric setting and {"default"} for each address.
+Json::Value settingRulesJson() {
+  Json::Value rules(Json::objectValue);
+  for (const SettingRule& rule : settingRules()) {
+    Json::Value json(Json::objectValue);
+    json["min"] = static_cast<Json::Int64>(rule.min);
+    json["max"] = static_cast<Json::Int64>(rule.max);
+    json["unit"] = rule.unit;
+    json["default"] = rule.defaultValue;
+    rules[rule.key] = std::move(json);
+  }
+  for (const EndpointDefault& endpoint : endpointDefaults()) {
+    Json::Value json(Json::objectValue);
+    json["default"] = endpoint.value;
+    rules[endpoint.key] = std::move(json);
+  }
+  return rules;
+}
+
+// "LIST" holds every setting as a string member (null when there is none);
+// "RULES" the ranges and defaults (settingRulesJson).
 void getConfig() {
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 1;
@@ -60,6 +83,7 @@ void getConfig() {
     Json::Value list;
     for (const auto& [key, value] : SystemConfig::instance()->getAll()) list[key] = value;
     reply["LIST"] = list;
+    reply["RULES"] = settingRulesJson();
   });
 }
 
@@ -105,6 +129,7 @@ void registerStatusActions(std::shared_ptr<Deamon> daemon) {
   registerAction("setConfig", setConfig);
   registerAction("getConfig", getConfig);
   registerAction("getStatus", [daemon] { getStatus(*daemon); });
+  registerAction("getOverview", getOverview);
 }
 
 }  // namespace Quorvel

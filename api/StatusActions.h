@@ -1,6 +1,7 @@
 // The actions with which the web UI reads and writes the program's settings
 // and sees whether the delivery daemon is working: "setConfig", "getConfig"
-// and "getStatus".
+// (with the settings' ranges and defaults under "RULES"), "getStatus", and
+// the overview's figures, "getOverview" (api/OverviewActions.h).
 //
 // Register before the server thread starts; the actions then run on the
 // server thread. "getStatus" reports on `daemon` (the program passes the

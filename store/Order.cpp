@@ -136,6 +136,26 @@ std::vector<OrderRecord> Order::list(StatusRange statuses, int page, int pageSiz
   return orders;
 }
 
+std::vector<Order::Outcomes> Order::outcomesBetween(const std::vector<std::int64_t>& boundaries) {
+  if (boundaries.size() < 2) return {};
+  std::vector<Outcomes> periods(boundaries.size() - 1);
+  std::shared_ptr<IDbResult> rows = getDb()->query(
+      std::make_shared<SQL>("select `time`,`status` from `orders` where `time`>=? and "
+                            "`time`<? and (`status`=? or `status`>=?)")
+          ->bind(boundaries.front())
+          ->bind(boundaries.back())
+          ->bind(static_cast<int>(kOrderDelivered))
+          ->bind(static_cast<int>(kOrderFailed)));
+  while (rows->next()) {
+    const std::int64_t time = rows->intAt(0);
+    const int status = rows->intAt(1);
+    const auto after = std::upper_bound(boundaries.begin(), boundaries.end(), time);
+    Outcomes& period = periods[static_cast<std::size_t>(after - boundaries.begin()) - 1];
+    ++(status == kOrderDelivered ? period.delivered : period.failed);
+  }
+  return periods;
+}
+
 std::vector<OrderGoods> Order::goodsOf(int orderId) { return loadOrderGoods(getDb(), orderId); }
 
 std::vector<OrderGoods> Order::loadOrderGoods(const std::shared_ptr<IDb>& db, int orderId) {

@@ -14,6 +14,7 @@
 
 #include <json/value.h>
 
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <string>
@@ -89,6 +90,16 @@ class Order {
   std::vector<OrderRecord> list(StatusRange statuses, int page, int pageSize, int pages);
   // The goods lines of the order, in table order.
   std::vector<OrderGoods> goodsOf(int orderId);
+
+  // Orders delivered (status 2) and failed (any failure) per period: period
+  // k runs from boundaries[k] (included) to boundaries[k + 1] (excluded),
+  // by the orders' `time`. The boundaries ascend; n boundaries make n - 1
+  // periods. Read from the index on (`time`, `status`) alone.
+  struct Outcomes {
+    int delivered = 0;
+    int failed = 0;
+  };
+  std::vector<Outcomes> outcomesBetween(const std::vector<std::int64_t>& boundaries);
   // Deletes the order and its goods lines together. A failure raises and
   // leaves both tables unchanged; an id without an order changes nothing.
   // An order being delivered (status 3: its cards are reserved and the

@@ -29,13 +29,13 @@ const std::vector<SettingRule>& settingRules() {
   // tick); a waiting chat message may expire at once (0 days) or after a
   // year; e-mail route 0 is "none", like an empty value.
   static const std::vector<SettingRule> rules = {
-      {"check_order_timeout", 1, 86400, "seconds"},
-      {"check_msg_timeout", 1, 86400, "seconds"},
-      {"comment_timeout", 0, 525600, "minutes"},
-      {"notice_store_num", 0, 1000000, "cards"},
-      {"email_send_type", 0, 3, "0 none, 1 maker's service, 2 direct, 3 SMTP relay"},
-      {"smtp_port", 1, 65535, "TCP port"},
-      {"wangwang_retry_timeout", 0, 365, "days"},
+      {"check_order_timeout", 1, 86400, "seconds", "10"},
+      {"check_msg_timeout", 1, 86400, "seconds", "10"},
+      {"comment_timeout", 0, 525600, "minutes", "0"},
+      {"notice_store_num", 0, 1000000, "cards", "0"},
+      {"email_send_type", 0, 3, "0 none, 1 maker's service, 2 direct, 3 SMTP relay", "0"},
+      {"smtp_port", 1, 65535, "TCP port", ""},  // none: the relay needs its port set
+      {"wangwang_retry_timeout", 0, 365, "days", "0"},
   };
   return rules;
 }

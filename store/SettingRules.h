@@ -26,6 +26,9 @@ struct SettingRule {
   long long min;     // smallest accepted value
   long long max;     // largest accepted value
   std::string unit;  // what the number counts, for the message and the page
+  // What the program uses while the setting is empty; empty when it has
+  // nothing to use (an SMTP relay without a port is not reached).
+  std::string defaultValue;
 };
 
 // The numeric settings with their ranges.

@@ -95,3 +95,36 @@ TEST_F(MessagingActions, AFailureToQueueIsAnsweredAndTheServerStays) {
 
 }  // namespace
 }  // namespace Quorvel::testing
+
+namespace Quorvel::testing {
+namespace {
+
+TEST_F(MessagingActions, MailTestQueuesOneMailToTheNoticeAddressOnceAMailCanGoOut) {
+  std::shared_ptr<SystemConfig> config = SystemConfig::instance();
+  config->setMany({{"notice_mailto", "seller.example.com"}, {"email_send_type", "3"},
+                   {"smtp_host", "smtp.example.com"}, {"email_sender", gbk("淺東乛小店 <shop@example.com>")}});
+  Json::Value refused = callAction(server_.port(), "mailTest");
+  EXPECT_EQ(refused["SUCCESS"], Json::Value(0));
+  EXPECT_NE(refused["MSG"].asString().find("notice_mailto"), std::string::npos) << refused["MSG"].asString();
+
+  config->setMany({{"notice_mailto", "seller@example.com"}, {"email_send_type", ""}});
+  refused = callAction(server_.port(), "mailTest");
+  EXPECT_EQ(refused["SUCCESS"], Json::Value(0));
+  EXPECT_NE(refused["MSG"].asString().find("email_send_type"), std::string::npos) << refused["MSG"].asString();
+  EXPECT_TRUE(queued().empty());
+
+  config->set("email_send_type", "3");
+  Json::Value answer = callAction(server_.port(), "mailTest");
+  EXPECT_EQ(answer["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(answer["MSG"], Json::Value("测试邮件已加入发送队列，将由 SMTP 服务器 smtp.example.com 发送到 seller@example.com。"));
+  std::vector<Row> rows = queued();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].type, kEmail);
+  EXPECT_EQ(rows[0].to, "seller@example.com");
+  EXPECT_EQ(rows[0].from, gbk("淺東乛小店 <shop@example.com>"));
+  EXPECT_FALSE(rows[0].msg.empty());
+  EXPECT_EQ(rows[0].orderId, "");
+}
+
+}  // namespace
+}  // namespace Quorvel::testing
