@@ -77,8 +77,9 @@ test('the test buttons show what the program answered', async () => {
   await page.click('#mail-test');
   await toast(page, { error: true });
   await page.fill('#settings-form [name=notice_mailto]', 'seller@example.com');
+  await page.selectOption('#settings-form [name=email_send_type]', '1');
   await page.click('#settings-save');
-  await toast(page, { includes: '已保存' });
+  await toast(page, { includes: '已保存 2 项设置' });
   await page.click('#mail-test');
   assert.match(await toast(page), /测试邮件已加入发送队列/);
   assert.match(stack.sql("select count(*) from msg_queue where type = 1 and \"to\" = 'seller@example.com';"), /^1\s*$/);
