@@ -46,12 +46,13 @@
       input = V.el('input', { name: key, type: kind === 'password' ? 'password' : kind === 'number' ? 'number' : 'text' });
     }
     var hint = '';
+    if (kind === 'mailRoute') rule = null;  // the choices say it all
     if (rule && rule.min !== undefined) {
       input.min = rule.min;
       input.max = rule.max;
       var unit = units[rule.unit] !== undefined ? units[rule.unit] : rule.unit;
       hint = rule.min + ' – ' + rule.max + (unit ? ' ' + unit : '') + (rule.default !== undefined && rule.default !== '' ? '，默认 ' + rule.default : '');
-      if (rule.default !== undefined) input.placeholder = '默认 ' + rule.default;
+      if (rule.default !== undefined && rule.default !== '') input.placeholder = '默认 ' + rule.default;
     } else if (rule && rule.default !== undefined) {
       input.placeholder = rule.default ? '默认 ' + rule.default : '空 = 不使用';
     }
