@@ -115,7 +115,8 @@ void category() {
 }  // namespace
 
 void registerCategoryActions() {
-  registerAction("getGoodsLst", getGoodsLst);
+  // The list may be read from the marketplace first, page by page.
+  registerAction("getGoodsLst", getGoodsLst, ActionPlace::kOutsideWorker);
   registerAction("category", category);
 }
 

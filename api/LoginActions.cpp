@@ -100,7 +100,6 @@ void getJs() {
 }  // namespace
 
 std::optional<LoginResult> lastLoginResult() {
-  GlobalGuard hold;
   std::shared_ptr<LoginResult> result = Registry::instance()->get<LoginResult>(kLoginResultKey);
   if (!result) return std::nullopt;
   return *result;
@@ -172,8 +171,8 @@ std::string runLogin(const ParamMap& post, Deamon& daemon) {
 }
 
 void registerLoginActions(std::shared_ptr<Deamon> daemon) {
-  registerAction("login", [daemon] { login(*daemon); });
-  registerAction("getJs", getJs);
+  registerAction("login", [daemon] { login(*daemon); }, ActionPlace::kOutsideWorker);
+  registerAction("getJs", getJs, ActionPlace::kOutsideWorker);
 }
 
 }  // namespace Quorvel

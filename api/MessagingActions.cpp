@@ -74,8 +74,10 @@ void mailTest() {
 }  // namespace
 
 void registerMessagingActions() {
-  registerAction("wwTest", wwTest);
-  registerAction("mailTest", mailTest);
+  // Both queue a message, which takes the global lock a login holds while
+  // the marketplace answers.
+  registerAction("wwTest", wwTest, ActionPlace::kOutsideWorker);
+  registerAction("mailTest", mailTest, ActionPlace::kOutsideWorker);
 }
 
 }  // namespace Quorvel

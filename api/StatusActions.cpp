@@ -9,11 +9,12 @@
 
 #include "api/LoginActions.h"
 #include "api/OverviewActions.h"
-#include "base/GlobalLock.h"
+#include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "server/ActionTable.h"
 #include "store/Db.h"
 #include "store/Endpoints.h"
+#include "store/GoodsRefreshProgress.h"
 #include "store/SettingRules.h"
 #include "store/SystemConfig.h"
 
@@ -100,7 +101,8 @@ void getStatus(Deamon& daemon) {
     std::int64_t checkTime;
     std::int64_t sendTime;
     {
-      GlobalGuard hold;
+      // Neither the registry nor the running flag needs the global lock, which
+      // a login holds while the marketplace answers: the status never waits.
       std::shared_ptr<Registry> registry = Registry::instance();
       account = registry->getOr<std::string>("account", std::string());
       checkTime = registry->getOr<std::int64_t>("checkLastTime", 0);
@@ -120,12 +122,24 @@ void getStatus(Deamon& daemon) {
       loginMessage["TIME"] = low32(login->time);
     }
     reply["LOGIN_MSG"] = loginMessage;
+    // The goods refresh, from its own lock only: never waits for a page.
+    const GoodsRefreshProgress::State refresh = processWide<GoodsRefreshProgress>()->state();
+    Json::Value progress(Json::objectValue);
+    progress["RUNNING"] = refresh.running;
+    progress["PAGES"] = refresh.pages;
+    progress["ITEMS"] = refresh.items;
+    progress["FINISHED"] = low32(refresh.finished);
+    progress["MSG"] = refresh.message;
+    reply["REFRESH"] = std::move(progress);
   });
 }
 
 }  // namespace
 
 void registerStatusActions(std::shared_ptr<Deamon> daemon) {
+  // Built now, so that getStatus finds it made and never builds it (building
+  // a process-wide object takes the global lock).
+  processWide<GoodsRefreshProgress>();
   registerAction("setConfig", setConfig);
   registerAction("getConfig", getConfig);
   registerAction("getStatus", [daemon] { getStatus(*daemon); });

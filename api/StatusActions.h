@@ -6,7 +6,9 @@
 // Register before the server thread starts; the actions then run on the
 // server thread. "getStatus" reports on `daemon` (the program passes the
 // process-wide daemon), and under "LOGIN_MSG" on the last login attempt:
-// {"SUCCESS": 1 or 0, "MSG": text, "TIME": seconds}, null before the first.
+// {"SUCCESS": 1 or 0, "MSG": text, "TIME": seconds}, null before the first;
+// under "REFRESH" on the goods refresh (store/GoodsRefreshProgress.h):
+// {"RUNNING", "PAGES", "ITEMS", "FINISHED" (seconds, 0: none yet), "MSG"}.
 #pragma once
 
 #include "delivery/Deamon.h"

@@ -31,7 +31,14 @@
 #include "server/ServerThread.h"
 #include "store/DatabaseFile.h"
 #include "store/Endpoints.h"
+#include "store/Category.h"
 #include "store/Goods.h"
+#include "store/GoodsCategoryMap.h"
+#include "store/Item.h"
+#include "store/MsgQueue.h"
+#include "store/Order.h"
+#include "store/OrderLog.h"
+#include "store/SystemConfig.h"
 
 namespace {
 
@@ -69,6 +76,27 @@ void showUi(const std::string& address, Quorvel::port::BrowserLauncher& browser)
   std::fflush(stdout);
   if (!browser.open(address)) std::printf("No browser could be started; open the address above by hand.\n");
   std::fflush(stdout);
+}
+
+// Builds the stores the web actions read. A store is built under the global
+// lock, which a login holds while the marketplace answers; built here, none
+// is first needed then, and the page's other actions never wait on a login.
+// A store that cannot load now is built again on its next use, which reports
+// why.
+void buildStores() {
+  using namespace Quorvel;
+  try {
+    SystemConfig::instance();
+    Category::instance();
+    Item::instance();
+    Goods::instance();
+    GoodsCategoryMap::instance();
+    Order::instance();
+    OrderLog::instance();
+    MsgQueue::instance();
+  } catch (Exception e) {
+    std::printf("%s\n", e.message().c_str());
+  }
 }
 
 }  // namespace
@@ -117,6 +145,7 @@ int main() {
   // The outside parties the program talks to; everything else is built on
   // first use with its defaults.
   installProcessWide<GoodsSource>(std::make_shared<GoodsScraper>());
+  buildStores();
 
   std::shared_ptr<Deamon> daemon = Deamon::instance();
   daemon->setOrderPipeline(std::make_shared<MarketPipeline>());

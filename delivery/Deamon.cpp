@@ -43,12 +43,10 @@ void Deamon::start() {
 void Deamon::setRunning(bool running) {
   GlobalGuard hold;
   flags_.set(kRunningBit, running);
+  runningSeen_.store(running);
 }
 
-bool Deamon::running() {
-  GlobalGuard hold;
-  return flags_.test(kRunningBit);
-}
+bool Deamon::running() { return runningSeen_.load(); }
 
 DeamonState Deamon::state() {
   GlobalGuard hold;
@@ -152,8 +150,7 @@ void Deamon::checkOrders() {
     }
   } catch (AuthException e) {
     // The marketplace session is gone: stop until the next login.
-    GlobalGuard hold;
-    flags_.reset(kRunningBit);
+    setRunning(false);
     if (config->get("notice_service_stop") == "1") {
       sellerNotice(gbk("Vendara提醒你：您的帐号【") + config->get("taobao_user") + gbk("】已经停止运行"));
     }

@@ -19,6 +19,7 @@
 // the worker ends.
 #pragma once
 
+#include <atomic>
 #include <bitset>
 #include <condition_variable>
 #include <cstdint>
@@ -122,6 +123,9 @@ class Deamon {
   const std::shared_ptr<Clock> clock_;
 
   std::bitset<8> flags_;                      // bit 0: running; guarded by globalLock()
+  // A copy of the running bit, written with it, that running() reads without
+  // the global lock: the status shown to the seller never waits on a login.
+  std::atomic<bool> runningSeen_{false};
   ThreadPtr supervisor_;                      // guarded by globalLock()
   ThreadPtr orderThread_;                     // guarded by globalLock()
   ThreadPtr messageThread_;                   // guarded by globalLock()

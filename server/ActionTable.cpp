@@ -10,11 +10,19 @@
 
 namespace Quorvel {
 
-HttpRequest* currentRequest = nullptr;
+thread_local HttpRequest* currentRequest = nullptr;
 
 ActionTable& actionTable() { return *processWide<ActionTable>(); }
 
-void registerAction(const std::string& name, ActionHandler handler) { actionTable()[name] = std::move(handler); }
+void registerAction(const std::string& name, ActionHandler handler, ActionPlace place) {
+  actionTable()[name] = Action{std::move(handler), place};
+}
+
+ActionPlace placeOf(HttpRequest& request) {
+  auto found = actionTable().find(request.query["do"]);
+  if (found == actionTable().end()) return ActionPlace::kServerThread;
+  return found->second.place;
+}
 
 void startResponse(HttpRequest& request) {
   request.responseStatus = HttpRequest::kStatusOk;
@@ -65,7 +73,7 @@ void dispatchRequest(HttpRequest& request) {
   if (found != actionTable().end()) {
     currentRequest = &request;
     try {
-      found->second();
+      found->second.run();
     } catch (...) {
       resetDbForNextAction();
       throw;

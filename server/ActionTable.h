@@ -1,9 +1,12 @@
 // The web API: action names mapped to handlers, and what a handler uses to read
 // its request and write its answer.
 //
-// Handlers run one at a time on the server thread and find their request
-// through `currentRequest`. Register actions before the server thread starts
-// (the table itself takes no lock).
+// Handlers find their request through `currentRequest`. Most run one at a
+// time on the server thread; those registered as waiting on outside parties
+// (the marketplace, the mail relay, IM windows) run one at a time on the
+// server's outside worker (server/OutsideWorker.h), so that the others keep
+// answering meanwhile. Register actions before the server thread starts (the
+// table itself takes no lock).
 #pragma once
 
 #include <json/value.h>
@@ -17,15 +20,32 @@
 namespace Quorvel {
 
 using ActionHandler = std::function<void()>;
-using ActionTable = std::unordered_map<std::string, ActionHandler>;
+
+// Where an action runs.
+enum class ActionPlace {
+  kServerThread,  // quick local work: the database, the settings, the daemon's state
+  kOutsideWorker,  // waits on an outside party
+};
+
+struct Action {
+  ActionHandler run;
+  ActionPlace place = ActionPlace::kServerThread;
+};
+using ActionTable = std::unordered_map<std::string, Action>;
 
 // The program's table (processWide<ActionTable>()); names are compared
 // exactly, case included.
 ActionTable& actionTable();
-void registerAction(const std::string& name, ActionHandler handler);
+void registerAction(const std::string& name, ActionHandler handler,
+                    ActionPlace place = ActionPlace::kServerThread);
 
-// The request whose action is running; meaningful only inside a handler.
-extern HttpRequest* currentRequest;
+// Where the action `request` names runs; an unknown one is answered on the
+// server thread.
+ActionPlace placeOf(HttpRequest& request);
+
+// The request whose action is running on this thread; meaningful only inside
+// a handler.
+extern thread_local HttpRequest* currentRequest;
 
 // Runs the action named by the query parameter `do` on `request`, after giving
 // the response its fixed headers; an unknown action gets "<h2>Bad Request!</h2>".

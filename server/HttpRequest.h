@@ -25,6 +25,9 @@ struct HttpRequest {
   static constexpr std::uint8_t kHeaderParsed = 1;
   // Refused and answered; whatever else the client sends is dropped unread.
   static constexpr std::uint8_t kAnswered = 2;
+  // Handed whole to the outside worker, which answers it; the connection only
+  // waits for that answer, past the sweep's limits.
+  static constexpr std::uint8_t kWithWorker = 4;
   static constexpr const char* kStatusOk = "200 OK";
   static constexpr const char* kStatusBadRequest = "400 Bad Request";
   static constexpr const char* kStatusForbidden = "403 Forbidden";

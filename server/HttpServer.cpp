@@ -1,5 +1,6 @@
 #include "server/HttpServer.h"
 
+#include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
 #include <algorithm>
@@ -80,7 +81,10 @@ constexpr std::size_t kLargeRequest = 1024 * 1024;
 }  // namespace
 
 httpServer::httpServer(asio::io_context& io, std::uint16_t port, HttpServerOptions options)
-    : server(io, port), options_(std::move(options)), sweepTimer_(io) {
+    : server(io, port),
+      options_(std::move(options)),
+      sweepTimer_(io),
+      worker_(options_.limits.maxWaitingOutside) {
   startSweep();
   if (options_.onListening) options_.onListening(localPort());
 }
@@ -163,6 +167,8 @@ void httpServer::sweep() {
   const HttpServerLimits& limits = options_.limits;
   std::vector<SocketPtr> expired;
   for (const auto& [socket, request] : connections_) {
+    // The worker's own exchange is time-bound; its answer is still wanted.
+    if (request.state & HttpRequest::kWithWorker) continue;
     if (now - request.acceptedAt >= limits.requestDeadline || now - request.lastReceived >= limits.idleTimeout) {
       expired.push_back(socket);
     }
@@ -284,6 +290,9 @@ void httpServer::parseRequest(HttpRequest& request) {
   if (unreadable) {
     // Answered on this port like any failed action, so the page keeps working.
     answerFailure(request, *unreadable);
+  } else if (placeOf(request) == ActionPlace::kOutsideWorker) {
+    passToWorker(request);
+    return;
   } else {
     handleRequest(request);
   }
@@ -293,6 +302,46 @@ void httpServer::parseRequest(HttpRequest& request) {
   boost::system::error_code ignored;
   socket->shutdown(TcpSocket::shutdown_both, ignored);
   socket->close(ignored);
+}
+
+void httpServer::passToWorker(HttpRequest& request) {
+  auto working = std::make_shared<HttpRequest>(request);
+  const bool queued = worker_.submit([this, working] {
+    try {
+      dispatchRequest(*working);
+    } catch (Exception e) {
+      answerFailure(*working, e.message());
+    } catch (const std::exception& e) {
+      answerFailure(*working, e.what());
+    }
+    // Runs on the server thread, and never once the server is gone: the
+    // I/O context stops before the server is destroyed and is not run again.
+    asio::post(io_, [this, working] { answerFromWorker(working); });
+  });
+  if (!queued) {
+    answerFailure(request, gbk("本地程序正在等待淘宝或其他外部服务，请稍后再试"));
+    sendResponse(request);
+    boost::system::error_code ignored;
+    request.socket->shutdown(TcpSocket::shutdown_both, ignored);
+    request.socket->close(ignored);
+    return;
+  }
+  // The copy holds the request now; what else arrives on the connection is
+  // dropped unread.
+  request.state |= HttpRequest::kWithWorker | HttpRequest::kAnswered;
+  request.post.clear();
+  bufferedBytes_ -= request.charged;
+  request.charged = 0;
+}
+
+void httpServer::answerFromWorker(const std::shared_ptr<HttpRequest>& done) {
+  if (connections_.find(done->socket) == connections_.end()) return;  // the client went away
+  sendResponse(*done);
+  // The read still pending on the socket completes with an error and removes
+  // the entry.
+  boost::system::error_code ignored;
+  done->socket->shutdown(TcpSocket::shutdown_both, ignored);
+  done->socket->close(ignored);
 }
 
 bool httpServer::mayUse(const HttpRequest& request) {

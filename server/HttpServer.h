@@ -9,9 +9,12 @@
 // Every answer forbids content sniffing and referrers; HTML answers may be
 // framed only by the page's own origin.
 //
-// Runs entirely on the thread that runs its I/O context (the server thread).
-// The connection table, every request record and the sweep timer belong to
-// that thread.
+// Runs on the thread that runs its I/O context (the server thread), except
+// the actions that wait on outside parties: those run on the server's
+// outside worker (server/OutsideWorker.h) on a copy of their request, and
+// their answer is written back on the server thread. The connection table,
+// every request record in it and the sweep timer belong to the server
+// thread.
 #pragma once
 
 #include <chrono>
@@ -21,6 +24,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "server/OutsideWorker.h"
 #include "server/Server.h"
 
 namespace Quorvel {
@@ -35,6 +39,7 @@ struct HttpServerLimits {
   std::size_t maxConnections = 256;                   // open at once; one more is closed at once
   std::chrono::milliseconds idleTimeout{30000};       // silence after which a connection is closed
   std::chrono::milliseconds requestDeadline{30000};   // from accept to the whole request, however it trickles
+  std::size_t maxWaitingOutside = 16;                 // requests queued for the outside worker
 };
 
 struct HttpServerOptions {
@@ -106,11 +111,19 @@ class httpServer : public server {
   void sweep();
   // Takes the socket by value: callers pass the one held by the entry it erases.
   void closeConnection(SocketPtr socket);
+  // Hands the parsed `request` to the outside worker; its answer is written
+  // by answerFromWorker, or at once when the worker's queue is full.
+  void passToWorker(HttpRequest& request);
+  // On the server thread: writes the worker's answer, unless the client has
+  // gone meanwhile.
+  void answerFromWorker(const std::shared_ptr<HttpRequest>& done);
 
   HttpServerOptions options_;
   std::unordered_map<SocketPtr, HttpRequest, SocketHash> connections_;
   std::size_t bufferedBytes_ = 0;  // sum of the connections' `charged`
   boost::asio::steady_timer sweepTimer_;
+  // Last: stopped and joined before anything its jobs reach goes away.
+  OutsideWorker worker_;
 };
 
 }  // namespace Quorvel

@@ -19,12 +19,57 @@ constexpr unsigned kRightMargin = 74;
 bool isGbkLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 bool isGbkTrail(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
 
+// Appends the bytes [begin, end) as a JSON string in quotes, stepping over
+// whole GBK characters (see quoteJsonString). Plain runs are copied at once.
+void appendQuoted(std::string& out, const char* begin, const char* end) {
+  out.reserve(out.size() + static_cast<std::size_t>(end - begin) + 2);
+  out += '"';
+  const char* plain = begin;
+  auto flush = [&](const char* upTo) {
+    out.append(plain, static_cast<std::size_t>(upTo - plain));
+  };
+  for (const char* p = begin; p < end; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (isGbkLead(c)) {
+      // A two-byte character is copied whole: its trail byte may have the
+      // code of a backslash, and escaping it would corrupt the character.
+      if (p + 1 >= end || !isGbkTrail(static_cast<unsigned char>(p[1]))) {
+        // A lone lead byte would pair with the next byte written, which may be
+        // the backslash of an escape, and turn into another character.
+        throw Exception("a GBK lead byte without its second byte", 1);
+      }
+      ++p;
+      continue;
+    }
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    flush(p);
+    plain = p + 1;
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", c);  // jsoncpp writes lower case
+        out += escaped;
+      }
+    }
+  }
+  flush(end);
+  out += '"';
+}
+
 // Builds the document in one pass, like StyledWriter: an array of scalars is
 // first rendered value by value into `childValues_` to decide whether it fits
 // on one line.
 class StyledBuilder {
  public:
   std::string write(const Json::Value& root) {
+    document_.reserve(4096);
     writeValue(root);
     document_ += '\n';
     return std::move(document_);
@@ -48,10 +93,14 @@ class StyledBuilder {
       case Json::stringValue: {
         const char* begin = nullptr;
         const char* end = nullptr;
-        if (value.getString(&begin, &end)) {
-          pushValue(quoteJsonString(std::string(begin, end)));
-        } else {
+        if (!value.getString(&begin, &end)) {
           pushValue("");
+        } else if (addChildValues_) {
+          std::string quoted;
+          appendQuoted(quoted, begin, end);
+          childValues_.push_back(std::move(quoted));
+        } else {
+          appendQuoted(document_, begin, end);
         }
         break;
       }
@@ -68,18 +117,22 @@ class StyledBuilder {
   }
 
   void writeObjectValue(const Json::Value& value) {
-    Json::Value::Members members = value.getMemberNames();  // sorted by bytes
-    if (members.empty()) {
+    // The members in map order: sorted by bytes, as StyledWriter lists them.
+    if (value.empty()) {
       pushValue("{}");
       return;
     }
     writeWithIndent("{");
     indent();
-    for (size_t i = 0; i < members.size(); ++i) {
-      writeWithIndent(quoteJsonString(members[i]));
+    const auto last = value.end();
+    for (auto member = value.begin(); member != last;) {
+      const char* nameEnd = nullptr;
+      const char* name = member.memberName(&nameEnd);
+      writeIndent();
+      appendQuoted(document_, name, nameEnd);
       document_ += " : ";
-      writeValue(value[members[i]]);
-      if (i + 1 < members.size()) document_ += ',';
+      writeValue(*member);
+      if (++member != last) document_ += ',';
     }
     unindent();
     writeWithIndent("}");
@@ -173,41 +226,7 @@ class StyledBuilder {
 
 std::string quoteJsonString(const std::string& text) {
   std::string out;
-  out.reserve(text.size() + 2);
-  out += '"';
-  for (size_t i = 0; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (isGbkLead(c)) {
-      // A two-byte character is copied whole: its trail byte may have the
-      // code of a backslash, and escaping it would corrupt the character.
-      if (i + 1 >= text.size() || !isGbkTrail(static_cast<unsigned char>(text[i + 1]))) {
-        // A lone lead byte would pair with the next byte written, which may be
-        // the backslash of an escape, and turn into another character.
-        throw Exception("a GBK lead byte without its second byte", 1);
-      }
-      out += text[i];
-      out += text[++i];
-      continue;
-    }
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);  // jsoncpp writes lower case
-          out += escaped;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
+  appendQuoted(out, text.data(), text.data() + text.size());
   return out;
 }
 

@@ -7,7 +7,6 @@
 #include <mutex>
 #include <thread>
 
-#include "base/GlobalLock.h"
 #include "base/ProcessWide.h"
 #include "store/DatabaseFile.h"
 #include "store/DbText.h"
@@ -17,9 +16,13 @@ namespace Quorvel {
 
 namespace {
 
-// The per-thread connections.
+// The per-thread connections. The map has a lock of its own, held for the
+// lookup (and a first open) only, so that a thread holding the global lock
+// through a long outside exchange (a login) keeps no other thread from its
+// connection.
 struct ThreadConnections {
-  std::map<std::thread::id, std::shared_ptr<IDb>> byThread;  // guarded by globalLock()
+  std::mutex mutex;
+  std::map<std::thread::id, std::shared_ptr<IDb>> byThread;  // guarded by mutex
 };
 
 void bindValue(sqlite3_stmt* statement, int index, const IValue& value) {
@@ -275,8 +278,9 @@ SqliteDb::SqliteDb() : Db(databasePath()) { open(); }
 SqliteDb::~SqliteDb() = default;
 
 std::shared_ptr<IDb> getDb() {
-  GlobalGuard hold;
-  std::shared_ptr<IDb>& entry = processWide<ThreadConnections>()->byThread[std::this_thread::get_id()];
+  auto connections = processWide<ThreadConnections>();
+  std::lock_guard<std::mutex> hold(connections->mutex);
+  std::shared_ptr<IDb>& entry = connections->byThread[std::this_thread::get_id()];
   if (!entry) entry = std::make_shared<SqliteDb>();
   return entry;
 }
@@ -284,8 +288,8 @@ std::shared_ptr<IDb> getDb() {
 void releaseDb() {
   std::shared_ptr<IDb> dropped;
   {
-    GlobalGuard hold;
     auto connections = processWide<ThreadConnections>();
+    std::lock_guard<std::mutex> hold(connections->mutex);
     auto found = connections->byThread.find(std::this_thread::get_id());
     if (found == connections->byThread.end()) return;
     dropped = std::move(found->second);
@@ -297,8 +301,8 @@ void releaseDb() {
 void resetDbForNextAction() {
   std::shared_ptr<IDb> db;
   {
-    GlobalGuard hold;
     auto connections = processWide<ThreadConnections>();
+    std::lock_guard<std::mutex> hold(connections->mutex);
     auto found = connections->byThread.find(std::this_thread::get_id());
     if (found == connections->byThread.end() || !found->second) return;
     db = found->second;

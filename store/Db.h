@@ -130,19 +130,19 @@ class SqliteDb : public Db {
 };
 
 // The calling thread's connection, opened on its first call and again after
-// releaseDb. Open failures raise DbException. Takes the global lock. The
+// releaseDb. Open failures raise DbException. Takes the connection map's own lock. The
 // connections of all threads are one process-wide object, so a test's
 // resetProcessWide drops them all.
 std::shared_ptr<IDb> getDb();
 
 // Drops the calling thread's connection; it closes once the last holder
-// (a cursor, a caller's copy) lets go. Takes the global lock.
+// (a cursor, a caller's copy) lets go. Takes the connection map's own lock.
 void releaseDb();
 
 // After each piece of work (a web action, a daemon tick): resets the calling
 // thread's connection, if it has one, for the next piece (resetForNextAction);
 // a connection that cannot be reset is dropped instead, so the next getDb
-// opens a fresh one. Takes the global lock. Never raises.
+// opens a fresh one. Takes the connection map's own lock. Never raises.
 void resetDbForNextAction();
 
 }  // namespace Quorvel

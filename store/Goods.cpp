@@ -3,9 +3,11 @@
 #include <atomic>
 #include <cstdio>
 
-#include "store/Db.h"
-#include "store/Savepoint.h"
+#include "base/Clock.h"
 #include "base/ProcessWide.h"
+#include "store/Db.h"
+#include "store/GoodsRefreshProgress.h"
+#include "store/Savepoint.h"
 
 namespace Quorvel {
 
@@ -69,7 +71,7 @@ Json::Value Goods::list(bool force) {
   return array;
 }
 
-void Goods::readPages(GoodsSource& source, std::vector<GoodsRecord>& read) {
+void Goods::readPages(GoodsSource& source, std::vector<GoodsRecord>& read, GoodsRefreshProgress& progress) {
   int limit;
   {
     std::shared_lock<std::shared_mutex> hold(mutex_);
@@ -82,6 +84,7 @@ void Goods::readPages(GoodsSource& source, std::vector<GoodsRecord>& read) {
     std::vector<std::string> ids = idsOf(shown);
     if (ids == previous) return;  // the site shows the same page again
     read.insert(read.end(), shown.begin(), shown.end());
+    progress.pageRead(static_cast<int>(shown.size()));
     previous = std::move(ids);
   }
 }
@@ -91,13 +94,43 @@ void Goods::refresh() {
   refreshHeld();
 }
 
+namespace {
+
+// Tells the progress that the refresh ended, also when something other than
+// an Exception ends it.
+class RefreshEnd {
+ public:
+  explicit RefreshEnd(std::shared_ptr<GoodsRefreshProgress> progress) : progress_(std::move(progress)) {
+    progress_->started();
+  }
+  ~RefreshEnd() { progress_->ended(endTime(), failure_); }
+  RefreshEnd(const RefreshEnd&) = delete;
+  RefreshEnd& operator=(const RefreshEnd&) = delete;
+  void failed(const std::string& message) { failure_ = message; }
+
+ private:
+  static std::int64_t endTime() {
+    try {
+      return processWide<Clock>()->now();
+    } catch (...) {
+      return 0;
+    }
+  }
+  std::shared_ptr<GoodsRefreshProgress> progress_;
+  std::string failure_ = "The goods refresh was interrupted.";
+};
+
+}  // namespace
+
 void Goods::refreshHeld() {
   std::vector<GoodsRecord> read;
+  std::shared_ptr<GoodsRefreshProgress> progress = processWide<GoodsRefreshProgress>();
+  RefreshEnd end(progress);
   try {
     std::shared_ptr<GoodsSource> from = processWide<GoodsSource>();
     // Every page is read before the table is touched, so no write lock is
     // held while the marketplace answers.
-    readPages(*from, read);
+    readPages(*from, read, *progress);
     std::shared_ptr<IDb> db = getDb();
     Savepoint unit(db);
     db->exec("delete from `goods`");
@@ -109,10 +142,12 @@ void Goods::refreshHeld() {
     unit.release();
   } catch (Exception e) {
     std::printf("%s\n", e.message().c_str());
+    end.failed(e.message().empty() ? std::string("The goods refresh failed.") : e.message());
     std::unique_lock<std::shared_mutex> hold(mutex_);
     items_.swap(read);
     return;
   }
+  end.failed("");
   std::unique_lock<std::shared_mutex> hold(mutex_);
   items_.swap(read);
   refreshed_ = true;

@@ -17,6 +17,7 @@
 #include <shared_mutex>
 #include <vector>
 
+#include "store/GoodsRefreshProgress.h"
 #include "store/GoodsSource.h"
 
 namespace Quorvel {
@@ -46,7 +47,8 @@ class Goods : public std::enable_shared_from_this<Goods> {
   // every item read, in one unit, and sets the refreshed flag. Failures are
   // swallowed (their message goes to standard output): the table keeps its
   // rows, the list holds the items read before the failure, and the flag
-  // keeps its value.
+  // keeps its value. processWide<GoodsRefreshProgress>() follows each
+  // refresh: begun, page by page, ended with the failure's message.
   void refresh();
 
   std::vector<GoodsRecord> items();
@@ -63,7 +65,8 @@ class Goods : public std::enable_shared_from_this<Goods> {
   // The refresh, run while holding refreshMutex_.
   void refreshHeld();
   // Reads the pages; `read` receives what was read even when this raises.
-  void readPages(GoodsSource& source, std::vector<GoodsRecord>& read);
+  // Each page read is counted in `progress`.
+  void readPages(GoodsSource& source, std::vector<GoodsRecord>& read, GoodsRefreshProgress& progress);
 
   std::mutex refreshMutex_;  // held by the refresh that runs
 

@@ -10,8 +10,9 @@
 //   build/bench/app/app_bench [--program PATH] [--dir DIR] [--seconds S] [--cards N] [--keep]
 //
 // --program runs another build of vendara (an older one, to compare);
-// --dir puts the working folder there (default: a fresh folder under the
-// system's temporary folder; put it on the disk you want to measure).
+// --dir puts its fresh working folder inside DIR (default: the system's
+// temporary folder; put it on the disk you want to measure).
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -248,8 +249,12 @@ int main(int argc, char** argv) {
       fail("unknown argument " + arg);
     }
   }
-  if (options.dir.empty()) options.dir = fs::temp_directory_path() / ("vendara-bench-" + std::to_string(getpid()));
-  fs::remove_all(options.dir);
+  // The bench works in a folder of its own inside the one named, which it
+  // alone creates and removes: the named folder and what else it holds are
+  // never touched.
+  const fs::path parent = options.dir.empty() ? fs::temp_directory_path() : fs::path(options.dir);
+  options.dir = parent / ("vendara-bench-" + std::to_string(getpid()));
+  if (fs::exists(options.dir)) fail(options.dir.string() + " already exists");
 
   std::printf("preparing %d cards in %s\n", options.cards, options.dir.c_str());
   std::fflush(stdout);

@@ -6,8 +6,8 @@
 // request time, the simulator's work included) and everything else (the
 // database with its synced commits, the page patterns, the texts). The
 // database is in the system's temporary folder (TMPDIR): every order costs
-// several synced commits, so TMPDIR=/dev/shm leaves the disk out. With
-// BENCH_WAL=1 the database file is switched to write-ahead logging first.
+// several synced commits, so TMPDIR=/dev/shm leaves the disk out. The file
+// runs in write-ahead-log mode, as the program's does.
 //
 //   build/bench/delivery/delivery_bench [orders]
 //
@@ -69,7 +69,6 @@ int run(int orders) {
   config->set("notice_success_order", "1");
 
   std::shared_ptr<IDb> db = getDb();
-  if (std::getenv("BENCH_WAL")) db->exec("pragma journal_mode=wal");
   CategoryRecord category;
   category.name = gbk("话费卡");
   category.type = 1;

@@ -45,6 +45,21 @@ TEST(Charset, AConverterLeftByAFailureConvertsTheNextTextWhole) {
   EXPECT_EQ(utf8ToGbk(kUtf8Zhong), kGbkZhong);
 }
 
+TEST(Charset, MixedTextConvertsExactlyAsAWholeConversionWould) {
+  // ASCII is copied and only the other characters go through the converter:
+  // the result must not tell. Trail bytes that are ASCII codes (\ | [ { ^ ])
+  // belong to their lead byte, at the start, the middle and the end.
+  const std::string names = gbk("淺東乛乕亄匽");
+  for (const std::string& text : {names, "a" + names + "b", "\\" + names + "|", "x\x9C\\n" + names + "[{]^",
+                                  gbk("卡号：") + "AB12-" + gbk("淺") + " ok " + gbk("匽")}) {
+    const std::string whole = iconvConvert("UTF-8", text, "GBK");
+    EXPECT_EQ(gbkToUtf8(text), whole);
+    EXPECT_EQ(utf8ToGbk(whole), text);
+  }
+  EXPECT_THROW(gbkToUtf8("ok " + names + " \xD6"), Exception);  // a lone lead byte at the end
+  EXPECT_THROW(utf8ToGbk("ok \xE4\xB8 more"), Exception);     // a character cut in the middle
+}
+
 TEST(Charset, OutputMayGrowPastTheInputsSize) {
   const std::string text(1000, 'a');
   std::string wide = iconvConvert("UTF-32LE", text, "UTF-8");

@@ -1,0 +1,40 @@
+#include "server/OutsideWorker.h"
+
+#include "store/Db.h"
+
+namespace Quorvel {
+
+OutsideWorker::OutsideWorker(std::size_t maxWaiting)
+    : maxWaiting_(maxWaiting), thread_([this](std::stop_token stop) { run(stop); }) {}
+
+OutsideWorker::~OutsideWorker() {
+  thread_.request_stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool OutsideWorker::submit(Job job) {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (waiting_.size() >= maxWaiting_) return false;
+    waiting_.push_back(std::move(job));
+  }
+  wake_.notify_one();
+  return true;
+}
+
+void OutsideWorker::run(std::stop_token stop) {
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock<std::mutex> hold(mutex_);
+      if (!wake_.wait(hold, stop, [this] { return !waiting_.empty(); })) break;
+      job = std::move(waiting_.front());
+      waiting_.pop_front();
+    }
+    job();
+  }
+  // The connection map is keyed by thread: this thread's entry goes with it.
+  releaseDb();
+}
+
+}  // namespace Quorvel

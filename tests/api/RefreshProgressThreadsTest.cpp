@@ -1,0 +1,129 @@
+// "getStatus" "REFRESH" while a goods refresh runs on another thread and the
+// marketplace holds a page back: the status answers at once with the pages
+// read so far, and tells how the refresh ended, failure message included.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "api/StatusActions.h"
+#include "base/Exception.h"
+#include "store/Goods.h"
+#include "tests/api/ApiClient.h"
+#include "tests/store/StoreFixture.h"
+#include "tests/support/FakeClock.h"
+
+namespace Quorvel::testing {
+namespace {
+
+// Three items a page; page `holdAt` waits until released; page `failAt`
+// raises; pages past `last` are empty.
+class SlowSource : public GoodsSource {
+ public:
+  std::vector<GoodsRecord> page(int page) override {
+    {
+      std::unique_lock<std::mutex> hold(mutex_);
+      reached_ = std::max(reached_, page);
+      changed_.notify_all();
+      changed_.wait(hold, [&] { return page != holdAt || released_; });
+    }
+    if (page == failAt) throw Exception("page " + std::to_string(page) + " could not be read");
+    if (page > last) return {};
+    std::vector<GoodsRecord> items;
+    for (int k = 0; k < 3; ++k) {
+      const std::string id = std::to_string(page * 10 + k);
+      items.push_back({id, "item " + id, "http://item/" + id, ""});
+    }
+    return items;
+  }
+  bool waitUntilReached(int page) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return changed_.wait_for(hold, kPatience, [&] { return reached_ >= page; });
+  }
+  void release() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+  int holdAt = 0;
+  int failAt = 0;
+  int last = 3;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int reached_ = 0;        // guarded by mutex_
+  bool released_ = false;  // guarded by mutex_
+};
+
+class RefreshProgressThreads : public StoreFixture {
+ protected:
+  void SetUp() override {
+    StoreFixture::SetUp();
+    installProcessWide<Clock>(clock_);
+    daemon_ = std::make_shared<Deamon>();
+    registerStatusActions(daemon_);
+  }
+  void TearDown() override {
+    daemon_->stopAndWait();
+    StoreFixture::TearDown();
+  }
+  Json::Value refreshStatus() { return callAction(server_.port(), "getStatus")["REFRESH"]; }
+
+  std::shared_ptr<FakeClock> clock_ = std::make_shared<FakeClock>(1'800'000'000);
+  std::shared_ptr<Deamon> daemon_;
+  TestServer server_;
+};
+
+TEST_F(RefreshProgressThreads, StatusShowsThePagesReadWhileAPageIsHeldAndTheEndAfter) {
+  Json::Value before = refreshStatus();
+  EXPECT_EQ(before["RUNNING"], Json::Value(false));
+  EXPECT_EQ(before["PAGES"], Json::Value(0));
+  EXPECT_EQ(before["FINISHED"], Json::Value(0));
+  EXPECT_EQ(before["MSG"], Json::Value(""));
+
+  auto source = std::make_shared<SlowSource>();
+  source->holdAt = 3;
+  installProcessWide<GoodsSource>(source);
+  std::shared_ptr<Goods> goods = Goods::instance();
+  std::thread refresh([goods] { goods->refresh(); });
+  ASSERT_TRUE(source->waitUntilReached(3));
+  Json::Value during = refreshStatus();
+  source->release();
+  refresh.join();
+  EXPECT_EQ(during["RUNNING"], Json::Value(true));
+  EXPECT_EQ(during["PAGES"], Json::Value(2));
+  EXPECT_EQ(during["ITEMS"], Json::Value(6));
+
+  Json::Value after = refreshStatus();
+  EXPECT_EQ(after["RUNNING"], Json::Value(false));
+  EXPECT_EQ(after["PAGES"], Json::Value(3));
+  EXPECT_EQ(after["ITEMS"], Json::Value(9));
+  EXPECT_EQ(after["FINISHED"], Json::Value(1'800'000'000));
+  EXPECT_EQ(after["MSG"], Json::Value(""));
+  EXPECT_EQ(goods->items().size(), 9u);
+}
+
+TEST_F(RefreshProgressThreads, AFailedRefreshSaysWhyAndTheNextOneStartsAfresh) {
+  auto failing = std::make_shared<SlowSource>();
+  failing->failAt = 2;
+  installProcessWide<GoodsSource>(failing);
+  Goods::instance()->refresh();
+  Json::Value failed = refreshStatus();
+  EXPECT_EQ(failed["RUNNING"], Json::Value(false));
+  EXPECT_EQ(failed["PAGES"], Json::Value(1));
+  EXPECT_EQ(failed["MSG"], Json::Value("page 2 could not be read"));
+
+  clock_->advance(60);
+  installProcessWide<GoodsSource>(std::make_shared<SlowSource>());
+  Goods::instance()->refresh();
+  Json::Value next = refreshStatus();
+  EXPECT_EQ(next["PAGES"], Json::Value(3));
+  EXPECT_EQ(next["MSG"], Json::Value(""));
+  EXPECT_EQ(next["FINISHED"], Json::Value(1'800'000'060));
+}
+
+}  // namespace
+}  // namespace Quorvel::testing
