@@ -74,6 +74,7 @@
     var tpl = c ? parseObject(c.tpl) : { cardTpl: '卡号：{数据1} 密码：{数据2}\n', goodsTpl: '{卡密内容}' };
     var ext = c ? parseObject(c.ext) : { ww: 1, email: 0, web: 1, limit_number: 0 };
     var broken = c && (!tpl || !ext);
+    var oddType = c && c.type !== 1 && c.type !== 2;
     tpl = tpl || {};
     ext = ext || {};
     form.elements.id.value = c ? c.id : '';
@@ -87,8 +88,11 @@
     kept.tpl = tpl;
     kept.ext = ext;
     V.$('#category-title').textContent = c ? '编辑分类：' + c.name : '新建分类';
-    V.$('#category-note').textContent = broken ? '这个分类保存的模板或开关不是有效的 JSON，保存时会按下面的内容重写。' : '';
-    V.$('#category-note').className = broken ? 'note error' : 'note';
+    var notes = [];
+    if (broken) notes.push('这个分类保存的模板或开关不是有效的 JSON，保存时会按下面的内容重写。');
+    if (oddType) notes.push('这个分类的类型（' + c.type + '）不会发货，保存时改为上面选中的类型。');
+    V.$('#category-note').textContent = notes.join(' ');
+    V.$('#category-note').className = notes.length ? 'note error' : 'note';
     showList();
     showBindings();
     if (c && c.type === 1) loadSampleCards(c);
@@ -127,6 +131,9 @@
     if (!ext.ww && !ext.email && !ext.web) list.push('没有选择发送渠道：发货内容只写在发货备注里，不会发给买家。');
     if (f.type === '1' && !/\{数据[123]\}/.test(form.elements.cardTpl.value)) {
       list.push('卡密文字里没有 {数据1}、{数据2} 或 {数据3}：买家看不到卡密。');
+    }
+    if (f.type === '2' && form.elements.goodsTpl.value.indexOf('{卡密内容}') >= 0) {
+      list.push('纯文本分类不取卡密：{卡密内容} 会原样发给买家。');
     }
     return list;
   }

@@ -42,6 +42,13 @@ test('the preview shows the text the delivery sends', async () => {
   await page.keyboard.press('End');
   await page.click('button.insert[data-text="{卡密内容}"]');
   await page.keyboard.type('感谢惠顾');
+  // Text only: no card part, the goods text alone.
+  await page.check('#category-form [name=type][value="2"]');
+  await page.waitForFunction(() => document.querySelector('#category-preview').textContent
+    .endsWith('】的发货信息：您的卡密：{卡密内容}感谢惠顾'), null, { timeout: 10000 });
+  assert.ok(await page.$eval('#card-tpl-box', (box) => box.hidden));
+  assert.match(await page.textContent('#category-warn'), /\{卡密内容\} 会原样发给买家/);
+  await page.check('#category-form [name=type][value="1"]');
   await page.check('#category-form [name=email]');
   await page.uncheck('#category-form [name=web]');
   await page.click('#category-save');
