@@ -43,12 +43,13 @@ class GbkRoundTrip : public StoreFixture {
 TEST_F(GbkRoundTrip, CategoryNameAndTemplatesComeBackAsSent) {
   const std::string name = "话费卡" + kAwkward + "淺";  // ends in a backslash byte
   const std::string tpl = "{\"mail\":\"" + kAwkward + "n\"}";
-  ASSERT_EQ(call("category&action=add", {{"name", name}, {"tpl", tpl}, {"ext", "淺n"}})["SUCCESS"], Json::Value(1));
+  ASSERT_EQ(call("category&action=add", {{"name", name}, {"tpl", tpl}, {"ext", "{\"note\":\"淺n\"}"}})["SUCCESS"],
+            Json::Value(1));
   Json::Value list = call("category&action=lst")["LIST"];
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0]["name"].asString(), name);
   EXPECT_EQ(list[0]["tpl"].asString(), tpl);
-  EXPECT_EQ(list[0]["ext"].asString(), "淺n");
+  EXPECT_EQ(list[0]["ext"].asString(), "{\"note\":\"淺n\"}");
   EXPECT_EQ(Category::instance()->get(list[0]["id"].asInt()).name, gbk(name)) << "GBK in memory";
 }
 
