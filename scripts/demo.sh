@@ -20,6 +20,10 @@ vendor=service/vendor
 if [ ! -f "$vendor/node_modules/.package-lock.json" ] || [ "$vendor/package-lock.json" -nt "$vendor/node_modules/.package-lock.json" ]; then
   (cd "$vendor" && npm ci --no-audit --no-fund)
 fi
+# The web UI's chart library (Chart.js), from npm.
+if [ ! -f webui/node_modules/.package-lock.json ] || [ webui/package-lock.json -nt webui/node_modules/.package-lock.json ]; then
+  (cd webui && npm ci --no-audit --no-fund)
+fi
 
 mkdir -p run/tpl
 cp build/tpl/vendara2012.db run/tpl/vendara2012.db

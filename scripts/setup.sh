@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the demo need,
-# Chromium for the browser tests included.
+# Chromium for the browser tests included. With --test it also installs the
+# CJK fonts the browser tests' screenshots need to be read by eye (test
+# machines only; the seller's own browser brings its fonts).
 # Safe to run again; skips apt-get when everything is already installed.
 set -euo pipefail
 packages=(
@@ -10,6 +12,9 @@ packages=(
   curl wrk
   chromium
 )
+if [ "${1:-}" = "--test" ]; then
+  packages+=(fonts-noto-cjk)
+fi
 # The browser tests run on Node.js with npm; a machine that has them (from
 # any source) keeps its own.
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then

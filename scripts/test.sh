@@ -4,10 +4,13 @@
 # (webui/tests, with playwright-core from npm; no browser is downloaded).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh --test
 bash scripts/build.sh
 build_dir=$(realpath "${BUILD_DIR:-build}")
 (cd "$build_dir" && ctest --output-on-failure -j 2 --timeout 300)
 # maker-service serves jQuery and jQuery UI from these npm packages.
 (cd service/vendor && npm ci --no-audit --no-fund)
+# The page's chart library, served by maker-service under /lib/.
+(cd webui && npm ci --no-audit --no-fund)
+# The browser tests save screenshots of every view in $build_dir/screenshots.
 (cd webui/tests && npm ci --no-audit --no-fund && VENDARA_BUILD_DIR="$build_dir" npm test)

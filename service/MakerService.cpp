@@ -18,6 +18,7 @@ std::string contentTypeOf(const std::filesystem::path& file) {
   if (extension == ".css") return "text/css; charset=utf-8";
   if (extension == ".png") return "image/png";
   if (extension == ".gif") return "image/gif";
+  if (extension == ".svg") return "image/svg+xml";
   return "application/octet-stream";
 }
 
@@ -60,6 +61,11 @@ const MakerService::VendorFile MakerService::kVendorFiles[3] = {
     {"/image/css/flick/jquery-ui-1.8.23.custom.css", "jquery-ui-themes/themes/flick/jquery-ui.min.css"},
 };
 
+// The web UI's charts.
+const MakerService::VendorFile MakerService::kUiLibFiles[1] = {
+    {"/lib/chart.umd.min.js", "chart.js/dist/chart.umd.min.js"},
+};
+
 MakerService::MakerService(std::filesystem::path webRoot, std::filesystem::path vendorRoot)
     : webRoot_(std::move(webRoot)), vendorRoot_(std::move(vendorRoot)), http_(std::make_unique<httplib::Server>()) {
   // A longer body is answered 413 before any route sees it.
@@ -70,6 +76,11 @@ MakerService::MakerService(std::filesystem::path webRoot, std::filesystem::path 
 MakerService::~MakerService() { stop(); }
 
 std::filesystem::path MakerService::vendorFile(const std::string& path) const {
+  if (!webRoot_.empty()) {
+    for (const VendorFile& library : kUiLibFiles) {
+      if (path == library.path) return fileUnder(webRoot_ / "node_modules", library.file);
+    }
+  }
   if (vendorRoot_.empty()) return {};
   for (const VendorFile& vendor : kVendorFiles) {
     if (path == vendor.path) return fileUnder(vendorRoot_, vendor.file);

@@ -7,7 +7,10 @@
 //
 // The jQuery files come from the npm packages of service/vendor (installed
 // with `npm ci` there) and are served under the names the program asks for
-// (kVendorFiles); the theme's pictures under /image/css/flick/images/.
+// (kVendorFiles); the theme's pictures under /image/css/flick/images/. The
+// page's own libraries come from the npm packages of the web folder
+// (webui/package.json, `npm ci` there) under /lib/ (kUiLibFiles), a path that
+// stays when a package moves its files.
 //
 // It serves only regular files whose real path lies inside the web folder
 // or the package folder, takes request bodies of at most kMaxBodyBytes and
@@ -47,6 +50,8 @@ class MakerService {
     const char* file;  // under the packages folder (node_modules)
   };
   static const VendorFile kVendorFiles[3];
+  // Under the web folder's node_modules.
+  static const VendorFile kUiLibFiles[1];
   static constexpr const char* kThemeImagesPath = "/image/css/flick/images/";
   static constexpr const char* kThemeImagesFolder = "jquery-ui-themes/themes/flick/images";
 
@@ -73,7 +78,8 @@ class MakerService {
  private:
   void installRoutes();
 
-  // The file a request path names among the npm packages, or empty.
+  // The file a request path names among the npm packages (the login page's
+  // or the web UI's), or empty.
   std::filesystem::path vendorFile(const std::string& path) const;
 
   std::filesystem::path webRoot_;

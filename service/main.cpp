@@ -1,6 +1,7 @@
 // maker-service: our stand-in for the maker's web service, for demos.
 //   maker-service [--port PORT] [--webui DIR] [--vendor DIR]
-// Serves the web UI from DIR (default: webui/ beside the sources), the jQuery
+// Serves the web UI from DIR (default: webui/ beside the sources; its
+// libraries from DIR/node_modules, filled by `npm ci` there), the jQuery
 // files from the --vendor folder (default: service/vendor/node_modules beside
 // the sources, filled by `npm ci` in service/vendor) and prints every message
 // posted to its messaging endpoints.
@@ -41,6 +42,12 @@ int main(int argc, char** argv) {
     if (!std::filesystem::is_regular_file(std::filesystem::path(vendorRoot) / vendor.file)) {
       std::fprintf(stderr, "maker-service: %s/%s is missing (run npm ci in service/vendor); %s is not served\n",
                    vendorRoot.c_str(), vendor.file, vendor.path);
+    }
+  }
+  for (const auto& library : Quorvel::MakerService::kUiLibFiles) {
+    if (!std::filesystem::is_regular_file(std::filesystem::path(webRoot) / "node_modules" / library.file)) {
+      std::fprintf(stderr, "maker-service: %s/node_modules/%s is missing (run npm ci in webui); %s is not served\n",
+                   webRoot.c_str(), library.file, library.path);
     }
   }
   std::fflush(stdout);

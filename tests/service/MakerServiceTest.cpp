@@ -25,6 +25,11 @@ class MakerServiceTest : public ::testing::Test {
     std::filesystem::create_directories(vendor_ / MakerService::kThemeImagesFolder);
     std::ofstream(vendor_ / MakerService::kThemeImagesFolder / "ui-icons_0073ea_256x240.png") << "PNG";
     std::ofstream(vendor_ / "jquery-ui-themes" / "secret.txt") << "secret";
+    for (const auto& file : MakerService::kUiLibFiles) {
+      std::filesystem::path path = root_ / "node_modules" / file.file;
+      std::filesystem::create_directories(path.parent_path());
+      std::ofstream(path) << "/* " << file.file << " */";
+    }
     service_ = std::make_unique<MakerService>(root_, vendor_);
     client_ = std::make_unique<httplib::Client>("127.0.0.1", service_->start(0));
   }
@@ -91,6 +96,19 @@ TEST_F(MakerServiceTest, ServesTheJqueryFilesUnderTheNamesThePageAsksFor) {
   EXPECT_EQ(icon->body, "PNG");
   for (const char* path : {"/image/css/flick/images/../../secret.txt", "/image/css/flick/images/%2e%2e/%2e%2e/secret.txt",
                            "/image/css/flick/images/", "/jquery/tmp/jquery.js"}) {
+    auto answer = client_->Get(path);
+    ASSERT_TRUE(answer) << path;
+    EXPECT_EQ(answer->status, 404) << path;
+  }
+}
+
+TEST_F(MakerServiceTest, ServesThePagesLibrariesUnderLib) {
+  auto chart = client_->Get("/lib/chart.umd.min.js");
+  ASSERT_TRUE(chart);
+  EXPECT_EQ(chart->status, 200);
+  EXPECT_EQ(chart->body, "/* chart.js/dist/chart.umd.min.js */");
+  EXPECT_EQ(chart->get_header_value("Content-Type"), "text/javascript; charset=utf-8");
+  for (const char* path : {"/lib/", "/lib/chart.js", "/lib/../node_modules/chart.js/dist/chart.umd.min.js/x"}) {
     auto answer = client_->Get(path);
     ASSERT_TRUE(answer) << path;
     EXPECT_EQ(answer->status, 404) << path;

@@ -1,0 +1,232 @@
+// Cards of one category: paging, search by card number, add and edit one
+// card, delete with confirmation, CSV export of the unsent cards, and the
+// bulk import with a preview of how the lines split.
+(function (V) {
+  'use strict';
+
+  var select = V.$('#card-category');
+  var form = V.$('#card-form');
+  var pager = V.pager('card', load);
+  var searching = '';
+  var sequence = 0;
+  var separators = { space: ' ', tab: '\t', comma: ',', dash4: '----' };
+
+  function categoryId() { return select.value; }
+
+  V.onCategories(function (categories) {
+    var chosen = select.value;
+    V.clear(select);
+    categories.forEach(function (c) {
+      select.appendChild(V.el('option', { value: c.id }, c.name + '（未发 ' + c.store_num + ' / 共 ' + c.store_total_num + '）'));
+    });
+    if (V.categoryById(chosen)) select.value = chosen;
+  });
+  select.addEventListener('change', function () { pager.reset(); searching = ''; V.$('#card-search').value = ''; load(); });
+
+  function load() {
+    var body = V.$('#card-list tbody');
+    if (!categoryId()) {
+      V.clear(body);
+      V.empty('#card-empty', true, '还没有分类。先到“分类”页新建一个分类。');
+      return;
+    }
+    var mine = ++sequence;
+    var request = searching
+      ? V.act('item', 'search', { q: searching, cg_id: categoryId(), page: pager.page, page_num: 20 })
+      : V.act('item', 'lst', { cg_id: categoryId(), page: pager.page, page_num: 20 });
+    request.then(function (data) {
+      if (mine !== sequence) return;
+      pager.shown(data);
+      V.clear(body);
+      V.$('#card-all').checked = false;
+      (data.LIST || []).forEach(function (card) { body.appendChild(cardRow(card)); });
+      V.empty('#card-empty', !(data.LIST || []).length, searching
+        ? '没有卡号包含“' + searching + '”的卡密。'
+        : '这个分类还没有卡密。在下面添加一张，或用“批量导入”粘贴多行。');
+    }).catch(V.fail);
+  }
+
+  function cardRow(card) {
+    var check = V.el('input', { type: 'checkbox', value: card.id });
+    var edit = V.el('button', { type: 'button', className: 'small', onclick: function () { startEdit(card); } }, '修改');
+    var remove = V.el('button', { type: 'button', className: 'small danger', onclick: function () {
+      V.confirm('删除卡密“' + card.data1 + '”？', '删除').then(function (yes) {
+        if (!yes) return;
+        V.run(remove, function () { return V.act('item', 'del', { id: card.id }); }, '卡密已删除').then(refreshAfter);
+      });
+    } }, '删除');
+    return V.row([check, card.id, card.data1, card.data2, card.data3, card.send_order_id || '未发',
+      V.el('span', { className: 'nowrap' }, [edit, remove])]);
+  }
+
+  function refreshAfter(answer) { if (answer) { load(); V.loadCategories(); } }
+
+  function startEdit(card) {
+    ['id', 'data1', 'data2', 'data3', 'send_order_id'].forEach(function (k) { form.elements[k].value = card[k]; });
+    V.$('#card-form-title').textContent = '修改卡密 ' + card.id;
+    V.$('#card-save').textContent = '保存修改';
+    V.$('#card-edit-cancel').hidden = false;
+    form.elements.data1.focus();
+  }
+  function endEdit() {
+    form.reset();
+    form.elements.id.value = '';
+    form.elements.send_order_id.value = '';
+    V.$('#card-form-title').textContent = '添加一张卡密';
+    V.$('#card-save').textContent = '添加';
+    V.$('#card-edit-cancel').hidden = true;
+  }
+  V.$('#card-edit-cancel').addEventListener('click', endEdit);
+
+  form.addEventListener('submit', function (event) {
+    event.preventDefault();
+    if (!categoryId()) { V.fail(new Error('请先新建并选择分类')); return; }
+    var f = {};
+    ['data1', 'data2', 'data3', 'send_order_id'].forEach(function (k) { f[k] = form.elements[k].value; });
+    if (!f.data1.trim()) { V.fail(new Error('请填写卡号')); return; }
+    f.cg_id = categoryId();
+    var id = form.elements.id.value;
+    if (id) f.id = id;
+    V.run(V.$('#card-save'), function () { return V.act('item', id ? 'update' : 'add', f); }, id ? '卡密已修改' : '卡密已添加')
+      .then(function (answer) { if (answer) { endEdit(); refreshAfter(answer); } });
+  });
+
+  V.$('#card-all').addEventListener('change', function (event) {
+    document.querySelectorAll('#card-list tbody input[type=checkbox]').forEach(function (c) { c.checked = event.target.checked; });
+  });
+  V.$('#card-del-more').addEventListener('click', function () {
+    var button = this;
+    var ids = Array.from(document.querySelectorAll('#card-list tbody input:checked')).map(function (c) { return c.value; });
+    if (!ids.length) { V.fail(new Error('请先勾选要删除的卡密')); return; }
+    V.confirm('删除所选的 ' + ids.length + ' 张卡密？', '删除').then(function (yes) {
+      if (!yes) return;
+      V.run(button, function () { return V.act('item', 'del_more', { id_str: ids.join(',') }); }, '已删除 ' + ids.length + ' 张卡密')
+        .then(refreshAfter);
+    });
+  });
+
+  function search() { searching = V.$('#card-search').value.trim(); pager.reset(); load(); }
+  V.$('#card-search-go').addEventListener('click', search);
+  V.$('#card-search').addEventListener('keydown', function (event) { if (event.key === 'Enter') search(); });
+
+  V.$('#card-export').addEventListener('click', function () {
+    var id = categoryId();
+    if (!id) { V.fail(new Error('请先选择分类')); return; }
+    V.run(this, function () { return V.act('item', 'export', { cg_id: id }); }, function (data) {
+      return '已导出 ' + data.COUNT + ' 张未发卡密';
+    }).then(function (data) {
+      if (!data) return;
+      var blob = new Blob(['\ufeff' + data.CSV], { type: 'text/csv;charset=utf-8' });
+      var link = V.el('a', { href: URL.createObjectURL(blob), download: 'cards-' + id + '.csv' });
+      document.body.appendChild(link);
+      link.click();
+      link.remove();
+      setTimeout(function () { URL.revokeObjectURL(link.href); }, 1000);
+    });
+  });
+
+  // Bulk import. A line splits at the first two separators into up to three
+  // fields, the rest of the line staying in the third; empty lines are left
+  // out (the program splits the same way).
+  function lines() { return V.$('#import-text').value.split(/\r\n|\r|\n/); }
+  function split(line, sep) {
+    var parts = [];
+    var rest = line;
+    while (parts.length < 2) {
+      var at = rest.indexOf(sep);
+      if (at < 0) break;
+      parts.push(rest.slice(0, at));
+      rest = rest.slice(at + sep.length);
+    }
+    parts.push(rest);
+    return parts;
+  }
+  V.splitCardLine = split;
+
+  function showImportPreview() {
+    var sep = separators[V.$('#import-sep').value];
+    var body = V.clear(V.$('#import-preview tbody'));
+    var all = lines();
+    var count = 0;
+    var shown = 0;
+    all.forEach(function (line, index) {
+      if (line === '') return;
+      count++;
+      if (shown >= 10) return;
+      shown++;
+      var f = split(line, sep);
+      body.appendChild(V.row([index + 1, f[0], f[1] === undefined ? '' : f[1], f[2] === undefined ? '' : f[2]]));
+    });
+    V.$('#import-preview').hidden = count === 0;
+    V.$('#import-summary').textContent = count ? '共 ' + count + ' 行卡密' + (count > shown ? '，下表是前 ' + shown + ' 行的拆分结果' : '') : '';
+  }
+  V.$('#import-text').addEventListener('input', showImportPreview);
+  V.$('#import-sep').addEventListener('change', showImportPreview);
+  V.$('#import-file').addEventListener('change', function (event) {
+    var file = event.target.files[0];
+    if (!file) return;
+    if (file.size > 16 * 1024 * 1024) { V.fail(new Error('文件太大（最多 16 MB）')); return; }
+    file.text().then(function (text) { V.$('#import-text').value = text; showImportPreview(); }, V.fail);
+  });
+
+  // The lines go in parts that each fit one call's address; line numbers in
+  // the report are those of the whole text.
+  function parts(all, fixed) {
+    var list = [];
+    var current = { first: 1, lines: [], size: 0 };
+    all.forEach(function (line, index) {
+      var size = encodeURIComponent(encodeURIComponent(line + '\n')).length;
+      if (current.lines.length && current.size + size > V.maxAddress - fixed) {
+        list.push(current);
+        current = { first: index + 1, lines: [], size: 0 };
+      }
+      current.lines.push(line);
+      current.size += size;
+    });
+    if (current.lines.length) list.push(current);
+    return list;
+  }
+
+  V.$('#import-go').addEventListener('click', function () {
+    var button = this;
+    var id = categoryId();
+    if (!id) { V.fail(new Error('请先选择分类')); return; }
+    var all = lines();
+    if (!all.some(function (line) { return line !== ''; })) { V.fail(new Error('请先粘贴卡密，每行一张')); return; }
+    var sep = V.$('#import-sep').value;
+    var fixed = V.address('item', 'import', { cg_id: id, sep: sep, lines: '' }).length + 64;
+    var report = { imported: 0, skipped: [] };
+    var chunks = parts(all, fixed);
+    var done = 0;
+    V.run(button, function () {
+      return chunks.reduce(function (previous, chunk) {
+        return previous.then(function () {
+          return V.act('item', 'import', { cg_id: id, sep: sep, lines: chunk.lines.join('\n') }, 120000).then(function (data) {
+            report.imported += data.IMPORTED;
+            (data.SKIPPED || []).forEach(function (s) { report.skipped.push(Object.assign({}, s, { LINE: s.LINE + chunk.first - 1 })); });
+            done++;
+            button.textContent = '导入中 ' + done + ' / ' + chunks.length;
+          });
+        });
+      }, Promise.resolve()).then(function () { return report; }, function (error) {
+        if (done) error.message += '（此前已导入 ' + report.imported + ' 张）';
+        throw error;
+      });
+    }, function (r) { return '导入 ' + r.imported + ' 张，跳过 ' + r.skipped.length + ' 张'; }).then(function (r) {
+      button.textContent = '导入到所选分类';
+      if (done) { load(); V.loadCategories(); }
+      if (!r) return;
+      showReport(r);
+    });
+  });
+
+  function showReport(r) {
+    V.$('#import-report').hidden = false;
+    V.$('#import-result').textContent = '已导入 ' + r.imported + ' 张，跳过 ' + r.skipped.length + ' 张。';
+    var body = V.clear(V.$('#import-skipped tbody'));
+    r.skipped.slice(0, 500).forEach(function (s) { body.appendChild(V.row([s.LINE, s.DATA1, s.DATA2, s.REASON])); });
+    V.$('#import-skipped').hidden = r.skipped.length === 0;
+  }
+
+  V.views.cards = { show: function () { if (!categoryId()) V.loadCategories().then(load); else load(); } };
+})(window.V);

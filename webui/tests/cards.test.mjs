@@ -1,0 +1,106 @@
+// Cards in the web UI: a bulk import of 1,000 lines with 10 duplicates (5
+// repeated in the batch, 5 already in another category's stock) reports
+// what it skipped and leaves the counters right; then search, edit, delete
+// with confirmation, and the CSV export of the unsent cards.
+//
+//   VENDARA_BUILD_DIR=/path/to/build node --test cards.test.mjs
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import { confirm, shot, showView, startShop, toast } from './shop.mjs';
+
+let stack;
+let page;
+let target;
+
+const pad = (n) => String(n).padStart(4, '0');
+
+async function category(name) {
+  const answer = await stack.call('category', 'add', { name, type: '1', flg: '1',
+    tpl: JSON.stringify({ cardTpl: '{数据1} {数据2}', goodsTpl: '{卡密内容}' }), ext: JSON.stringify({ ww: 1 }) });
+  assert.equal(answer.SUCCESS, 1, answer.MSG);
+  return (await stack.call('category', 'lst')).LIST.find((c) => c.name === name);
+}
+
+before(async () => {
+  stack = await startShop();
+  const other = await category('旧库存');
+  for (let n = 1; n <= 5; n++) {
+    // Cards 0101..0105 are already in stock elsewhere.
+    assert.equal((await stack.call('item', 'add', { cg_id: other.id, data1: `CARD-${pad(100 + n)}`,
+      data2: `PW-${pad(100 + n)}`, data3: '', send_order_id: '' })).SUCCESS, 1);
+  }
+  target = await category('游戏点卡');
+  page = await stack.open();
+});
+
+after(async () => {
+  if (stack) await stack.stop();
+});
+
+test('a bulk import skips the duplicates and reports them by line', async () => {
+  const lines = [];
+  for (let n = 1; n <= 995; n++) lines.push(`CARD-${pad(n)}----PW-${pad(n)}----备注${n}----尾`);
+  for (let n = 1; n <= 5; n++) lines.push(`CARD-${pad(n * 7)}----PW-${pad(n * 7)}`);
+  lines.splice(500, 0, '');  // an empty line is no card and keeps its number
+  await showView(page, 'cards');
+  await page.selectOption('#card-category', String(target.id));
+  await page.selectOption('#import-sep', 'dash4');
+  await page.fill('#import-text', lines.join('\n'));
+  assert.match(await page.textContent('#import-summary'), /共 1000 行卡密/);
+  const first = await page.$$eval('#import-preview tbody tr:first-child td', (cells) => cells.map((c) => c.textContent));
+  assert.deepEqual(first, ['1', 'CARD-0001', 'PW-0001', '备注1----尾']);
+
+  await page.click('#import-go');
+  await page.waitForSelector('#import-report:not([hidden])', { timeout: 60000 });
+  assert.equal(await page.textContent('#import-result'), '已导入 990 张，跳过 10 张。');
+  const skipped = await page.$$eval('#import-skipped tbody tr', (rows) =>
+    rows.map((r) => Array.from(r.children).slice(0, 2).map((c) => c.textContent)));
+  const expected = [];
+  for (let n = 101; n <= 105; n++) expected.push([String(n), `CARD-${pad(n)}`]);
+  for (let n = 1; n <= 5; n++) expected.push([String(996 + n), `CARD-${pad(n * 7)}`]);
+  assert.deepEqual(skipped.sort((a, b) => a[0] - b[0]), expected);
+
+  const stored = (await stack.call('category', 'lst')).LIST.find((c) => c.id === target.id);
+  assert.equal(stored.store_num, 990);
+  assert.equal(stored.store_total_num, 990);
+  await page.waitForFunction((id) => document.querySelector(`#card-category option[value="${id}"]`)
+    .textContent.includes('未发 990 / 共 990'), target.id);
+  await shot(page, 'cards');
+});
+
+test('a card is found, edited and deleted after confirmation', async () => {
+  await page.fill('#card-search', 'CARD-0500');
+  await page.click('#card-search-go');
+  await page.waitForFunction(() => document.querySelectorAll('#card-list tbody tr').length === 1);
+  const row = '#card-list tbody tr';
+  assert.match(await page.textContent(row), /CARD-0500PW-0500备注500----尾/);
+
+  await page.click(`${row} button:text("修改")`);
+  await page.fill('#card-form [name=data2]', 'PW-NEW');
+  await page.click('#card-save');
+  await toast(page, { includes: '卡密已修改' });
+  const found = (await stack.call('item', 'search', { q: 'CARD-0500', cg_id: target.id })).LIST;
+  assert.deepEqual(found.map((c) => [c.data1, c.data2, c.data3, c.send_order_id]),
+    [['CARD-0500', 'PW-NEW', '备注500----尾', '']]);
+
+  await page.waitForFunction(() => document.querySelector('#card-list tbody tr').textContent.includes('PW-NEW'));
+  await page.click(`${row} button:text("删除")`);
+  await page.click('#confirm-cancel');
+  await page.click(`${row} button:text("删除")`);
+  assert.match(await confirm(page), /CARD-0500/);
+  await toast(page, { includes: '卡密已删除' });
+  assert.equal((await stack.call('item', 'search', { q: 'CARD-0500', cg_id: target.id })).LIST, null);
+  assert.equal((await stack.call('category', 'lst')).LIST.find((c) => c.id === target.id).store_num, 989);
+});
+
+test('the unsent cards download as CSV', async () => {
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click('#card-export')]);
+  const csv = fs.readFileSync(await download.path(), 'utf8').replace(/^\ufeff/, '');
+  const rows = csv.split(/\r\n/).filter((line) => line !== '');
+  assert.equal(rows[0], 'data1,data2,data3');
+  assert.equal(rows.length, 1 + 989);
+  assert.ok(rows.includes('CARD-0001,PW-0001,备注1----尾'));
+  assert.ok(!csv.includes('CARD-0500'));
+  assert.deepEqual(page.errors, []);
+});

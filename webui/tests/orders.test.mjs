@@ -1,0 +1,98 @@
+// Orders in the web UI: orders appear as the daemon reads them, the groups
+// filter them, a failed order shows its reason, "重新发货" after
+// confirmation delivers it again, and delete asks first.
+//
+//   VENDARA_BUILD_DIR=/path/to/build node --test orders.test.mjs
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { confirm, shot, showView, startShop, toast } from './shop.mjs';
+
+const itemId = '16800000003';
+let stack;
+let page;
+let category;
+
+before(async () => {
+  stack = await startShop();
+  assert.equal((await stack.call('category', 'add', { name: '会员月卡', type: '1', flg: '1',
+    tpl: JSON.stringify({ cardTpl: '激活码 {数据1}', goodsTpl: '{卡密内容}' }), ext: '{}' })).SUCCESS, 1);
+  category = (await stack.call('category', 'lst')).LIST[0];
+  assert.equal((await stack.call('category', 'bind', { cg_id: category.id, item_id: itemId })).SUCCESS, 1);
+  page = await stack.open();
+  await stack.login(page);
+  await showView(page, 'orders');
+});
+
+after(async () => {
+  if (stack) await stack.stop();
+});
+
+async function showGroup(group) {
+  await page.click(`#order-groups button[data-group="${group}"]`);
+}
+
+// Waits until the list, reloaded each second, holds the order in a state
+// whose words include `words`.
+async function waitForOrder(orderId, words) {
+  await page.waitForFunction(({ orderId, words }) => {
+    document.querySelector('#order-reload').click();
+    const row = document.querySelector(`#order-list tr[data-order="${orderId}"]`);
+    return row && row.querySelector('.state').textContent.includes(words);
+  }, { orderId, words }, { timeout: 30000, polling: 1000 });
+}
+
+async function stored(orderId) {
+  return ((await stack.call('order', 'lst', { page_num: 100 })).LIST || []).find((o) => o.order_id === orderId);
+}
+
+test('a paid order appears; without stock it fails with its reason, and a reset delivers it', async () => {
+  const placed = await stack.simPost('orders', { buyer: '买家丙', email: 'c@example.com', lines: [{ item_id: itemId, num: 1 }] });
+  const orderId = placed.order.order_id;
+  await showGroup('failed');
+  await waitForOrder(orderId, '库存不足');
+  const row = `#order-list tr[data-order="${orderId}"]`;
+  assert.match(await page.textContent(row), /买家丙/);
+  assert.match(await page.textContent(row), /网络电视会员月卡 激活码 × 1/);
+  await shot(page, 'orders');
+
+  // Stock arrives; the seller sends the order again.
+  assert.equal((await stack.call('item', 'add', { cg_id: category.id, data1: 'VIP-1', data2: '', data3: '',
+    send_order_id: '' })).SUCCESS, 1);
+  await page.click(`${row} button:text("重新发货")`);
+  await page.click('#confirm-cancel');
+  assert.equal((await stored(orderId)).status, 1001, 'cancel changes nothing');
+  await page.click(`${row} button:text("重新发货")`);
+  assert.match(await confirm(page), new RegExp(orderId));
+  await toast(page, { includes: '订单已重新排队发货' });
+  await showGroup('delivered');
+  await waitForOrder(orderId, '已发货');
+  assert.equal(await page.textContent(`#order-list tr[data-order="${orderId}"] .text`),
+    '【网络电视会员月卡 激活码】的发货信息：激活码 VIP-1\r\n');
+
+  // Its delivery log.
+  await page.click(`#order-list tr[data-order="${orderId}"] button:text("日志")`);
+  await page.waitForSelector('#order-log-box:not([hidden])');
+  assert.ok(await page.$$eval('#order-log tbody tr', (rows) => rows.length) > 0);
+});
+
+test('an order is deleted after confirmation', async () => {
+  await showGroup('all');
+  const list = (await stack.call('order', 'lst', { page_num: 100 })).LIST;
+  const victim = list.find((o) => o.status === 2 && o.text_msg === '忽略');
+  assert.ok(victim, 'the shop\'s own paid order went out unbound');
+  const row = `#order-list tr[data-order="${victim.order_id}"]`;
+  await page.waitForSelector(row);
+  await page.click(`${row} button:text("删除")`);
+  await page.click('#confirm-cancel');
+  assert.ok(await stored(victim.order_id));
+  await page.click(`${row} button:text("删除")`);
+  assert.match(await confirm(page), new RegExp(victim.order_id));
+  await toast(page, { includes: '订单已删除' });
+  await page.waitForSelector(row, { state: 'detached' });
+  assert.equal(await stored(victim.order_id), undefined);
+
+  await showGroup('new');
+  await page.waitForSelector('#order-empty:not([hidden])');
+  assert.equal(await page.textContent('#order-empty'), '没有新订单。');
+  assert.deepEqual(page.errors, []);
+});

@@ -1,0 +1,105 @@
+// Settings in the web UI: a save sends only what the seller changed, a
+// refused save shows the program's message and changes nothing, nothing can
+// be saved before the settings were read, and the test buttons answer.
+//
+//   VENDARA_BUILD_DIR=/path/to/build node --test settings.test.mjs
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { shot, showView, startShop, toast } from './shop.mjs';
+
+let stack;
+let page;
+
+before(async () => {
+  stack = await startShop({ settings: { comment_msg: '好评！', notice_paid_order: '1' } });
+  page = await stack.open();
+});
+
+after(async () => {
+  if (stack) await stack.stop();
+});
+
+async function settings() {
+  return (await stack.call('getConfig')).LIST;
+}
+
+async function loaded() {
+  await page.waitForFunction(() => !document.querySelector('#settings-save').disabled);
+}
+
+test('saving sends only the changed setting', async () => {
+  await showView(page, 'settings');
+  await loaded();
+  const before = await settings();
+  assert.equal(await page.inputValue('#settings-form [name=check_msg_timeout]'), '1');
+  assert.ok(await page.isChecked('#settings-form [name=notice_paid_order]'));
+  assert.equal(await page.getAttribute('#settings-form [name=check_order_timeout]', 'min'), '1');
+
+  await page.fill('#settings-form [name=check_msg_timeout]', '7');
+  await page.click('#settings-save');
+  await toast(page, { includes: '已保存 1 项设置' });
+  assert.deepEqual(await settings(), { ...before, check_msg_timeout: '7' });
+
+  await page.uncheck('#settings-form [name=notice_paid_order]');
+  await page.click('#settings-save');
+  await toast(page, { includes: '已保存 1 项设置' });
+  assert.deepEqual(await settings(), { ...before, check_msg_timeout: '7', notice_paid_order: '0' });
+  await shot(page, 'settings');
+});
+
+test('a refused save shows the program\'s message and stores nothing', async () => {
+  const before = await settings();
+  await page.fill('#settings-form [name=maker_base]', 'ftp://example.com');
+  await page.fill('#settings-form [name=comment_msg]', '新的评价');
+  await page.click('#settings-save');
+  const shown = await toast(page, { error: true });
+  const refused = await stack.call('setConfig', null, { maker_base: 'ftp://example.com' });
+  assert.equal(refused.SUCCESS, 0);
+  assert.equal(shown, refused.MSG);
+  assert.equal(await page.textContent('#settings-note'), refused.MSG);
+  assert.deepEqual(await settings(), before);
+});
+
+test('nothing can be saved while the settings have not been read', async () => {
+  await page.route(/do=getConfig/, (route) => route.abort());
+  await page.click('#settings-reload');
+  await page.waitForFunction(() => document.querySelector('#settings-state').textContent.includes('读取设置失败'));
+  assert.ok(await page.$eval('#settings-save', (b) => b.disabled));
+  assert.ok(await page.$eval('#settings-form', (f) => f.hidden));
+  await page.unroute(/do=getConfig/);
+  await page.click('#settings-reload');
+  await loaded();
+  assert.equal(await page.inputValue('#settings-form [name=comment_msg]'), '好评！', 'the form shows what is stored');
+});
+
+test('the test buttons show what the program answered', async () => {
+  // No notice address yet: the program refuses.
+  await page.click('#mail-test');
+  await toast(page, { error: true });
+  await page.fill('#settings-form [name=notice_mailto]', 'seller@example.com');
+  await page.selectOption('#settings-form [name=email_send_type]', '1');
+  await page.click('#settings-save');
+  await toast(page, { includes: '已保存 2 项设置' });
+  await page.click('#mail-test');
+  assert.match(await toast(page), /测试邮件已加入发送队列/);
+  assert.match(stack.sql("select count(*) from msg_queue where type = 1 and \"to\" = 'seller@example.com';"), /^1\s*$/);
+
+  // Not logged in: the IM test is refused with the program's words.
+  await page.fill('#ww-form [name=to]', '买家甲');
+  await page.click('#ww-test');
+  assert.equal(await toast(page, { error: true }), '未登录淘宝帐号，不能进行旺旺测试操作！');
+  assert.deepEqual(page.errors, []);
+});
+
+test('an answer that comes after the page gave up is dropped without an error', async () => {
+  // The status answer is held back until the page's wait of 50 ms is over.
+  await page.route(/do=getStatus/, async (route) => {
+    await new Promise((resolve) => setTimeout(resolve, 400));
+    await route.continue();
+  });
+  const outcome = await page.evaluate(() => window.V.call('getStatus', null, null, 50).then(() => 'answered', (e) => e.message));
+  assert.equal(outcome, '本地程序没有响应');
+  await page.waitForTimeout(1000);
+  await page.unroute(/do=getStatus/);
+  assert.deepEqual(page.errors, []);
+});
