@@ -129,16 +129,21 @@
   // fields, the rest of the line staying in the third; empty lines are left
   // out (the program splits the same way).
   function lines() { return V.$('#import-text').value.split(/\r\n|\r|\n/); }
+  // A run of a one-character separator counts as one, and each field loses
+  // the spaces and tabs around it, as in the program.
+  function trimmed(text) { return text.replace(/^[ \t]+|[ \t]+$/g, ''); }
   function split(line, sep) {
     var parts = [];
     var rest = line;
     while (parts.length < 2) {
       var at = rest.indexOf(sep);
       if (at < 0) break;
-      parts.push(rest.slice(0, at));
-      rest = rest.slice(at + sep.length);
+      parts.push(trimmed(rest.slice(0, at)));
+      var next = at + sep.length;
+      if (sep.length === 1) while (rest.charAt(next) === sep) next++;
+      rest = trimmed(rest.slice(next));
     }
-    parts.push(rest);
+    parts.push(trimmed(rest));
     return parts;
   }
   V.splitCardLine = split;

@@ -12,6 +12,7 @@ import { confirm, shot, showView, startShop, toast } from './shop.mjs';
 let stack;
 let page;
 let target;
+let splitTarget;
 
 const pad = (n) => String(n).padStart(4, '0');
 
@@ -31,6 +32,7 @@ before(async () => {
       data2: `PW-${pad(100 + n)}`, data3: '', send_order_id: '' })).SUCCESS, 1);
   }
   target = await category('游戏点卡');
+  splitTarget = await category('拆分');
   page = await stack.open();
 });
 
@@ -103,4 +105,19 @@ test('the unsent cards download as CSV', async () => {
   assert.ok(rows.includes('CARD-0001,PW-0001,备注1----尾'));
   assert.ok(!csv.includes('CARD-0500'));
   assert.deepEqual(page.errors, []);
+});
+
+test('the import preview splits each line exactly as the program stores it', async () => {
+  const split = splitTarget;
+  await page.selectOption('#card-category', String(split.id));
+  await page.selectOption('#import-sep', 'comma');
+  const lines = ['SPLIT-1,,PW-1, 附加 ,尾', ' SPLIT-2 ,\tPW-2', 'SPLIT-3'];
+  await page.fill('#import-text', lines.join('\n'));
+  const preview = await page.$$eval('#import-preview tbody tr', (rows) =>
+    rows.map((r) => Array.from(r.children).slice(1, 4).map((c) => c.textContent)));
+  await page.click('#import-go');
+  await page.waitForFunction(() => /已导入 3 张/.test(document.querySelector('#import-result').textContent));
+  const stored = (await stack.call('item', 'search', { q: 'SPLIT-', cg_id: split.id, page_num: '10' })).LIST;
+  assert.deepEqual(preview, stored.map((c) => [c.data1, c.data2, c.data3]));
+  assert.deepEqual(preview[0], ['SPLIT-1', 'PW-1', '附加 ,尾']);
 });
