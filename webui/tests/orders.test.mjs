@@ -76,10 +76,16 @@ test('a paid order appears; without stock it fails with its reason, and a reset 
 });
 
 test('an order is deleted after confirmation', async () => {
-  await showGroup('all');
-  const list = (await stack.call('order', 'lst', { page_num: 100 })).LIST;
-  const victim = list.find((o) => o.status === 2 && o.text_msg === '忽略');
+  // The daemon delivers the shop's own unbound paid order at one of its
+  // ticks; wait for it rather than expect it at once.
+  let victim;
+  for (const end = Date.now() + 30000; !victim && Date.now() < end;) {
+    const list = (await stack.call('order', 'lst', { page_num: 100 })).LIST || [];
+    victim = list.find((o) => o.status === 2 && o.text_msg === '忽略');
+    if (!victim) await new Promise((resolve) => setTimeout(resolve, 200));
+  }
   assert.ok(victim, 'the shop\'s own paid order went out unbound');
+  await showGroup('all');
   const row = `#order-list tr[data-order="${victim.order_id}"]`;
   await page.waitForSelector(row);
   await page.click(`${row} button:text("删除")`);
