@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "api/CardPageJson.h"
 #include "api/RequestIds.h"
 #include "api/SubActions.h"
 #include "base/Charset.h"
@@ -43,7 +44,7 @@ CardRecord cardOfRequest() {
 // The category id must be digits; every number is then raised to at least 1;
 // a page past the last shows the last page, and a category without cards
 // answers page 0.
-void listCards(Json::Value& reply) {
+CardPage readListPage() {
   const int categoryId = std::max(requireId("cg_id"), 1);
   const int pageSize = std::max(toNumber(postParam("page_num")), 1);
   int page = std::max(toNumber(postParam("page")), 1);
@@ -54,14 +55,13 @@ void listCards(Json::Value& reply) {
   const int cards = store->cardCount(categoryId);
   const int pages = Item::pagesOf(cards, pageSize);
   page = std::min(page, pages);
-  const std::vector<CardRecord> slice = store->list(categoryId, page, pageSize, cards);
+  CardPage result;
+  result.cards = store->list(categoryId, page, pageSize, cards);
   snapshot.release();
-  Json::Value list;  // null when there is no card
-  for (const CardRecord& card : slice) list.append(cardJson(card));
-  reply["LIST"] = std::move(list);
-  reply["PAGE_NUM"] = pageSize;
-  reply["PAGE"] = page;
-  reply["PAGE_MAX"] = pages;
+  result.page = page;
+  result.pages = pages;
+  result.pageSize = pageSize;
+  return result;
 }
 
 void addCard(Json::Value&) {
@@ -114,7 +114,7 @@ constexpr int kMaxPageSize = 1000;
 
 // Cards whose number contains `q`, in one category (`cg_id`) or in all; the
 // paging of "lst", with at most kMaxPageSize cards a page.
-void searchCards(Json::Value& reply) {
+CardPage readSearchPage() {
   const std::string text = postParam("q");
   if (text.empty()) throw Exception(gbk("请输入要搜索的卡号。"));
   if (text.size() > kMaxQueryBytes) {
@@ -128,14 +128,31 @@ void searchCards(Json::Value& reply) {
   const int cards = store->searchCount(text, categoryId);
   const int pages = Item::pagesOf(cards, pageSize);
   page = std::min(page, pages);
-  const std::vector<CardRecord> slice = store->search(text, categoryId, page, pageSize, cards);
+  CardPage result;
+  result.cards = store->search(text, categoryId, page, pageSize, cards);
   snapshot.release();
-  Json::Value list;  // null when no card matches
-  for (const CardRecord& card : slice) list.append(cardJson(card));
-  reply["LIST"] = std::move(list);
-  reply["PAGE_NUM"] = pageSize;
-  reply["PAGE"] = page;
-  reply["PAGE_MAX"] = pages;
+  result.page = page;
+  result.pages = pages;
+  result.pageSize = pageSize;
+  return result;
+}
+
+// Answers a page of cards read by `read`, its failures as every sub-action's.
+void answerCardPage(CardPage (*read)()) {
+  std::string failure;
+  try {
+    const CardPage page = read();
+    writeStyledJsonp([&page] { return styledCardPage(page); });
+    return;
+  } catch (Exception e) {
+    failure = e.message();
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  Json::Value reply(Json::objectValue);
+  reply["SUCCESS"] = 0;
+  reply["MSG"] = failure;
+  writeJsonp(reply);
 }
 
 }  // namespace
@@ -171,10 +188,13 @@ void exportCards(Json::Value& reply) {
 }
 
 void item() {
+  // The pages of cards are written straight to text (api/CardPageJson.h).
+  const std::string& sub = queryParam("action");
+  if (sub == "lst") return answerCardPage(readListPage);
+  if (sub == "search") return answerCardPage(readSearchPage);
   static const SubActionTable table = {
-      {"lst", listCards},        {"add", addCard},          {"del", removeCard},
-      {"del_more", removeCards}, {"update", updateCard},    {"import", importCards},
-      {"search", searchCards},   {"export", exportCards},
+      {"add", addCard},         {"del", removeCard},    {"del_more", removeCards},
+      {"update", updateCard},   {"import", importCards}, {"export", exportCards},
   };
   answerSubAction(table);
 }

@@ -103,10 +103,14 @@ void setHeader(const std::string& name, const std::string& value) { currentReque
 void appendBody(const std::string& text) { currentRequest->responseBody += text; }
 
 void writeJsonp(const Json::Value& value) {
+  writeStyledJsonp([&value] { return styledJson(value); });
+}
+
+void writeStyledJsonp(const std::function<std::string()>& styled) {
   setHeader("Content-Type", "text/javascript;charset=utf-8;");
   const std::string callback = currentRequest->query["callback"];
   try {
-    currentRequest->responseBody = gbkToUtf8(callback + "(" + styledJson(value) + ")");
+    currentRequest->responseBody = gbkToUtf8(callback + "(" + styled() + ")");
   } catch (Exception e) {
     // A value that is not GBK cannot be shown; say so instead of sending
     // bytes the page would misread. The message and the callback are ASCII.

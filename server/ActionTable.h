@@ -76,6 +76,10 @@ void setHeader(const std::string& name, const std::string& value);
 void appendBody(const std::string& text);
 // Replaces the body with callback(styled JSON), converted from GBK to UTF-8.
 void writeJsonp(const Json::Value& value);
+// The same with the styled text made by `styled`, which raises Exception on
+// text that is not GBK as styledJson does (for answers written without
+// building Json values).
+void writeStyledJsonp(const std::function<std::string()>& styled);
 
 // Parameters read with subscript semantics: a missing key reads as "".
 std::string& queryParam(const std::string& name);
