@@ -74,8 +74,10 @@ Json::Value settingRulesJson() {
   return rules;
 }
 
-// "LIST" holds every setting as a string member (null when there is none);
-// "RULES" the ranges and defaults (settingRulesJson).
+// "LIST" holds every setting as a string member (null when there is none).
+// With the post parameter rules=1 (the settings form, once per load) "RULES"
+// adds the ranges and defaults (settingRulesJson); without it the answer is
+// the settings alone, as the program's other callers read it.
 void getConfig() {
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 1;
@@ -84,7 +86,7 @@ void getConfig() {
     Json::Value list;
     for (const auto& [key, value] : SystemConfig::instance()->getAll()) list[key] = value;
     reply["LIST"] = list;
-    reply["RULES"] = settingRulesJson();
+    if (postParam("rules") == "1") reply["RULES"] = settingRulesJson();
   });
 }
 

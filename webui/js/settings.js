@@ -1,5 +1,5 @@
 // Settings, in groups: flags as checkboxes, numbers with their ranges and
-// defaults (getConfig "RULES"). Saving sends only the keys the seller
+// defaults (getConfig "RULES", asked for with rules=1). Saving sends only the keys the seller
 // changed, and cannot happen before the settings were read: a form that
 // never loaded would otherwise overwrite every setting with blanks.
 (function (V) {
@@ -113,7 +113,7 @@
     form.hidden = true;
     V.$('#settings-state').textContent = '正在读取设置…';
     V.$('#settings-state').className = 'sub';
-    return V.act('getConfig').then(function (data) {
+    return V.act('getConfig', null, { rules: '1' }).then(function (data) {
       build(data.RULES || {});
       loaded = data.LIST || {};
       fill(loaded);
