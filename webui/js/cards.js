@@ -202,13 +202,27 @@
     var fixed = V.address('item', 'import', { cg_id: id, sep: sep, lines: '' }).length + 64;
     var report = { imported: 0, skipped: [] };
     var chunks = parts(all, fixed);
+    // Card number and password of the lines of the parts already sent, to
+    // their first line: the program sees one part at a time, so a repeat of
+    // an earlier part's line reads to it as a card already in stock.
+    var earlier = {};
+    function key(data1, data2) { return data1 + '\n' + (data2 || ''); }
     var done = 0;
     V.run(button, function () {
       return chunks.reduce(function (previous, chunk) {
         return previous.then(function () {
           return V.act('item', 'import', { cg_id: id, sep: sep, lines: chunk.lines.join('\n') }, 120000).then(function (data) {
             report.imported += data.IMPORTED;
-            (data.SKIPPED || []).forEach(function (s) { report.skipped.push(Object.assign({}, s, { LINE: s.LINE + chunk.first - 1 })); });
+            (data.SKIPPED || []).forEach(function (s) {
+              var first = earlier[key(s.DATA1, s.DATA2)];
+              report.skipped.push(Object.assign({}, s, { LINE: s.LINE + chunk.first - 1 },
+                first ? { REASON: '与第 ' + first + ' 行重复' } : {}));
+            });
+            chunk.lines.forEach(function (line, k) {
+              if (line === '') return;
+              var f = split(line, separators[sep]);
+              if (!(key(f[0], f[1]) in earlier)) earlier[key(f[0], f[1])] = chunk.first + k;
+            });
             done++;
             button.textContent = '导入中 ' + done + ' / ' + chunks.length;
           });
