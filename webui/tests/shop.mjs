@@ -14,6 +14,8 @@ export const account = 'vendara_demo';
 export const password = 'demo1234';
 export const screenshots = path.join(build, 'screenshots');
 
+// `settings` are stored before vendara starts; one given as undefined is
+// left out.
 export async function startShop({ settings = {} } = {}) {
   const stack = { work: freshWork() };
   const service = await startMakerService();
@@ -29,7 +31,7 @@ export async function startShop({ settings = {} } = {}) {
     maker_base: `http://127.0.0.1:${service.port}`, market_base: stack.simBase, taobao_user: account,
     taobao_pwd: password, taobao_autologin: '1', check_order_timeout: '1', check_msg_timeout: '1', ...settings,
   };
-  const rows = Object.entries(values).map(([k, v]) => `('${k}', '${String(v).replace(/'/g, "''")}')`).join(',');
+  const rows = Object.entries(values).filter(([, v]) => v !== undefined).map(([k, v]) => `('${k}', '${String(v).replace(/'/g, "''")}')`).join(',');
   stack.sql(`insert into sys_config (key, value) values ${rows};`);
   stack.run = await startProgram(stack.work);
   stack.program = stack.run.child;
