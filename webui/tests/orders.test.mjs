@@ -14,9 +14,7 @@ let category;
 
 before(async () => {
   stack = await startShop();
-  assert.equal((await stack.call('category', 'add', { name: '会员月卡', type: '1', flg: '1',
-    tpl: JSON.stringify({ cardTpl: '激活码 {数据1}', goodsTpl: '{卡密内容}' }), ext: '{}' })).SUCCESS, 1);
-  category = (await stack.call('category', 'lst')).LIST[0];
+  category = await stack.addCategory('会员月卡', { tpl: { cardTpl: '激活码 {数据1}', goodsTpl: '{卡密内容}' } });
   assert.equal((await stack.call('category', 'bind', { cg_id: category.id, item_id: itemId })).SUCCESS, 1);
   page = await stack.open();
   await stack.login(page);
