@@ -97,26 +97,15 @@ void getStatus(Deamon& daemon) {
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 1;
   answerJsonp(reply, [&daemon](Json::Value& reply) {
-    bool running;
-    std::optional<LoginResult> login;
-    std::string account;
-    std::int64_t checkTime;
-    std::int64_t sendTime;
-    {
-      // Neither the registry nor the running flag needs the global lock, which
-      // a login holds while the marketplace answers: the status never waits.
-      std::shared_ptr<Registry> registry = Registry::instance();
-      account = registry->getOr<std::string>("account", std::string());
-      checkTime = registry->getOr<std::int64_t>("checkLastTime", 0);
-      sendTime = registry->getOr<std::int64_t>("sendMsgTime", 0);
-      running = daemon.running();
-      login = lastLoginResult();
-    }
-    reply["RUNNING"] = running;
-    reply["ACCOUNT"] = account;
-    reply["CHECK_TIME"] = low32(checkTime);
-    reply["SEND_MSG_TIME"] = low32(sendTime);
+    // Neither the registry nor the running flag needs the global lock, which
+    // a login holds while the marketplace answers: the status never waits.
+    std::shared_ptr<Registry> registry = Registry::instance();
+    reply["RUNNING"] = daemon.running();
+    reply["ACCOUNT"] = registry->getOr<std::string>("account", std::string());
+    reply["CHECK_TIME"] = low32(registry->getOr<std::int64_t>("checkLastTime", 0));
+    reply["SEND_MSG_TIME"] = low32(registry->getOr<std::int64_t>("sendMsgTime", 0));
     // The last login attempt through the "login" action; null before the first.
+    const std::optional<LoginResult> login = lastLoginResult();
     Json::Value loginMessage;
     if (login) {
       loginMessage["SUCCESS"] = login->success ? 1 : 0;

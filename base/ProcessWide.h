@@ -17,9 +17,11 @@
 //
 // and an interface names its production implementation there. Building runs
 // under the global lock, so that two threads never build the same object and
-// a store that loads itself through getDb (which takes the same lock) always
+// a store whose load takes the global lock again (the message queue) always
 // takes the locks in one order; a build that raises leaves nothing behind and
-// the next use tries again. Reads take only the slot's own short lock.
+// the next use tries again. Reads take only the slot's own short lock. The
+// program builds the stores the web actions read at start, so that none is
+// first built while a login holds the global lock.
 //
 // Every function may be called from any thread.
 #pragma once

@@ -8,6 +8,7 @@
 #include "base/Charset.h"
 #include "market/CurlException.h"
 #include "market/HttpClient.h"
+#include "market/LoginPage.h"
 #include "market/MarketHosts.h"
 #include "market/PageText.h"
 #include "store/Db.h"
@@ -23,8 +24,6 @@ namespace {
 // Failures of orders that keep failing are remembered by id; past this many
 // the record starts afresh (an order may then be named once more).
 constexpr size_t kMaxReported = 10'000;
-
-std::string loginBox() { return gbk("标准登录框"); }
 
 AuthException loginLost() { return AuthException(gbk("请重新登录"), 1); }
 
@@ -74,8 +73,7 @@ int quantityOf(const std::string& digits) {
 
 // The page's body, or CurlException with the client's reason.
 std::string fetchPage(const std::string& what, const std::string& url) {
-  RedirectInfo redirect;  // followed, not looked at
-  HttpResult result = httpFetch(url, {}, &redirect);
+  HttpResult result = httpFetch(url, {});
   if (!result.ok()) throw CurlException("The " + what + " " + url + " cannot be fetched: " + result.reason(), 1);
   return std::move(result.body);
 }
@@ -96,7 +94,7 @@ std::vector<std::pair<std::string, std::string>> OrderScraper::listedOrders(cons
 
 void OrderScraper::fetchPaidOrders(const std::shared_ptr<IDb>& db) {
   const std::string page = httpGet(MarketHosts::paidOrdersPage());
-  if (containsText(loginBox(), page)) throw loginLost();
+  if (showsLoginBox(page)) throw loginLost();
   std::shared_ptr<Order> orders = Order::instance();
   for (const auto& [number, url] : listedOrders(page)) orders->addFound(db, number, url);
 }
@@ -136,7 +134,7 @@ OrderInfo OrderScraper::parseOrderDetail(int id, const std::string& url) {
   const std::string page = fetchPage("order detail page", url);
   // Read from a login page, a paid order would be stored with no state and
   // then refused by the delivery.
-  if (containsText(loginBox(), page)) throw loginLost();
+  if (showsLoginBox(page)) throw loginLost();
   DetailPage read = readDetailPage(id, page);
   // One more page per goods line. A snapshot that cannot be fetched fails
   // the whole read: a line without its item id would find no category and

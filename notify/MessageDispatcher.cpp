@@ -2,6 +2,7 @@
 
 #include <json/json.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -62,21 +63,6 @@ struct Attempt {
   bool sent = false;  // the channel took it
   std::string reply;  // the service's reply, the mail server's last line, or why nothing was sent (GBK)
 };
-
-// A reply of the outside (UTF-8 JSON, SMTP lines) as GBK text for the log:
-// bytes that are not valid UTF-8 become "?".
-std::string replyText(const std::string& raw) {
-  const std::string cut = raw.size() > 500 ? raw.substr(0, 500) : raw;
-  try {
-    return utf8ToGbk(cut);
-  } catch (Exception) {
-  }
-  std::string ascii = cut;
-  for (char& c : ascii) {
-    if (static_cast<unsigned char>(c) >= 0x80) c = '?';
-  }
-  return ascii;
-}
 
 // Posts a form to one of the messaging endpoints; the values go out as UTF-8.
 // True when the service accepted it; `reply` gets its answer, or why none came.
@@ -162,6 +148,24 @@ void logOutcome(const MsgEntry& entry, const Attempt& attempt) {
 }
 
 }  // namespace
+
+std::string replyText(const std::string& raw) {
+  // At most 500 bytes, cut between two UTF-8 characters: a character cut in
+  // two would make the whole reply unreadable.
+  std::size_t end = std::min<std::size_t>(raw.size(), 500);
+  while (end > 0 && end < raw.size() && (static_cast<unsigned char>(raw[end]) & 0xC0) == 0x80) --end;
+  const std::string cut = raw.substr(0, end);
+  try {
+    return utf8ToGbk(cut);
+  } catch (Exception) {
+  }
+  std::string ascii = cut;
+  for (char& c : ascii) {
+    if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+  }
+  return ascii;
+}
+
 
 void MessageDispatcher::sendMessages(std::stop_token stop) {
   // Settings changed during the pass take effect at the next one.

@@ -20,6 +20,11 @@
 
 namespace Quorvel {
 
+// A reply of the outside (UTF-8 JSON, SMTP lines) as GBK text for the order
+// log: its first 500 bytes at most, cut between characters; bytes that are
+// not valid UTF-8 become "?".
+std::string replyText(const std::string& raw);
+
 class MessageDispatcher : public MessageDispatch {
  public:
   // Used when neither the message nor "email_sender" names a sender.

@@ -351,5 +351,16 @@ TEST_F(Dispatch, AnUnreadableRowIsSetAsideAndEveryOtherMessageGoesOut) {
   EXPECT_EQ(queued(0).size(), 2u);  // left for the seller to mend or delete
 }
 
+TEST(ReplyText, ALongChineseReplyIsCutBetweenCharactersAndStaysReadable) {
+  const std::string word = "\xE5\x8F\x91\xE9\x80\x81";  // 发送, 3 bytes a character
+  std::string reply = "{\"MSG\":\"";
+  while (reply.size() < 600) reply += word;
+  const std::string text = replyText(reply);
+  EXPECT_LE(text.size(), 500u);
+  EXPECT_EQ(text.find('?'), std::string::npos) << "cut inside a character";
+  EXPECT_EQ(text.substr(text.size() - 4), gbk("发送"));
+  EXPECT_EQ(replyText("ok \xFF"), "ok ?");
+}
+
 }  // namespace
 }  // namespace Quorvel::testing
