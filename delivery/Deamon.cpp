@@ -16,12 +16,6 @@
 
 namespace Quorvel {
 
-namespace {
-
-constexpr std::size_t kRunningBit = 0;
-
-}  // namespace
-
 std::shared_ptr<Deamon> Deamon::instance() { return processWide<Deamon>(); }
 
 Deamon::Deamon()
@@ -42,16 +36,15 @@ void Deamon::start() {
 
 void Deamon::setRunning(bool running) {
   GlobalGuard hold;
-  flags_.set(kRunningBit, running);
-  runningSeen_.store(running);
+  running_.store(running);
 }
 
-bool Deamon::running() { return runningSeen_.load(); }
+bool Deamon::running() { return running_.load(); }
 
 DeamonState Deamon::state() {
   GlobalGuard hold;
   DeamonState state;
-  state.running = flags_.test(kRunningBit);
+  state.running = running_.load();
   state.orderHeartbeat = orderHeartbeat_;
   state.messageHeartbeat = messageHeartbeat_;
   state.supervisor = supervisor_ != empty_;
@@ -135,7 +128,7 @@ void Deamon::checkOrders() {
   {
     GlobalGuard hold;
     orderHeartbeat_ = now;
-    if (!flags_.test(kRunningBit)) return;
+    if (!running_.load()) return;
     Registry::instance()->set<std::int64_t>("checkLastTime", now);
     pipeline = pipeline_;
   }

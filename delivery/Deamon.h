@@ -20,7 +20,6 @@
 #pragma once
 
 #include <atomic>
-#include <bitset>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -122,10 +121,10 @@ class Deamon {
 
   const std::shared_ptr<Clock> clock_;
 
-  std::bitset<8> flags_;                      // bit 0: running; guarded by globalLock()
-  // A copy of the running bit, written with it, that running() reads without
-  // the global lock: the status shown to the seller never waits on a login.
-  std::atomic<bool> runningSeen_{false};
+  // The running flag. Written under the global lock (so that a tick that
+  // holds it sees the flag in order with its other state) and read without
+  // it: the status shown to the seller never waits on a login.
+  std::atomic<bool> running_{false};
   ThreadPtr supervisor_;                      // guarded by globalLock()
   ThreadPtr orderThread_;                     // guarded by globalLock()
   ThreadPtr messageThread_;                   // guarded by globalLock()

@@ -21,6 +21,7 @@
 #include "store/MsgQueue.h"
 #include "store/OrderLog.h"
 #include "store/SystemConfig.h"
+#include "store/WriteTransaction.h"
 
 namespace Quorvel {
 
@@ -53,41 +54,6 @@ class Claim {
   std::shared_ptr<DeliveryClaims> claims_;
   int orderId_;
   bool held_ = false;
-};
-
-// A transaction that takes the write lock when it begins, so that its reads
-// and writes see one state and it never has to upgrade a read lock (which
-// SQLite refuses at once, without waiting, when another writer is waiting).
-// Rolled back unless committed.
-class WriteTransaction {
- public:
-  explicit WriteTransaction(std::shared_ptr<IDb> db) : db_(std::move(db)) { db_->begin(); }
-  ~WriteTransaction() {
-    if (!open_) return;
-    try {
-      db_->rollback();
-    } catch (Exception) {
-      // The failure that brought us here is the one to report.
-    }
-  }
-  WriteTransaction(const WriteTransaction&) = delete;
-  WriteTransaction& operator=(const WriteTransaction&) = delete;
-
-  void commit() {
-    db_->commit();
-    open_ = false;
-  }
-  // For the commits a crash must not undo (the reservation before the
-  // marketplace is asked to ship, and the finished delivery): the file is
-  // synced before this returns, also on a power loss.
-  void commitDurable() {
-    db_->commitDurable();
-    open_ = false;
-  }
-
- private:
-  std::shared_ptr<IDb> db_;
-  bool open_ = true;
 };
 
 // Sets the calling thread's low-stock flag for one card update, as asked.
@@ -486,14 +452,13 @@ void Delivery::recover(const OrderRecord& row) {
   }
   logAlone(row.order_id, OrderLog::kRecovered, gbk("发货中断后恢复，淘宝订单状态：") + std::to_string(page.order_status),
            true);
+  // finish and release read the order's lines (and their summary) inside
+  // their own transactions.
   if (shippedState(page.order_status)) {
-    storedLines(db_, attempt);
     if (finish(attempt, gbk("订单状态已是卖家已发货"))) writeMemo(attempt.order);
   } else if (page.order_status == 2) {
-    storedLines(db_, attempt);
     consignAndFinish(attempt);
   } else {
-    storedLines(db_, attempt);
     release(attempt, kWrongOrderState, gbk("错误的订单状态"), gbk("错误的订单状态"));
   }
 }
@@ -502,11 +467,8 @@ void Delivery::writeDueMemos() {
   std::set<std::string> due;
   for (const std::string& number : log_->memosDue(db_)) {
     if (!due.insert(number).second) continue;
-    std::shared_ptr<IDbResult> rows =
-        db_->query(std::make_shared<SQL>("select `id` from `orders` where `order_id`=?")->bind(number));
-    if (!rows->next()) continue;
-    const int id = (*rows->fetch())["id"].toInt();
-    rows.reset();
+    const int id = orders_->idOf(db_, number);
+    if (id < 0) continue;
     Claim claim(id);
     if (!claim.held()) continue;
     const OrderRecord stored = orders_->get(db_, id);

@@ -283,7 +283,6 @@ void httpServer::parseRequest(HttpRequest& request) {
     return;
   }
 
-  SocketPtr socket = request.socket;
   std::optional<std::string> unreadable = parsePostParameters(request);
   // The body now lives on in the post parameters only.
   std::string().swap(request.buffer);
@@ -291,21 +290,32 @@ void httpServer::parseRequest(HttpRequest& request) {
     // Answered on this port like any failed action, so the page keeps working.
     answerFailure(request, *unreadable);
   } else if (placeOf(request) == ActionPlace::kOutsideWorker) {
-    passToWorker(request);
-    return;
+    if (passToWorker(request)) return;
+    answerFailure(request, gbk("本地程序正在等待淘宝或其他外部服务，请稍后再试"));
   } else {
     handleRequest(request);
   }
+  answerAndClose(request);
+}
+
+void httpServer::answerAndClose(HttpRequest& request) {
   sendResponse(request);
   // The read still pending on the socket completes with an error and removes
   // the entry.
   boost::system::error_code ignored;
-  socket->shutdown(TcpSocket::shutdown_both, ignored);
-  socket->close(ignored);
+  request.socket->shutdown(TcpSocket::shutdown_both, ignored);
+  request.socket->close(ignored);
 }
 
-void httpServer::passToWorker(HttpRequest& request) {
-  auto working = std::make_shared<HttpRequest>(request);
+bool httpServer::passToWorker(HttpRequest& request) {
+  // The copy takes the post parameters along; the entry keeps the rest.
+  auto working = std::make_shared<HttpRequest>();
+  working->socket = request.socket;
+  working->method = request.method;
+  working->target = request.target;
+  working->requestHeaders = request.requestHeaders;
+  working->query = request.query;
+  working->post = std::move(request.post);
   const bool queued = worker_.submit([this, working] {
     try {
       dispatchRequest(*working);
@@ -318,30 +328,18 @@ void httpServer::passToWorker(HttpRequest& request) {
     // I/O context stops before the server is destroyed and is not run again.
     asio::post(io_, [this, working] { answerFromWorker(working); });
   });
-  if (!queued) {
-    answerFailure(request, gbk("本地程序正在等待淘宝或其他外部服务，请稍后再试"));
-    sendResponse(request);
-    boost::system::error_code ignored;
-    request.socket->shutdown(TcpSocket::shutdown_both, ignored);
-    request.socket->close(ignored);
-    return;
-  }
+  if (!queued) return false;
   // The copy holds the request now; what else arrives on the connection is
   // dropped unread.
   request.state |= HttpRequest::kWithWorker | HttpRequest::kAnswered;
-  request.post.clear();
   bufferedBytes_ -= request.charged;
   request.charged = 0;
+  return true;
 }
 
 void httpServer::answerFromWorker(const std::shared_ptr<HttpRequest>& done) {
   if (connections_.find(done->socket) == connections_.end()) return;  // the client went away
-  sendResponse(*done);
-  // The read still pending on the socket completes with an error and removes
-  // the entry.
-  boost::system::error_code ignored;
-  done->socket->shutdown(TcpSocket::shutdown_both, ignored);
-  done->socket->close(ignored);
+  answerAndClose(*done);
 }
 
 bool httpServer::mayUse(const HttpRequest& request) {

@@ -111,9 +111,12 @@ class httpServer : public server {
   void sweep();
   // Takes the socket by value: callers pass the one held by the entry it erases.
   void closeConnection(SocketPtr socket);
-  // Hands the parsed `request` to the outside worker; its answer is written
-  // by answerFromWorker, or at once when the worker's queue is full.
-  void passToWorker(HttpRequest& request);
+  // Writes the answer and closes the connection.
+  void answerAndClose(HttpRequest& request);
+  // Hands the parsed `request` to the outside worker, whose answer
+  // answerFromWorker writes; false, handing nothing, when the worker's queue
+  // is full.
+  bool passToWorker(HttpRequest& request);
   // On the server thread: writes the worker's answer, unless the client has
   // gone meanwhile.
   void answerFromWorker(const std::shared_ptr<HttpRequest>& done);

@@ -6,8 +6,10 @@
 
 #include "base/Charset.h"
 #include "base/Exception.h"
+#include "base/GbkText.h"
 #include "store/Db.h"
 #include "store/Item.h"
+#include "store/WriteTransaction.h"
 
 namespace Quorvel {
 
@@ -65,13 +67,7 @@ void forEachLine(const std::string& text, Each each) {
 std::string shown(std::string_view field) {
   constexpr std::size_t kShown = 64;
   if (field.size() <= kShown) return std::string(field);
-  std::size_t cut = 0;
-  while (cut < kShown) {
-    const std::size_t length = static_cast<unsigned char>(field[cut]) >= 0x81 ? 2 : 1;
-    if (cut + length > kShown) break;
-    cut += length;
-  }
-  return std::string(field.substr(0, cut)) + "...";
+  return gbkPrefix(std::string(field), kShown) + "...";
 }
 
 // Sets a pragma of the connection for as long as it lives, then puts back
@@ -171,8 +167,8 @@ ImportReport CardImport::run(int categoryId, const SplitCards& split) {
   // to the log again and again. Both hold while the import runs.
   PragmaOverride journals(db, "temp_store", "2");
   PragmaOverride cache(db, "cache_size", "-65536");
-  db->begin();
   try {
+    WriteTransaction unit(db);
     auto find = std::make_shared<SQL>();
     auto insert = std::make_shared<SQL>();
     for (const CardLine& card : split.cards) {
@@ -195,14 +191,9 @@ ImportReport CardImport::run(int categoryId, const SplitCards& split) {
       ++report.imported;
     }
     items->refreshCounters(categoryId);
-    db->commit();
+    unit.commit();
   } catch (...) {
-    try {
-      db->rollback();
-    } catch (Exception) {
-      // The failure that brought us here is the one to report.
-    }
-    // The category cache does not follow a rollback.
+    // Rolled back by now; the category cache does not follow a rollback.
     try {
       items->refreshCounters(categoryId);
     } catch (Exception) {

@@ -216,13 +216,17 @@ Json::Value Order::toJson(const OrderRecord& order) {
   return json;
 }
 
+int Order::idOf(const std::shared_ptr<IDb>& db, const std::string& orderId) {
+  std::shared_ptr<IDbResult> rows =
+      db->query(std::make_shared<SQL>("select `id` from `orders` where `order_id`=?")->bind(orderId));
+  if (!rows->next()) return -1;
+  return (*rows->fetch())["id"].toInt();
+}
+
 bool Order::addFound(const std::shared_ptr<IDb>& db, const std::string& orderId, const std::string& url) {
   // Every tick lists the orders already recorded: look the number up rather
   // than let the unique index refuse a second row.
-  std::shared_ptr<IDbResult> known =
-      db->query(std::make_shared<SQL>("select `id` from `orders` where `order_id`=?")->bind(orderId));
-  if (known->next()) return false;
-  known.reset();
+  if (idOf(db, orderId) >= 0) return false;
   try {
     db->execute(std::make_shared<SQL>("insert into `orders` (`order_id`,`order_url`,`time`) values( ? , ? , ?)")
                     ->bind(orderId)

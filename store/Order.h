@@ -123,6 +123,9 @@ class Order {
 
   // The pipeline's side, on the connection `db` of the calling thread.
 
+  // The row id of the order with marketplace number `orderId`; -1 when it is
+  // not recorded.
+  int idOf(const std::shared_ptr<IDb>& db, const std::string& orderId);
   // Records a paid order seen on the marketplace, with status 0 and the
   // current time. A number already recorded is left as it is (neither a
   // second row nor a reset); returns whether the order is new.

@@ -8,7 +8,7 @@
   var form = V.$('#card-form');
   var pager = V.pager('card', load);
   var searching = '';
-  var sequence = 0;
+  var newest = V.latest();
   var separators = { space: ' ', tab: '\t', comma: ',', dash4: '----' };
 
   function categoryId() { return select.value; }
@@ -30,12 +30,12 @@
       V.empty('#card-empty', true, '还没有分类。先到“分类”页新建一个分类。');
       return;
     }
-    var mine = ++sequence;
+    var current = newest();
     var request = searching
       ? V.act('item', 'search', { q: searching, cg_id: categoryId(), page: pager.page, page_num: 20 })
       : V.act('item', 'lst', { cg_id: categoryId(), page: pager.page, page_num: 20 });
     request.then(function (data) {
-      if (mine !== sequence) return;
+      if (!current()) return;
       pager.shown(data);
       V.clear(body);
       V.$('#card-all').checked = false;
@@ -50,10 +50,8 @@
     var check = V.el('input', { type: 'checkbox', value: card.id });
     var edit = V.el('button', { type: 'button', className: 'small', onclick: function () { startEdit(card); } }, '修改');
     var remove = V.el('button', { type: 'button', className: 'small danger', onclick: function () {
-      V.confirm('删除卡密“' + card.data1 + '”？', '删除').then(function (yes) {
-        if (!yes) return;
-        V.run(remove, function () { return V.act('item', 'del', { id: card.id }); }, '卡密已删除').then(refreshAfter);
-      });
+      V.confirmRun('删除卡密“' + card.data1 + '”？', '删除', remove,
+        function () { return V.act('item', 'del', { id: card.id }); }, '卡密已删除').then(refreshAfter);
     } }, '删除');
     return V.row([check, card.id, card.data1, card.data2, card.data3, card.send_order_id || '未发',
       V.el('span', { className: 'nowrap' }, [edit, remove])]);
@@ -98,11 +96,9 @@
     var button = this;
     var ids = Array.from(document.querySelectorAll('#card-list tbody input:checked')).map(function (c) { return c.value; });
     if (!ids.length) { V.fail(new Error('请先勾选要删除的卡密')); return; }
-    V.confirm('删除所选的 ' + ids.length + ' 张卡密？', '删除').then(function (yes) {
-      if (!yes) return;
-      V.run(button, function () { return V.act('item', 'del_more', { id_str: ids.join(',') }); }, '已删除 ' + ids.length + ' 张卡密')
-        .then(refreshAfter);
-    });
+    V.confirmRun('删除所选的 ' + ids.length + ' 张卡密？', '删除', button,
+      function () { return V.act('item', 'del_more', { id_str: ids.join(',') }); }, '已删除 ' + ids.length + ' 张卡密')
+      .then(refreshAfter);
   });
 
   function search() { searching = V.$('#card-search').value.trim(); pager.reset(); load(); }
@@ -160,7 +156,7 @@
       if (shown >= 10) return;
       shown++;
       var f = split(line, sep);
-      body.appendChild(V.row([index + 1, f[0], f[1] === undefined ? '' : f[1], f[2] === undefined ? '' : f[2]]));
+      body.appendChild(V.row([index + 1, f[0], f[1], f[2]]));
     });
     V.$('#import-preview').hidden = count === 0;
     V.$('#import-summary').textContent = count ? '共 ' + count + ' 行卡密' + (count > shown ? '，下表是前 ' + shown + ' 行的拆分结果' : '') : '';

@@ -9,7 +9,7 @@
   var listeners = [];
   var selected = null;        // the category being edited, or null for a new one
   var sampleCards = null;     // its next unsent cards, as [data1, data2, data3]
-  var previewSequence = 0;
+  var newestPreview = V.latest();
   var previewTimer = 0;
   var kept = { tpl: {}, ext: {} };  // members of tpl/ext this editor does not show
 
@@ -48,14 +48,12 @@
   function removeCategory(c, button) {
     var text = '删除分类“' + c.name + '”？它有 ' + c.store_total_num + ' 张卡密（未发 ' + c.store_num +
       ' 张），已发的卡密和宝贝绑定会一起删除。';
-    V.confirm(text, '删除').then(function (yes) {
-      if (!yes) return;
-      V.run(button, function () { return V.act('category', 'del', { id: c.id }); }, '分类已删除').then(function (answer) {
+    V.confirmRun(text, '删除', button, function () { return V.act('category', 'del', { id: c.id }); }, '分类已删除')
+      .then(function (answer) {
         if (!answer) return;
         if (selected && selected.id === c.id) edit(null);
         V.loadCategories();
       });
-    });
   }
 
   function parseObject(text) {
@@ -163,13 +161,13 @@
     if (title) request.goods_name = title;
     V.$('#preview-source').textContent = f.type === '1'
       ? (sampleCards ? '（用这个分类接下来要发的 ' + sampleCards.length + ' 张卡密）' : '（用两张示例卡密）') : '';
-    var mine = ++previewSequence;
+    var current = newestPreview();
     V.act('category', 'preview', request).then(function (data) {
-      if (mine !== previewSequence) return;
+      if (!current()) return;
       V.$('#category-preview').textContent = data.TEXT;
       V.$('#category-preview').classList.remove('error');
     }, function (error) {
-      if (mine !== previewSequence) return;
+      if (!current()) return;
       V.$('#category-preview').textContent = error.message;
       V.$('#category-preview').classList.add('error');
     });

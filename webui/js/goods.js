@@ -7,7 +7,7 @@
   var goods = [];
   var binds = {};
   var loading = false;
-  var sequence = 0;
+  var newest = V.latest();
 
   V.goodsById = function (itemId) {
     return goods.find(function (g) { return String(g.item_id) === String(itemId); }) || null;
@@ -37,7 +37,7 @@
     var button = V.$('#goods-refresh');
     progress(flush ? '正在从淘宝读取…' : '');
     var stop = watch();
-    var mine = ++sequence;
+    var current = newest();
     return V.run(button, function () {
       return Promise.all([
         V.call('getGoodsLst', null, { flush: flush ? '1' : '0' }, 10 * 60 * 1000),
@@ -51,7 +51,7 @@
     }, flush ? function (r) { return '已刷新，共 ' + r.goods.length + ' 件宝贝'; } : '').then(function (r) {
       stop();
       loading = false;
-      if (mine !== sequence) return;
+      if (!current()) return;
       if (!r) { progress(''); return; }
       goods = r.goods;
       binds = r.binds;

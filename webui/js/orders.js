@@ -6,7 +6,7 @@
 
   var group = 'all';
   var pager = V.pager('order', load);
-  var sequence = 0;
+  var newest = V.latest();
   var emptyText = {
     all: '还没有订单。登录淘宝后，程序会自动读取已付款的订单。',
     new: '没有新订单。', waiting: '没有等待发货的订单。', delivering: '没有正在发货的订单。',
@@ -22,9 +22,9 @@
   }
 
   function load() {
-    var mine = ++sequence;
+    var current = newest();
     return V.act('order', 'lst', { group: group, page: pager.page, page_num: 20 }).then(function (data) {
-      if (mine !== sequence) return;
+      if (!current()) return;
       pager.shown(data);
       var body = V.clear(V.$('#order-list tbody'));
       var list = data.LIST || [];
@@ -38,14 +38,12 @@
     var failed = o.status >= 1000;
     var state = V.el('span', { className: 'state s' + (failed ? 'failed' : o.status) }, statusText(o));
     var reset = V.el('button', { type: 'button', className: 'small', onclick: function () {
-      V.confirm('订单 ' + o.order_id + ' 重新发货？程序会在下次查单时再发一次。', '重新发货').then(function (yes) {
-        if (yes) V.run(reset, function () { return V.act('order', 'reset', { id: o.id }); }, '订单已重新排队发货').then(after);
-      });
+      V.confirmRun('订单 ' + o.order_id + ' 重新发货？程序会在下次查单时再发一次。', '重新发货', reset,
+        function () { return V.act('order', 'reset', { id: o.id }); }, '订单已重新排队发货').then(after);
     } }, '重新发货');
     var remove = V.el('button', { type: 'button', className: 'small danger', onclick: function () {
-      V.confirm('删除订单 ' + o.order_id + '（买家 ' + o.buyer + '）？', '删除').then(function (yes) {
-        if (yes) V.run(remove, function () { return V.act('order', 'del', { id: o.id }); }, '订单已删除').then(after);
-      });
+      V.confirmRun('删除订单 ' + o.order_id + '（买家 ' + o.buyer + '）？', '删除', remove,
+        function () { return V.act('order', 'del', { id: o.id }); }, '订单已删除').then(after);
     } }, '删除');
     var log = V.el('button', { type: 'button', className: 'small', onclick: function () { showLog(o, log); } }, '日志');
     return V.row([V.dateTime(o.time), o.order_id, o.buyer, V.el('div', {}, lines), state,

@@ -6,7 +6,7 @@
   'use strict';
 
   var charts = {};
-  var sequence = 0;
+  var newest = V.latest();
 
   V.onStatus(function (s) {
     V.$('#ov-running').textContent = s.RUNNING ? '运行中' : '已停止';
@@ -70,8 +70,8 @@
   }
 
   function load() {
-    var mine = ++sequence;
-    return V.act('getOverview').then(function (data) { if (mine === sequence) show(data); }).catch(V.fail);
+    var current = newest();
+    return V.act('getOverview').then(function (data) { if (current()) show(data); }).catch(V.fail);
   }
 
   V.views.overview = { show: function () { load(); if (V.status) V.refreshStatus(); } };

@@ -24,7 +24,7 @@
   // A row of cells; a cell given as a Node is placed as it is.
   V.row = function (cells, props) {
     return V.el('tr', props, cells.map(function (c) {
-      return c instanceof Node ? V.el('td', {}, [c]) : V.el('td', {}, c === undefined || c === null ? '' : c);
+      return V.el('td', {}, c instanceof Node ? [c] : c);
     }));
   };
 
@@ -77,6 +77,25 @@
       V.$('#confirm-ok').onclick = function () { close(true); };
       V.$('#confirm-cancel').onclick = function () { close(false); };
     });
+  };
+
+  // Asks first; when the seller agrees, V.run(button, work, success).
+  // Resolves with the answer, or undefined when declined or failed.
+  V.confirmRun = function (question, okLabel, button, work, success) {
+    return V.confirm(question, okLabel).then(function (yes) {
+      return yes ? V.run(button, work, success) : undefined;
+    });
+  };
+
+  // Only the newest of overlapping loads may show its answer: each load
+  // takes `var current = newest();` from `var newest = V.latest();`, and
+  // current() stays true until a later load begins.
+  V.latest = function () {
+    var sequence = 0;
+    return function () {
+      var mine = ++sequence;
+      return function () { return mine === sequence; };
+    };
   };
 
   // The paging state of one list: its prev/next buttons and "page / max"

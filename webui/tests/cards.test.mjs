@@ -16,12 +16,8 @@ let splitTarget;
 
 const pad = (n) => String(n).padStart(4, '0');
 
-async function category(name) {
-  const answer = await stack.call('category', 'add', { name, type: '1', flg: '1',
-    tpl: JSON.stringify({ cardTpl: '{数据1} {数据2}', goodsTpl: '{卡密内容}' }), ext: JSON.stringify({ ww: 1 }) });
-  assert.equal(answer.SUCCESS, 1, answer.MSG);
-  return (await stack.call('category', 'lst')).LIST.find((c) => c.name === name);
-}
+const category = (name) => stack.addCategory(name,
+  { tpl: { cardTpl: '{数据1} {数据2}', goodsTpl: '{卡密内容}' }, ext: { ww: 1 } });
 
 before(async () => {
   stack = await startShop();

@@ -21,10 +21,6 @@ after(async () => {
   if (stack) await stack.stop();
 });
 
-async function categoryNamed(name) {
-  return ((await stack.call('category', 'lst')).LIST || []).find((c) => c.name === name);
-}
-
 test('the preview shows the text the delivery sends', async () => {
   await showView(page, 'categories');
   await page.click('#category-new');
@@ -54,7 +50,7 @@ test('the preview shows the text the delivery sends', async () => {
   await page.click('#category-save');
   await toast(page, { includes: '分类已保存' });
 
-  const saved = await categoryNamed('话费卡');
+  const saved = await stack.categoryNamed('话费卡');
   assert.ok(saved, 'the category is stored');
   assert.equal(saved.type, 1, '卡密 is type 1, as the delivery reads it');
   assert.equal(saved.flg, 1);
@@ -103,7 +99,7 @@ test('the preview shows the text the delivery sends', async () => {
 });
 
 test('deleting asks first, names the cards, and shows why the program refused', async () => {
-  const category = await categoryNamed('话费卡');
+  const category = await stack.categoryNamed('话费卡');
   assert.equal(category.store_num, 1, 'one card is left after the order');
   await showView(page, 'categories');
   const remove = `#category-list tr[data-id="${category.id}"] button`;
@@ -112,7 +108,7 @@ test('deleting asks first, names the cards, and shows why the program refused', 
   await page.waitForSelector('#confirm:not([hidden])');
   assert.match(await page.textContent('#confirm-text'), /话费卡.*3 张卡密（未发 1 张）/);
   await page.click('#confirm-cancel');
-  assert.ok(await categoryNamed('话费卡'), 'cancel deletes nothing');
+  assert.ok(await stack.categoryNamed('话费卡'), 'cancel deletes nothing');
 
   await page.click(remove);
   await confirm(page);
@@ -120,6 +116,6 @@ test('deleting asks first, names the cards, and shows why the program refused', 
   const refused = await stack.call('category', 'del', { id: category.id });
   assert.equal(refused.SUCCESS, 0);
   assert.equal(shown, refused.MSG);
-  assert.ok(await categoryNamed('话费卡'));
+  assert.ok(await stack.categoryNamed('话费卡'));
   assert.deepEqual(page.errors, []);
 });

@@ -14,10 +14,8 @@ let second;
 
 before(async () => {
   stack = await startShop();
-  for (const name of ['点卡', '激活码']) {
-    assert.equal((await stack.call('category', 'add', { name, type: '1', flg: '1', tpl: '{}', ext: '{}' })).SUCCESS, 1);
-  }
-  [first, second] = (await stack.call('category', 'lst')).LIST;
+  first = await stack.addCategory('点卡');
+  second = await stack.addCategory('激活码');
   page = await stack.open();
   await stack.login(page);
 });

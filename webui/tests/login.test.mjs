@@ -12,67 +12,22 @@
 //   VENDARA_BUILD_DIR=/path/to/build node --test login.test.mjs
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
-import fs from 'node:fs';
-import path from 'node:path';
-import { build, freshWork, launchChromium, startAndWaitFor, startMakerService, startProgram, stop } from './harness.mjs';
+import { account, password, startShop } from './shop.mjs';
 
-const account = 'vendara_demo';
-const password = 'demo1234';
-
-let work;
-let maker;
-let sim;
-let simBase;
-let program;
-let run;
-let context;
-
-function sql(statement) {
-  return execFileSync('sqlite3', [path.join(work, 'vendara2012.db'), statement], { encoding: 'utf8' });
-}
-
-// A local API action as the seller's page calls it; the JSON of its answer.
-async function call(action, form = '') {
-  let url = `http://127.0.0.1:${run.port}/?do=${action}&token=${run.key}`;
-  if (form) url += '&_postData=' + encodeURIComponent(form);
-  const text = await (await fetch(url)).text();
-  return JSON.parse(text.slice(text.indexOf('(') + 1, text.lastIndexOf(')')));
-}
-
-async function simState() {
-  return (await fetch(`${simBase}/__sim/state`)).json();
-}
+let stack;
 
 before(async () => {
-  work = freshWork();
-  const service = await startMakerService();
-  maker = service.child;
-
-  const started = startAndWaitFor(path.join(build, 'sim', 'market-sim'),
-    ['--port', '0', '--account', account, '--password', password], {}, /market-sim listening on (http:\S+)/);
-  sim = started.child;
-  simBase = (await started.found)[1];
-
-  sql(`insert into sys_config (key, value) values ('maker_base', 'http://127.0.0.1:${service.port}'),
-         ('market_base', '${simBase}'), ('taobao_user', '${account}'), ('taobao_pwd', 'not-the-password'),
-         ('taobao_autologin', '1');`);
-  run = await startProgram(work);
-  program = run.child;
-  context = await launchChromium();
+  // A wrong stored password, and the daemon's own pace.
+  stack = await startShop({ settings: { taobao_pwd: 'not-the-password', check_order_timeout: undefined,
+    check_msg_timeout: undefined } });
 });
 
 after(async () => {
-  if (context) await context.close();
-  await stop(program);
-  await stop(sim);
-  await stop(maker);
-  if (work) fs.rmSync(work, { recursive: true, force: true });
+  if (stack) await stack.stop();
 });
 
 test('the login view logs in with the stored account, after showing why a wrong one failed', async () => {
-  const page = await context.newPage();
-  await page.goto(run.uiAddress);
+  const page = await stack.open();
   await page.waitForFunction(() => document.querySelector('#status').textContent.includes('未登录淘宝'), null,
     { timeout: 30000 });
 
@@ -84,7 +39,7 @@ test('the login view logs in with the stored account, after showing why a wrong 
     return !message.hidden && message.textContent.includes('密码错误');
   }, null, { timeout: 30000 });
   const frame = await (await page.$('#login-frame')).contentFrame();
-  assert.equal(new URL(frame.url()).port, String(run.port), 'the frame shows the program\'s own page');
+  assert.equal(new URL(frame.url()).port, String(stack.run.port), 'the frame shows the program\'s own page');
   const loaded = await frame.evaluate(() => ({
     jquery: window.jQuery && window.jQuery.fn.jquery,
     ui: Boolean(window.jQuery && window.jQuery.ui && window.jQuery.ui.version),
@@ -98,25 +53,25 @@ test('the login view logs in with the stored account, after showing why a wrong 
   assert.deepEqual(loaded.info, { auto: 1, pwd: 'not-the-password', user: account });
   assert.equal(loaded.user, account);
   assert.ok(loaded.longLogin);
-  assert.match(loaded.action, new RegExp(`^http://127\\.0\\.0\\.1:${run.port}/\\?do=login&token=${run.key}$`));
+  assert.match(loaded.action, new RegExp(`^http://127\\.0\\.0\\.1:${stack.run.port}/\\?do=login&token=${stack.run.key}$`));
   await page.waitForTimeout(1500);
-  const refused = await call('getStatus');
+  const refused = await stack.call('getStatus');
   assert.equal(refused.RUNNING, false);
   assert.equal(refused.LOGIN_MSG.MSG, '密码错误', 'still the first refusal: no code was asked for');
-  assert.equal((await simState()).sessions, 0);
+  assert.equal((await stack.simGet('state')).sessions, 0);
 
   // The right password: one click, and login.js does the rest.
-  assert.equal((await call('setConfig', `taobao_pwd=${password}`)).SUCCESS, 1);
+  assert.equal((await stack.call('setConfig', null, { taobao_pwd: password })).SUCCESS, 1);
   await page.click('#login-close');
   await page.click('#login-open');
   await page.waitForFunction(() => document.querySelector('#login-view').hidden, null, { timeout: 30000 });
   await page.waitForFunction(() => document.querySelector('#status').textContent.includes('自动发货运行中'), null,
     { timeout: 30000 });
   assert.ok((await page.textContent('#status')).includes(`帐号 ${account}`));
-  const status = await call('getStatus');
+  const status = await stack.call('getStatus');
   assert.equal(status.RUNNING, true);
   assert.equal(status.ACCOUNT, account);
   assert.equal(status.LOGIN_MSG.SUCCESS, 1);
-  assert.equal((await simState()).sessions, 1);
+  assert.equal((await stack.simGet('state')).sessions, 1);
   await page.close();
 });

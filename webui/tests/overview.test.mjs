@@ -12,8 +12,7 @@ let page;
 before(async () => {
   stack = await startShop({ settings: { notice_store_num: '5' } });
   for (const [name, cards] of [['少量卡', 2], ['充足卡', 8]]) {
-    assert.equal((await stack.call('category', 'add', { name, type: '1', flg: '1', tpl: '{}', ext: '{}' })).SUCCESS, 1);
-    const id = (await stack.call('category', 'lst')).LIST.find((c) => c.name === name).id;
+    const { id } = await stack.addCategory(name);
     const lines = Array.from({ length: cards }, (_, n) => `${name}-${n} pw${n}`).join('\n');
     assert.equal((await stack.call('item', 'import', { cg_id: id, sep: 'space', lines })).IMPORTED, cards);
   }

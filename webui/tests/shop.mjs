@@ -2,7 +2,9 @@
 // market-sim (the marketplace, with its demo shop) and vendara pointed at
 // both, in a fresh folder, with Chromium. `stack.login(page)` logs in
 // through the page's login view; `stack.call` is the local API as the page
-// calls it; `shot` saves a screenshot under the build folder.
+// calls it; `stack.addCategory` adds a category through it; `shot` saves a
+// screenshot under the build folder.
+import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -12,6 +14,8 @@ export const account = 'vendara_demo';
 export const password = 'demo1234';
 export const screenshots = path.join(build, 'screenshots');
 
+// `settings` are stored before vendara starts; one given as undefined is
+// left out.
 export async function startShop({ settings = {} } = {}) {
   const stack = { work: freshWork() };
   const service = await startMakerService();
@@ -27,7 +31,7 @@ export async function startShop({ settings = {} } = {}) {
     maker_base: `http://127.0.0.1:${service.port}`, market_base: stack.simBase, taobao_user: account,
     taobao_pwd: password, taobao_autologin: '1', check_order_timeout: '1', check_msg_timeout: '1', ...settings,
   };
-  const rows = Object.entries(values).map(([k, v]) => `('${k}', '${String(v).replace(/'/g, "''")}')`).join(',');
+  const rows = Object.entries(values).filter(([, v]) => v !== undefined).map(([k, v]) => `('${k}', '${String(v).replace(/'/g, "''")}')`).join(',');
   stack.sql(`insert into sys_config (key, value) values ${rows};`);
   stack.run = await startProgram(stack.work);
   stack.program = stack.run.child;
@@ -40,6 +44,16 @@ export async function startShop({ settings = {} } = {}) {
     if (fields) url += '&_postData=' + encodeURIComponent(new URLSearchParams(fields).toString());
     const text = await (await fetch(url)).text();
     return JSON.parse(text.slice(text.indexOf('(') + 1, text.lastIndexOf(')')));
+  };
+  // The category of that name as the list gives it (undefined when none).
+  stack.categoryNamed = async (name) => ((await stack.call('category', 'lst')).LIST || []).find((c) => c.name === name);
+  // Adds a card category (tpl and ext as objects, both empty unless given)
+  // and returns it as the list gives it.
+  stack.addCategory = async (name, { tpl = {}, ext = {} } = {}) => {
+    const answer = await stack.call('category', 'add', { name, type: '1', flg: '1',
+      tpl: JSON.stringify(tpl), ext: JSON.stringify(ext) });
+    assert.equal(answer.SUCCESS, 1, answer.MSG);
+    return stack.categoryNamed(name);
   };
   stack.simGet = async (what) => (await fetch(`${stack.simBase}/__sim/${what}`)).json();
   stack.simPost = async (what, body) => (await fetch(`${stack.simBase}/__sim/${what}`,
