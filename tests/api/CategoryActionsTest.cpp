@@ -39,13 +39,7 @@ class CategoryActions : public StoreFixture {
     return record;
   }
 
-  static CardRecord card(int cg, const std::string& sent) {
-    CardRecord card;
-    card.cg_id = cg;
-    card.send_order_id = sent;
-    Item::instance()->add(card);
-    return card;
-  }
+  static CardRecord card(int cg, const std::string& sent) { return addCard(cg, "", "", sent); }
 
   int rows(const std::string& table, int cg) {
     const std::string column = table == "category" ? "`id`" : "`cg_id`";
@@ -93,9 +87,7 @@ TEST_F(CategoryActions, UpdateKeepsTheCountersAndRefusesAnUnknownId) {
   CategoryRecord record;
   record.name = "old";
   Category::instance()->add(record);
-  CardRecord card;
-  card.cg_id = record.id;
-  Item::instance()->add(card);
+  addCard(record.id, "", "");
 
   const std::string id = std::to_string(record.id);
   EXPECT_EQ(category("update", {{"id", id}, {"name", "new"}, {"tpl", "{\"t\":1}"}, {"flg", "1"}, {"type", "2"},

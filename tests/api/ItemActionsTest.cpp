@@ -23,10 +23,7 @@ class ItemActions : public StoreFixture {
   void SetUp() override {
     StoreFixture::SetUp();
     registerItemActions();
-    CategoryRecord record;
-    record.name = "cards";
-    Category::instance()->add(record);
-    cg = record.id;
+    cg = addCategory("cards");
     cgText = std::to_string(cg);
   }
 
@@ -38,13 +35,7 @@ class ItemActions : public StoreFixture {
   std::vector<int> fill(int n) {
     std::vector<int> ids;
     getDb()->begin();
-    for (int k = 1; k <= n; ++k) {
-      CardRecord card;
-      card.cg_id = cg;
-      card.data1 = "card " + std::to_string(k);
-      Item::instance()->add(card);
-      ids.push_back(card.id);
-    }
+    for (int k = 1; k <= n; ++k) ids.push_back(addCard(cg, "card " + std::to_string(k), "").id);
     getDb()->commit();
     return ids;
   }
@@ -182,11 +173,7 @@ long residentBytes() {
 }
 
 TEST_F(ItemActions, ImportReportsSkippedLinesAndLeavesTheCountersRight) {
-  CardRecord stocked;
-  stocked.cg_id = cg;
-  stocked.data1 = gbk("淺東乛");
-  stocked.data2 = "p0";
-  Item::instance()->add(stocked);
+  addCard(cg, gbk("淺東乛"), "p0");
   const std::string lines = "淺東乛----p0\r\n乕亄匽----p1----备注----more\r\n\r\nn2----p2\r\n乕亄匽----p1\r\n----p3\r\n";
   Json::Value reply = item("import", {{"cg_id", cgText}, {"sep", "dash4"}, {"lines", lines}});
   ASSERT_EQ(reply["SUCCESS"], Json::Value(1)) << reply["MSG"].asString();
@@ -223,16 +210,10 @@ TEST_F(ItemActions, ImportIsRefusedWithoutACategoryASeparatorOrCards) {
 }
 
 TEST_F(ItemActions, SearchFindsCardNumbersContainingTheTextInPages) {
-  CategoryRecord otherRecord;
-  otherRecord.name = "other";
-  Category::instance()->add(otherRecord);
+  const int other = addCategory("other");
   for (const auto& [category, number] : std::vector<std::pair<int, std::string>>{
-           {cg, "AB-1"}, {cg, "xab-2"}, {otherRecord.id, "AB-3"}, {cg, gbk("卡淺東-AB")}, {cg, "AB-5"}}) {
-    CardRecord card;
-    card.cg_id = category;
-    card.data1 = number;
-    card.data2 = "AB";  // only numbers are searched
-    Item::instance()->add(card);
+           {cg, "AB-1"}, {cg, "xab-2"}, {other, "AB-3"}, {cg, gbk("卡淺東-AB")}, {cg, "AB-5"}}) {
+    addCard(category, number, "AB");  // only numbers are searched
   }
   auto numbers = [](const Json::Value& reply) {
     std::vector<std::string> found;

@@ -3,8 +3,6 @@
 // read so far, and tells how the refresh ended, failure message included.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "api/StatusActions.h"
@@ -13,21 +11,18 @@
 #include "tests/api/ApiClient.h"
 #include "tests/store/StoreFixture.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/Gate.h"
 
 namespace Quorvel::testing {
 namespace {
 
-// Three items a page; page `holdAt` waits until released; page `failAt`
-// raises; pages past `last` are empty.
+// Three items a page; page `holdAt` waits at `gate` until it is opened;
+// page `failAt` raises; pages past `last` are empty.
 class SlowSource : public GoodsSource {
  public:
+  SlowSource() { gate.close(); }
   std::vector<GoodsRecord> page(int page) override {
-    {
-      std::unique_lock<std::mutex> hold(mutex_);
-      reached_ = std::max(reached_, page);
-      changed_.notify_all();
-      changed_.wait(hold, [&] { return page != holdAt || released_; });
-    }
+    if (page == holdAt) gate.pass();
     if (page == failAt) throw Exception("page " + std::to_string(page) + " could not be read");
     if (page > last) return {};
     std::vector<GoodsRecord> items;
@@ -37,25 +32,11 @@ class SlowSource : public GoodsSource {
     }
     return items;
   }
-  bool waitUntilReached(int page) {
-    std::unique_lock<std::mutex> hold(mutex_);
-    return changed_.wait_for(hold, kPatience, [&] { return reached_ >= page; });
-  }
-  void release() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    released_ = true;
-    changed_.notify_all();
-  }
 
+  Gate gate;
   int holdAt = 0;
   int failAt = 0;
   int last = 3;
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int reached_ = 0;        // guarded by mutex_
-  bool released_ = false;  // guarded by mutex_
 };
 
 class RefreshProgressThreads : public StoreFixture {
@@ -89,9 +70,9 @@ TEST_F(RefreshProgressThreads, StatusShowsThePagesReadWhileAPageIsHeldAndTheEndA
   installProcessWide<GoodsSource>(source);
   std::shared_ptr<Goods> goods = Goods::instance();
   std::thread refresh([goods] { goods->refresh(); });
-  ASSERT_TRUE(source->waitUntilReached(3));
+  ASSERT_TRUE(source->gate.waitHeld(1));
   Json::Value during = refreshStatus();
-  source->release();
+  source->gate.open();
   refresh.join();
   EXPECT_EQ(during["RUNNING"], Json::Value(true));
   EXPECT_EQ(during["PAGES"], Json::Value(2));

@@ -7,11 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "tests/delivery/DeliveryFixture.h"
+#include "tests/support/Gate.h"
 
 namespace Quorvel::testing {
 namespace {
@@ -118,30 +117,16 @@ TEST_F(DeliveryRecoveryCases, AnUnreadablePageLeavesTheOrderInFlightUntilItCanBe
 // Holds the delivery at one point until released.
 class HoldAt : public DeliveryProbe {
  public:
-  explicit HoldAt(std::string point) : point_(std::move(point)) {}
+  explicit HoldAt(std::string point) : point_(std::move(point)) { gate_.close(); }
   void reached(const std::string& point, const std::string&) override {
-    if (point != point_) return;
-    std::unique_lock<std::mutex> lock(mutex_);
-    held_ = true;
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return released_; });
+    if (point == point_) gate_.pass();
   }
-  bool waitHeld() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, kPatience, [&] { return held_; });
-  }
-  void release() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    released_ = true;
-    changed_.notify_all();
-  }
+  bool waitHeld() { return gate_.waitHeld(1); }
+  void release() { gate_.open(); }
 
  private:
   std::string point_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool held_ = false;      // guarded by mutex_
-  bool released_ = false;  // guarded by mutex_
+  Gate gate_;
 };
 
 using DeliveryRecoveryThreads = DeliveryRecovery;

@@ -4,8 +4,6 @@
 #pragma once
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -14,41 +12,9 @@
 #include "delivery/MessageDispatch.h"
 #include "delivery/OrderPipeline.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/Gate.h"
 
 namespace Quorvel::testing {
-
-// Holds the threads that pass through it while it is closed.
-class Gate {
- public:
-  void close() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    closed_ = true;
-  }
-  void open() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    closed_ = false;
-    changed_.notify_all();
-  }
-  void pass() {
-    std::unique_lock<std::mutex> hold(mutex_);
-    if (!closed_) return;
-    ++waiting_;
-    changed_.notify_all();
-    changed_.wait(hold, [&] { return !closed_; });
-    --waiting_;
-  }
-  // Waits until `count` threads are held at once.
-  bool waitHeld(int count) {
-    std::unique_lock<std::mutex> hold(mutex_);
-    return changed_.wait_for(hold, kPatience, [&] { return waiting_ == count; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool closed_ = false;  // guarded by mutex_
-  int waiting_ = 0;      // guarded by mutex_
-};
 
 // Counts each step; a step can be made to raise (`failAt`), and
 // fetchPaidOrders waits at `fetchGate` while it is closed.

@@ -3,57 +3,26 @@
 // gets its own answer, unless its client has gone.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <future>
-#include <mutex>
 #include <thread>
 
 #include "base/Exception.h"
 #include "server/ActionTable.h"
 #include "server/HttpServer.h"
 #include "tests/server/TestServer.h"
+#include "tests/support/Gate.h"
 
 namespace Quorvel {
 namespace {
 
 using testing::bodyOf;
 using testing::exchange;
+using testing::Gate;
 using testing::RawClient;
 using testing::TestServer;
 using testing::withAccess;
 
-// Holds every outside action at its start until the test opens it.
-class Gate {
- public:
-  void pass() {
-    std::unique_lock<std::mutex> hold(mutex_);
-    ++entered_;
-    changed_.notify_all();
-    changed_.wait(hold, [this] { return open_; });
-  }
-  void waitForEntered(int count) {
-    std::unique_lock<std::mutex> hold(mutex_);
-    ASSERT_TRUE(changed_.wait_for(hold, std::chrono::seconds(10), [&] { return entered_ >= count; }))
-        << "only " << entered_ << " outside actions started";
-  }
-  void open() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-  void reset() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    open_ = false;
-    entered_ = 0;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int entered_ = 0;   // guarded by mutex_
-  bool open_ = false;  // guarded by mutex_
-};
-
+// Holds every outside action at its start while it is closed.
 Gate gate;
 
 class OutsideWorkerThreads : public ::testing::Test {
@@ -79,10 +48,10 @@ class OutsideWorkerThreads : public ::testing::Test {
     registerAction(
         "slowFailing", [] { throw Exception("the marketplace did not answer"); }, ActionPlace::kOutsideWorker);
   }
-  void SetUp() override { gate.reset(); }
+  void SetUp() override { gate.close(); }
   void TearDown() override { gate.open(); }
 
-  static std::string get(std::uint16_t, const std::string& query) {
+  static std::string get(const std::string& query) {
     return "GET /?" + query + "&callback=cb HTTP/1.1\r\n\r\n";
   }
 };
@@ -92,9 +61,9 @@ TEST_F(OutsideWorkerThreads, OtherActionsAnswerWhileAnOutsideActionWaits) {
   auto slow = std::async(std::launch::async, [&] {
     return exchange(server.port(), "POST /?do=slow&n=1&callback=cb HTTP/1.1\r\nContent-Length: 3\r\n\r\np=x");
   });
-  gate.waitForEntered(1);
+  ASSERT_TRUE(gate.waitHeld(1));
   for (int n = 0; n < 5; ++n) {
-    EXPECT_NE(bodyOf(exchange(server.port(), get(server.port(), "do=quick&n=" + std::to_string(n))))
+    EXPECT_NE(bodyOf(exchange(server.port(), get("do=quick&n=" + std::to_string(n))))
                   .find("\"quick " + std::to_string(n) + "\""),
               std::string::npos);
   }
@@ -110,10 +79,10 @@ TEST_F(OutsideWorkerThreads, OutsideActionsRunOneAtATimeAndEachGetsItsOwnAnswer)
   std::vector<std::future<std::string>> answers;
   for (int n = 0; n < 3; ++n) {
     answers.push_back(std::async(std::launch::async, [&server, n] {
-      return exchange(server.port(), get(server.port(), "do=slow&n=" + std::to_string(n)));
+      return exchange(server.port(), get("do=slow&n=" + std::to_string(n)));
     }));
   }
-  gate.waitForEntered(1);
+  ASSERT_TRUE(gate.waitHeld(1));
   gate.open();
   for (int n = 0; n < 3; ++n) {
     EXPECT_NE(bodyOf(answers[n].get()).find("\"slow " + std::to_string(n) + " \""), std::string::npos);
@@ -124,14 +93,14 @@ TEST_F(OutsideWorkerThreads, AFullQueueIsAnsweredAtOnceWithAFailure) {
   HttpServerLimits limits;
   limits.maxWaitingOutside = 1;
   TestServer server(limits);
-  auto running = std::async(std::launch::async, [&] { return exchange(server.port(), get(server.port(), "do=slow&n=1")); });
-  gate.waitForEntered(1);
+  auto running = std::async(std::launch::async, [&] { return exchange(server.port(), get("do=slow&n=1")); });
+  ASSERT_TRUE(gate.waitHeld(1));
   // One place left in the queue and two asking: one waits, the other is
   // refused at once.
   std::future<std::string> second[2];
   for (int n = 0; n < 2; ++n) {
     second[n] = std::async(std::launch::async, [&server, n] {
-      return exchange(server.port(), get(server.port(), "do=slow&n=" + std::to_string(n + 2)));
+      return exchange(server.port(), get("do=slow&n=" + std::to_string(n + 2)));
     });
   }
   int refused = -1;
@@ -154,12 +123,12 @@ TEST_F(OutsideWorkerThreads, AClientThatLeavesDoesNotDisturbTheServer) {
   TestServer server;
   {
     RawClient leaving(server.port());
-    leaving.send(withAccess(server.port(), get(server.port(), "do=slow&n=1")));
-    gate.waitForEntered(1);
+    leaving.send(withAccess(server.port(), get("do=slow&n=1")));
+    ASSERT_TRUE(gate.waitHeld(1));
   }  // closed while its action waits
-  EXPECT_NE(bodyOf(exchange(server.port(), get(server.port(), "do=quick&n=2"))).find("quick 2"), std::string::npos);
+  EXPECT_NE(bodyOf(exchange(server.port(), get("do=quick&n=2"))).find("quick 2"), std::string::npos);
   gate.open();
-  EXPECT_NE(bodyOf(exchange(server.port(), get(server.port(), "do=slow&n=3"))).find("slow 3"), std::string::npos);
+  EXPECT_NE(bodyOf(exchange(server.port(), get("do=slow&n=3"))).find("slow 3"), std::string::npos);
 }
 
 TEST_F(OutsideWorkerThreads, AWaitingRequestOutlivesTheSweepLimits) {
@@ -167,8 +136,8 @@ TEST_F(OutsideWorkerThreads, AWaitingRequestOutlivesTheSweepLimits) {
   limits.idleTimeout = std::chrono::milliseconds(40);
   limits.requestDeadline = std::chrono::milliseconds(40);
   TestServer server(limits);
-  auto slow = std::async(std::launch::async, [&] { return exchange(server.port(), get(server.port(), "do=slow&n=1")); });
-  gate.waitForEntered(1);
+  auto slow = std::async(std::launch::async, [&] { return exchange(server.port(), get("do=slow&n=1")); });
+  ASSERT_TRUE(gate.waitHeld(1));
   // Several sweeps pass while the action waits.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   gate.open();
@@ -177,10 +146,10 @@ TEST_F(OutsideWorkerThreads, AWaitingRequestOutlivesTheSweepLimits) {
 
 TEST_F(OutsideWorkerThreads, AFailureEscapingAnOutsideActionIsAnsweredAsAFailure) {
   TestServer server;
-  const std::string answer = exchange(server.port(), get(server.port(), "do=slowFailing"));
+  const std::string answer = exchange(server.port(), get("do=slowFailing"));
   EXPECT_NE(answer.find("\"SUCCESS\" : 0"), std::string::npos) << answer;
   EXPECT_NE(answer.find("the marketplace did not answer"), std::string::npos) << answer;
-  EXPECT_NE(bodyOf(exchange(server.port(), get(server.port(), "do=quick&n=1"))).find("quick 1"), std::string::npos);
+  EXPECT_NE(bodyOf(exchange(server.port(), get("do=quick&n=1"))).find("quick 1"), std::string::npos);
 }
 
 }  // namespace

@@ -15,17 +15,6 @@ namespace {
 
 using SimControl_ = SimFixture;
 
-Json::Value json(const Page& page) {
-  Json::Value value;
-  Json::CharReaderBuilder builder;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-  std::string errors;
-  if (!reader->parse(page.body.data(), page.body.data() + page.body.size(), &value, &errors)) {
-    throw std::runtime_error("not JSON: " + page.body);
-  }
-  return value;
-}
-
 const char* const kJson = "application/json";
 const std::string kTitleUtf8 = "\xE7\x82\xB9\xE5\x8D\xA1 50";  // 点卡 50
 

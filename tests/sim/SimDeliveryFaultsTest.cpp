@@ -20,16 +20,6 @@ using SimDeliveryFaults = SimFixture;
 const char* const kJson = "application/json";
 const char* const kForm1 = R"(<form id="orderForm" action="" method="post" name="orderForm">(.+)</form>)";
 
-Json::Value json(const Page& page) {
-  Json::Value value;
-  Json::CharReaderBuilder builder;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-  if (!reader->parse(page.body.data(), page.body.data() + page.body.size(), &value, nullptr)) {
-    throw std::runtime_error("not JSON: " + page.body);
-  }
-  return value;
-}
-
 // The consign page's address after its redirect, and its form's inputs with
 // the client's overrides and `note`.
 struct ConsignForm {

@@ -7,6 +7,7 @@
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <arpa/inet.h>
+#include <json/json.h>
 #include <netinet/in.h>
 #include <pcre2.h>
 #include <sys/socket.h>
@@ -140,6 +141,17 @@ struct Page {
   std::string contentType;
   std::vector<std::string> setCookies;
 };
+
+// A page's body read as JSON (the control interface's answers).
+inline Json::Value json(const Page& page) {
+  Json::Value value;
+  Json::CharReaderBuilder builder;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  if (!reader->parse(page.body.data(), page.body.data() + page.body.size(), &value, nullptr)) {
+    throw std::runtime_error("not JSON: " + page.body);
+  }
+  return value;
+}
 
 // Requests one address at a time over a plain socket (the answer exactly as
 // sent, no header rewriting), without following redirects, and sends the

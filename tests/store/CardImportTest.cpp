@@ -68,21 +68,6 @@ class CardImportRun : public StoreFixture {
     cg_ = addCategory("one");
     other_ = addCategory("two");
   }
-  static int addCategory(const std::string& name) {
-    CategoryRecord record;
-    record.name = name;
-    Category::instance()->add(record);
-    return record.id;
-  }
-  static CardRecord addCard(int cg, const std::string& data1, const std::string& data2, const std::string& sent = "") {
-    CardRecord card;
-    card.cg_id = cg;
-    card.data1 = data1;
-    card.data2 = data2;
-    card.send_order_id = sent;
-    Item::instance()->add(card);
-    return card;
-  }
   std::string counters(int cg) {
     const CategoryRecord cached = Category::instance()->get(cg);
     const std::string id = std::to_string(cg);

@@ -22,25 +22,12 @@ class ItemTest : public StoreFixture {
   void SetUp() override {
     StoreFixture::SetUp();
     items = Item::instance();
-    first = category(gbk("游戏点卡"));
-    second = category("second");
-  }
-
-  int category(const std::string& name) {
-    CategoryRecord record;
-    record.name = name;
-    Category::instance()->add(record);
-    return record.id;
+    first = addCategory(gbk("游戏点卡"));
+    second = addCategory("second");
   }
 
   CardRecord card(int cg, const std::string& data, const std::string& sent = "") {
-    CardRecord card;
-    card.cg_id = cg;
-    card.data1 = data;
-    card.data2 = "pw-" + data;
-    card.send_order_id = sent;
-    items->add(card);
-    return card;
+    return addCard(cg, data, "pw-" + data, sent);
   }
 
   // The counters in the cache and in the table both equal the counted cards.

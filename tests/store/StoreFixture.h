@@ -67,6 +67,26 @@ class StoreFixture : public ::testing::Test {
     return rows->next() ? (*rows->fetch())["v"].toString() : "no row";
   }
 
+  // Adds a category by that name; its id.
+  static int addCategory(const std::string& name) {
+    CategoryRecord record;
+    record.name = name;
+    Category::instance()->add(record);
+    return record.id;
+  }
+
+  // Adds a card to category `cg`, unsent while `sent` is empty; the card as
+  // stored, id included.
+  static CardRecord addCard(int cg, const std::string& data1, const std::string& data2, const std::string& sent = "") {
+    CardRecord card;
+    card.cg_id = cg;
+    card.data1 = data1;
+    card.data2 = data2;
+    card.send_order_id = sent;
+    Item::instance()->add(card);
+    return card;
+  }
+
   int count(const std::string& sql) {
     auto rows = getDb()->query(sql);
     return rows->next() ? (*rows->fetch())["num"].toInt() : -1;
