@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/Exception.h"
+#include "base/GbkText.h"
 
 namespace Quorvel {
 
@@ -108,8 +109,7 @@ std::string convertMostlyAscii(const char* toCode, const std::string& text, cons
     if (i == size) break;
     start = i;
     while (i < size && static_cast<unsigned char>(text[i]) >= 0x80) {
-      const bool lead = fromGbk && static_cast<unsigned char>(text[i]) >= 0x81 && static_cast<unsigned char>(text[i]) <= 0xFE;
-      i += (lead && i + 1 < size) ? 2 : 1;
+      i += fromGbk ? gbkCharLength(text, i) : 1;
     }
     output += iconvConvert(toCode, text.substr(start, i - start), fromCode);
   }
