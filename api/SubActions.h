@@ -2,7 +2,8 @@
 // parameter `action` ("category", "item"): the answer starts as
 // {"SUCCESS": 1, "MSG": "SUCCESS"}, the named sub-action completes it, and a
 // failure it raises becomes "SUCCESS": 0 with the message. An unknown or
-// missing sub-action does nothing and answers success.
+// missing sub-action does nothing and answers "SUCCESS": 0 with a message
+// that names it, so the page can tell that nothing was done.
 //
 // Called by an action handler on the server thread.
 #pragma once

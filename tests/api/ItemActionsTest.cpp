@@ -108,7 +108,8 @@ TEST_F(ItemActions, EditsKeepTheCountersAndUpdateTakesEveryField) {
   EXPECT_EQ(item("del", {{"id", sentId}})["SUCCESS"], Json::Value(1));
   EXPECT_EQ(counters().store_total_num, 1);
   EXPECT_EQ(item("del", {{"id", "999"}})["SUCCESS"], Json::Value(1));
-  EXPECT_EQ(item("whatever", {{"id", std::to_string(list["LIST"][0]["id"].asInt())}})["SUCCESS"], Json::Value(1));
+  // An unknown sub-action touches nothing and says it did nothing.
+  EXPECT_EQ(item("whatever", {{"id", std::to_string(list["LIST"][0]["id"].asInt())}})["SUCCESS"], Json::Value(0));
   EXPECT_EQ(counters().store_total_num, 1);
 }
 

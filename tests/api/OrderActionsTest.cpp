@@ -201,8 +201,9 @@ TEST_F(OrderActions, DeleteTakesTheGoodsAlongAndAFailedDeleteSaysSo) {
   }
   EXPECT_EQ(fileValue("select `status` from `orders`"), "2");
 
-  EXPECT_EQ(order("nothing", {{"id", std::to_string(kept)}})["SUCCESS"], Json::Value(1));
-  EXPECT_EQ(order("", {})["SUCCESS"], Json::Value(1));
+  // Unknown and missing sub-actions delete nothing, and say so.
+  EXPECT_EQ(order("nothing", {{"id", std::to_string(kept)}})["SUCCESS"], Json::Value(0));
+  EXPECT_EQ(order("", {})["SUCCESS"], Json::Value(0));
   EXPECT_EQ(fileValue("select count(*) from `orders`"), "1");
 }
 
