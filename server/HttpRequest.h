@@ -28,6 +28,9 @@ struct HttpRequest {
   // Handed whole to the outside worker, which answers it; the connection only
   // waits for that answer, past the sweep's limits.
   static constexpr std::uint8_t kWithWorker = 4;
+  // Its header block named our host and carried the launch key: the seller's
+  // own page. A full server makes room by closing connections without it.
+  static constexpr std::uint8_t kKeyed = 8;
   static constexpr const char* kStatusOk = "200 OK";
   static constexpr const char* kStatusBadRequest = "400 Bad Request";
   static constexpr const char* kStatusForbidden = "403 Forbidden";

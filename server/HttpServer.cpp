@@ -98,8 +98,9 @@ httpServer::~httpServer() {
 }
 
 void httpServer::onAccept(const boost::system::error_code& error, SocketPtr socket) {
-  if (!error && connections_.size() >= options_.limits.maxConnections) {
-    // Full: the newcomer is closed at once and never read.
+  if (!error && connections_.size() >= options_.limits.maxConnections && !evictStranger()) {
+    // Full of the seller's own requests: the newcomer is closed at once and
+    // never read.
     boost::system::error_code ignored;
     socket->close(ignored);
     startAccept();
@@ -150,9 +151,32 @@ bool httpServer::charge(HttpRequest& request, std::size_t bytes) {
   return true;
 }
 
+std::size_t httpServer::keyedConnections() const {
+  return static_cast<std::size_t>(std::count_if(connections_.begin(), connections_.end(), [](const auto& entry) {
+    return (entry.second.state & HttpRequest::kKeyed) != 0;
+  }));
+}
+
+bool httpServer::evictStranger() {
+  // Connections that have not shown the key cannot hold the server: however
+  // many a local process opens, the seller's page always finds a place.
+  SocketPtr oldest;
+  std::chrono::steady_clock::time_point oldestAt{};
+  for (const auto& [socket, request] : connections_) {
+    if (request.state & HttpRequest::kKeyed) continue;
+    if (!oldest || request.acceptedAt < oldestAt) {
+      oldest = socket;
+      oldestAt = request.acceptedAt;
+    }
+  }
+  if (!oldest) return false;
+  closeConnection(oldest);
+  return true;
+}
+
 void httpServer::startSweep() {
   const HttpServerLimits& limits = options_.limits;
-  auto interval = std::min(limits.idleTimeout, limits.requestDeadline) / 4;
+  auto interval = std::min({limits.idleTimeout, limits.requestDeadline, limits.headDeadline}) / 4;
   interval = std::clamp(interval, std::chrono::milliseconds(5), std::chrono::milliseconds(1000));
   sweepTimer_.expires_after(interval);
   sweepTimer_.async_wait([this](const boost::system::error_code& error) {
@@ -169,7 +193,9 @@ void httpServer::sweep() {
   for (const auto& [socket, request] : connections_) {
     // The worker's own exchange is time-bound; its answer is still wanted.
     if (request.state & HttpRequest::kWithWorker) continue;
-    if (now - request.acceptedAt >= limits.requestDeadline || now - request.lastReceived >= limits.idleTimeout) {
+    const bool headLate = !(request.state & HttpRequest::kHeaderParsed) && now - request.acceptedAt >= limits.headDeadline;
+    if (headLate || now - request.acceptedAt >= limits.requestDeadline ||
+        now - request.lastReceived >= limits.idleTimeout) {
       expired.push_back(socket);
     }
   }
@@ -269,6 +295,7 @@ void httpServer::parseRequest(HttpRequest& request) {
       refuse(request);
       return;
     }
+    request.state |= HttpRequest::kKeyed;
     const auto announced = static_cast<std::size_t>(request.contentLength);
     if (announced > limits.maxBodyBytes || !charge(request, announced)) {
       closeConnection(request.socket);

@@ -36,8 +36,12 @@ struct HttpServerLimits {
   std::size_t maxHeaderBytes = 64 * 1024;             // header block, request line included
   std::size_t maxBodyBytes = 16 * 1024 * 1024;        // announced or received body
   std::size_t maxBufferedBytes = 64 * 1024 * 1024;    // request bytes of all connections together
-  std::size_t maxConnections = 256;                   // open at once; one more is closed at once
+  // Open at once. A newcomer beyond it takes the place of the oldest
+  // connection that has not shown the launch key; when every connection has
+  // shown it, the newcomer is closed at once.
+  std::size_t maxConnections = 256;
   std::chrono::milliseconds idleTimeout{30000};       // silence after which a connection is closed
+  std::chrono::milliseconds headDeadline{5000};       // from accept to the whole header block
   std::chrono::milliseconds requestDeadline{30000};   // from accept to the whole request, however it trickles
   std::size_t maxWaitingOutside = 16;                 // requests queued for the outside worker
 };
@@ -67,6 +71,8 @@ class httpServer : public server {
   ~httpServer() override;
 
   std::size_t openConnections() const { return connections_.size(); }
+  // Open connections whose request has shown the launch key.
+  std::size_t keyedConnections() const;
   // Request bytes held by all connections together (see HttpServerLimits).
   std::size_t bufferedBytes() const { return bufferedBytes_; }
 
@@ -107,8 +113,12 @@ class httpServer : public server {
   // nothing, when all connections together would hold more than allowed.
   bool charge(HttpRequest& request, std::size_t bytes);
   void startSweep();
-  // Closes every connection past its idle time or its request deadline.
+  // Closes every connection past its idle time, its head deadline or its
+  // request deadline.
   void sweep();
+  // Closes the longest-open connection that has not shown the launch key;
+  // false when every connection has shown it.
+  bool evictStranger();
   // Takes the socket by value: callers pass the one held by the entry it erases.
   void closeConnection(SocketPtr socket);
   // Writes the answer and closes the connection.

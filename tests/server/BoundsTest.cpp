@@ -3,7 +3,9 @@
 // trickles, there are at most so many connections, and all connections
 // together hold at most so many request bytes.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -53,31 +55,111 @@ TEST(RequestDeadline, ATricklingSenderIsCutOffThoughItNeverFallsSilent) {
   EXPECT_TRUE(answers(server.port()));
 }
 
-TEST(ConnectionCap, ANewcomerBeyondTheCapIsClosedAtOnce) {
+// A connection still waiting for its request; it has not shown the key.
+std::unique_ptr<RawClient> stranger(std::uint16_t port) {
+  auto client = std::make_unique<RawClient>(port);
+  client->send("GET /?do=getStatus HTTP/1.1\r\n");  // never finished
+  return client;
+}
+
+// Whether the server has closed `client`'s connection (without an answer).
+bool closedUnanswered(RawClient& client) { return client.readAllWithin(kSoon) == std::optional<std::string>(""); }
+
+bool stillOpen(RawClient& client) { return !client.readAllWithin(std::chrono::milliseconds(50)).has_value(); }
+
+// A keyed request whose body is still on its way: it has shown the key.
+std::unique_ptr<RawClient> seller(std::uint16_t port) {
+  auto client = std::make_unique<RawClient>(port);
+  client->send(withAccess(port, "POST / HTTP/1.1\r\nContent-Length: 4\r\n\r\nab"));
+  return client;
+}
+
+TEST(ConnectionCap, ANewcomerTakesThePlaceOfTheOldestStrangerNeverOfTheSeller) {
   HttpServerLimits limits;
-  limits.maxConnections = 4;
+  limits.maxConnections = 3;
   TestServer server(limits);
 
-  std::vector<std::unique_ptr<RawClient>> held;
-  for (int i = 0; i < 4; ++i) {
-    held.push_back(std::make_unique<RawClient>(server.port()));
-    held.back()->send("GET / HTTP/1.1\r\n");  // open, and never finished
-  }
-  // The server accepts in order: the fifth is beyond the cap.
-  RawClient fifth(server.port());
-  EXPECT_EQ(fifth.readAllWithin(kSoon), std::optional<std::string>(""));
+  auto keyedOne = seller(server.port());
+  ASSERT_TRUE(server.waitForKeyed(1));
+  std::vector<std::unique_ptr<RawClient>> strangers;
+  strangers.push_back(stranger(server.port()));
+  strangers.push_back(stranger(server.port()));
+
+  // Full: each newcomer closes the oldest connection without the key, in
+  // the order they came, and the keyed one stays.
+  strangers.push_back(stranger(server.port()));
+  EXPECT_TRUE(closedUnanswered(*strangers[0]));
+  strangers.push_back(stranger(server.port()));
+  EXPECT_TRUE(closedUnanswered(*strangers[1]));
+  EXPECT_TRUE(stillOpen(*strangers[2]));
+  EXPECT_TRUE(stillOpen(*strangers[3]));
+
+  keyedOne->send("cd");
+  std::optional<std::string> answer = keyedOne->readAllWithin(kSoon);
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(bodyOf(*answer), "<h2>Bad Request!</h2>");
+}
+
+TEST(ConnectionCap, WhenEveryConnectionHasShownTheKeyTheNewcomerIsClosed) {
+  HttpServerLimits limits;
+  limits.maxConnections = 2;
+  TestServer server(limits);
+  auto first = seller(server.port());
+  auto second = seller(server.port());
+  ASSERT_TRUE(server.waitForKeyed(2));
+  auto newcomer = stranger(server.port());
+  EXPECT_TRUE(closedUnanswered(*newcomer));
+  EXPECT_TRUE(stillOpen(*first));
+  EXPECT_TRUE(stillOpen(*second));
 
   // A place that frees up is taken by the next newcomer.
-  held.pop_back();
+  first.reset();
   bool served = false;
   for (int attempt = 0; attempt < 100 && !served; ++attempt) {
-    RawClient next(server.port());
-    next.send(withAccess(server.port(), "GET / HTTP/1.1\r\n\r\n"));
-    std::optional<std::string> answer = next.readAllWithin(kSoon);
-    served = answer && bodyOf(*answer) == "<h2>Bad Request!</h2>";
+    served = answers(server.port());
     if (!served) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(served);
+}
+
+TEST(HeadDeadline, AHeadNotWholeInTimeIsCutOffButASlowBodyIsNot) {
+  HttpServerLimits limits;
+  limits.headDeadline = std::chrono::milliseconds(200);
+  TestServer server(limits);
+
+  auto late = stranger(server.port());
+  // The whole head arrived in time; its body may take the request deadline.
+  auto slowBody = seller(server.port());
+  EXPECT_TRUE(closedUnanswered(*late));
+  EXPECT_TRUE(stillOpen(*slowBody));
+  slowBody->send("cd");
+  std::optional<std::string> answer = slowBody->readAllWithin(kSoon);
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(bodyOf(*answer), "<h2>Bad Request!</h2>");
+}
+
+TEST(ConnectionCap, TheSellerIsAnsweredWhileAThousandStrangersHoldConnections) {
+  // A thousand clients and the server's own sockets in one process.
+  rlimit files{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &files), 0);
+  if (files.rlim_cur < 2200) {
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 4096);
+    if (::setrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur < 2200) GTEST_SKIP() << "too few file descriptors";
+  }
+  TestServer server;  // the program's limits: 256 places
+  std::vector<std::unique_ptr<RawClient>> strangers;
+  for (int i = 0; i < 1000; ++i) strangers.push_back(stranger(server.port()));
+  // Some of them trickle on, as a slow attacker would.
+  for (int i = 0; i < 1000; i += 10) strangers[i]->send("X");
+
+  RawClient keyed(server.port());
+  keyed.send(withAccess(server.port(), "GET / HTTP/1.1\r\n\r\n"));
+  std::optional<std::string> answer = keyed.readAllWithin(kSoon);
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(bodyOf(*answer), "<h2>Bad Request!</h2>");
+  // The oldest strangers lost their places; the newest still hold theirs.
+  EXPECT_TRUE(closedUnanswered(*strangers.front()));
+  EXPECT_TRUE(stillOpen(*strangers.back()));
 }
 
 TEST(BufferedBytes, AllConnectionsTogetherStayWithinTheBudget) {

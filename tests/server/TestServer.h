@@ -8,6 +8,7 @@
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
@@ -47,6 +48,24 @@ class TestServer {
     thread_.join();
   }
   std::uint16_t port() const { return port_; }
+
+  // Runs `look` on the server's thread and returns what it gives.
+  template <typename Look>
+  auto onServer(Look look) {
+    std::packaged_task<decltype(look(std::declval<httpServer&>()))()> task([this, &look] { return look(*server_); });
+    auto result = task.get_future();
+    boost::asio::post(io_, [&task] { task(); });
+    return result.get();
+  }
+  // Waits, looking a hundred times a second for up to ten seconds, until the
+  // server holds `count` connections that have shown the launch key.
+  bool waitForKeyed(std::size_t count) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      if (onServer([](httpServer& server) { return server.keyedConnections(); }) == count) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
 
   static HttpServerOptions optionsWith(HttpServerLimits limits) {
     HttpServerOptions options;
