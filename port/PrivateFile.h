@@ -7,6 +7,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string_view>
 
 namespace Quorvel::port {
 
@@ -23,6 +24,18 @@ bool keepPrivate(const std::filesystem::path& path);
 // Narrows an existing file as keepPrivate does; a missing file is left
 // missing. Returns false only when an existing file could not be narrowed.
 bool narrowIfExists(const std::filesystem::path& path);
+
+// Makes `folder` a folder only the owner may enter: creates it owner-only,
+// or narrows an existing one. Raises std::filesystem::filesystem_error when
+// it cannot, or when `folder` is a symbolic link or not a folder.
+void makePrivateFolder(const std::filesystem::path& folder);
+
+// Writes `content` to `path` as a file readable and writable by the owner
+// only: a new file is written beside it and renamed over `path`, so a reader
+// never sees half of it and a link planted at `path` is replaced, never
+// followed. Raises std::filesystem::filesystem_error (nothing is left
+// behind).
+void writePrivateFile(const std::filesystem::path& path, std::string_view content);
 
 // Files the process creates from now on without naming their permissions
 // (SQLite's journals, a crash report) are owner-only. Call once at start.

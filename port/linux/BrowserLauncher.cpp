@@ -1,33 +1,70 @@
 #include "port/BrowserLauncher.h"
 
+#include <cctype>
+#include <filesystem>
+
+#include "base/RedirectPage.h"
 #include "base/WebAddress.h"
+#include "port/PrivateFile.h"
 
 namespace Quorvel::port {
 
 namespace {
 
+namespace fs = std::filesystem;
+
+// "file://" and the absolute path, each byte outside the unreserved set and
+// "/" percent-encoded: one argument that never reads as an option.
+std::string fileAddress(const fs::path& file) {
+  std::string address = "file://";
+  for (char c : fs::absolute(file).lexically_normal().string()) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+      address += c;
+    } else {
+      static const char kHex[] = "0123456789ABCDEF";
+      address += '%';
+      address += kHex[u >> 4];
+      address += kHex[u & 15];
+    }
+  }
+  return address;
+}
+
 class SystemBrowserLauncher : public BrowserLauncher {
  public:
-  explicit SystemBrowserLauncher(std::shared_ptr<ProcessLauncher> processes) : processes_(std::move(processes)) {}
+  SystemBrowserLauncher(std::shared_ptr<ProcessLauncher> processes, fs::path folder)
+      : processes_(std::move(processes)), folder_(std::move(folder)) {}
 
   bool open(const std::string& url) override {
-    // The address is the browser's only argument: it starts with "http", so
-    // it never reads as an option.
     if (!isPageAddress(url)) return false;
+    // The address holds the launch key, and a command line is readable by
+    // every user of the machine: the browser is sent to a page in a file
+    // only the seller can read, which sends it on to the address.
+    const fs::path page = folder_ / kLaunchPageName;
+    try {
+      makePrivateFolder(folder_);
+      writePrivateFile(page, redirectPage(url));
+    } catch (const fs::filesystem_error&) {
+      return false;
+    }
+    const std::string argument = fileAddress(page);
     for (const char* browser : {"google-chrome", "chromium", "chromium-browser", "firefox", "xdg-open"}) {
-      if (processes_->start({.program = browser, .args = {url}})) return true;
+      if (processes_->start({.program = browser, .args = {argument}})) return true;
     }
     return false;
   }
 
  private:
   std::shared_ptr<ProcessLauncher> processes_;
+  const fs::path folder_;
 };
 
 }  // namespace
 
-std::shared_ptr<BrowserLauncher> systemBrowserLauncher(std::shared_ptr<ProcessLauncher> processes) {
-  return std::make_shared<SystemBrowserLauncher>(std::move(processes));
+std::shared_ptr<BrowserLauncher> systemBrowserLauncher(std::shared_ptr<ProcessLauncher> processes,
+                                                       std::filesystem::path launchFolder) {
+  return std::make_shared<SystemBrowserLauncher>(std::move(processes), std::move(launchFolder));
 }
 
 }  // namespace Quorvel::port

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 #include <system_error>
 
 namespace Quorvel::port {
@@ -89,6 +90,40 @@ bool narrowIfExists(const std::filesystem::path& path) {
   bool narrowed = narrow(fd);
   ::close(fd);
   return narrowed;
+}
+
+void makePrivateFolder(const std::filesystem::path& folder) {
+  if (::mkdir(folder.c_str(), S_IRWXU) != 0 && errno != EEXIST) fail("make a private folder", folder, {}, errno);
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) fail("make a private folder", folder, {}, errno == ELOOP ? ENOTDIR : errno);
+  struct stat status;
+  int error = 0;
+  if (::fstat(fd, &status) != 0) {
+    error = errno;
+  } else if (status.st_uid != ::geteuid()) {
+    error = EPERM;  // someone else's folder: it cannot be made ours
+  } else if ((status.st_mode & 07777) != S_IRWXU && ::fchmod(fd, S_IRWXU) != 0) {
+    error = errno;
+  }
+  ::close(fd);
+  if (error != 0) fail("make a private folder", folder, {}, error);
+}
+
+void writePrivateFile(const std::filesystem::path& path, std::string_view content) {
+  std::filesystem::path temporary = path;
+  temporary += ".new-" + std::to_string(::getpid());
+  ::unlink(temporary.c_str());  // left over from a crash; never followed
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kOwnerOnly);
+  if (fd < 0) fail("write a private file", path, {}, errno);
+  int error = 0;
+  if (!writeAll(fd, content.data(), content.size())) error = errno;
+  if (error == 0 && ::fchmod(fd, kOwnerOnly) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(temporary.c_str());
+    fail("write a private file", path, {}, error);
+  }
 }
 
 void restrictNewFiles() { ::umask(S_IRWXG | S_IRWXO); }
