@@ -19,7 +19,11 @@ bool prepareDatabaseFile() {
   fs::file_status status = fs::status(live, error);
   // A status that cannot be read counts as missing; the copy below then
   // fails rather than replace whatever is there.
-  if (!error && fs::exists(status)) {
+  // An empty file holds no table and no card (a copy that never happened, a
+  // disk that filled at the wrong moment): it counts as missing. SQLite
+  // itself throws away the log beside an empty database.
+  const bool empty = !error && fs::is_regular_file(status) && fs::file_size(live, error) == 0 && !error;
+  if (!error && fs::exists(status) && !empty) {
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) port::narrowIfExists(live.string() + suffix);
     return false;
   }
@@ -27,6 +31,7 @@ bool prepareDatabaseFile() {
   // database: SQLite would replay it into the fresh copy and corrupt it.
   // One that cannot be removed fails the start like a failed copy.
   for (const char* suffix : {"-wal", "-shm", "-journal"}) fs::remove(live.string() + suffix);
+  if (empty) fs::remove(live);
   port::copyToPrivateFile(templatePath(), live);
   return true;
 }

@@ -36,8 +36,9 @@ std::string databasePath();
 std::string templatePath();
 
 // Run once at start-up, before anything touches the database: when the live
-// database is missing, copies the template to it and returns true (a log or
-// journal file left behind by a database that is gone is removed first). An
+// database is missing or empty (0 bytes), copies the template to it and
+// returns true (a log or journal file left behind by a database that is gone
+// is removed first). An
 // existing database is never replaced (returns false). A failed copy raises
 // std::filesystem::filesystem_error. The database holds passwords and cards:
 // a copy is owner-only from its creation, and an existing database (and its

@@ -44,5 +44,25 @@ TEST_F(DatabaseFileTest, ACopyOfTheTemplateIsOwnerOnlyAndAnOpenDatabaseIsNarrowe
   EXPECT_FALSE(std::filesystem::exists(dbPath() + "-journal"));
 }
 
+TEST_F(DatabaseFileTest, AnEmptyDatabaseIsMadeAgainFromTheTemplateWithoutItsStaleLog) {
+  releaseDb();
+  std::filesystem::resize_file(dbPath(), 0);
+  std::ofstream(dbPath() + "-wal") << "a log of a database that is gone";
+  std::ofstream(dbPath() + "-shm") << "shared memory of it";
+  EXPECT_TRUE(prepareDatabaseFile());
+  EXPECT_FALSE(std::filesystem::exists(dbPath() + "-wal"));
+  EXPECT_FALSE(std::filesystem::exists(dbPath() + "-shm"));
+  EXPECT_EQ(modeOf(dbPath()), 0600u);
+  // The tables are there again: the card page that failed with "no such
+  // table" now reads an empty stock.
+  EXPECT_EQ(count("select count(*) as `num` from `items`"), 0);
+
+  // A database with content is never taken for an empty one.
+  getDb()->exec("insert into `items` (`cg_id`) values (3)");
+  releaseDb();
+  EXPECT_FALSE(prepareDatabaseFile());
+  EXPECT_EQ(count("select count(*) as `num` from `items`"), 1);
+}
+
 }  // namespace
 }  // namespace Quorvel
