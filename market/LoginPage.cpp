@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "base/Charset.h"
+#include "base/Html.h"
 #include "market/MarketHosts.h"
 #include "market/PageText.h"
 
@@ -124,16 +125,7 @@ std::string classifyLoginFailure(const std::string& answer) {
 }
 
 std::string loginTroublePage(const std::string& message, const std::string& retryAddress) {
-  std::string escaped;
-  for (char c : message) {
-    switch (c) {
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '&': escaped += "&amp;"; break;
-      case '"': escaped += "&quot;"; break;
-      default: escaped += c;
-    }
-  }
+  const std::string escaped = htmlEscape(message);
   return "<!DOCTYPE html><html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\" />"
          "<title>" + gbk("淘宝登录") + "</title></head><body><p id=\"vendara-login-trouble\">" + escaped +
          "</p><p><a href=\"" + retryAddress + "\">" + gbk("重新打开登录页") + "</a></p></body></html>";

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <filesystem>
 
-#include "base/RedirectPage.h"
+#include "base/Html.h"
 #include "base/WebAddress.h"
 #include "port/PrivateFile.h"
 

@@ -1,4 +1,4 @@
-#include "base/RedirectPage.h"
+#include "base/Html.h"
 
 #include <cstdio>
 
@@ -6,23 +6,9 @@ namespace Quorvel {
 
 namespace {
 
-std::string htmlEscaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 // A JavaScript string literal that stays one inside a script element: every
-// character that could end the string or the element is a \u escape.
+// character that could end the string or the element is a \u escape. The
+// addresses it is given are ASCII; any other byte would be escaped alone.
 std::string scriptString(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
@@ -40,8 +26,23 @@ std::string scriptString(const std::string& text) {
 
 }  // namespace
 
+std::string htmlEscape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
 std::string redirectPage(const std::string& address) {
-  const std::string attribute = htmlEscaped(address);
+  const std::string attribute = htmlEscape(address);
   return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
          "<meta name=\"referrer\" content=\"no-referrer\">\n"
          "<meta http-equiv=\"refresh\" content=\"0; url=" + attribute + "\">\n"
