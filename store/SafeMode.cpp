@@ -27,6 +27,31 @@ bool holdsData() {
   return rows->next() && (*rows->fetch())["num"].toInt() != 0;
 }
 
+// The stand-in database gets the settings of the newest good copy, so that
+// the program reaches the same maker's service and marketplace hosts (the
+// page is served from there) while the seller restores.
+void carryOverSettings() {
+  const std::string newest = processWide<Backups>()->newest();
+  if (newest.empty()) return;
+  std::string path = (Backups::folder() / newest).string();
+  std::string quoted;
+  for (char c : path) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  auto db = std::make_shared<Db>(databasePath());
+  db->open();
+  db->exec("attach database '" + quoted + "' as `good`");
+  try {
+    db->begin();
+    db->exec("delete from main.`sys_config`; insert into main.`sys_config` (`key`, `value`) "
+             "select `key`, `value` from `good`.`sys_config`");
+    db->commit();
+  } catch (Exception) {
+    db->rollback();
+    db->exec("detach database `good`");
+    throw;
+  }
+  db->exec("detach database `good`");
+}
+
 }  // namespace
 
 std::string SafeMode::checkAtStart() {
@@ -52,8 +77,14 @@ std::string SafeMode::checkAtStart() {
     if (fs::exists(live.string() + suffix, ignored)) fs::rename(live.string() + suffix, keptAs + suffix, ignored);
   }
   prepareDatabaseFile();
+  std::string told;
+  try {
+    carryOverSettings();
+  } catch (Exception e) {
+    told = gbk("没能从最新的备份取回设置：") + e.message() + "\n";
+  }
   enter(keptAs, detail);
-  return message();
+  return told + message();
 }
 
 void SafeMode::enter(const std::string& keptAs, const std::string& detail) {
@@ -82,7 +113,7 @@ std::string SafeMode::message() const {
   }
   const std::string newest = processWide<Backups>()->newest();
   std::string text = gbk("数据库文件已损坏，已原样另存为 ") + kept +
-                     gbk("。程序在安全模式下运行：自动发货已停止，现在使用的是一个空数据库。");
+                     gbk("。程序在安全模式下运行：自动发货已停止，现在使用的是一个空数据库（设置取自最新的备份）。");
   text += newest.empty() ? gbk("没有找到完好的备份。")
                          : gbk("请在“维护”中从备份恢复，最新的完好备份是 ") + newest + gbk("。");
   return text;

@@ -1,7 +1,9 @@
 // SafeMode: what the program found when it checked the live database at
 // start. A file that fails quick_check is never written: it is renamed to
 // "vendara2012.db.damaged-YYYYMMDD-HHMMSS" (its log files beside it with
-// it), a fresh database is made from the template, and the program runs in
+// it), a fresh database is made from the template and given the settings of
+// the newest good copy (so the page and the hosts are found as before),
+// and the program runs in
 // safe mode: the server answers, the daemon is not started, and the status
 // page carries "DB_DAMAGED": true until a backup is restored. A sound file
 // is copied into backup/ before anything changes it (when it holds any card

@@ -189,6 +189,7 @@ void damage(const fs::path& file, std::size_t length) {
 
 TEST_F(BackupsTest, ADamagedFileIsKeptUnwrittenAndGivesSafeModeNamingTheNewestCopy) {
   stock(800);
+  SystemConfig::instance()->set("taobao_user", "seller1");
   const BackupCopy copy = backups_->takeNow();
   installProcessWide<Backups>(backups_);
   getDb()->exec("pragma wal_checkpoint(TRUNCATE)");
@@ -212,6 +213,8 @@ TEST_F(BackupsTest, ADamagedFileIsKeptUnwrittenAndGivesSafeModeNamingTheNewestCo
   EXPECT_NE(told.find(gbk("安全模式")), std::string::npos);
   // The live file is a fresh one from the template: the server can answer.
   EXPECT_EQ(count("select count(*) as `num` from `items`"), 0);
+  EXPECT_EQ(fileValue("select `value` from `sys_config` where `key`='taobao_user'"), "seller1")
+      << "with the settings of the newest good copy";
   EXPECT_EQ(Backups::quickCheck(dbPath()), "ok");
   EXPECT_EQ(names(), std::vector<std::string>{copy.name}) << "no copy of the damaged file";
 }
