@@ -70,21 +70,23 @@ int numberOf(sqlite3* db, const char* sql) {
 void pause(int millis) { processWide<Clock>()->sleepForMillis(millis, std::stop_token()); }
 
 // Runs `backup` to its end: `pages` at a time with a pause between steps, or
-// all at once (pages -1). A source written by other connections meanwhile
-// makes SQLite start over; after a bounded number of steps the rest goes in
-// one step (with the write-ahead log that step only reads a snapshot and
-// keeps no writer waiting). Returns SQLite's last result code.
+// all at once (pages -1). A source written by another connection makes
+// SQLite start the copy over at its next step; after the second start-over
+// the rest goes in one step (with the write-ahead log that step only reads a
+// snapshot and keeps no writer waiting), so a busy shop still gets its copy.
+// Returns SQLite's last result code.
 int runBackup(sqlite3_backup* backup, int pages) {
-  int steps = 0;
-  int limit = -1;
+  int restarts = 0;
+  int left = -1;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyMillis);
   for (;;) {
     int rc = sqlite3_backup_step(backup, pages);
     if (rc == SQLITE_DONE) return rc;
     if (rc != SQLITE_OK && rc != SQLITE_BUSY && rc != SQLITE_LOCKED) return rc;
     if (rc != SQLITE_OK && std::chrono::steady_clock::now() > deadline) return rc;
-    if (limit < 0) limit = 4 * (sqlite3_backup_pagecount(backup) / std::max(pages, 1) + 1) + 16;
-    if (pages > 0 && ++steps > limit) pages = -1;
+    const int remaining = sqlite3_backup_remaining(backup);
+    if (left >= 0 && remaining > left && ++restarts >= 2) pages = -1;
+    left = remaining;
     pause(Backups::kPauseMillis);
   }
 }
