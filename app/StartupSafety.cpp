@@ -85,8 +85,7 @@ void StartupSafety::backupLoop(std::stop_token stop) {
   std::int64_t last = clock->now();  // the start was backed up
   while (clock->sleepFor(kBackupCheckSeconds, stop)) {
     try {
-      const std::int64_t hours = Backups::intervalHoursSetting();
-      if (hours <= 0 || safeMode() || clock->now() - last < hours * 3600) continue;
+      if (safeMode() || !Backups::isDue(last, clock->now())) continue;
       last = clock->now();
       const BackupCopy copy = processWide<Backups>()->takeNow();
       say(gbk("定时备份：") + copy.name);

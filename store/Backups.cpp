@@ -149,6 +149,11 @@ int Backups::intervalHoursSetting() {
   return std::max(std::atoi(text.c_str()), 0);
 }
 
+bool Backups::isDue(std::int64_t last, std::int64_t now) {
+  const std::int64_t hours = intervalHoursSetting();
+  return hours > 0 && now - last >= hours * 3600;
+}
+
 std::string Backups::quickCheck(const fs::path& path, int* code) {
   if (code) *code = SQLITE_CANTOPEN;
   std::error_code ec;

@@ -58,6 +58,10 @@ class Backups {
   // "backup_interval_hours" (empty: 24; 0: no backups while running).
   static int keepSetting();
   static int intervalHoursSetting();
+  // Whether a copy is due while the program runs, the last one having been
+  // made at `last` (seconds): intervalHoursSetting() hours have passed, and
+  // that setting is not 0.
+  static bool isDue(std::int64_t last, std::int64_t now);
 
   // Copies the live database now, checks the copy and prunes the folder to
   // the newest `keep` copies (keepSetting() when 0; no pruning when below

@@ -128,6 +128,15 @@ TEST_F(BackupsTest, PruningKeepsTheNewestCopiesAndNothingElseIsTouched) {
   EXPECT_EQ(Backups::keepSetting(), 7);
 }
 
+TEST_F(BackupsTest, ACopyIsDueEveryIntervalUnlessTheIntervalIsZero) {
+  EXPECT_FALSE(Backups::isDue(kNow, kNow + 24 * 3600 - 1));
+  EXPECT_TRUE(Backups::isDue(kNow, kNow + 24 * 3600));
+  SystemConfig::instance()->set("backup_interval_hours", "2");
+  EXPECT_TRUE(Backups::isDue(kNow, kNow + 7200));
+  SystemConfig::instance()->set("backup_interval_hours", "0");
+  EXPECT_FALSE(Backups::isDue(kNow, kNow + 365 * 24 * 3600));
+}
+
 TEST_F(BackupsTest, NamesAreCheckedStrictly) {
   std::int64_t time = 0;
   EXPECT_TRUE(Backups::isCopyName("vendara2012-20260101-000000.db", &time));
