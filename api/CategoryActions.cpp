@@ -31,6 +31,7 @@ void readFields(CategoryRecord& record) {
   record.flg = toNumber(postParam("flg"));
   record.type = toNumber(postParam("type"));
   record.ext = postParam("ext");
+  checkName(record);
   checkTemplates(record);
   checkSwitches(record);
 }

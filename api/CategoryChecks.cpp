@@ -4,6 +4,7 @@
 
 #include "base/Charset.h"
 #include "base/Exception.h"
+#include "base/GbkText.h"
 #include "delivery/DeliveryTexts.h"
 
 namespace Quorvel {
@@ -26,6 +27,22 @@ Json::Value objectOf(const std::string& text, const char* field, const char* exa
 }
 
 }  // namespace
+
+void checkName(const CategoryRecord& category) {
+  const std::string& name = category.name;
+  bool visible = false;
+  for (std::size_t at = 0; at < name.size();) {
+    const std::size_t length = gbkCharLength(name, at);
+    const auto byte = static_cast<unsigned char>(name[at]);
+    if (length == 1 && (byte < 0x20 || byte == 0x7F)) {
+      throw Exception(gbk("分类名称不能含有控制字符（如换行、制表符或空字符），未保存。"));
+    }
+    const bool space = length == 1 ? byte == ' ' : name.compare(at, 2, "\xA1\xA1") == 0;  // "　"
+    if (!space) visible = true;
+    at += length;
+  }
+  if (!visible) throw Exception(gbk("分类名称不能为空，也不能只有空格，未保存。"));
+}
 
 void checkTemplates(const CategoryRecord& category) {
   if (category.tpl.empty()) return;

@@ -20,6 +20,9 @@
 namespace Quorvel {
 
 // Raise Exception with a message for the seller (GBK) naming the field.
+// The name must hold a visible character (not empty, not only spaces, full
+// width ones included) and no control character (NUL, line breaks, tabs).
+void checkName(const CategoryRecord& category);
 void checkTemplates(const CategoryRecord& category);
 void checkSwitches(const CategoryRecord& category);
 

@@ -12,6 +12,7 @@
 #include "store/Category.h"
 #include "store/Db.h"
 #include "store/Savepoint.h"
+#include "store/WriteTransaction.h"
 
 namespace Quorvel {
 
@@ -64,23 +65,74 @@ CardPage readListPage() {
   return result;
 }
 
+// A card reserved for an order in flight ("发货中：…") belongs to that
+// delivery, and a sent one is the record of what a buyer got: the page may
+// neither change nor delete them. `doing` names the refused edit.
+void refuseIfTaken(const CardRecord& stored, const char* doing) {
+  if (stored.send_order_id.empty()) return;
+  const bool reserved = stored.send_order_id.starts_with(Item::reservedPrefix());
+  throw Exception(gbk(reserved ? "这张卡密正在发货中（" : "这张卡密已经发出（") + stored.send_order_id +
+                  gbk(reserved ? "），不能" : "），是发货记录，不能") + gbk(doing) + gbk("。"));
+}
+
+// Only the delivery marks a card reserved.
+void refuseReservedMark(const CardRecord& card) {
+  if (card.send_order_id.starts_with(Item::reservedPrefix())) {
+    throw Exception(gbk("“发货中”标记只能由自动发货写入，未保存。"));
+  }
+}
+
 void addCard(Json::Value&) {
   CardRecord card = cardOfRequest();
+  refuseReservedMark(card);
   Item::instance()->add(card);
 }
 
-void removeCard(Json::Value&) { Item::instance()->remove(requireId("id")); }
+void removeCard(Json::Value&) {
+  const int id = requireId("id");
+  // The look and the delete in one write transaction: a delivery cannot
+  // reserve the card in between.
+  WriteTransaction unit(getDb());
+  refuseIfTaken(Item::instance()->get(id), "删除");
+  Item::instance()->remove(id);
+  unit.commit();
+}
 
 // The store refuses a list that is not decimal ids and commas, with a message
-// the page shows.
-void removeCards(Json::Value&) { Item::instance()->removeMany(postParam("id_str")); }
+// the page shows; a list naming a reserved or sent card is refused whole.
+void removeCards(Json::Value&) {
+  const std::string& ids = postParam("id_str");
+  const std::vector<std::int64_t> parsed = Item::parseIdList(ids);
+  std::shared_ptr<IDb> db = getDb();
+  WriteTransaction unit(db);
+  int taken = 0;
+  for (std::size_t first = 0; first < parsed.size(); first += Item::kIdsPerStatement) {
+    const std::size_t size = std::min(Item::kIdsPerStatement, parsed.size() - first);
+    std::string text = "select count(*) as `num` from `items` where `send_order_id`<>'' and `id` in (?";
+    for (std::size_t k = 1; k < size; ++k) text += ",?";
+    auto sql = std::make_shared<SQL>(text + ")");
+    for (std::size_t k = first; k < first + size; ++k) sql->bind(parsed[k]);
+    auto rows = db->query(sql);
+    if (rows->next()) taken += rows->intAt(0);
+  }
+  if (taken > 0) {
+    throw Exception(gbk("选中的卡密中有 ") + std::to_string(taken) +
+                    gbk(" 张正在发货中或已经发出，不能删除；没有删除任何卡密。"));
+  }
+  Item::instance()->removeMany(ids);
+  unit.commit();
+}
 
 // Every field from the request, none merged from the stored card.
 void updateCard(Json::Value&) {
   const int id = requireId("id");
   CardRecord card = cardOfRequest();
   card.id = id;
+  refuseReservedMark(card);
+  WriteTransaction unit(getDb());
+  refuseIfTaken(Item::instance()->get(id), "修改");
   Item::instance()->update(card);
+  unit.commit();
 }
 
 // The lines of `lines` as cards of the category `cg_id`, split at `sep`, in

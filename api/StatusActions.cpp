@@ -15,7 +15,9 @@
 #include "store/Db.h"
 #include "store/Endpoints.h"
 #include "store/GoodsRefreshProgress.h"
+#include "store/SafeMode.h"
 #include "store/SettingRules.h"
+#include "store/StorageHealth.h"
 #include "store/SystemConfig.h"
 
 namespace Quorvel {
@@ -122,6 +124,12 @@ void getStatus(Deamon& daemon) {
     progress["FINISHED"] = low32(refresh.finished);
     progress["MSG"] = refresh.message;
     reply["REFRESH"] = std::move(progress);
+    // Safe mode (the database was found damaged at start) and a disk that
+    // does not take writes: the page shows a banner for each.
+    const std::shared_ptr<SafeMode> safe = processWide<SafeMode>();
+    reply["DB_DAMAGED"] = safe->damaged();
+    reply["SAFE_MSG"] = safe->message();
+    reply["STORAGE_MSG"] = storageHealth().message();
   });
 }
 
@@ -131,6 +139,7 @@ void registerStatusActions(std::shared_ptr<Deamon> daemon) {
   // Built now, so that getStatus finds it made and never builds it (building
   // a process-wide object takes the global lock).
   processWide<GoodsRefreshProgress>();
+  processWide<SafeMode>();
   registerAction("setConfig", setConfig);
   registerAction("getConfig", getConfig);
   registerAction("getStatus", [daemon] { getStatus(*daemon); });

@@ -8,7 +8,10 @@
 // process-wide daemon), and under "LOGIN_MSG" on the last login attempt:
 // {"SUCCESS": 1 or 0, "MSG": text, "TIME": seconds}, null before the first;
 // under "REFRESH" on the goods refresh (store/GoodsRefreshProgress.h):
-// {"RUNNING", "PAGES", "ITEMS", "FINISHED" (seconds, 0: none yet), "MSG"}.
+// {"RUNNING", "PAGES", "ITEMS", "FINISHED" (seconds, 0: none yet), "MSG"};
+// "DB_DAMAGED" (true in safe mode, store/SafeMode.h) with "SAFE_MSG", and
+// "STORAGE_MSG", the last failed write's message while the disk refuses
+// writes (empty otherwise).
 #pragma once
 
 #include "delivery/Deamon.h"

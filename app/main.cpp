@@ -7,12 +7,14 @@
 #include <memory>
 #include <thread>
 
+#include "api/BackupActions.h"
 #include "api/CategoryActions.h"
 #include "api/ItemActions.h"
 #include "api/LoginActions.h"
 #include "api/MessagingActions.h"
 #include "api/OrderActions.h"
 #include "api/StatusActions.h"
+#include "app/StartupSafety.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
 #include "base/ProcessWide.h"
@@ -115,6 +117,10 @@ int main() {
     return 1;
   }
 
+  // One program per data folder: a second one changes nothing.
+  StartupSafety safety;
+  if (!safety.lockFolder()) return 4;
+
   // A first start creates the live database from the template; an existing
   // one is never replaced. Without a database the program cannot work.
   try {
@@ -124,6 +130,9 @@ int main() {
                                          templatePath() + ": " + e.what());
     return 2;
   }
+  // A damaged database is kept aside unwritten (safe mode); a sound one is
+  // copied into backup/ before anything changes it.
+  safety.checkDatabase();
   // A database made from an older template gets the tables added since.
   try {
     upgradeDatabase();
@@ -150,7 +159,9 @@ int main() {
   std::shared_ptr<Deamon> daemon = Deamon::instance();
   daemon->setOrderPipeline(std::make_shared<MarketPipeline>());
   daemon->setMessageDispatch(std::make_shared<MessageDispatcher>());
-  daemon->start();
+  if (!safety.safeMode()) daemon->start();  // a restore starts it in safe mode
+  safety.startBackups();
+  registerBackupActions(daemon);
   registerStatusActions(daemon);
   registerLoginActions(daemon);
   registerCategoryActions();
@@ -163,7 +174,8 @@ int main() {
   options.localHost = localHost;
   // A base address is an origin: scheme, host and port.
   options.pageOrigin = [] { return makerBase(true); };
-  options.onListening = [browser](std::uint16_t port) {
+  options.onListening = [browser, &safety](std::uint16_t port) {
+    safety.listening(port);
     std::printf("Local server listening on 127.0.0.1:%u\n", static_cast<unsigned>(port));
     showUi(uiAddress(makerBase(), port), *browser);
   };

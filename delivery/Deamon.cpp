@@ -12,6 +12,8 @@
 #include "base/AuthException.h"
 #include "store/Db.h"
 #include "store/MsgQueue.h"
+#include "store/StorageHealth.h"
+#include "store/WriteTransaction.h"
 #include "store/SystemConfig.h"
 
 namespace Quorvel {
@@ -122,16 +124,54 @@ void Deamon::supervise(std::stop_token stop) {
   }
 }
 
+void Deamon::hold() {
+  held_.store(true);
+  // Once the lock is ours, every tick and pass that began before has ended;
+  // those that begin later see the flag.
+  std::unique_lock<std::shared_mutex> waited(workMutex_);
+}
+
+void Deamon::resume() { held_.store(false); }
+
+namespace {
+
+// A small write that must reach the disk: the database's user version
+// written again with its own value.
+bool writesWork(const std::shared_ptr<IDb>& db) {
+  try {
+    WriteTransaction probe(db);
+    auto rows = db->query("pragma user_version");
+    const int version = rows->next() ? rows->intAt(0) : 0;
+    rows.reset();
+    db->exec("pragma user_version=" + std::to_string(version));
+    probe.commit();
+    return true;
+  } catch (Exception) {
+    return false;
+  }
+}
+
+}  // namespace
+
 void Deamon::checkOrders() {
   const std::int64_t now = clock_->now();
   std::shared_ptr<OrderPipeline> pipeline;
   {
     GlobalGuard hold;
     orderHeartbeat_ = now;
-    if (!running_.load()) return;
-    Registry::instance()->set<std::int64_t>("checkLastTime", now);
-    pipeline = pipeline_;
+    if (running_.load()) {
+      Registry::instance()->set<std::int64_t>("checkLastTime", now);
+      pipeline = pipeline_;
+    }
   }
+  std::shared_lock<std::shared_mutex> working(workMutex_);
+  if (held_.load()) return;
+  // A delivery that could not write its reservation or its finish would be
+  // retried at every tick; while the disk refuses writes, nothing starts.
+  // The probe runs logged in or not, so that the status page learns when
+  // writes work again.
+  if (storageHealth().failing() && !writesWork(getDb())) return;
+  if (!pipeline) return;
   std::shared_ptr<IDb> db = getDb();
   std::shared_ptr<SystemConfig> config = SystemConfig::instance();
   try {
@@ -198,6 +238,8 @@ void Deamon::messageCycle(std::stop_token stop) {
           messageHeartbeat_ = clock_->now();
           dispatch = dispatch_;
         }
+        std::shared_lock<std::shared_mutex> working(workMutex_);
+        if (held_.load()) return;
         dispatch->sendMessages(stop);
         resetDbForNextAction();
       },

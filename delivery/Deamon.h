@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -79,12 +80,22 @@ class Deamon {
   void setOrderPipeline(std::shared_ptr<OrderPipeline> pipeline);
   void setMessageDispatch(std::shared_ptr<MessageDispatch> dispatch);
 
+  // Holds the workers: waits until the tick and the pass in progress have
+  // ended, and from then on ticks and passes only refresh their heartbeat
+  // until resume(). For a restore of the database, which must not meet a
+  // delivery halfway. Any thread but the workers'.
+  void hold();
+  void resume();
+  bool held() const { return held_.load(); }
+
   // One check of the supervisor: replaces a stale worker, starts a missing one.
   void superviseOnce();
 
   // One order tick: refreshes the heartbeat and, while running, records
   // "checkLastTime" and runs the pipeline. A lost login clears the flag and
-  // tells the seller when "notice_service_stop" is "1".
+  // tells the seller when "notice_service_stop" is "1". While the disk does
+  // not take writes (store/StorageHealth.h) the tick first tries a small
+  // write and delivers nothing until one succeeds.
   void checkOrders();
 
   // One cycle of each worker: the tick or pass, then the configured pause.
@@ -133,6 +144,11 @@ class Deamon {
   std::int64_t orderHeartbeat_ = 0;           // guarded by globalLock()
   std::shared_ptr<OrderPipeline> pipeline_;   // guarded by globalLock()
   std::shared_ptr<MessageDispatch> dispatch_;  // guarded by globalLock()
+
+  // Held shared by each tick and pass while it works, exclusively by hold()
+  // while it waits for them to end.
+  std::shared_mutex workMutex_;
+  std::atomic<bool> held_{false};  // written by hold/resume, read by the workers
 
   std::mutex lifeMutex_;
   std::condition_variable threadEnded_;  // notified under lifeMutex_

@@ -11,6 +11,7 @@
 #include "store/DatabaseFile.h"
 #include "store/DbText.h"
 #include "store/StatementCache.h"
+#include "store/StorageHealth.h"
 
 namespace Quorvel {
 
@@ -231,7 +232,10 @@ void Db::close() {
 // without waiting, whenever another connection had committed since the read.
 void Db::begin() { exec("begin immediate transaction"); }
 
-void Db::commit() { exec("commit transaction"); }
+void Db::commit() {
+  exec("commit transaction");
+  storageHealth().noteWriteWorked();
+}
 
 void Db::rollback() {
   // SQLite ends a transaction by itself after some failures (busy, I/O
@@ -250,6 +254,7 @@ void Db::commitDurable() {
   int rc = sqlite3_file_control(handle_, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log);
   if (rc == SQLITE_OK && log && log->pMethods) rc = log->pMethods->xSync(log, SQLITE_SYNC_FULL);
   if (rc != SQLITE_OK) throw sqliteError(std::string("the committed changes could not be synced to the disk"), rc);
+  storageHealth().noteWriteWorked();
 }
 
 void Db::resetForNextAction() {

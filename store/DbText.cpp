@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/Charset.h"
+#include "store/StorageHealth.h"
 
 namespace Quorvel {
 
@@ -35,6 +36,12 @@ DbException sqliteError(const std::string& utf8Message, int code) {
     text = fromDbText(utf8Message.data(), utf8Message.size());
   } catch (Exception e) {
     // Keep the raw text rather than lose the failure behind a charset error.
+  }
+  // A write the disk did not take is told to the seller in words, SQLite's
+  // own text after them, and pauses the deliveries until writes work again.
+  if (StorageHealth::isStorageFailure(code)) {
+    text = StorageHealth::messageFor(code) + gbk("（") + text + gbk("）");
+    storageHealth().noteFailure(code, text);
   }
   return DbException(text, code);
 }

@@ -36,6 +36,10 @@ const std::vector<SettingRule>& settingRules() {
       {"email_send_type", 0, 3, "0 none, 1 maker's service, 2 direct, 3 SMTP relay", "0"},
       {"smtp_port", 1, 65535, "TCP port", "25"},
       {"wangwang_retry_timeout", 0, 365, "days", "0"},
+      // Copies of the database in backup/: how many stay, and how often one
+      // is made while the program runs (0: only at start and on request).
+      {"backup_keep", 1, 1000, "copies", "7"},
+      {"backup_interval_hours", 0, 8760, "hours", "24"},
   };
   return rules;
 }

@@ -1,10 +1,14 @@
 #include "updater/Updater.h"
 
+#include <chrono>
+#include <cstdio>
 #include <system_error>
 #include <vector>
 
 #include "base/Charset.h"
+#include "port/FolderLock.h"
 #include "port/MessageBox.h"
+#include "port/PrivateFile.h"
 
 namespace Quorvel {
 
@@ -25,11 +29,31 @@ constexpr const char* kSupportContact =
 
 std::string caption() { return gbk("警告"); }
 
+// "YYYYMMDD-HHMMSS" (UTC), as the main program names its copies.
+std::string stamp(std::int64_t seconds) {
+  using namespace std::chrono;
+  const sys_seconds at{std::chrono::seconds{seconds}};
+  const sys_days day = floor<days>(at);
+  const year_month_day date{day};
+  const hh_mm_ss<std::chrono::seconds> time{at - day};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d%02u%02u-%02d%02d%02d", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
+  return text;
+}
+
 }  // namespace
 
 Updater::Updater(UpdaterSetup setup) : setup_(std::move(setup)) {
   if (!setup_.launcher) setup_.launcher = port::systemProcessLauncher();
   if (!setup_.showMessage) setup_.showMessage = port::showMessageBox;
+  if (!setup_.now) {
+    setup_.now = [] {
+      return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    };
+  }
 }
 
 bool Updater::run() {
@@ -48,6 +72,15 @@ int Updater::installUpdate() {
   std::vector<fs::path> entries;
   for (fs::directory_iterator it(updateDir, ec), end; !ec && it != end; it.increment(ec)) {
     entries.push_back(it->path());
+  }
+
+  // A template about to change: the database made from the old one is
+  // copied first.
+  for (const auto& entry : entries) {
+    if (entry.extension() == kDatabaseExtension) {
+      backUpDatabase();
+      break;
+    }
   }
 
   int installed = 0;
@@ -93,6 +126,36 @@ bool Updater::installFile(const fs::path& entry) {
   // Should the entry refuse to go, the next run installs it once more.
   fs::remove(entry, ec);
   return true;
+}
+
+std::string Updater::backUpDatabase() {
+  std::error_code ec;
+  const fs::path database = setup_.folder / kDatabaseFile;
+  if (!fs::is_regular_file(database, ec) || fs::file_size(database, ec) == 0) return std::string();
+  std::string holder;
+  std::unique_ptr<port::FolderLock> lock = port::FolderLock::take(setup_.folder / "vendara.lock", &holder);
+  if (!lock) return std::string();  // the main program runs: never copy a live file
+  const fs::path folder = setup_.folder / "backup";
+  fs::create_directories(folder, ec);
+  const std::string base = "vendara2012-" + stamp(setup_.now());
+  std::string name = base + kDatabaseExtension;
+  for (int n = 2; fs::exists(folder / name, ec) && n < 10000; ++n) {
+    name = base + "-" + std::to_string(n) + kDatabaseExtension;
+  }
+  try {
+    // The log goes first under its final name: a copy is only ever seen
+    // with its log beside it.
+    const fs::path log = database.string() + "-wal";
+    if (fs::is_regular_file(log, ec) && fs::file_size(log, ec) > 0) {
+      port::copyToPrivateFile(log, folder / (name + "-wal"));
+    }
+    port::copyToPrivateFile(database, folder / name);
+  } catch (const fs::filesystem_error&) {
+    fs::remove(folder / (name + "-wal"), ec);
+    fs::remove(folder / name, ec);
+    return std::string();
+  }
+  return name;
 }
 
 void Updater::removeEmptyDatabase() {

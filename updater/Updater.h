@@ -9,6 +9,7 @@
 #pragma once
 
 #include <filesystem>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,6 +27,9 @@ struct UpdaterSetup {
   std::string updaterProgram = port::kUpdaterProgram;
   std::string updaterStaged = port::kUpdaterStaged;
   std::shared_ptr<port::ProcessLauncher> launcher{};
+  // Seconds since 1970 (the system clock unless a test gives its own), for
+  // the name of the database copy made before a template is installed.
+  std::function<std::int64_t()> now{};
   // Shows a message box: caption and text, both GBK.
   std::function<void(const std::string& caption, const std::string& text)> showMessage{};
 };
@@ -46,6 +50,15 @@ class Updater {
   // symbolic link), stays in "update/". Returns the number of files
   // installed.
   int installUpdate();
+
+  // Copies the database (and the log a crash may have left beside it) into
+  // "backup/" as "vendara2012-YYYYMMDD-HHMMSS.db" (UTC), owner-only, while
+  // holding the main program's folder lock, so that no program writes it
+  // meanwhile. Run before a database template is installed. Returns the
+  // copy's name; empty when there is no database, the main program is
+  // running (its own backups cover it), or the copy failed (nothing is left
+  // half-copied).
+  std::string backUpDatabase();
 
   // Deletes a 0-byte database so that the main program creates it again from
   // its template. Runs before the main program starts, which could otherwise

@@ -91,26 +91,32 @@ TEST_F(ItemActions, EditsKeepTheCountersAndUpdateTakesEveryField) {
   EXPECT_EQ(list["LIST"][0]["data1"], Json::Value("卡号1"));
   EXPECT_EQ(Item::instance()->get(list["LIST"][0]["id"].asInt()).data2, gbk("密码1"));
 
-  // The delivered card made unsent again; data3 not sent, so emptied.
+  // A delivered card is the record of a delivery: it cannot be made unsent
+  // again (SafetyActionsTest has the other refused edits).
   const std::string sentId = std::to_string(list["LIST"][1]["id"].asInt());
-  getDb()->exec("update `items` set `data3`='kept?' where `id`=" + sentId);
   EXPECT_EQ(item("update", {{"id", sentId}, {"cg_id", cgText}, {"data1", "2b"}, {"send_order_id", ""}})["SUCCESS"],
+            Json::Value(0));
+  EXPECT_EQ(counters().store_num, 1);
+  // An unsent card takes every field; data3 not sent, so emptied.
+  const std::string unsentId = std::to_string(list["LIST"][0]["id"].asInt());
+  getDb()->exec("update `items` set `data3`='kept?' where `id`=" + unsentId);
+  EXPECT_EQ(item("update", {{"id", unsentId}, {"cg_id", cgText}, {"data1", "1b"}, {"send_order_id", "by hand"}})["SUCCESS"],
             Json::Value(1));
-  EXPECT_EQ(counters().store_num, 2);
-  CardRecord updated = Item::instance()->get(std::stoi(sentId));
-  EXPECT_EQ(updated.data1, "2b");
+  EXPECT_EQ(counters().store_num, 0);
+  CardRecord updated = Item::instance()->get(std::stoi(unsentId));
+  EXPECT_EQ(updated.data1, "1b");
   EXPECT_EQ(updated.data3, "");
 
   Json::Value ghost = item("update", {{"id", "999"}, {"cg_id", cgText}});
   EXPECT_EQ(ghost["SUCCESS"], Json::Value(0));
   EXPECT_NE(ghost["MSG"].asString().find("no card"), std::string::npos);
 
-  EXPECT_EQ(item("del", {{"id", sentId}})["SUCCESS"], Json::Value(1));
-  EXPECT_EQ(counters().store_total_num, 1);
+  EXPECT_EQ(item("del", {{"id", sentId}})["SUCCESS"], Json::Value(0));
+  EXPECT_EQ(counters().store_total_num, 2);
   EXPECT_EQ(item("del", {{"id", "999"}})["SUCCESS"], Json::Value(1));
   // An unknown sub-action touches nothing and says it did nothing.
-  EXPECT_EQ(item("whatever", {{"id", std::to_string(list["LIST"][0]["id"].asInt())}})["SUCCESS"], Json::Value(0));
-  EXPECT_EQ(counters().store_total_num, 1);
+  EXPECT_EQ(item("whatever", {{"id", unsentId}})["SUCCESS"], Json::Value(0));
+  EXPECT_EQ(counters().store_total_num, 2);
 }
 
 TEST_F(ItemActions, DeleteListsAreRefusedUnlessDecimalIdsAndCommas) {

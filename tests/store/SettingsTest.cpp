@@ -87,7 +87,8 @@ TEST(SettingRules, EveryNumericSettingIsHeldToItsRange) {
   }
   // Every setting the program reads as a number has a rule.
   std::sort(keys.begin(), keys.end());
-  EXPECT_EQ(keys, (std::vector<std::string>{"check_msg_timeout", "check_order_timeout", "comment_timeout",
+  EXPECT_EQ(keys, (std::vector<std::string>{"backup_interval_hours", "backup_keep", "check_msg_timeout",
+                                            "check_order_timeout", "comment_timeout",
                                             "email_send_type", "notice_store_num", "smtp_port",
                                             "wangwang_retry_timeout"}));
   EXPECT_EQ(settingRule("smtp_port")->min, 1);

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Charset.h"
+#include "port/FolderLock.h"
 
 namespace Quorvel {
 namespace {
@@ -133,10 +134,37 @@ TEST_F(UpdaterTest, InstallsTemplateAndMainProgramThenTellsAndStartsTheNewOne) {
   EXPECT_EQ(ran.wait(), "new " + dir.string());
   EXPECT_EQ(readFile(dir / "tpl/vendara2012.db"), "new template");
   EXPECT_EQ(readFile(dir / "vendara2012.db"), "live data");
-  EXPECT_EQ(names(dir), (std::set<std::string>{"ran", "tpl", "vendara", "vendara2012.db"}));
+  EXPECT_EQ(names(dir), (std::set<std::string>{"backup", "ran", "tpl", "vendara", "vendara.lock", "vendara2012.db"}));
   EXPECT_EQ(names(dir / "tpl"), std::set<std::string>{"vendara2012.db"});
   EXPECT_EQ(events, (std::vector<std::string>{"box", "start"}));
   EXPECT_TRUE(boxStartsWith("更新完成"));
+  // The database made from the old template was copied first.
+  const std::set<std::string> copies = names(dir / "backup");
+  ASSERT_EQ(copies.size(), 1u);
+  const fs::path copy = dir / "backup" / *copies.begin();
+  EXPECT_EQ(copy.filename().string().rfind("vendara2012-", 0), 0u);
+  EXPECT_EQ(readFile(copy), "live data");
+  struct stat status;
+  ASSERT_EQ(::stat(copy.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+}
+
+TEST_F(UpdaterTest, CopiesTheDatabaseWithItsLogButNeverWhileTheMainProgramRuns) {
+  Updater plain({.folder = dir, .launcher = launcher, .now = [] { return std::int64_t{1'767'225'600}; },
+                 .showMessage = [](const auto&, const auto&) {}});
+  writeFile(dir / "vendara2012.db", "pages");
+  writeFile(dir / "vendara2012.db-wal", "log");
+  EXPECT_EQ(plain.backUpDatabase(), "vendara2012-20260101-000000.db");
+  EXPECT_EQ(readFile(dir / "backup/vendara2012-20260101-000000.db"), "pages");
+  EXPECT_EQ(readFile(dir / "backup/vendara2012-20260101-000000.db-wal"), "log");
+  EXPECT_EQ(plain.backUpDatabase(), "vendara2012-20260101-000000-2.db");
+  {
+    std::string holder;
+    auto running = port::FolderLock::take(dir / "vendara.lock", &holder);  // the main program's lock
+    ASSERT_TRUE(running);
+    EXPECT_EQ(plain.backUpDatabase(), "");
+  }
+  EXPECT_EQ(names(dir / "backup").size(), 4u);
 }
 
 TEST_F(UpdaterTest, StagesUpdatersOwnNewVersionBesideTheRunningOne) {

@@ -46,15 +46,21 @@
     }).catch(V.fail);
   }
 
+  // A card reserved for an order in flight or already sent is the record of
+  // a delivery: the program refuses to change or delete it, so the row is
+  // greyed and its buttons are off.
   function cardRow(card) {
-    var check = V.el('input', { type: 'checkbox', value: card.id });
-    var edit = V.el('button', { type: 'button', className: 'small', onclick: function () { startEdit(card); } }, '修改');
-    var remove = V.el('button', { type: 'button', className: 'small danger', onclick: function () {
+    var taken = !!card.send_order_id;
+    var why = taken ? (card.send_order_id.indexOf('发货中') === 0 ? '正在发货中，不能修改或删除' : '已发出，不能修改或删除') : '';
+    var check = V.el('input', { type: 'checkbox', value: card.id, disabled: taken, title: why });
+    var edit = V.el('button', { type: 'button', className: 'small', disabled: taken, title: why,
+      onclick: function () { startEdit(card); } }, '修改');
+    var remove = V.el('button', { type: 'button', className: 'small danger', disabled: taken, title: why, onclick: function () {
       V.confirmRun('删除卡密“' + card.data1 + '”？', '删除', remove,
         function () { return V.act('item', 'del', { id: card.id }); }, '卡密已删除').then(refreshAfter);
     } }, '删除');
     return V.row([check, card.id, card.data1, card.data2, card.data3, card.send_order_id || '未发',
-      V.el('span', { className: 'nowrap' }, [edit, remove])]);
+      V.el('span', { className: 'nowrap' }, [edit, remove])], taken ? { className: 'taken', title: why } : {});
   }
 
   function refreshAfter(answer) { if (answer) { load(); V.loadCategories(); } }
@@ -90,7 +96,7 @@
   });
 
   V.$('#card-all').addEventListener('change', function (event) {
-    document.querySelectorAll('#card-list tbody input[type=checkbox]').forEach(function (c) { c.checked = event.target.checked; });
+    document.querySelectorAll('#card-list tbody input[type=checkbox]:not(:disabled)').forEach(function (c) { c.checked = event.target.checked; });
   });
   V.$('#card-del-more').addEventListener('click', function () {
     var button = this;

@@ -1,0 +1,133 @@
+#include "api/BackupActions.h"
+
+#include <json/value.h>
+
+#include "api/SubActions.h"
+#include "base/Charset.h"
+#include "base/Exception.h"
+#include "base/ProcessWide.h"
+#include "server/ActionTable.h"
+#include "store/Backups.h"
+#include "store/Category.h"
+#include "store/Db.h"
+#include "store/Goods.h"
+#include "store/GoodsCategoryMap.h"
+#include "store/MsgQueue.h"
+#include "store/SafeMode.h"
+#include "store/SystemConfig.h"
+
+namespace Quorvel {
+
+namespace {
+
+int ordersInFlight() {
+  auto rows = getDb()->query("select count(*) as `num` from `orders` where `status`=3");
+  const int count = rows->next() ? rows->intAt(0) : 0;
+  rows.reset();
+  resetDbForNextAction();  // keep no read open across the restore
+  return count;
+}
+
+void refuseWhileInFlight() {
+  const int count = ordersInFlight();
+  if (count > 0) {
+    throw Exception(gbk("有 ") + std::to_string(count) +
+                    gbk(" 个订单正在发货中（状态 3），现在不能恢复备份。请等发货完成（或下次检查订单时自动恢复处理）后再试。"));
+  }
+}
+
+// The caches of the stores that keep one, read again from the restored file.
+void reloadStores() {
+  SystemConfig::instance()->load();
+  Category::instance()->load();
+  Goods::instance()->load();
+  GoodsCategoryMap::instance()->load();
+  MsgQueue::instance()->load();
+}
+
+void listCopies(Json::Value& reply) {
+  std::shared_ptr<Backups> backups = processWide<Backups>();
+  Json::Value list(Json::arrayValue);
+  for (const BackupCopy& copy : backups->list()) {
+    Json::Value row(Json::objectValue);
+    row["NAME"] = copy.name;
+    row["TIME"] = static_cast<Json::Int64>(copy.time);
+    row["SIZE"] = static_cast<Json::UInt64>(copy.size);
+    row["CARDS"] = copy.cards;
+    row["UNSENT"] = copy.unsentCards;
+    row["ORDERS"] = copy.orders;
+    list.append(std::move(row));
+  }
+  reply["LIST"] = std::move(list);
+  std::error_code ec;
+  std::filesystem::path folder = std::filesystem::absolute(Backups::folder(), ec);
+  reply["FOLDER"] = (ec ? Backups::folder() : folder).string();
+  reply["KEEP"] = Backups::keepSetting();
+  reply["INTERVAL_HOURS"] = Backups::intervalHoursSetting();
+  std::shared_ptr<SafeMode> safe = processWide<SafeMode>();
+  reply["DB_DAMAGED"] = safe->damaged();
+  reply["SAFE_MSG"] = safe->message();
+}
+
+void backUpNow(Json::Value& reply) {
+  if (processWide<SafeMode>()->damaged()) {
+    throw Exception(gbk("安全模式下不做新备份：现在的数据库只是空的替代品，备份它会挤掉完好的旧备份。请先恢复一个备份。"));
+  }
+  const BackupCopy copy = processWide<Backups>()->takeNow();
+  reply["NAME"] = copy.name;
+  reply["MSG"] = gbk("已备份为 ") + copy.name;
+}
+
+}  // namespace
+
+std::string restoreBackup(Deamon& daemon, const std::string& name) {
+  if (!Backups::isCopyName(name)) throw Exception(gbk("没有这个备份：") + name);
+  refuseWhileInFlight();
+  daemon.hold();
+  struct Resume {
+    Deamon& daemon;
+    ~Resume() { daemon.resume(); }
+  } resume{daemon};
+  // A tick may have reserved an order between the first look and the hold.
+  refuseWhileInFlight();
+  std::shared_ptr<Backups> backups = processWide<Backups>();
+  BackupCopy before;
+  try {
+    before = backups->takeNow(-1);  // pruned after the restore, never the copy being restored
+  } catch (Exception e) {
+    throw Exception(gbk("恢复前没能备份当前的数据库，所以没有恢复：") + e.message());
+  }
+  backups->restoreFrom(name);
+  reloadStores();
+  backups->prune(Backups::keepSetting());
+  std::shared_ptr<SafeMode> safe = processWide<SafeMode>();
+  if (safe->damaged()) {
+    safe->leave();
+    daemon.start();  // not started in safe mode
+  }
+  return before.name;
+}
+
+void registerBackupActions(std::shared_ptr<Deamon> daemon) {
+  processWide<SafeMode>();
+  processWide<Backups>();
+  registerAction(
+      "backup",
+      [daemon] {
+        const SubActionTable table = {
+            {"lst", listCopies},
+            {"now", backUpNow},
+            {"restore",
+             [&daemon](Json::Value& reply) {
+               const std::string name = postParam("name");
+               const std::string before = restoreBackup(*daemon, name);
+               reply["BEFORE"] = before;
+               reply["MSG"] = gbk("已从备份 ") + name + gbk(" 恢复；恢复前的数据库已备份为 ") + before + gbk("。");
+             }},
+        };
+        answerSubAction(table);
+      },
+      ActionPlace::kOutsideWorker);
+}
+
+}  // namespace Quorvel
