@@ -2,16 +2,16 @@
 // UTF-8, used where text crosses the database file, the JSONP answers, the
 // `_postData` parameter and the forms posted to the maker's messaging service.
 //
-// Each thread keeps its own open converters (one per pair of charsets, until
-// the thread ends), so any thread may call these.
+// The conversion itself is the system's (port/CharsetConverter.h: iconv on
+// Linux, the code pages on Windows); any thread may call these.
 #pragma once
 
 #include <string>
 
 namespace Quorvel {
 
-// Converts `text` from `fromCode` to `toCode` (iconv code names such as "GBK"
-// and "UTF-8"). Raises Exception("Iconv Lib Init failed!") when the converter
+// Converts `text` from `fromCode` to `toCode` (code names such as "GBK",
+// "UTF-8" and "UTF-16LE"). Raises Exception("Iconv Lib Init failed!") when the converter
 // cannot be opened and Exception("Iconv ERROR!") when the input is not valid in
 // the source charset (no partial result). Empty input gives empty output.
 std::string iconvConvert(const std::string& toCode, const std::string& text, const std::string& fromCode);

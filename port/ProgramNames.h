@@ -1,14 +1,14 @@
-// File names of the two programs on this system.
+// File names of the two programs on this system (port/<system>/ProgramNames.cpp).
 #pragma once
 
 namespace Quorvel::port {
 
 // The main program, started by the updater once an update is installed.
-inline constexpr const char* kMainProgram = "vendara";
+extern const char* const kMainProgram;
 // The update installer.
-inline constexpr const char* kUpdaterProgram = "refitter";
+extern const char* const kUpdaterProgram;
 // The name under which a new version of the updater is staged, since a running
 // program cannot replace itself everywhere.
-inline constexpr const char* kUpdaterStaged = "refitter._exe";
+extern const char* const kUpdaterStaged;
 
 }  // namespace Quorvel::port
