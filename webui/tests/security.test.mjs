@@ -161,10 +161,22 @@ after(async () => {
   if (work) fs.rmSync(work, { recursive: true, force: true });
 });
 
-test('the program prints and opens its address with a fresh key in the fragment', () => {
+test('the program prints its address with a fresh key, and opens it through a private page', async () => {
   assert.match(uiAddress, /^http:\/\/127\.0\.0\.1:\d+\/\?ver=1105&port=\d+#token=[0-9a-f]{64}$/);
-  assert.equal(fs.readFileSync(path.join(work, 'opened.txt'), 'utf8').trim(), uiAddress);
   assert.equal(fs.statSync(db).mode & 0o777, 0o600, 'the database was narrowed to its owner');
+  // The browser's command line, readable by every user, holds no key: only
+  // the address of a page that the seller alone can read.
+  const opened = fs.readFileSync(path.join(work, 'opened.txt'), 'utf8').trim();
+  const launchPage = path.join(work, 'launch', 'open-ui.html');
+  assert.equal(opened, `file://${launchPage}`);
+  assert.ok(!opened.includes(key));
+  assert.equal(fs.statSync(path.join(work, 'launch')).mode & 0o777, 0o700);
+  assert.equal(fs.statSync(launchPage).mode & 0o777, 0o600);
+  // A real browser on that page lands on the keyed address.
+  const page = await context.newPage();
+  await page.goto(opened);
+  await page.waitForURL((url) => url.href === uiAddress, { timeout: 30000 });
+  await page.close();
 });
 
 test('a hostile page on another origin learns nothing and changes nothing', async () => {
