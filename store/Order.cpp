@@ -102,18 +102,39 @@ struct Order::Condition {
   std::vector<IValue> values;
 };
 
-Order::Condition Order::conditionOf(const OrderFilter& filter) {
+Order::Reading Order::readingOf(const OrderFilter& filter) {
+  const bool timed = filter.from != std::numeric_limits<std::int64_t>::min() ||
+                     filter.to != std::numeric_limits<std::int64_t>::max();
+  if (filter.text.empty() || !timed) return Reading::kIndexes;
+  // A text that many orders start with (a buyer's first characters) is
+  // tested on the orders of the time range instead; finding that out reads
+  // at most kSortedAtMost + 1 entries of the text's indexes.
+  OrderFilter text;
+  text.text = filter.text;
+  const Condition condition = conditionOf(text, Reading::kIndexes);
+  auto sql = std::make_shared<SQL>("select count(*) as `num` from (select 1 from `orders`" + condition.text +
+                                   " limit " + std::to_string(kSortedAtMost + 1) + ")");
+  for (const IValue& value : condition.values) sql->bind(value);
+  std::shared_ptr<IDbResult> rows = getDb()->query(sql);
+  const int found = rows->next() ? (*rows->fetch())["num"].toInt() : 0;
+  return found > kSortedAtMost ? Reading::kTimeRange : Reading::kIndexes;
+}
+
+Order::Condition Order::conditionOf(const OrderFilter& filter, Reading reading) {
+  const bool walk = reading == Reading::kWalk;
   std::vector<std::string> terms;
   Condition condition;
   const bool timed = filter.from != std::numeric_limits<std::int64_t>::min() ||
                      filter.to != std::numeric_limits<std::int64_t>::max();
   // Which index a search reads: the search text's ranges when there is a
   // text, else the index on (`time`, `status`) when there is a time range,
-  // else the status index. A "+" keeps the planner from a column's index,
-  // which for a large group or a long range would read most of the table.
-  const bool searched = !filter.text.empty();
-  const std::string status = searched || timed ? "+`status`" : "`status`";
-  const std::string time = searched ? "+`time`" : "`time`";
+  // else the status index; none for a walk. A "+" keeps the planner from a
+  // column's index, which for a large group or a long range would read most
+  // of the table.
+  const bool byText = !filter.text.empty() && reading == Reading::kIndexes;
+  const std::string status = walk || byText || timed ? "+`status`" : "`status`";
+  const std::string time = walk || byText ? "+`time`" : "`time`";
+  const std::string indexed = byText ? "" : "+";
   if (!filter.statuses.isAll()) {
     terms.push_back(status + " between ? and ?");
     condition.values.emplace_back(static_cast<std::int32_t>(filter.statuses.low));
@@ -134,8 +155,8 @@ Order::Condition Order::conditionOf(const OrderFilter& filter) {
     // `items_data`), and the text's characters are never a pattern.
     const std::string startsWith = " between ? and ?||char(1114111)";
     const std::string mark = Item::deliveredMark("");
-    terms.push_back("(`order_id`" + startsWith + " or `buyer`" + startsWith + " or `buyer_email`" + startsWith +
-                    " or `order_id` in (select substr(`send_order_id`,?) from `items` where `data1`" + startsWith +
+    terms.push_back("(" + indexed + "`order_id`" + startsWith + " or " + indexed + "`buyer`" + startsWith + " or " +
+                    indexed + "`buyer_email`" + startsWith + " or " + indexed + "`order_id` in (select substr(`send_order_id`,?) from `items` where `data1`" + startsWith +
                     " and `send_order_id`" + startsWith + "))");
     for (int k = 0; k < 6; ++k) condition.values.emplace_back(filter.text);
     condition.values.emplace_back(storedLength(mark) + 1);
@@ -173,7 +194,7 @@ std::vector<OrderRecord> Order::list(StatusRange statuses, int page, int pageSiz
 }
 
 int Order::countOf(const OrderFilter& filter) {
-  const Condition condition = conditionOf(filter);
+  const Condition condition = conditionOf(filter, readingOf(filter));
   auto sql = std::make_shared<SQL>("select count(*) as `num` from `orders`" + condition.text);
   for (const IValue& value : condition.values) sql->bind(value);
   std::shared_ptr<IDbResult> rows = getDb()->query(sql);
@@ -192,19 +213,19 @@ std::vector<OrderRecord> Order::list(const OrderFilter& filter, int page, int pa
   if (p >= pages) p = pages - 1;
   // No page at all (pages 0) reads from the start.
   const std::int64_t offset = std::max<std::int64_t>(static_cast<std::int64_t>(p) * pageSize, 0);
-  return read(filter, offset, pageSize);
+  return read(filter, offset, pageSize, static_cast<std::int64_t>(pages) * pageSize > kSortedAtMost);
 }
 
 std::vector<OrderRecord> Order::matching(const OrderFilter& filter, int limit) {
-  return read(filter, 0, std::max(limit, 0));
+  return read(filter, 0, std::max(limit, 0), countOf(filter) > kSortedAtMost);
 }
 
-std::vector<OrderRecord> Order::read(const OrderFilter& filter, std::int64_t offset, int count) {
-  const Condition condition = conditionOf(filter);
-  // With a search text the few orders it finds are sorted: without the "+"
-  // the planner, not knowing how many the limit takes, walks the whole table
-  // in id order and tests every row.
-  const std::string order = filter.text.empty() ? " order by `id` desc" : " order by +`id` desc";
+std::vector<OrderRecord> Order::read(const OrderFilter& filter, std::int64_t offset, int count, bool walk) {
+  const Condition condition = conditionOf(filter, walk ? Reading::kWalk : readingOf(filter));
+  // A few orders are found through an index and sorted ("+": without it the
+  // planner, not knowing how many the limit takes, would walk the table);
+  // many are met soon enough walking the table from the newest.
+  const std::string order = walk || condition.text.empty() ? " order by `id` desc" : " order by +`id` desc";
   auto sql = std::make_shared<SQL>("select * from `orders`" + condition.text + order + " limit ?,?");
   for (const IValue& value : condition.values) sql->bind(value);
   sql->bind(offset)->bind(static_cast<std::int64_t>(count));

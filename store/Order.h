@@ -190,11 +190,20 @@ class Order {
  private:
   Order() = default;
 
+  // Up to this many matching orders are found through an index and sorted;
+  // more are found walking the table from the newest.
+  static constexpr std::int64_t kSortedAtMost = 2000;
   struct Condition;
-  static Condition conditionOf(const OrderFilter& filter);
+  // How a filter's orders are found: through the search text's indexes (or,
+  // without a text, the time or the status index), through the time index
+  // testing the text on each order of the range, or walking the table.
+  enum class Reading { kIndexes, kTimeRange, kWalk };
+  Reading readingOf(const OrderFilter& filter);
+  // The WHERE clause of `filter` for that reading.
+  static Condition conditionOf(const OrderFilter& filter, Reading reading);
   // Up to `count` orders `filter` lets through from `offset` on, newest
   // first, with their goods lines.
-  std::vector<OrderRecord> read(const OrderFilter& filter, std::int64_t offset, int count);
+  std::vector<OrderRecord> read(const OrderFilter& filter, std::int64_t offset, int count, bool walk);
 };
 
 }  // namespace Quorvel
