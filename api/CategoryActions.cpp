@@ -23,8 +23,8 @@ void getGoodsLst() {
   answerJsonp(Json::Value(), [force](Json::Value& reply) { reply = Goods::instance()->list(force); });
 }
 
-// name, tpl, flg, type and ext from the request; a tpl or ext the delivery
-// could not read is refused before anything is written.
+// name, tpl, flg, type and ext from the request; a missing name, or a tpl or
+// ext the delivery could not read, is refused before anything is written.
 void readFields(CategoryRecord& record) {
   record.name = postParam("name");
   record.tpl = postParam("tpl");

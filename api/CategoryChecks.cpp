@@ -64,4 +64,11 @@ void checkSwitches(const CategoryRecord& category) {
   }
 }
 
+void checkName(const CategoryRecord& category) {
+  if (category.name.find_first_not_of(" \t") == std::string::npos) throw Exception(gbk("请填写分类名称，未保存。"));
+  if (category.name.size() > kMaxCategoryNameBytes) {
+    throw Exception(gbk("分类名称太长（最多 ") + std::to_string(kMaxCategoryNameBytes) + gbk(" 字节），未保存。"));
+  }
+}
+
 }  // namespace Quorvel

@@ -5,6 +5,7 @@
 //        as text (templatesOf);
 //   ext  a JSON object (the channel switches are then read whatever their
 //        kind) whose "limit_number" the purchase limit can read as an int.
+//   name must be given, of at most kMaxCategoryNameBytes bytes.
 // Empty text stands for "none" and passes (the delivery reads it as no
 // templates and no switches). Both are read as the delivery reads them: GBK
 // converted to UTF-8 first, since a GBK character's second byte may be a
@@ -13,6 +14,7 @@
 // Plain functions; any thread.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "store/Category.h"
@@ -25,5 +27,7 @@ namespace Quorvel {
 void checkName(const CategoryRecord& category);
 void checkTemplates(const CategoryRecord& category);
 void checkSwitches(const CategoryRecord& category);
+inline constexpr std::size_t kMaxCategoryNameBytes = 200;
+void checkName(const CategoryRecord& category);
 
 }  // namespace Quorvel

@@ -7,6 +7,7 @@
 #include "api/SubActions.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
+#include "base/GbkText.h"
 #include "server/ActionTable.h"
 #include "store/CardImport.h"
 #include "store/Category.h"
@@ -30,15 +31,27 @@ Json::Value cardJson(const CardRecord& card) {
 
 namespace {
 
-// cg_id (a stored category), data1, data2, data3 and send_order_id from the
-// request.
+constexpr std::size_t kMaxCardFieldBytes = 2000;
+
+// The post parameter `name`, refused when longer than kMaxCardFieldBytes.
+std::string cardField(const char* name, const char* label) {
+  std::string text = postParam(name);
+  if (text.size() > kMaxCardFieldBytes) {
+    throw Exception(gbk(label) + gbk("太长（最多 ") + std::to_string(kMaxCardFieldBytes) + gbk(" 字节），未保存。"));
+  }
+  return text;
+}
+
+// cg_id (a stored category), data1 (not empty), data2, data3 and
+// send_order_id from the request.
 CardRecord cardOfRequest() {
   CardRecord card;
   card.cg_id = requireCategory("cg_id");
-  card.data1 = postParam("data1");
-  card.data2 = postParam("data2");
-  card.data3 = postParam("data3");
-  card.send_order_id = postParam("send_order_id");
+  card.data1 = cardField("data1", "卡号");
+  if (card.data1.find_first_not_of(" \t") == std::string::npos) throw Exception(gbk("请填写卡号，未保存。"));
+  card.data2 = cardField("data2", "密码");
+  card.data3 = cardField("data3", "附加内容");
+  card.send_order_id = cardField("send_order_id", "发货标记");
   return card;
 }
 
@@ -203,7 +216,7 @@ void answerCardPage(CardPage (*read)()) {
   }
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 0;
-  reply["MSG"] = failure;
+  reply["MSG"] = sellerMessage(failure);
   writeJsonp(reply);
 }
 

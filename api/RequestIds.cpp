@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "base/Charset.h"
 #include "base/Exception.h"
 #include "server/ActionTable.h"
 #include "store/Category.h"
@@ -27,20 +28,20 @@ int requireId(const std::string& name) {
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
     if (error == std::errc() && end == text.data() + text.size()) return id;
   }
-  throw Exception("The parameter " + name + " must be an id of decimal digits only; nothing was changed.");
+  throw Exception(gbk("参数 ") + name + gbk(" 必须是只含数字的 ID，未做任何修改。"));
 }
 
 std::string requireItemId(const std::string& name) {
   const std::string& text = postParam(name);
   if (allDigits(text) && text.size() <= 20) return text;
-  throw Exception("The parameter " + name + " must be a marketplace item id of decimal digits only; nothing was changed.");
+  throw Exception(gbk("参数 ") + name + gbk(" 必须是只含数字的淘宝宝贝 ID（最多 20 位），未做任何修改。"));
 }
 
 int requireCategory(const std::string& name) {
   const int id = requireId(name);
   if (!Category::instance()->contains(id)) {
-    throw Exception("There is no category with id " + std::to_string(id) + " (parameter " + name +
-                    "); nothing was changed.");
+    throw Exception(gbk("分类不存在（ID ") + std::to_string(id) + gbk("，参数 ") + name +
+                    gbk("），可能已被删除，请刷新页面后重试。未做任何修改。"));
   }
   return id;
 }

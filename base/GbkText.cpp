@@ -1,5 +1,7 @@
 #include "base/GbkText.h"
 
+#include "base/Charset.h"
+
 namespace Quorvel {
 
 size_t gbkCharLength(const std::string& text, size_t pos) {
@@ -46,6 +48,17 @@ std::string gbkReplaceAll(const std::string& text, const std::string& from, cons
     }
   }
   return out;
+}
+
+bool holdsChinese(const std::string& text) {
+  for (size_t pos = 0; pos < text.size(); pos += gbkCharLength(text, pos)) {
+    if (gbkCharLength(text, pos) == 2) return true;
+  }
+  return false;
+}
+
+std::string sellerMessage(const std::string& message) {
+  return holdsChinese(message) ? message : gbk(kFailurePrefixUtf8) + message;
 }
 
 }  // namespace Quorvel

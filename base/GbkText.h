@@ -32,4 +32,14 @@ bool gbkContains(const std::string& text, const std::string& needle);
 // searched again). An empty `from` changes nothing.
 std::string gbkReplaceAll(const std::string& text, const std::string& from, const std::string& to);
 
+// Whether `text` holds a double-byte character (Chinese text or full-width
+// punctuation).
+bool holdsChinese(const std::string& text);
+
+// What a seller is shown of a failure: `message` as it is when it holds
+// Chinese text, else kFailurePrefixUtf8 (as GBK) followed by it (a database's or a
+// library's own English words).
+inline constexpr const char* kFailurePrefixUtf8 = "操作失败：";
+std::string sellerMessage(const std::string& message);
+
 }  // namespace Quorvel

@@ -34,7 +34,7 @@ std::vector<GoodsRecord> GoodsScraper::page(int page) {
   const std::string address = MarketHosts::goodsOnSalePage(page);
   const std::string body = httpGet(address);
   if (containsText(gbk("标准登录框"), body)) {
-    throw AuthException("The marketplace asks for a login before it shows the goods on sale (" + address + ").");
+    throw AuthException(gbk("淘宝要求先登录才能查看在售宝贝，请先登录淘宝（") + address + gbk("）。"));
   }
   return parse(body);
 }

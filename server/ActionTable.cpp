@@ -4,6 +4,7 @@
 
 #include "base/Charset.h"
 #include "base/Exception.h"
+#include "base/GbkText.h"
 #include "base/ProcessWide.h"
 #include "server/StyledJson.h"
 #include "store/Db.h"
@@ -135,7 +136,7 @@ int toNumber(const std::string& text) {
 void answerJsonp(Json::Value reply, const std::function<void(Json::Value&)>& work, const ActionGuard& guard) {
   auto fail = [&](const std::string& message) {
     reply["SUCCESS"] = 0;
-    reply["MSG"] = message;
+    reply["MSG"] = sellerMessage(message);
     if (guard.onFailure) {
       try {
         guard.onFailure();

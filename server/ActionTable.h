@@ -91,8 +91,9 @@ int toNumber(const std::string& text);
 // The error pattern shared by the actions. `reply` arrives filled for success;
 // `work` completes it. When `work` raises an Exception (or, with
 // catchStandard, a standard exception) "SUCCESS" becomes 0 and "MSG" the
-// message, and `onFailure` runs (to roll back what the action began). The
-// reply is then written with writeJsonp.
+// message (as sellerMessage in base/GbkText.h shows it), and `onFailure`
+// runs (to roll back what the action began). The reply is then written with
+// writeJsonp.
 struct ActionGuard {
   bool catchStandard = true;
   std::function<void()> onFailure;

@@ -61,9 +61,15 @@ struct HttpServerOptions {
 };
 
 // The body of the answer to a request without the launch key or from a
-// foreign host.
+// foreign host, in Chinese written as character references so that it reads
+// the same whatever charset the browser assumes:
+// "<h2>禁止访问</h2><p>这个页面已过期，或不是本程序自己的页面。请从 Vendara 程序重新打开（程序启动时显示的地址，或托盘菜单）。</p>"
 inline constexpr const char* kForbiddenBody =
-    "<h2>Forbidden</h2><p>This page is out of date or not the program's own. Open it again from the program.</p>";
+    "<h2>&#31105;&#27490;&#35775;&#38382;</h2><p>&#36825;&#20010;&#39029;&#38754;&#24050;&#36807;"
+    "&#26399;&#65292;&#25110;&#19981;&#26159;&#26412;&#31243;&#24207;&#33258;&#24049;&#30340;"
+    "&#39029;&#38754;&#12290;&#35831;&#20174; Vendara &#31243;&#24207;&#37325;&#26032;&#25171;"
+    "&#24320;&#65288;&#31243;&#24207;&#21551;&#21160;&#26102;&#26174;&#31034;&#30340;&#22320;"
+    "&#22336;&#65292;&#25110;&#25176;&#30424;&#33756;&#21333;&#65289;&#12290;</p>";
 
 class httpServer : public server {
  public:

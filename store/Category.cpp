@@ -91,7 +91,7 @@ void Category::add(CategoryRecord& record) {
 
 void Category::update(const CategoryRecord& record) {
   if (!contains(record.id)) {
-    throw Exception("There is no category with id " + std::to_string(record.id) + "; nothing was changed.");
+    throw Exception(gbk("分类不存在（ID ") + std::to_string(record.id) + gbk("），未修改任何分类。"));
   }
   getDb()->execute(bindFields(std::make_shared<SQL>("update `category` set `name`=?,`type`=?,`flg`=?,`tpl`=?,"
                                                     "`store_num`=?,`store_total_num`=?,`ext`=? where `id` = ?"),

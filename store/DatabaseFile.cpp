@@ -46,6 +46,9 @@ void upgradeDatabase() {
       // The card import's duplicate check, and the overview's orders by day.
       {"index", "items_data", "CREATE INDEX IF NOT EXISTS `items_data` ON `items` (`data1`, `data2`);"},
       {"index", "orders_time", "CREATE INDEX IF NOT EXISTS `orders_time` ON `orders` (`time`, `status`);"},
+      // The order search by buyer and by e-mail.
+      {"index", "orders_buyer", "CREATE INDEX IF NOT EXISTS `orders_buyer` ON `orders` (`buyer`);"},
+      {"index", "orders_buyer_email", "CREATE INDEX IF NOT EXISTS `orders_buyer_email` ON `orders` (`buyer_email`);"},
   };
   auto db = std::make_shared<Db>(databasePath());
   db->open();

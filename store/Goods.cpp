@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "base/Charset.h"
 #include "base/Clock.h"
 #include "base/ProcessWide.h"
 #include "store/Db.h"
@@ -16,7 +17,7 @@ namespace {
 class NoGoodsSource : public GoodsSource {
  public:
   std::vector<GoodsRecord> page(int) override {
-    throw Exception("No marketplace is connected to read the goods on sale from.");
+    throw Exception(gbk("没有连接淘宝，无法读取在售宝贝。"));
   }
 };
 

@@ -173,7 +173,7 @@ void Item::add(CardRecord& card) {
 void Item::update(const CardRecord& card) {
   const CardRecord stored = get(card.id);
   if (stored.id == 0) {
-    throw Exception("There is no card with id " + std::to_string(card.id) + "; nothing was changed.");
+    throw Exception(gbk("卡密不存在（ID ") + std::to_string(card.id) + gbk("），未修改任何卡密。"));
   }
   std::shared_ptr<IDb> db = getDb();
   Savepoint unit(db);
@@ -216,13 +216,13 @@ bool Item::isIdList(const std::string& ids) {
 
 std::vector<std::int64_t> Item::parseIdList(const std::string& ids) {
   if (!isIdList(ids)) {
-    throw Exception("The cards to delete must be given as decimal ids separated by commas; nothing was deleted.");
+    throw Exception(gbk("要删除的卡密必须是用逗号分隔的数字 ID，未删除任何卡密。"));
   }
   // Counted before anything is built, so a huge list costs no memory.
   const std::size_t count = static_cast<std::size_t>(std::count(ids.begin(), ids.end(), ',')) + 1;
   if (count > kMaxRemovedIds) {
-    throw Exception("At most " + std::to_string(kMaxRemovedIds) + " cards can be deleted at once, not " +
-                    std::to_string(count) + "; nothing was deleted.");
+    throw Exception(gbk("一次最多删除 ") + std::to_string(kMaxRemovedIds) + gbk(" 张卡密，这次选了 ") +
+                    std::to_string(count) + gbk(" 张；未删除任何卡密。"));
   }
   std::vector<std::int64_t> parsed;
   parsed.reserve(count);
@@ -285,8 +285,31 @@ std::vector<int> Item::markedWith(int categoryId, const std::string& mark) {
   return ids;
 }
 
+std::vector<CardRecord> Item::cardsOfOrder(const std::string& orderNumber, const std::vector<int>& categoryIds) {
+  std::set<int> categories(categoryIds.begin(), categoryIds.end());
+  std::vector<CardRecord> cards;
+  for (const int categoryId : categories) {
+    for (const std::string& mark : {deliveredMark(orderNumber), reservedMark(orderNumber)}) {
+      std::vector<CardRecord> marked = readCards(getDb()->query(
+          std::make_shared<SQL>(kSelectCards + "where `cg_id`=? and `send_order_id`=? order by `id`")
+              ->bind(categoryId)
+              ->bind(mark)));
+      cards.insert(cards.end(), marked.begin(), marked.end());
+    }
+  }
+  std::sort(cards.begin(), cards.end(), [](const CardRecord& a, const CardRecord& b) { return a.id < b.id; });
+  return cards;
+}
+
+std::string Item::orderNumberOf(const std::string& mark) {
+  for (const std::string& prefix : {deliveredMark(""), reservedPrefix()}) {
+    if (mark.size() > prefix.size() && mark.starts_with(prefix)) return mark.substr(prefix.size());
+  }
+  return std::string();
+}
+
 std::vector<int> Item::remark(int categoryId, const std::string& from, const std::string& to) {
-  if (from.empty()) throw Exception("Cards are re-marked only from a non-empty mark; nothing was changed.");
+  if (from.empty()) throw Exception(gbk("卡密的发货标记为空，无法改写；未修改任何卡密。"));
   std::shared_ptr<IDb> db = getDb();
   Savepoint unit(db);
   std::vector<int> ids = markedWith(categoryId, from);

@@ -99,6 +99,14 @@ class Item {
   // Ids of the category's cards that carry the mark, in id order.
   std::vector<int> markedWith(int categoryId, const std::string& mark);
 
+  // The cards delivered with the marketplace order `orderNumber` or
+  // reserved for it, of the categories `categoryIds` (the order's goods
+  // lines'), in id order. Each category is one range of `items_cg_send`.
+  std::vector<CardRecord> cardsOfOrder(const std::string& orderNumber, const std::vector<int>& categoryIds);
+  // The order number in a delivered or reserved mark; empty for any other
+  // text (an unsent card's, or one the seller typed).
+  static std::string orderNumberOf(const std::string& mark);
+
   // Sets the category's `store_num` (unsent cards) and `store_total_num` (all
   // cards). When the calling thread's low-stock flag is set and the unsent
   // cards are fewer than the setting `notice_store_num`, the seller is told

@@ -11,6 +11,7 @@
 #include "base/OrderException.h"
 #include "base/ProcessWide.h"
 #include "store/Db.h"
+#include "store/Item.h"
 #include "store/Savepoint.h"
 
 namespace Quorvel {
@@ -86,7 +87,87 @@ std::vector<OrderRecord> readQueued(const std::shared_ptr<IDbResult>& rows, int 
   return orders;
 }
 
+// The characters of a GBK text once stored (UTF-8 in the database).
+std::int64_t storedLength(const std::string& text) {
+  std::int64_t characters = 0;
+  for (unsigned char c : gbkToUtf8(text)) characters += (c & 0xC0) != 0x80;
+  return characters;
+}
+
 }  // namespace
+
+// A WHERE clause ("" for none) with its values in placeholder order.
+struct Order::Condition {
+  std::string text;
+  std::vector<IValue> values;
+};
+
+Order::Reading Order::readingOf(const OrderFilter& filter) {
+  const bool timed = filter.from != std::numeric_limits<std::int64_t>::min() ||
+                     filter.to != std::numeric_limits<std::int64_t>::max();
+  if (filter.text.empty() || !timed) return Reading::kIndexes;
+  // A text that many orders start with (a buyer's first characters) is
+  // tested on the orders of the time range instead; finding that out reads
+  // at most kSortedAtMost + 1 entries of the text's indexes.
+  OrderFilter text;
+  text.text = filter.text;
+  const Condition condition = conditionOf(text, Reading::kIndexes);
+  auto sql = std::make_shared<SQL>("select count(*) as `num` from (select 1 from `orders`" + condition.text +
+                                   " limit " + std::to_string(kSortedAtMost + 1) + ")");
+  for (const IValue& value : condition.values) sql->bind(value);
+  std::shared_ptr<IDbResult> rows = getDb()->query(sql);
+  const int found = rows->next() ? (*rows->fetch())["num"].toInt() : 0;
+  return found > kSortedAtMost ? Reading::kTimeRange : Reading::kIndexes;
+}
+
+Order::Condition Order::conditionOf(const OrderFilter& filter, Reading reading) {
+  const bool walk = reading == Reading::kWalk;
+  std::vector<std::string> terms;
+  Condition condition;
+  const bool timed = filter.from != std::numeric_limits<std::int64_t>::min() ||
+                     filter.to != std::numeric_limits<std::int64_t>::max();
+  // Which index a search reads: the search text's ranges when there is a
+  // text, else the index on (`time`, `status`) when there is a time range,
+  // else the status index; none for a walk. A "+" keeps the planner from a
+  // column's index, which for a large group or a long range would read most
+  // of the table.
+  const bool byText = !filter.text.empty() && reading == Reading::kIndexes;
+  const std::string status = walk || byText || timed ? "+`status`" : "`status`";
+  const std::string time = walk || byText ? "+`time`" : "`time`";
+  const std::string indexed = byText ? "" : "+";
+  if (!filter.statuses.isAll()) {
+    terms.push_back(status + " between ? and ?");
+    condition.values.emplace_back(static_cast<std::int32_t>(filter.statuses.low));
+    condition.values.emplace_back(static_cast<std::int32_t>(filter.statuses.high));
+  }
+  if (filter.from != std::numeric_limits<std::int64_t>::min()) {
+    terms.push_back(time + ">=?");
+    condition.values.emplace_back(filter.from);
+  }
+  if (filter.to != std::numeric_limits<std::int64_t>::max()) {
+    terms.push_back(time + "<?");
+    condition.values.emplace_back(filter.to);
+  }
+  if (!filter.text.empty()) {
+    // Every text that starts with `text` sorts between `text` and `text`
+    // followed by the greatest character, so each test is one range of an
+    // index (`orders_order_id`, `orders_buyer`, `orders_buyer_email`,
+    // `items_data`), and the text's characters are never a pattern.
+    const std::string startsWith = " between ? and ?||char(1114111)";
+    const std::string mark = Item::deliveredMark("");
+    terms.push_back("(" + indexed + "`order_id`" + startsWith + " or " + indexed + "`buyer`" + startsWith + " or " +
+                    indexed + "`buyer_email`" + startsWith + " or " + indexed + "`order_id` in (select substr(`send_order_id`,?) from `items` where `data1`" + startsWith +
+                    " and `send_order_id`" + startsWith + "))");
+    for (int k = 0; k < 6; ++k) condition.values.emplace_back(filter.text);
+    condition.values.emplace_back(storedLength(mark) + 1);
+    condition.values.emplace_back(filter.text);
+    condition.values.emplace_back(filter.text);
+    condition.values.emplace_back(mark);
+    condition.values.emplace_back(mark);
+  }
+  for (std::size_t k = 0; k < terms.size(); ++k) condition.text += (k == 0 ? " where " : " and ") + terms[k];
+  return condition;
+}
 
 std::shared_ptr<Order> Order::instance() { return processWide<Order>(); }
 
@@ -97,16 +178,9 @@ Order::~Order() = default;
 int Order::pageCount(int status, int pageSize) { return pageCount(StatusRange::of(status), pageSize); }
 
 int Order::pageCount(StatusRange statuses, int pageSize) {
-  pageSize = std::max(pageSize, 1);
-  std::shared_ptr<IDb> db = getDb();
-  std::shared_ptr<IDbResult> rows =
-      statuses.isAll()
-          ? db->query("select count(*) as `num` from `orders` ")
-          : db->query(std::make_shared<SQL>("select count(*) as `num` from `orders` where `status` between ? and ?")
-                          ->bind(statuses.low)
-                          ->bind(statuses.high));
-  const std::int64_t count = rows->next() ? (*rows->fetch())["num"].toInt() : 0;
-  return static_cast<int>((count + pageSize - 1) / pageSize);
+  OrderFilter filter;
+  filter.statuses = statuses;
+  return pageCount(filter, pageSize);
 }
 
 std::vector<OrderRecord> Order::list(int status, int page, int pageSize, int pages) {
@@ -114,20 +188,48 @@ std::vector<OrderRecord> Order::list(int status, int page, int pageSize, int pag
 }
 
 std::vector<OrderRecord> Order::list(StatusRange statuses, int page, int pageSize, int pages) {
+  OrderFilter filter;
+  filter.statuses = statuses;
+  return list(filter, page, pageSize, pages);
+}
+
+int Order::countOf(const OrderFilter& filter) {
+  const Condition condition = conditionOf(filter, readingOf(filter));
+  auto sql = std::make_shared<SQL>("select count(*) as `num` from `orders`" + condition.text);
+  for (const IValue& value : condition.values) sql->bind(value);
+  std::shared_ptr<IDbResult> rows = getDb()->query(sql);
+  return rows->next() ? (*rows->fetch())["num"].toInt() : 0;
+}
+
+int Order::pageCount(const OrderFilter& filter, int pageSize) {
+  pageSize = std::max(pageSize, 1);
+  const std::int64_t count = countOf(filter);
+  return static_cast<int>((count + pageSize - 1) / pageSize);
+}
+
+std::vector<OrderRecord> Order::list(const OrderFilter& filter, int page, int pageSize, int pages) {
   pageSize = std::max(pageSize, 1);
   int p = std::max(page - 1, 0);
   if (p >= pages) p = pages - 1;
   // No page at all (pages 0) reads from the start.
   const std::int64_t offset = std::max<std::int64_t>(static_cast<std::int64_t>(p) * pageSize, 0);
+  return read(filter, offset, pageSize, static_cast<std::int64_t>(pages) * pageSize > kSortedAtMost);
+}
+
+std::vector<OrderRecord> Order::matching(const OrderFilter& filter, int limit) {
+  return read(filter, 0, std::max(limit, 0), countOf(filter) > kSortedAtMost);
+}
+
+std::vector<OrderRecord> Order::read(const OrderFilter& filter, std::int64_t offset, int count, bool walk) {
+  const Condition condition = conditionOf(filter, walk ? Reading::kWalk : readingOf(filter));
+  // A few orders are found through an index and sorted ("+": without it the
+  // planner, not knowing how many the limit takes, would walk the table);
+  // many are met soon enough walking the table from the newest.
+  const std::string order = walk || condition.text.empty() ? " order by `id` desc" : " order by +`id` desc";
+  auto sql = std::make_shared<SQL>("select * from `orders`" + condition.text + order + " limit ?,?");
+  for (const IValue& value : condition.values) sql->bind(value);
+  sql->bind(offset)->bind(static_cast<std::int64_t>(count));
   std::shared_ptr<IDb> db = getDb();
-  std::shared_ptr<ISQL> sql;
-  if (statuses.isAll()) {
-    sql = std::make_shared<SQL>("select * from `orders` order by `id` desc limit ?,?");
-  } else {
-    sql = std::make_shared<SQL>("select * from `orders` where `status` between ? and ? order by `id` desc limit ?,?");
-    sql->bind(statuses.low)->bind(statuses.high);
-  }
-  sql->bind(offset)->bind(static_cast<std::int64_t>(pageSize));
   std::vector<OrderRecord> orders;
   std::shared_ptr<IDbResult> rows = db->query(sql);
   while (rows->next()) orders.push_back(readListed(*rows->fetch()));

@@ -69,6 +69,20 @@ struct StatusRange {
   bool operator==(const StatusRange&) const = default;
 };
 
+// The orders a list, a count or an export shows: processing statuses, a
+// range of order times, and a search text; by default every order.
+struct OrderFilter {
+  StatusRange statuses;
+  std::int64_t from = std::numeric_limits<std::int64_t>::min();  // `time` at least this
+  std::int64_t to = std::numeric_limits<std::int64_t>::max();    // `time` below this
+  // Empty: no condition. Else an order whose number, buyer or buyer e-mail
+  // starts with this text (GBK), or that received a delivered card whose
+  // data1 starts with it. Compared character for character, case included;
+  // no character is a wildcard. Each of the four is an index range.
+  std::string text;
+  static constexpr std::size_t kMaxTextBytes = 100;
+};
+
 class Order {
  public:
   // The store (processWide), built on first use.
@@ -88,6 +102,13 @@ class Order {
   // with the same page size.
   std::vector<OrderRecord> list(int status, int page, int pageSize, int pages);
   std::vector<OrderRecord> list(StatusRange statuses, int page, int pageSize, int pages);
+  // The same for the orders `filter` lets through, newest first.
+  int pageCount(const OrderFilter& filter, int pageSize);
+  std::vector<OrderRecord> list(const OrderFilter& filter, int page, int pageSize, int pages);
+  // How many orders `filter` lets through.
+  int countOf(const OrderFilter& filter);
+  // The first `limit` of them, newest first, each with its goods lines.
+  std::vector<OrderRecord> matching(const OrderFilter& filter, int limit);
   // The goods lines of the order, in table order.
   std::vector<OrderGoods> goodsOf(int orderId);
 
@@ -168,6 +189,21 @@ class Order {
 
  private:
   Order() = default;
+
+  // Up to this many matching orders are found through an index and sorted;
+  // more are found walking the table from the newest.
+  static constexpr std::int64_t kSortedAtMost = 2000;
+  struct Condition;
+  // How a filter's orders are found: through the search text's indexes (or,
+  // without a text, the time or the status index), through the time index
+  // testing the text on each order of the range, or walking the table.
+  enum class Reading { kIndexes, kTimeRange, kWalk };
+  Reading readingOf(const OrderFilter& filter);
+  // The WHERE clause of `filter` for that reading.
+  static Condition conditionOf(const OrderFilter& filter, Reading reading);
+  // Up to `count` orders `filter` lets through from `offset` on, newest
+  // first, with their goods lines.
+  std::vector<OrderRecord> read(const OrderFilter& filter, std::int64_t offset, int count, bool walk);
 };
 
 }  // namespace Quorvel

@@ -1,8 +1,10 @@
 #include "store/SettingRules.h"
 
+#include "base/Charset.h"
 #include "base/Exception.h"
 #include "base/WebAddress.h"
 
+#include <map>
 #include <string_view>
 
 namespace Quorvel {
@@ -62,19 +64,85 @@ bool isEndpointValue(const std::string& key, const std::string& value) {
   return key == "local_host" ? isHost(value) : isBaseAddress(value);
 }
 
+const char* settingLabel(const std::string& key) {
+  // The labels of the settings view (webui/js/settings.js).
+  static const std::map<std::string, const char*> labels = {
+      {"taobao_user", "淘宝帐号"},
+      {"taobao_pwd", "淘宝密码"},
+      {"taobao_autologin", "打开登录页时自动登录"},
+      {"check_order_timeout", "查单间隔"},
+      {"check_msg_timeout", "发送消息间隔"},
+      {"comment_enable", "自动评价买家"},
+      {"comment_timeout", "评价间隔"},
+      {"comment_msg", "评价内容"},
+      {"notice_service_stop", "淘宝登录失效、停止发货时提醒"},
+      {"notice_paid_order", "新付款订单提醒"},
+      {"notice_success_order", "发货成功提醒"},
+      {"notice_failed_order", "发货失败提醒"},
+      {"notice_store_enable", "库存不足提醒"},
+      {"notice_store_num", "库存下限"},
+      {"notice_type_email", "用邮件提醒"},
+      {"notice_mailto", "提醒邮箱"},
+      {"email_send_type", "发送方式"},
+      {"email_sender", "发件人（名称 <地址>）"},
+      {"email_dns_server", "DNS 服务器（直接投递时查 MX）"},
+      {"smtp_host", "SMTP 服务器"},
+      {"smtp_port", "SMTP 端口"},
+      {"smtp_user", "SMTP 用户名"},
+      {"smtp_pwd", "SMTP 密码"},
+      {"wangwang_initiative_enable", "等买家打开聊天窗口后发送"},
+      {"wangwang_retry_timeout", "等待中的消息过期"},
+      {"black_list", "不发货的买家（每行一个）"},
+      {"maker_base", "服务地址"},
+      {"local_host", "本地主机名"},
+      {"market_base", "淘宝地址（替换下面全部）"},
+      {"market_login_host", "淘宝登录"},
+      {"market_seller_host", "卖家中心"},
+      {"market_trade_host", "交易"},
+      {"market_trade_archive_host", "交易（历史订单）"},
+      {"market_item_host", "宝贝页"},
+      {"market_logistics_host", "发货页"},
+      {"market_rate_host", "评价"},
+      {"market_webim_host", "网页旺旺"},
+  };
+  auto found = labels.find(key);
+  return found == labels.end() ? nullptr : found->second;
+}
+
+namespace {
+
+// The setting as the seller knows it: "“查单间隔”（check_order_timeout）", or
+// the key alone for a setting the view does not show (GBK).
+std::string named(const std::string& key) {
+  const char* label = settingLabel(key);
+  return label ? gbk("“") + gbk(label) + gbk("”（") + key + gbk("）") : gbk("设置项 ") + key;
+}
+
+// What a rule's number counts, in words.
+std::string unitWords(const SettingRule& rule) {
+  static const std::map<std::string, const char*> words = {
+      {"seconds", "秒"}, {"minutes", "分钟"}, {"cards", "张"}, {"days", "天"}, {"TCP port", "TCP 端口"},
+  };
+  if (rule.key == "email_send_type") return gbk("0 不发送，1 通过服务网站，2 直接投递，3 SMTP 中继");
+  auto found = words.find(rule.unit);
+  return found == words.end() ? rule.unit : gbk(found->second);
+}
+
+}  // namespace
+
 void validateSetting(const std::string& key, const std::string& value) {
-  if (key.empty()) throw Exception("A setting without a name cannot be stored; nothing was saved.");
+  if (key.empty()) throw Exception(gbk("有一项设置没有名称，无法保存；未保存任何设置。"));
   if (isEndpointKey(key)) {
     // The browser is started on the maker's address and every card goes to
     // these hosts: only a plain address may be stored.
     if (value.empty() || isEndpointValue(key, value)) return;
     if (key == "local_host") {
-      throw Exception("The setting local_host must be a host name or address (like 127.0.0.1), without scheme, "
-                      "port or path, or empty for the default; nothing was saved.");
+      throw Exception(named(key) + gbk("必须是主机名或 IP 地址（例如 127.0.0.1），不能带 http://、端口或路径；"
+                                       "留空则用默认值。未保存任何设置。"));
     }
-    throw Exception("The setting " + key +
-                    " must be http:// or https:// followed by a host name or address and an optional port "
-                    "(like https://example.com:8080), with nothing else, or empty for the default; nothing was saved.");
+    throw Exception(named(key) + gbk("必须是 http:// 或 https:// 加主机名或 IP 地址，可带端口"
+                                     "（例如 https://example.com:8080），不能有路径或其他内容；留空则用默认值。"
+                                     "未保存任何设置。"));
   }
   const SettingRule* rule = settingRule(key);
   if (!rule || value.empty()) return;
@@ -82,8 +150,8 @@ void validateSetting(const std::string& key, const std::string& value) {
     const long long number = std::stoll(value);
     if (number >= rule->min && number <= rule->max) return;
   }
-  throw Exception("The setting " + key + " must be a whole number from " + std::to_string(rule->min) + " to " +
-                  std::to_string(rule->max) + " (" + rule->unit + "), or empty for the default; nothing was saved.");
+  throw Exception(named(key) + gbk("必须是 ") + std::to_string(rule->min) + gbk(" 到 ") + std::to_string(rule->max) +
+                  gbk(" 之间的整数（") + unitWords(*rule) + gbk("）；留空则用默认值。未保存任何设置。"));
 }
 
 }  // namespace Quorvel

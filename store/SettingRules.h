@@ -43,10 +43,15 @@ bool isEndpointKey(const std::string& key);
 // Whether `value` is a non-empty address of the shape `key` takes.
 bool isEndpointValue(const std::string& key, const std::string& value);
 
+// The label (UTF-8) under which the settings view shows `key`; nullptr for a
+// setting the view does not show.
+const char* settingLabel(const std::string& key);
+
 // Raises Exception when `key` is empty; when `key` has a rule and `value` is
 // neither empty nor a decimal number (digits only) within the rule's range;
 // or when `key` is an endpoint and `value` is neither empty nor an address of
-// its shape. The message names the key and what it accepts.
+// its shape. The message (GBK) names the setting by its label and key, and
+// says what it accepts.
 void validateSetting(const std::string& key, const std::string& value);
 
 }  // namespace Quorvel

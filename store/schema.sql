@@ -102,6 +102,10 @@ CREATE INDEX `orders_status` ON `orders` (`status`);
 -- The overview counts the orders of each of the last days by status from
 -- this index alone. Added to older databases at start-up (upgradeDatabase).
 CREATE INDEX `orders_time` ON `orders` (`time`, `status`);
+-- The order search finds a buyer or an e-mail by its first characters. Added
+-- to older databases at start-up (upgradeDatabase).
+CREATE INDEX `orders_buyer` ON `orders` (`buyer`);
+CREATE INDEX `orders_buyer_email` ON `orders` (`buyer_email`);
 
 CREATE TABLE `order_goods` (
   `o_id`        INTEGER DEFAULT 0,

@@ -106,7 +106,7 @@ TEST_F(CategoryActions, UpdateKeepsTheCountersAndRefusesAnUnknownId) {
   for (const std::string& unknown : {std::to_string(record.id + 1), std::string("0")}) {
     Json::Value reply = category("update", {{"id", unknown}, {"name", "ghost"}});
     EXPECT_EQ(reply["SUCCESS"], Json::Value(0)) << unknown;
-    EXPECT_NE(reply["MSG"].asString().find("no category"), std::string::npos) << reply["MSG"].asString();
+    EXPECT_NE(reply["MSG"].asString().find("分类不存在"), std::string::npos) << reply["MSG"].asString();
   }
   EXPECT_EQ(Category::instance()->all().size(), 1u);
   EXPECT_EQ(count("select count(*) as `num` from `category`"), 1);

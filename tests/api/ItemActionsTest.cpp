@@ -107,9 +107,9 @@ TEST_F(ItemActions, EditsKeepTheCountersAndUpdateTakesEveryField) {
   EXPECT_EQ(updated.data1, "1b");
   EXPECT_EQ(updated.data3, "");
 
-  Json::Value ghost = item("update", {{"id", "999"}, {"cg_id", cgText}});
+  Json::Value ghost = item("update", {{"id", "999"}, {"cg_id", cgText}, {"data1", "x"}});
   EXPECT_EQ(ghost["SUCCESS"], Json::Value(0));
-  EXPECT_NE(ghost["MSG"].asString().find("no card"), std::string::npos);
+  EXPECT_NE(ghost["MSG"].asString().find("卡密不存在"), std::string::npos) << ghost["MSG"].asString();
 
   EXPECT_EQ(item("del", {{"id", sentId}})["SUCCESS"], Json::Value(0));
   EXPECT_EQ(counters().store_total_num, 2);
@@ -125,7 +125,7 @@ TEST_F(ItemActions, DeleteListsAreRefusedUnlessDecimalIdsAndCommas) {
   for (const std::string& bad : {all + ") or (1=1", std::string(""), all + ","}) {
     Json::Value reply = item("del_more", {{"id_str", bad}});
     EXPECT_EQ(reply["SUCCESS"], Json::Value(0)) << bad;
-    EXPECT_NE(reply["MSG"].asString().find("decimal ids separated by commas"), std::string::npos);
+    EXPECT_NE(reply["MSG"].asString().find("用逗号分隔的数字 ID"), std::string::npos);
   }
   EXPECT_EQ(counters().store_total_num, 3);
   EXPECT_EQ(count("select count(*) as `num` from `items`"), 3);
@@ -296,7 +296,7 @@ TEST_F(ItemActions, ASixteenMegabyteDeleteListIsRefusedAndItsMemoryGivenBack) {
   ASSERT_TRUE(answer.has_value());
   Json::Value reply = jsonpValue(*answer);
   EXPECT_EQ(reply["SUCCESS"], Json::Value(0));
-  EXPECT_NE(reply["MSG"].asString().find("At most 100000 cards"), std::string::npos) << reply["MSG"].asString();
+  EXPECT_NE(reply["MSG"].asString().find("一次最多删除 100000 张卡密"), std::string::npos) << reply["MSG"].asString();
   EXPECT_EQ(count("select count(*) as `num` from `items`"), 3);
 
   // The server lets go of the connection once it has seen the close.

@@ -131,7 +131,7 @@ TEST_F(StatusActions, SetConfigRefusesANumberOutOfRangeAndStoresNothingOfTheRequ
     EXPECT_EQ(set["SUCCESS"], Json::Value(0)) << key << "=" << value;
     const std::string message = set["MSG"].asString();
     EXPECT_NE(message.find(key), std::string::npos) << message;  // names the key ...
-    EXPECT_NE(message.find(" to "), std::string::npos) << message;  // ... and the range
+    EXPECT_NE(message.find(" 到 "), std::string::npos) << message;  // ... and the range
   }
   EXPECT_EQ(storedRows("a_accepted"), 0);
   EXPECT_EQ(storedRows("zz"), 0);

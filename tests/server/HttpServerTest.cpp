@@ -243,9 +243,9 @@ TEST_F(HttpServerTest, ActionErrorPattern) {
   EXPECT_EQ(ok["N"].asInt(), 42);
   Json::Value failed = jsonOf(exchange(server_.port(), "GET /?do=guarded&callback=cb&fail=1 HTTP/1.1\r\n\r\n"));
   EXPECT_EQ(failed["SUCCESS"].asInt(), 0);
-  EXPECT_EQ(failed["MSG"].asString(), "it failed");
+  EXPECT_EQ(failed["MSG"].asString(), "操作失败：it failed") << "the seller is told in Chinese";
   Json::Value standard = jsonOf(exchange(server_.port(), "GET /?do=guarded&callback=cb&fail=2 HTTP/1.1\r\n\r\n"));
-  EXPECT_EQ(standard["MSG"].asString(), "standard failure");
+  EXPECT_EQ(standard["MSG"].asString(), "操作失败：standard failure");
 }
 
 // Small size limits and an idle limit far longer than any test: a connection

@@ -148,9 +148,7 @@ TEST_F(ItemTest, RemoveManyRefusesAnythingButDecimalIdsBeforeAnySql) {
     } catch (DbException e) {
       ADD_FAILURE() << "reached the database: " << bad << ": " << e.message();
     } catch (Exception e) {
-      EXPECT_EQ(e.message(),
-                "The cards to delete must be given as decimal ids separated by commas; nothing was deleted.")
-          << bad;
+      EXPECT_EQ(e.message(), gbk("要删除的卡密必须是用逗号分隔的数字 ID，未删除任何卡密。")) << bad;
     }
   }
   EXPECT_EQ(count("select count(*) as `num` from `items`"), 2);
@@ -193,7 +191,7 @@ TEST_F(ItemTest, RemoveManyRefusesMoreThanItsLimitOfIds) {
     items->removeMany(list);
     ADD_FAILURE() << "a list of " << Item::kMaxRemovedIds + 1 << " ids was accepted";
   } catch (Exception e) {
-    EXPECT_NE(e.message().find("At most 100000 cards"), std::string::npos) << e.message();
+    EXPECT_NE(e.message().find(gbk("一次最多删除 100000 张卡密")), std::string::npos) << e.message();
   }
   EXPECT_EQ(count("select count(*) as `num` from `items`"), 1);
   expectCountersTrue(first);

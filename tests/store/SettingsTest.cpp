@@ -71,7 +71,7 @@ TEST(SettingRules, EveryNumericSettingIsHeldToItsRange) {
     EXPECT_NO_THROW(validateSetting(rule.key, std::to_string(rule.min)));
     EXPECT_NO_THROW(validateSetting(rule.key, std::to_string(rule.max)));
     EXPECT_NO_THROW(validateSetting(rule.key, "0" + std::to_string(rule.max)));  // atoi reads the same number
-    const std::string range = "from " + std::to_string(rule.min) + " to " + std::to_string(rule.max);
+    const std::string range = std::to_string(rule.min) + gbk(" 到 ") + std::to_string(rule.max);
     const std::vector<std::string> refused = {std::to_string(rule.min - 1), std::to_string(rule.max + 1),
                                               "+" + std::to_string(rule.max), " 1", "1 ", "1.0", "ten",
                                               "99999999999999999999"};
@@ -120,7 +120,7 @@ TEST(SettingRules, EndpointSettingsTakeOnlyPlainAddresses) {
         ADD_FAILURE() << key << "=" << bad << " was accepted";
       } catch (Exception e) {
         EXPECT_NE(e.message().find(key), std::string::npos) << e.message();
-        EXPECT_NE(e.message().find("nothing was saved"), std::string::npos) << e.message();
+        EXPECT_NE(e.message().find(gbk("未保存任何设置")), std::string::npos) << e.message();
       }
     }
   }

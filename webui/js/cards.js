@@ -59,8 +59,19 @@
       V.confirmRun('删除卡密“' + card.data1 + '”？', '删除', remove,
         function () { return V.act('item', 'del', { id: card.id }); }, '卡密已删除').then(refreshAfter);
     } }, '删除');
-    return V.row([check, card.id, card.data1, card.data2, card.data3, card.send_order_id || '未发',
+    return V.row([check, card.id, card.data1, card.data2, card.data3, sentCell(card),
       V.el('span', { className: 'nowrap' }, [edit, remove])], taken ? { className: 'taken', title: why } : {});
+  }
+
+  // The card's mark; a delivery's mark links to the order it went to.
+  var marks = /^(?:已发货|发货中)：订单号：(.+)$/;
+  function sentCell(card) {
+    if (!card.send_order_id) return '未发';
+    var found = marks.exec(card.send_order_id);
+    if (!found) return card.send_order_id;
+    return V.el('button', { type: 'button', className: 'order-link', title: '查看这个订单', onclick: function () {
+      V.showOrder(found[1]);
+    } }, card.send_order_id);
   }
 
   function refreshAfter(answer) { if (answer) { load(); V.loadCategories(); } }
@@ -117,13 +128,7 @@
     V.run(this, function () { return V.act('item', 'export', { cg_id: id }); }, function (data) {
       return '已导出 ' + data.COUNT + ' 张未发卡密';
     }).then(function (data) {
-      if (!data) return;
-      var blob = new Blob(['\ufeff' + data.CSV], { type: 'text/csv;charset=utf-8' });
-      var link = V.el('a', { href: URL.createObjectURL(blob), download: 'cards-' + id + '.csv' });
-      document.body.appendChild(link);
-      link.click();
-      link.remove();
-      setTimeout(function () { URL.revokeObjectURL(link.href); }, 1000);
+      if (data) V.download(data.CSV, 'cards-' + id + '.csv');
     });
   });
 
@@ -171,6 +176,7 @@
   V.$('#import-sep').addEventListener('change', showImportPreview);
   V.$('#import-file').addEventListener('change', function (event) {
     var file = event.target.files[0];
+    V.$('#import-file-name').textContent = file ? file.name : '未选择文件';
     if (!file) return;
     if (file.size > 16 * 1024 * 1024) { V.fail(new Error('文件太大（最多 16 MB）')); return; }
     file.text().then(function (text) { V.$('#import-text').value = text; showImportPreview(); }, V.fail);

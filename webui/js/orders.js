@@ -1,10 +1,12 @@
-// Orders: filtered by processing state, paged, each with its goods lines,
-// state in words, delivery text, and the reset ("重新发货"), delete and
-// delivery-log actions.
+// Orders: filtered by processing state, searched by order number, buyer,
+// e-mail or card (first characters) and by date, paged, each with its goods
+// lines, state in words, delivery text, and the reset ("重新发货"), delete,
+// cards and delivery-log actions; the search downloads as CSV.
 (function (V) {
   'use strict';
 
   var group = 'all';
+  var searched = { q: '', from: '', to: '' };  // the search the list shows
   var pager = V.pager('order', load);
   var newest = V.latest();
   var emptyText = {
@@ -13,6 +15,13 @@
     delivered: '没有已发货的订单。', failed: '没有发货失败的订单。',
   };
   var words = { 0: '新订单', 1: '待发货', 2: '已发货', 3: '发货中' };
+  // The delivery log's steps in words.
+  var steps = {
+    reserved: '预留卡密', consigned: '淘宝已确认发货', consign_failed: '淘宝发货失败', consign_unanswered: '淘宝未回应发货',
+    queued: '消息已排队', sent: '消息已发送', refused: '消息未发出', delivered: '发货完成', failed: '发货失败',
+    released: '卡密退回库存', memo_due: '待写备注', memo_written: '备注已写入', memo_failed: '备注写入失败',
+    recovered: '重启后接着处理',
+  };
 
   // The program's words for the state; these stand in for an answer without them.
   function statusText(o) {
@@ -21,15 +30,23 @@
     return o.status >= 1000 ? '发货失败（原因 ' + (o.status - 1000) + '）' : '状态 ' + o.status;
   }
 
+  function isSearch() { return !!(searched.q || searched.from || searched.to); }
+  function filter(fields) {
+    var all = Object.assign({ group: group }, fields);
+    ['q', 'from', 'to'].forEach(function (k) { if (searched[k]) all[k] = searched[k]; });
+    return all;
+  }
+
   function load() {
     var current = newest();
-    return V.act('order', 'lst', { group: group, page: pager.page, page_num: 20 }).then(function (data) {
+    return V.act('order', 'lst', filter({ page: pager.page, page_num: 20 })).then(function (data) {
       if (!current()) return;
       pager.shown(data);
       var body = V.clear(V.$('#order-list tbody'));
       var list = data.LIST || [];
       list.forEach(function (o) { body.appendChild(orderRow(o)); });
-      V.empty('#order-empty', list.length === 0, emptyText[group]);
+      V.empty('#order-empty', list.length === 0, isSearch() ? '没有符合搜索条件的订单。' : emptyText[group]);
+      V.$('#order-search-note').textContent = isSearch() ? '搜索结果：' + (data.PAGE_MAX ? '共 ' + data.PAGE_MAX + ' 页' : '无') : '';
     }).catch(V.fail);
   }
 
@@ -46,8 +63,9 @@
         function () { return V.act('order', 'del', { id: o.id }); }, '订单已删除').then(after);
     } }, '删除');
     var log = V.el('button', { type: 'button', className: 'small', onclick: function () { showLog(o, log); } }, '日志');
+    var cards = V.el('button', { type: 'button', className: 'small', onclick: function () { showCards(o, cards); } }, '卡密');
     return V.row([V.dateTime(o.time), o.order_id, o.buyer, V.el('div', {}, lines), state,
-      V.el('div', { className: 'text' }, o.text_msg), V.el('span', { className: 'nowrap' }, [reset, remove, log])],
+      V.el('div', { className: 'text' }, o.text_msg), V.el('span', { className: 'nowrap' }, [reset, remove, cards, log])],
       { dataset: { id: o.id, order: o.order_id } });
   }
 
@@ -60,13 +78,66 @@
       V.$('#order-log-id').textContent = '订单 ' + (data.ORDER_ID || o.order_id);
       var body = V.clear(V.$('#order-log tbody'));
       (data.LIST || []).forEach(function (row) {
-        body.appendChild(V.row([V.dateTime(row.time), row.step, V.el('div', { className: 'text' }, row.text)]));
+        body.appendChild(V.row([V.dateTime(row.time), steps[row.step] || row.step, V.el('div', { className: 'text' }, row.text)]));
       });
       V.empty('#order-log-empty', !(data.LIST || []).length);
       V.$('#order-log-box').scrollIntoView({ block: 'nearest' });
     });
   }
   V.$('#order-log-close').addEventListener('click', function () { V.$('#order-log-box').hidden = true; });
+
+  function showCards(o, button) {
+    V.run(button, function () { return V.act('order', 'cards', { id: o.id }); }).then(function (data) {
+      if (!data) return;
+      V.$('#order-cards-box').hidden = false;
+      V.$('#order-cards-id').textContent = '订单 ' + (data.ORDER_ID || o.order_id);
+      var body = V.clear(V.$('#order-cards tbody'));
+      (data.LIST || []).forEach(function (c) {
+        body.appendChild(V.row([c.id, c.data1, c.data2, c.data3, c.send_order_id]));
+      });
+      V.empty('#order-cards-empty', !(data.LIST || []).length);
+      V.$('#order-cards-box').scrollIntoView({ block: 'nearest' });
+    });
+  }
+  V.$('#order-cards-close').addEventListener('click', function () { V.$('#order-cards-box').hidden = true; });
+
+  function readSearch() {
+    searched = { q: V.$('#order-search').value.trim(), from: V.$('#order-from').value, to: V.$('#order-to').value };
+  }
+  V.$('#order-search-form').addEventListener('submit', function (event) {
+    event.preventDefault();
+    readSearch();
+    pager.reset();
+    V.run(V.$('#order-search-go'), load);
+  });
+  V.$('#order-search-clear').addEventListener('click', function () {
+    V.$('#order-search').value = V.$('#order-from').value = V.$('#order-to').value = '';
+    readSearch();
+    pager.reset();
+    load();
+  });
+
+  // The orders the list shows (all its pages) as a CSV file.
+  V.$('#order-export').addEventListener('click', function () {
+    readSearch();
+    V.run(this, function () { return V.act('order', 'export', filter({}), 60000); }, function (data) {
+      return data.COUNT < data.TOTAL ? '已导出最新的 ' + data.COUNT + ' 个订单（共 ' + data.TOTAL + ' 个）'
+        : '已导出 ' + data.COUNT + ' 个订单';
+    }).then(function (data) {
+      if (data) V.download(data.CSV, 'orders-' + new Date().toISOString().slice(0, 10) + '.csv');
+    });
+  });
+
+  // Shows the order with that marketplace number (from a card's mark).
+  V.showOrder = function (orderNumber) {
+    V.$('#order-search').value = orderNumber;
+    V.$('#order-from').value = V.$('#order-to').value = '';
+    group = 'all';
+    V.$('#order-groups').querySelectorAll('button').forEach(function (x) { x.classList.toggle('active', x.dataset.group === 'all'); });
+    readSearch();
+    pager.reset();
+    V.show('orders');
+  };
 
   V.$('#order-groups').querySelectorAll('button').forEach(function (b) {
     b.addEventListener('click', function () {

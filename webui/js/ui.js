@@ -134,6 +134,17 @@
       two(d.getHours()) + ':' + two(d.getMinutes()) + ':' + two(d.getSeconds());
   };
 
+  // Saves `text` as a UTF-8 file (with a byte-order mark, so that a
+  // spreadsheet reads the Chinese right) named `name`.
+  V.download = function (text, name) {
+    var blob = new Blob(['\ufeff' + text], { type: 'text/csv;charset=utf-8' });
+    var link = V.el('a', { href: URL.createObjectURL(blob), download: name });
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    setTimeout(function () { URL.revokeObjectURL(link.href); }, 1000);
+  };
+
   // Only http(s) addresses from the program become links.
   V.safeLink = function (address) { return /^https?:\/\//i.test(address || '') ? address : ''; };
 

@@ -110,6 +110,12 @@ test('the import preview splits each line exactly as the program stores it', asy
   await page.selectOption('#card-category', String(split.id));
   await page.selectOption('#import-sep', 'comma');
   const lines = ['SPLIT-1,,PW-1, 附加 ,尾', ' SPLIT-2 ,\tPW-2', 'SPLIT-3'];
+  // The file picker is a button of our own words over the browser's input.
+  assert.equal(await page.textContent('label.file-pick .file-button'), '选择文件…');
+  assert.equal(await page.$eval('#import-file', (input) => getComputedStyle(input).opacity), '0');
+  await page.setInputFiles('#import-file', { name: '卡密.txt', mimeType: 'text/plain', buffer: Buffer.from('A B\n') });
+  await page.waitForFunction(() => document.querySelector('#import-text').value === 'A B\n');
+  assert.equal(await page.textContent('#import-file-name'), '卡密.txt');
   await page.fill('#import-text', lines.join('\n'));
   const preview = await page.$$eval('#import-preview tbody tr', (rows) =>
     rows.map((r) => Array.from(r.children).slice(1, 4).map((c) => c.textContent)));

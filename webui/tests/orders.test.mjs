@@ -1,16 +1,20 @@
 // Orders in the web UI: orders appear as the daemon reads them, the groups
 // filter them, a failed order shows its reason, "重新发货" after
-// confirmation delivers it again, and delete asks first.
+// confirmation delivers it again, and delete asks first. The search finds an
+// order by its card, buyer or number within a date range, downloads as CSV,
+// and a delivered card in the cards view leads to its order.
 //
 //   VENDARA_BUILD_DIR=/path/to/build node --test orders.test.mjs
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
 import { confirm, shot, showView, startShop, toast } from './shop.mjs';
 
 const itemId = '16800000003';
 let stack;
 let page;
 let category;
+let delivered;  // the order number the first test delivers with card VIP-1
 
 before(async () => {
   stack = await startShop();
@@ -68,6 +72,7 @@ test('a paid order appears; without stock it fails with its reason, and a reset 
   await toast(page, { includes: '订单已重新排队发货' });
   await showGroup('delivered');
   await waitForOrder(orderId, '已发货');
+  delivered = orderId;
   assert.equal(await page.textContent(`#order-list tr[data-order="${orderId}"] .text`),
     '【网络电视会员月卡 激活码】的发货信息：激活码 VIP-1\r\n');
 
@@ -104,5 +109,82 @@ test('an order is deleted after confirmation', async () => {
   await showGroup('delivering');
   await page.waitForSelector('#order-empty:not([hidden])');
   assert.equal(await page.textContent('#order-empty'), '没有正在发货的订单。');
+  assert.deepEqual(page.errors, []);
+});
+
+// The rows the list shows, by order number.
+async function listed() {
+  return page.$$eval('#order-list tbody tr', (rows) => rows.map((r) => r.dataset.order));
+}
+
+async function searchFor(q, { from = '', to = '' } = {}) {
+  await page.fill('#order-search', q);
+  await page.fill('#order-from', from);
+  await page.fill('#order-to', to);
+  await page.click('#order-search-go');
+  await page.waitForFunction(() => !document.querySelector('#order-search-go').disabled);
+}
+
+test('the search finds an order by card, buyer or number within dates, and downloads as CSV', async () => {
+  assert.ok(delivered, 'the first test delivered an order');
+  await showGroup('all');
+  const today = await page.evaluate(() => {
+    const d = new Date();
+    return d.getFullYear() + '-' + String(d.getMonth() + 1).padStart(2, '0') + '-' + String(d.getDate()).padStart(2, '0');
+  });
+  const tomorrow = await page.evaluate(() => {
+    const d = new Date(Date.now() + 86400000);
+    return d.getFullYear() + '-' + String(d.getMonth() + 1).padStart(2, '0') + '-' + String(d.getDate()).padStart(2, '0');
+  });
+
+  await searchFor('VIP-1');
+  assert.deepEqual(await listed(), [delivered], 'found by the card it received');
+  await page.click(`#order-list tr[data-order="${delivered}"] button:text("卡密")`);
+  await page.waitForSelector('#order-cards-box:not([hidden])');
+  assert.deepEqual(await page.$$eval('#order-cards tbody tr td:nth-child(2)', (cells) => cells.map((c) => c.textContent)),
+    ['VIP-1']);
+  assert.match(await page.textContent('#order-cards tbody'), new RegExp(`已发货：订单号：${delivered}`));
+  await shot(page, 'orders-search');
+
+  await searchFor('买家丙', { from: tomorrow });
+  assert.deepEqual(await listed(), []);
+  assert.equal(await page.textContent('#order-empty'), '没有符合搜索条件的订单。');
+  await searchFor('买家丙', { from: today, to: today });
+  assert.deepEqual(await listed(), [delivered]);
+  await searchFor(delivered.slice(0, 6));
+  assert.ok((await listed()).includes(delivered), 'found by the first digits of its number');
+  await searchFor('VIP');
+  assert.deepEqual(await listed(), [delivered]);
+  await page.click(`#order-groups button[data-group="failed"]`);
+  await page.waitForSelector('#order-empty:not([hidden])');
+  await showGroup('all');
+  await page.waitForSelector(`#order-list tr[data-order="${delivered}"]`);
+
+  // The export is the search the list shows.
+  await page.fill('#order-search', '买家丙');
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click('#order-export')]);
+  assert.match(await toast(page), /已导出 1 个订单/);
+  const csv = fs.readFileSync(await download.path(), 'utf8').replace(/^\ufeff/, '');
+  const lines = csv.split('\r\n');
+  assert.equal(lines[0], '时间,订单号,买家,买家邮箱,宝贝,状态,发货卡密');
+  assert.equal(lines.length, 3, 'the header, one order and the last line end');
+  assert.match(lines[1], new RegExp(`^${today} \\d\\d:\\d\\d:\\d\\d,${delivered},买家丙,c@example.com,网络电视会员月卡 激活码 × 1,已发货,VIP-1$`));
+  assert.deepEqual(page.errors, []);
+});
+
+test('a delivered card in the cards view leads to its order', async () => {
+  await showView(page, 'cards');
+  await page.selectOption('#card-category', String(category.id));
+  const link = `#card-list button.order-link:text("已发货：订单号：${delivered}")`;
+  await page.waitForSelector(link);
+  await shot(page, 'cards-order-link');
+  await page.click(link);
+  await page.waitForSelector('#tab-orders:not([hidden])');
+  assert.equal(await page.inputValue('#order-search'), delivered);
+  await page.waitForFunction((id) => {
+    const rows = document.querySelectorAll('#order-list tbody tr');
+    return rows.length === 1 && rows[0].dataset.order === id;
+  }, delivered);
+  assert.equal(await page.$eval('#order-groups button.active', (b) => b.dataset.group), 'all');
   assert.deepEqual(page.errors, []);
 });

@@ -57,7 +57,20 @@ test('a refused save shows the program\'s message and stores nothing', async () 
   assert.equal(refused.SUCCESS, 0);
   assert.equal(shown, refused.MSG);
   assert.equal(await page.textContent('#settings-note'), refused.MSG);
+  // In Chinese, naming the setting as the form labels it.
+  const label = await page.$eval('#settings-form [name=maker_base]', (input) => input.previousElementSibling.textContent);
+  assert.ok(refused.MSG.includes(`“${label}”（maker_base）`), refused.MSG);
+  assert.match(refused.MSG, /必须是 http:\/\/ 或 https:\/\/.*未保存任何设置/);
+  await shot(page, 'settings-refused');
   assert.deepEqual(await settings(), before);
+
+  await page.fill('#settings-form [name=maker_base]', before.maker_base);
+  await page.fill('#settings-form [name=check_order_timeout]', '0');
+  await page.click('#settings-save');
+  assert.equal(await toast(page, { error: true }),
+    '“查单间隔”（check_order_timeout）必须是 1 到 86400 之间的整数（秒）；留空则用默认值。未保存任何设置。');
+  await page.fill('#settings-form [name=check_order_timeout]', before.check_order_timeout);
+  await page.fill('#settings-form [name=comment_msg]', before.comment_msg);
 });
 
 test('nothing can be saved while the settings have not been read', async () => {
