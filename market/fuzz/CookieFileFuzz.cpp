@@ -1,0 +1,44 @@
+// libFuzzer entry: the cookie file reader on an arbitrary file. The jar
+// loads it, writes its cookies back owner-only, and a second load of what it
+// wrote writes the very same file again.
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "market/CookieJar.h"
+#include "market/fuzz/FuzzMarket.h"
+
+namespace {
+
+std::string contentsOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string loadedAndSaved(const std::string& path) {
+  {
+    Quorvel::CookieJar::Store store(path);
+    store.save();
+  }
+  struct stat status {};
+  if (::stat(path.c_str(), &status) == 0 && (status.st_mode & 077) != 0) __builtin_trap();
+  return contentsOf(path);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string path = Quorvel::fuzzing::fuzzFolder() + "/cookie.txt";
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+  const std::string once = loadedAndSaved(path);
+  const std::string twice = loadedAndSaved(path);
+  if (once != twice) __builtin_trap();
+  return 0;
+}
