@@ -23,18 +23,19 @@ namespace Quorvel::fuzzing {
 
 inline constexpr const char* kSimBase = "http://127.0.0.1:18090";
 
-// The process's temporary folder.
+// The process's temporary folder. Kept until the very end: the handler that
+// removes it runs after the static objects are gone.
 inline const std::string& fuzzFolder() {
-  static const std::string folder = [] {
-    std::string name = (std::filesystem::temp_directory_path() / "quorvel-fuzz-XXXXXX").string();
-    if (!::mkdtemp(name.data())) std::abort();
+  static const std::string* folder = [] {
+    auto* name = new std::string((std::filesystem::temp_directory_path() / "quorvel-fuzz-XXXXXX").string());
+    if (!::mkdtemp(name->data())) std::abort();
     std::atexit([] {
       std::error_code ignored;
       std::filesystem::remove_all(fuzzFolder(), ignored);
     });
     return name;
   }();
-  return folder;
+  return *folder;
 }
 
 inline void useSimulatorHosts() {
