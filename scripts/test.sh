@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds everything and runs the whole test suite:
 # the C++ tests with ctest, then the browser tests in headless Chromium
-# (webui/tests, with playwright-core from npm; no browser is downloaded).
+# (webui/tests, with playwright-core from npm; no browser is downloaded),
+# then every fuzz target for 20 s (scripts/fuzz.sh, clang, build-fuzz/) and
+# the C++ tests once more built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (build-asan/, every report fails the run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --test
@@ -14,3 +17,12 @@ build_dir=$(realpath "${BUILD_DIR:-build}")
 (cd webui && npm ci --no-audit --no-fund)
 # The browser tests save screenshots of every view in $build_dir/screenshots.
 (cd webui/tests && npm ci --no-audit --no-fund && VENDARA_BUILD_DIR="$build_dir" npm test)
+# Every parser on arbitrary input: each fuzz target for 20 s, two at a time.
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+# The C++ suite under AddressSanitizer and UndefinedBehaviorSanitizer: -O1
+# and no benchmarks keep the build short; any report stops its test.
+asan_dir=$(realpath -m "${ASAN_BUILD_DIR:-build-asan}")
+BUILD_DIR="$asan_dir" bash scripts/build.sh -DQUORVEL_ASAN=ON -DQUORVEL_BENCH=OFF \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1
+(cd "$asan_dir" && ASAN_OPTIONS="halt_on_error=1:detect_leaks=1" \
+  UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" ctest --output-on-failure -j 2 --timeout 600)
