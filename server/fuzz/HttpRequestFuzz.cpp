@@ -6,9 +6,10 @@
 // launch key (so that a seed can pass the Host and key checks). Its last four
 // bytes choose where the text is cut and in which order the pieces of the
 // connections arrive. The connections are socket pairs handed to the server
-// as if accepted; every answer must be an HTTP status line and headers, and
-// once every connection is closed the server must hold no connection and no
-// request bytes.
+// as if accepted; every answer must be an HTTP status line and headers, a
+// single connection's answer must be the one its text gets when sent whole,
+// and once every connection is closed the server must hold no connection and
+// no request bytes.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,6 +36,7 @@ namespace {
 using namespace Quorvel;
 
 constexpr const char kKey[] = "0123456789abcdef0123456789abcdef";
+constexpr size_t kMaxHeaderBytes = 1024;
 
 class FuzzServer : public httpServer {
  public:
@@ -73,7 +75,7 @@ struct Harness {
     });
     HttpServerOptions options;
     // Small bounds, so that short inputs reach them.
-    options.limits.maxHeaderBytes = 1024;
+    options.limits.maxHeaderBytes = kMaxHeaderBytes;
     options.limits.maxBodyBytes = 2048;
     options.limits.maxBufferedBytes = 3072;
     options.limits.maxConnections = 2;
@@ -91,6 +93,11 @@ std::string substituted(std::string text, const std::string& port) {
     }
   }
   return text;
+}
+
+Harness& harness() {
+  static Harness made;
+  return made;
 }
 
 struct Connection {
@@ -111,19 +118,10 @@ std::string drain(int fd) {
   }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static Harness harness;
-  if (size < 4) return 0;
-  uint32_t random = 0;
-  for (size_t i = size - 4; i < size; ++i) random = random * 256 + data[i];
-  auto next = [&random] {
-    random = random * 1103515245u + 12345u;
-    return random >> 16;
-  };
-  const std::string all = substituted(std::string(reinterpret_cast<const char*>(data), size - 4), harness.port);
-
+// Serves the connections of `all`, cut and interleaved as `next` says (a
+// value past every length sends each text whole); every connection's answer.
+template <class Next>
+std::vector<std::string> serve(const std::string& all, Next next) {
   std::vector<Connection> connections;
   const std::string separator = "\r\n--next--\r\n";
   for (size_t start = 0; connections.size() < 3;) {
@@ -137,23 +135,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (Connection& connection : connections) {
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) __builtin_trap();
-    connection.socket = std::make_shared<TcpSocket>(harness.io);
+    connection.socket = std::make_shared<TcpSocket>(harness().io);
     connection.socket->assign(boost::asio::ip::tcp::v4(), fds[0]);
     connection.peer = fds[1];
-    harness.server->connect(connection.socket);
+    harness().server->connect(connection.socket);
   }
 
   try {
     for (;;) {
       std::vector<Connection*> waiting;
       for (Connection& connection : connections) {
-        if (connection.sent < connection.text.size()) waiting.push_back(&connection);
+        // A connection the server has closed reads nothing more.
+        if (connection.sent < connection.text.size() && connection.socket->is_open()) waiting.push_back(&connection);
       }
       if (waiting.empty()) break;
       Connection& connection = *waiting[next() % waiting.size()];
       const size_t left = connection.text.size() - connection.sent;
-      const size_t piece = 1 + next() % std::min<size_t>(left, next() % 4 == 0 ? 4 : 600);
-      harness.server->feed(connection.socket, connection.text.substr(connection.sent, piece));
+      const uint32_t limit = next();
+      const size_t piece = limit == 0xFFFFFFFFu ? left : 1 + next() % std::min<size_t>(left, limit % 4 == 0 ? 4 : 600);
+      harness().server->feed(connection.socket, connection.text.substr(connection.sent, piece));
       connection.sent += piece;
     }
   } catch (Exception) {
@@ -162,16 +162,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     __builtin_trap();
   }
 
+  std::vector<std::string> answers;
   for (Connection& connection : connections) {
-    const std::string answer = drain(connection.peer);
+    answers.push_back(drain(connection.peer));
+    const std::string& answer = answers.back();
     if (!answer.empty() && answer.compare(0, 9, "HTTP/1.1 ") != 0) __builtin_trap();
     if (!answer.empty() && answer.find("\r\n\r\n") == std::string::npos) __builtin_trap();
-    harness.server->hangUp(connection.socket);
+    harness().server->hangUp(connection.socket);
     ::close(connection.peer);
   }
-  harness.server->dropPendingAccepts();
-  harness.io.poll();
-  harness.io.restart();
-  if (harness.server->openConnections() != 0 || harness.server->bufferedBytes() != 0) __builtin_trap();
+  harness().server->dropPendingAccepts();
+  harness().io.poll();
+  harness().io.restart();
+  if (harness().server->openConnections() != 0 || harness().server->bufferedBytes() != 0) __builtin_trap();
+  return answers;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 4) return 0;
+  uint32_t random = 0;
+  for (size_t i = size - 4; i < size; ++i) random = random * 256 + data[i];
+  auto next = [&random] {
+    random = random * 1103515245u + 12345u;
+    return random >> 16;
+  };
+  const std::string all = substituted(std::string(reinterpret_cast<const char*>(data), size - 4), harness().port);
+
+  // One connection's text: what the server answers does not depend on how
+  // the bytes are cut, so the text sent whole must get the same answer.
+  // (Within the header bound: a whole text larger than that could pass the
+  // budget in one read, which no cut of it does.)
+  const bool single = all.find("\r\n--next--\r\n") == std::string::npos && all.size() <= kMaxHeaderBytes;
+  const std::vector<std::string> cut = serve(all, next);
+  if (single) {
+    const std::vector<std::string> whole = serve(all, [] { return 0xFFFFFFFFu; });
+    if (cut != whole) __builtin_trap();
+  }
   return 0;
 }
