@@ -181,7 +181,7 @@ TEST_F(HttpServerTest, RequestSplitOverSegmentsWaitsForTheEmptyLine) {
 TEST_F(HttpServerTest, BodyAnnouncedByContentLengthIsWaitedFor) {
   RawClient client(server_.port());
   client.send("POST " + keyed("/?do=echo&callback=cb") + " HTTP/1.1\r\n" + hostHeader(server_.port()) +
-              "Content-Length: 11\r\n\r\nname=");
+              "Content-Length: 12\r\n\r\nname=");
   client.send("abc&z=1");
   Json::Value reply = jsonOf(client.readAll());
   EXPECT_EQ(reply["POST"]["name"].asString(), "abc");
@@ -194,7 +194,7 @@ TEST_F(HttpServerTest, BodyAnnouncedByContentLengthIsWaitedFor) {
 TEST_F(HttpServerTest, TheBodyIsWhatContentLengthAnnouncesHoweverTheBytesArrive) {
   RawClient lowerCase(server_.port());
   lowerCase.send("POST " + keyed("/?do=echo&callback=cb") + " HTTP/1.1\r\n" + hostHeader(server_.port()) +
-                 "content-length: 11\r\n\r\nname=");
+                 "content-length: 12\r\n\r\nname=");
   lowerCase.send("abc&z=1");
   Json::Value reply = jsonOf(lowerCase.readAll());
   EXPECT_EQ(reply["POST"]["name"].asString(), "abc");
