@@ -20,9 +20,12 @@ build_dir=$(realpath "${BUILD_DIR:-build}")
 # Every parser on arbitrary input: each fuzz target for 20 s, two at a time.
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 # The C++ suite under AddressSanitizer and UndefinedBehaviorSanitizer: -O1
-# and no benchmarks keep the build short; any report stops its test.
+# and no benchmarks keep the build short; any report stops its test. The
+# one test that measures memory given back to the system runs only above:
+# AddressSanitizer holds freed memory in its quarantine.
 asan_dir=$(realpath -m "${ASAN_BUILD_DIR:-build-asan}")
 BUILD_DIR="$asan_dir" bash scripts/build.sh -DQUORVEL_ASAN=ON -DQUORVEL_BENCH=OFF \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1
 (cd "$asan_dir" && ASAN_OPTIONS="halt_on_error=1:detect_leaks=1" \
-  UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" ctest --output-on-failure -j 2 --timeout 600)
+  UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" ctest --output-on-failure -j 2 --timeout 600 \
+  -E '^ItemActions\.ASixteenMegabyteDeleteListIsRefusedAndItsMemoryGivenBack$')
