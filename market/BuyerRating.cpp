@@ -17,19 +17,28 @@ const char kRateForm[] =
 
 }  // namespace
 
-std::vector<std::string> listUnratedTrades() {
+std::vector<std::string> unratedTradesOn(const std::string& listPage) {
   std::vector<std::vector<std::string>> matches;
-  regexMatchAll(quotePattern(gbk("订单编号：")) + "([0-9]+)", httpGet(MarketHosts::unratedOrdersPage()), matches);
+  regexMatchAll(quotePattern(gbk("订单编号：")) + "([0-9]+)", listPage, matches);
   std::vector<std::string> trades;
   for (const std::vector<std::string>& match : matches) trades.push_back(match[1]);
   return trades;
 }
 
-void rateBuyer(const std::string& tradeId, int rating, const std::string& text) {
+std::vector<std::string> listUnratedTrades() { return unratedTradesOn(httpGet(MarketHosts::unratedOrdersPage())); }
+
+std::optional<FormFields> readRateForm(const std::string& page) {
   std::vector<std::string> form;
-  if (!regexMatch(kRateForm, httpGet(MarketHosts::rateFormPage(tradeId)), form)) return;
+  if (!regexMatch(kRateForm, page, form)) return std::nullopt;
   FormFields fields;
-  if (!readFormInputs(form[1], fields)) return;
+  if (!readFormInputs(form[1], fields)) return std::nullopt;
+  return fields;
+}
+
+void rateBuyer(const std::string& tradeId, int rating, const std::string& text) {
+  std::optional<FormFields> form = readRateForm(httpGet(MarketHosts::rateFormPage(tradeId)));
+  if (!form) return;
+  FormFields& fields = *form;
   fields["rates" + tradeId] = std::to_string(rating);
   fields["rateContents" + tradeId] = text;
   httpRequest(MarketHosts::rateSubmitPage(), fields, nullptr);

@@ -12,8 +12,11 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "market/HttpClient.h"
 
 namespace Quorvel {
 
@@ -25,6 +28,13 @@ std::vector<std::string> listUnratedTrades();
 // "rates<trade>" to the rating and "rateContents<trade>" to the text, and
 // posts them. Silent when the page offers no form or the form no input.
 void rateBuyer(const std::string& tradeId, int rating, const std::string& text);
+
+// The trade ids of one list page (see listUnratedTrades).
+std::vector<std::string> unratedTradesOn(const std::string& listPage);
+
+// The inputs of the rating form on `page` (the rating page's body); nothing
+// when the page offers no form or the form no input.
+std::optional<FormFields> readRateForm(const std::string& page);
 
 class Comment {
  public:

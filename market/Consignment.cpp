@@ -33,21 +33,26 @@ std::string consignNote(const std::string& text) {
   return gbkPrefix(text, kConsignNoteCut);
 }
 
+FormFields readConsignForm(const std::string& page) {
+  if (!containsText(gbk("确认收货信息及交易详情"), page)) {
+    throw OrderException(gbk("当前订单不可进行发货处理"), kNotConsignable);
+  }
+  std::vector<std::string> form;
+  if (!regexMatch(kFormVariant1, page, form) && !regexMatch(kFormVariant2, page, form)) {
+    throw OrderException(gbk("未找到发货表单"), kNoConsignForm);
+  }
+  FormFields fields;
+  if (!readFormInputs(form[1], fields)) throw OrderException(gbk("发货匹配规则1失败"), kFormWithoutInputs);
+  return fields;
+}
+
 void consignOrder(const std::string& orderId, const std::string& text, ConsignOutcome* outcome) {
   ConsignOutcome ignored;
   ConsignOutcome& out = outcome ? *outcome : ignored;
   out = ConsignOutcome();
 
   HttpResult page = httpFetch(MarketHosts::consignPage(orderId), {});
-  if (!containsText(gbk("确认收货信息及交易详情"), page.body)) {
-    throw OrderException(gbk("当前订单不可进行发货处理"), kNotConsignable);
-  }
-  std::vector<std::string> form;
-  if (!regexMatch(kFormVariant1, page.body, form) && !regexMatch(kFormVariant2, page.body, form)) {
-    throw OrderException(gbk("未找到发货表单"), kNoConsignForm);
-  }
-  FormFields fields;
-  if (!readFormInputs(form[1], fields)) throw OrderException(gbk("发货匹配规则1失败"), kFormWithoutInputs);
+  FormFields fields = readConsignForm(page.body);
 
   fields["_fmw.n._0.g"] = consignNote(text);
   if (fields["event_submit_do_dummy"].empty()) fields["event_submit_do_dummy"] = "1";

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <string>
 
+#include "market/HttpClient.h"
 #include "store/Category.h"
 #include "store/Order.h"
 
@@ -50,6 +51,11 @@ void checkPurchaseLimits(const CategoryRecord& category, const OrderInfo& order,
 // ("发货失败！": no confirmation; `outcome` tells whether an answer came at
 // all). Fills `outcome` when it is not null.
 void consignOrder(const std::string& orderId, const std::string& text, ConsignOutcome* outcome = nullptr);
+
+// The inputs of the consign form on `page` (the consign page's body), as
+// consignOrder posts them before it sets its own fields. Raises the
+// OrderException 2, 3 or 99 that consignOrder raises for such a page.
+FormFields readConsignForm(const std::string& page);
 
 // The note sent with the consignment: the whole text when it is at most 128
 // bytes, otherwise its first 100 bytes, cut between two GBK characters (so

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "market/HttpClient.h"
 #include "store/Order.h"
 
 namespace Quorvel {
@@ -20,5 +21,11 @@ namespace Quorvel {
 // got no answer. What an answer says is not examined (the site gives no
 // marker to check). Returns the answer's status code.
 int updateSellerMemo(const OrderInfo& order);
+
+// The inputs of the memo form on `page` (the memo page's body), as
+// updateSellerMemo posts them before it sets "flag" and "memo". Raises the
+// OrderException "查询表单失败" or 99 that updateSellerMemo raises for such a
+// page.
+FormFields readMemoForm(const std::string& page);
 
 }  // namespace Quorvel

@@ -2,7 +2,8 @@
 # Installs every Debian package the build, the tests and the demo need,
 # Chromium for the browser tests included. With --test it also installs the
 # CJK fonts the browser tests' screenshots need to be read by eye (test
-# machines only; the seller's own browser brings its fonts).
+# machines only; the seller's own browser brings its fonts), and clang with
+# its sanitizer and libFuzzer runtimes for the fuzz targets (scripts/fuzz.sh).
 # Safe to run again; skips apt-get when everything is already installed.
 set -euo pipefail
 packages=(
@@ -13,7 +14,7 @@ packages=(
   chromium
 )
 if [ "${1:-}" = "--test" ]; then
-  packages+=(fonts-noto-cjk)
+  packages+=(fonts-noto-cjk clang libclang-rt-14-dev)
 fi
 # The browser tests run on Node.js with npm; a machine that has them (from
 # any source) keeps its own.

@@ -223,6 +223,7 @@ void httpServer::parseHeaderBlock(HttpRequest& request, size_t blockEnd) {
 
   size_t lineStart = 0;
   bool firstLine = true;
+  std::string lengthText;  // the last Content-Length line's value, its name in any case
   request.requestHeaders.clear();
   request.hostHeaders = 0;
   request.query.clear();
@@ -247,14 +248,14 @@ void httpServer::parseHeaderBlock(HttpRequest& request, size_t blockEnd) {
       if (separator != std::string::npos) {
         std::string name = line.substr(0, separator);
         if (equalsIgnoringCase(name, "Host")) ++request.hostHeaders;
+        if (equalsIgnoringCase(name, "Content-Length")) lengthText = line.substr(separator + 2);
         request.requestHeaders[std::move(name)] = line.substr(separator + 2);
       }
     }
     if (lineEnd == std::string::npos) break;
     lineStart = lineEnd + 2;
   }
-  auto length = request.requestHeaders.find("Content-Length");
-  request.contentLength = length == request.requestHeaders.end() ? 0 : parseContentLength(length->second);
+  request.contentLength = parseContentLength(lengthText);
 }
 
 std::optional<std::string> httpServer::parsePostParameters(HttpRequest& request) {
@@ -305,11 +306,11 @@ void httpServer::parseRequest(HttpRequest& request) {
     request.buffer.reserve(announced);
   }
   if (request.buffer.size() < static_cast<std::size_t>(request.contentLength)) return;
-  if (request.buffer.size() > limits.maxBodyBytes) {
-    closeConnection(request.socket);
-    return;
-  }
 
+  // The body is what Content-Length announces (within maxBodyBytes, checked
+  // with the header): bytes after it are not part of the request, whether
+  // they arrived with it or after it.
+  request.buffer.resize(static_cast<std::size_t>(request.contentLength));
   std::optional<std::string> unreadable = parsePostParameters(request);
   // The body now lives on in the post parameters only.
   std::string().swap(request.buffer);

@@ -17,9 +17,12 @@ TEST(WebAddress, HostsAreNamesIpv4OrBracketedIpv6) {
        {"", "256.1.1.1", "1.2.3", "1.2.3.4.5", "01.2.3.4", "1.2.3.999", "0x7f.1", "127.1", "-a.com", "a-.com",
         "a..com", ".a.com", "a.com.", "a_b.com", "a b", "a%20b", "::1", "[::1", "[:::1]", "[1:2:3:4:5:6:7:8:9]",
         "[1::2::3]", "[12345::1]", "[1:2:3:4:5:6:7]", "[fe80::1%25eth0]", "[::1]x", "\xE4\xB8\xAD.com",
-        "user@host", std::string(64, 'a').c_str()}) {
+        "user@host"}) {
     EXPECT_FALSE(isHost(host)) << host;
   }
+  // Kept out of the list above: a temporary's text would be gone before
+  // the loop reads it.
+  EXPECT_FALSE(isHost(std::string(64, 'a')));
   EXPECT_TRUE(isHost(std::string(63, 'a') + ".com"));
 }
 

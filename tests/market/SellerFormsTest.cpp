@@ -13,6 +13,7 @@
 #include "base/OrderException.h"
 #include "market/BuyerRating.h"
 #include "market/Consignment.h"
+#include "market/SellerMemo.h"
 #include "market/CookieJar.h"
 #include "sim/MarketSim.h"
 #include "store/SystemConfig.h"
@@ -40,6 +41,39 @@ TEST(SellerForms, TheConsignNoteIsWholeUpTo128BytesElseCutAt100OnACharacter) {
   EXPECT_EQ(consignNote(straddling), std::string(99, 'a'));
   const std::string ending = std::string(98, 'a') + gbk("淺") + std::string(40, 'b');
   EXPECT_EQ(consignNote(ending), std::string(98, 'a') + gbk("淺"));
+}
+
+// The page readers the form submitters post from, on the page alone.
+TEST(SellerForms, PageReadersTellWhichPartOfThePageIsMissing) {
+  const std::string consign =
+      gbk("<h2>确认收货信息及交易详情</h2><form id=\"orderForm\" name=\"orderForm\" method=\"post\" >"
+          "<input name=\"trade_id\" value=\"9\"></form>");
+  EXPECT_EQ(readConsignForm(consign), (FormFields{{"trade_id", "9"}}));
+  auto consignCode = [](const std::string& page) {
+    try {
+      readConsignForm(page);
+    } catch (OrderException e) {
+      return e.code();
+    }
+    return 0;
+  };
+  EXPECT_EQ(consignCode("<form id=\"orderForm\" name=\"orderForm\" method=\"post\" ></form>"), kNotConsignable);
+  EXPECT_EQ(consignCode(gbk("确认收货信息及交易详情")), kNoConsignForm);
+  EXPECT_EQ(consignCode(gbk("确认收货信息及交易详情<form id=\"orderForm\" name=\"orderForm\" method=\"post\" >x</form>")),
+            kFormWithoutInputs);
+
+  EXPECT_EQ(readMemoForm("<form id=\"form1\" name=\"form1\" action=\"#\" method=\"post\"><input name=\"memo\" "
+                         "value=\"old\"></form>"),
+            (FormFields{{"memo", "old"}}));
+  EXPECT_THROW(readMemoForm("<form id=\"form2\"><input name=\"memo\" value=\"\"></form>"), OrderException);
+
+  EXPECT_FALSE(readRateForm("<form id=\"rateListForm\" action=\"/remarkBuyer.htm\" name=\"addfeedback\">x</form>"));
+  const auto rate = readRateForm(
+      "<form id=\"rateListForm\" action=\"/remarkBuyer.htm\" name=\"addfeedback\" method=\"post\">"
+      "<input name=\"tradeID\" value=\"5\"></form>");
+  ASSERT_TRUE(rate);
+  EXPECT_EQ(*rate, (FormFields{{"tradeID", "5"}}));
+  EXPECT_EQ(unratedTradesOn(gbk("订单编号：12 订单编号：x 订单编号：34")), (std::vector<std::string>{"12", "34"}));
 }
 
 TEST(SellerForms, AnswerTextStartsAtTheMarkerWithoutTags) {
