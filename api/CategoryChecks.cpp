@@ -42,6 +42,9 @@ void checkName(const CategoryRecord& category) {
     at += length;
   }
   if (!visible) throw Exception(gbk("分类名称不能为空，也不能只有空格，未保存。"));
+  if (name.size() > kMaxCategoryNameBytes) {
+    throw Exception(gbk("分类名称太长（最多 ") + std::to_string(kMaxCategoryNameBytes) + gbk(" 字节），未保存。"));
+  }
 }
 
 void checkTemplates(const CategoryRecord& category) {
@@ -61,13 +64,6 @@ void checkSwitches(const CategoryRecord& category) {
     ext["limit_number"].asInt();  // as the purchase-limit check reads it
   } catch (const std::exception&) {
     throw Exception(gbk("分类设置 ext 中的 limit_number（单件购买限制）必须是整数，未保存。"));
-  }
-}
-
-void checkName(const CategoryRecord& category) {
-  if (category.name.find_first_not_of(" \t") == std::string::npos) throw Exception(gbk("请填写分类名称，未保存。"));
-  if (category.name.size() > kMaxCategoryNameBytes) {
-    throw Exception(gbk("分类名称太长（最多 ") + std::to_string(kMaxCategoryNameBytes) + gbk(" 字节），未保存。"));
   }
 }
 

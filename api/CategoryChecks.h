@@ -23,11 +23,11 @@ namespace Quorvel {
 
 // Raise Exception with a message for the seller (GBK) naming the field.
 // The name must hold a visible character (not empty, not only spaces, full
-// width ones included) and no control character (NUL, line breaks, tabs).
+// width ones included), no control character (NUL, line breaks, tabs), and
+// at most kMaxCategoryNameBytes bytes.
+inline constexpr std::size_t kMaxCategoryNameBytes = 200;
 void checkName(const CategoryRecord& category);
 void checkTemplates(const CategoryRecord& category);
 void checkSwitches(const CategoryRecord& category);
-inline constexpr std::size_t kMaxCategoryNameBytes = 200;
-void checkName(const CategoryRecord& category);
 
 }  // namespace Quorvel

@@ -265,11 +265,11 @@ std::optional<std::string> httpServer::parsePostParameters(HttpRequest& request)
     ParamMap fields;
     parseForm(fields, postData->second);
     for (auto& [key, value] : fields) {
-      if (!isValidUtf8(value)) return "The request's _postData is not valid UTF-8 text.";
+      if (!isValidUtf8(value)) return gbk("请求中的数据（_postData）不是有效的 UTF-8 文本。");
       try {
         request.post[key] = utf8ToGbk(value);
       } catch (Exception) {
-        return "The request's _postData holds characters that GBK cannot store.";
+        return gbk("请求中的数据（_postData）含有 GBK 无法保存的字符（如表情符号）。");
       }
     }
   }

@@ -104,6 +104,8 @@ const char* settingLabel(const std::string& key) {
       {"market_logistics_host", "发货页"},
       {"market_rate_host", "评价"},
       {"market_webim_host", "网页旺旺"},
+      {"backup_keep", "保留的备份个数"},
+      {"backup_interval_hours", "自动备份间隔"},
   };
   auto found = labels.find(key);
   return found == labels.end() ? nullptr : found->second;
@@ -122,6 +124,7 @@ std::string named(const std::string& key) {
 std::string unitWords(const SettingRule& rule) {
   static const std::map<std::string, const char*> words = {
       {"seconds", "秒"}, {"minutes", "分钟"}, {"cards", "张"}, {"days", "天"}, {"TCP port", "TCP 端口"},
+      {"copies", "个"},  {"hours", "小时"},
   };
   if (rule.key == "email_send_type") return gbk("0 不发送，1 通过服务网站，2 直接投递，3 SMTP 中继");
   auto found = words.find(rule.unit);

@@ -231,13 +231,13 @@ TEST_F(HttpServerTest, UnreadablePostDataIsAnsweredOnTheSamePortWithItsReason) {
     Json::Value reply = jsonOf(
         exchange(server_.port(), std::string("GET /?do=echo&callback=cb&_postData=") + postData + " HTTP/1.1\r\n\r\n"));
     EXPECT_EQ(reply["SUCCESS"].asInt(), 0);
-    EXPECT_EQ(reply["MSG"].asString(), "The request's _postData is not valid UTF-8 text.") << postData;
+    EXPECT_EQ(reply["MSG"].asString(), "请求中的数据（_postData）不是有效的 UTF-8 文本。") << postData;
   }
   // Valid UTF-8 with a character GBK has no form for (an emoji).
   Json::Value emoji = jsonOf(exchange(
       server_.port(), "GET /?do=echo&callback=cb&_postData=name%3D%25E4%25B8%25AD%25F0%259F%2598%2580 HTTP/1.1\r\n\r\n"));
   EXPECT_EQ(emoji["SUCCESS"].asInt(), 0);
-  EXPECT_EQ(emoji["MSG"].asString(), "The request's _postData holds characters that GBK cannot store.");
+  EXPECT_EQ(emoji["MSG"].asString(), "请求中的数据（_postData）含有 GBK 无法保存的字符（如表情符号）。");
   EXPECT_EQ(jsonOf(exchange(server_.port(), "GET /?do=echo&callback=cb HTTP/1.1\r\n\r\n"))["SUCCESS"].asInt(), 1);
 }
 
