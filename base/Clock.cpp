@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <ctime>
 #include <mutex>
 
@@ -37,5 +38,19 @@ class SystemClock : public Clock {
 }  // namespace
 
 std::shared_ptr<Clock> Clock::makeProcessWide() { return std::make_shared<SystemClock>(); }
+
+std::string utcStamp(std::int64_t seconds) {
+  using namespace std::chrono;
+  const sys_seconds at{std::chrono::seconds{seconds}};
+  const sys_days day = floor<days>(at);
+  const year_month_day date{day};
+  const hh_mm_ss<std::chrono::seconds> time{at - day};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d%02u%02u-%02d%02d%02d", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
+  return text;
+}
 
 }  // namespace Quorvel

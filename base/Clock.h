@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <stop_token>
+#include <string>
 
 namespace Quorvel {
 
@@ -31,5 +32,9 @@ class Clock {
   // automation).
   virtual bool sleepForMillis(std::int64_t millis, std::stop_token stop) = 0;
 };
+
+// `seconds` since 1970 as "YYYYMMDD-HHMMSS" in UTC: the stamp in the names
+// of database copies.
+std::string utcStamp(std::int64_t seconds);
 
 }  // namespace Quorvel

@@ -1,5 +1,8 @@
-// File names of the two programs on this system (port/<system>/ProgramNames.cpp).
+// File names of the programs the system's parts start, on this system
+// (port/<system>/ProgramNames.cpp).
 #pragma once
+
+#include <vector>
 
 namespace Quorvel::port {
 
@@ -10,5 +13,7 @@ extern const char* const kUpdaterProgram;
 // The name under which a new version of the updater is staged, since a running
 // program cannot replace itself everywhere.
 extern const char* const kUpdaterStaged;
+// The browsers the web UI is opened in, tried in this order.
+extern const std::vector<const char*> kBrowserPrograms;
 
 }  // namespace Quorvel::port

@@ -95,20 +95,6 @@ int runBackup(sqlite3_backup* backup, int pages) {
 
 fs::path Backups::folder() { return fs::path(databasePath()).parent_path() / "backup"; }
 
-std::string Backups::stamp(std::int64_t seconds) {
-  using namespace std::chrono;
-  const sys_seconds at{std::chrono::seconds{seconds}};
-  const sys_days day = floor<days>(at);
-  const year_month_day date{day};
-  const hh_mm_ss<std::chrono::seconds> time{at - day};
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d%02u%02u-%02d%02d%02d", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                static_cast<int>(time.seconds().count()));
-  return text;
-}
-
 bool Backups::isCopyName(const std::string& name, std::int64_t* time) {
   const std::string prefix = kPrefix, suffix = kSuffix;
   // prefix, 8 digits, "-", 6 digits, optionally "-" and 1 to 4 digits, suffix
@@ -255,7 +241,7 @@ BackupCopy Backups::takeNow(int keep) {
   const fs::path dir = folder();
   fs::create_directories(dir, ec);
   fs::permissions(dir, fs::perms::owner_all, ec);
-  const std::string base = kPrefix + stamp(processWide<Clock>()->now());
+  const std::string base = kPrefix + utcStamp(processWide<Clock>()->now());
   std::string name = base + kSuffix;
   for (int n = 2; fs::exists(dir / name, ec) && n < 10000; ++n) name = base + "-" + std::to_string(n) + kSuffix;
   copyDatabase(databasePath(), dir / name);

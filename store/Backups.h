@@ -51,8 +51,6 @@ class Backups {
   // Whether `name` is a copy's name ("vendara2012-YYYYMMDD-HHMMSS[-N].db",
   // no folder part); its time in seconds since 1970 through `time`.
   static bool isCopyName(const std::string& name, std::int64_t* time = nullptr);
-  // "YYYYMMDD-HHMMSS" of `seconds` (UTC).
-  static std::string stamp(std::int64_t seconds);
 
   // The settings "backup_keep" (empty: 7, at least 1) and
   // "backup_interval_hours" (empty: 24; 0: no backups while running).

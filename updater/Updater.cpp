@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/Charset.h"
+#include "base/Clock.h"
 #include "port/FolderLock.h"
 #include "port/MessageBox.h"
 #include "port/PrivateFile.h"
@@ -29,20 +30,6 @@ constexpr const char* kSupportContact =
 
 std::string caption() { return gbk("警告"); }
 
-// "YYYYMMDD-HHMMSS" (UTC), as the main program names its copies.
-std::string stamp(std::int64_t seconds) {
-  using namespace std::chrono;
-  const sys_seconds at{std::chrono::seconds{seconds}};
-  const sys_days day = floor<days>(at);
-  const year_month_day date{day};
-  const hh_mm_ss<std::chrono::seconds> time{at - day};
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d%02u%02u-%02d%02d%02d", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                static_cast<int>(time.seconds().count()));
-  return text;
-}
 
 }  // namespace
 
@@ -137,7 +124,7 @@ std::string Updater::backUpDatabase() {
   if (!lock) return std::string();  // the main program runs: never copy a live file
   const fs::path folder = setup_.folder / "backup";
   fs::create_directories(folder, ec);
-  const std::string base = "vendara2012-" + stamp(setup_.now());
+  const std::string base = "vendara2012-" + utcStamp(setup_.now());
   std::string name = base + kDatabaseExtension;
   for (int n = 2; fs::exists(folder / name, ec) && n < 10000; ++n) {
     name = base + "-" + std::to_string(n) + kDatabaseExtension;

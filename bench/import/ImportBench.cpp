@@ -18,9 +18,9 @@
 #include "api/ItemActions.h"
 #include "base/Charset.h"
 #include "base/ProcessWide.h"
+#include "bench/support/BenchDatabase.h"
 #include "server/ActionTable.h"
 #include "store/Category.h"
-#include "store/DatabaseFile.h"
 #include "store/Db.h"
 
 using namespace Quorvel;
@@ -28,15 +28,7 @@ using namespace Quorvel;
 int main(int argc, char** argv) {
   const int lines = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int stock = argc > 2 ? std::atoi(argv[2]) : 200000;
-  namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("quorvel-import-bench-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  auto options = std::make_shared<DatabaseOptions>();
-  options->path = (dir / "vendara2012.db").string();
-  options->templatePath = QUORVEL_TEMPLATE_DB;
-  installProcessWide(options);
-  prepareDatabaseFile();
-  upgradeDatabase();
+  bench::BenchDatabase database("import");
   {
     std::shared_ptr<IDb> db = getDb();
     db->begin();
@@ -71,6 +63,5 @@ int main(int argc, char** argv) {
   if (!succeeded) std::printf("%s\n", request.responseBody.substr(0, 400).c_str());
   releaseDb();
   resetProcessWide();
-  fs::remove_all(dir);
   return succeeded ? 0 : 1;
 }

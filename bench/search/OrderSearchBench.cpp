@@ -22,10 +22,10 @@
 #include "api/OrderActions.h"
 #include "base/Charset.h"
 #include "base/ProcessWide.h"
+#include "bench/support/BenchDatabase.h"
 #include "port/LocalTime.h"
 #include "server/ActionTable.h"
 #include "store/Category.h"
-#include "store/DatabaseFile.h"
 #include "store/Db.h"
 #include "store/Item.h"
 
@@ -45,15 +45,7 @@ struct Search {
 int main(int argc, char** argv) {
   const int orders = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 21;
-  namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("quorvel-search-bench-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  auto options = std::make_shared<DatabaseOptions>();
-  options->path = (dir / "vendara2012.db").string();
-  options->templatePath = QUORVEL_TEMPLATE_DB;
-  installProcessWide(options);
-  prepareDatabaseFile();
-  upgradeDatabase();
+  bench::BenchDatabase database("search");
 
   // Order i: number 3000000000000000000 + i * 7919, buyer "买家" + i % 20000
   // (five orders each), placed i * 300 s before the newest, mostly
@@ -134,6 +126,5 @@ int main(int argc, char** argv) {
   std::printf("every search %s %.0f ms\n", within ? "under" : "NOT under", kBoundMs);
   releaseDb();
   resetProcessWide();
-  fs::remove_all(dir);
   return within ? 0 : 1;
 }

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "base/ProcessWide.h"
+#include "bench/support/BenchDatabase.h"
 #include "store/Backups.h"
-#include "store/DatabaseFile.h"
 #include "store/Db.h"
 
 namespace {
@@ -56,16 +56,9 @@ void report(const char* what, std::vector<double> times) {
 
 int main(int argc, char** argv) {
   const int cards = argc > 1 ? std::atoi(argv[1]) : 1000000;
-  namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("quorvel-backup-bench-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  auto options = std::make_shared<DatabaseOptions>();
-  options->path = (dir / "vendara2012.db").string();
-  options->templatePath = QUORVEL_TEMPLATE_DB;
-  installProcessWide(options);
-  prepareDatabaseFile();
+  bench::BenchDatabase database("backup");
   {
-    auto db = std::make_shared<Db>(options->path)->connect();
+    auto db = std::make_shared<Db>(database.path())->connect();
     db->exec("with recursive n(i) as (select 1 union all select i+1 from n where i<" + std::to_string(cards) +
              ") insert into `items` (`cg_id`,`data1`,`data2`,`data3`,`send_order_id`) "
              "select 1 + i%20, 'CARD'||i, 'PASSWORD'||i, '', case when i%10=0 then '' else '已发货：订单号：'||i end from n");
@@ -74,14 +67,14 @@ int main(int argc, char** argv) {
   std::atomic<bool> stop{false};
   std::vector<double> alone;
   {
-    std::thread writer([&] { alone = write(options->path, stop); });
+    std::thread writer([&] { alone = write(database.path(), stop); });
     std::this_thread::sleep_for(std::chrono::seconds(2));
     stop = true;
     writer.join();
   }
   stop = false;
   std::vector<double> beside;
-  std::thread writer([&] { beside = write(options->path, stop); });
+  std::thread writer([&] { beside = write(database.path(), stop); });
   const auto start = Clock::now();
   Backups backups;
   const BackupCopy copy = backups.takeNow(1);
@@ -91,6 +84,5 @@ int main(int argc, char** argv) {
   std::printf("%d cards: copy %s of %.1f MB in %.0f ms\n", cards, copy.name.c_str(), copy.size / 1e6, took);
   report("writer alone (2 s)", alone);
   report("writer during the copy", beside);
-  fs::remove_all(dir);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include "base/Html.h"
 #include "base/WebAddress.h"
 #include "port/PrivateFile.h"
+#include "port/ProgramNames.h"
 
 namespace Quorvel::port {
 
@@ -12,11 +13,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// "file:///" and the absolute path with forward slashes, each byte outside
-// the unreserved set, "/" and the drive's ":" percent-encoded.
+// "file://" and the absolute path with forward slashes ("file:///C:/..." for
+// a path with a drive), each byte outside letters, digits, "/", ":" and
+// - . _ ~ percent-encoded: one argument that never reads as an option.
 std::string fileAddress(const fs::path& file) {
-  std::string path = fs::absolute(file).lexically_normal().generic_string();
-  std::string address = "file:///";
+  const std::string path = fs::absolute(file).lexically_normal().generic_string();
+  std::string address = path.rfind('/', 0) == 0 ? "file://" : "file:///";
   for (char c : path) {
     const unsigned char u = static_cast<unsigned char>(c);
     if (std::isalnum(u) || c == '/' || c == ':' || c == '-' || c == '.' || c == '_' || c == '~') {
@@ -31,6 +33,8 @@ std::string fileAddress(const fs::path& file) {
   return address;
 }
 
+// The same on every system; only the browsers' names differ
+// (kBrowserPrograms, port/<system>/ProgramNames.cpp).
 class SystemBrowserLauncher : public BrowserLauncher {
  public:
   SystemBrowserLauncher(std::shared_ptr<ProcessLauncher> processes, fs::path folder)
@@ -38,8 +42,9 @@ class SystemBrowserLauncher : public BrowserLauncher {
 
   bool open(const std::string& url) override {
     if (!isPageAddress(url)) return false;
-    // The address holds the launch key and stays out of the command line:
-    // the browser opens a private page that sends it on.
+    // The address holds the launch key, and a command line is readable by
+    // every user of the machine: the browser is sent to a page in a file
+    // only the seller can read, which sends it on to the address.
     const fs::path page = folder_ / kLaunchPageName;
     try {
       makePrivateFolder(folder_);
@@ -48,7 +53,7 @@ class SystemBrowserLauncher : public BrowserLauncher {
       return false;
     }
     const std::string argument = fileAddress(page);
-    for (const char* browser : {"chrome.exe", "firefox.exe", "IEXPLORE.exe"}) {
+    for (const char* browser : kBrowserPrograms) {
       if (processes_->start({.program = browser, .args = {argument}})) return true;
     }
     return false;
