@@ -42,13 +42,15 @@ test('reserved and sent cards are greyed and cannot be edited', async () => {
   const rows = await page.$$eval('#card-list tbody tr', (trs) => trs.map((tr) => ({
     text: tr.children[2].textContent,
     taken: tr.classList.contains('taken'),
-    buttons: Array.from(tr.querySelectorAll('button')).map((b) => b.disabled),
+    // The edit and delete buttons; a sent card's mark is a link to its order.
+    buttons: Array.from(tr.querySelectorAll('.nowrap button')).map((b) => b.disabled),
+    linked: tr.querySelector('button.order-link') !== null,
   })));
   assert.deepEqual(rows, [
-    { text: 'KEEP-1', taken: false, buttons: [false, false] },
-    { text: 'KEEP-2', taken: false, buttons: [false, false] },
-    { text: 'SENT-1', taken: true, buttons: [true, true] },
-    { text: 'HELD-1', taken: true, buttons: [true, true] },
+    { text: 'KEEP-1', taken: false, buttons: [false, false], linked: false },
+    { text: 'KEEP-2', taken: false, buttons: [false, false], linked: false },
+    { text: 'SENT-1', taken: true, buttons: [true, true], linked: true },
+    { text: 'HELD-1', taken: true, buttons: [true, true], linked: true },
   ]);
 });
 
