@@ -50,10 +50,14 @@ void checkName(const CategoryRecord& category) {
 void checkTemplates(const CategoryRecord& category) {
   if (category.tpl.empty()) return;
   objectOf(category.tpl, "发货模板 tpl", R"({"cardTpl":"卡号：{数据1} 密码：{数据2}","goodsTpl":"{卡密内容}"})");
+  DeliveryTemplates templates;
   try {
-    templatesOf(category);
+    templates = templatesOf(category);
   } catch (const std::exception&) {
-    throw Exception(gbk("发货模板 tpl 中的 cardTpl 和 goodsTpl 必须是文字，未保存。"));
+    throw Exception(gbk("发货模板 tpl 中的 cardTpl、goodsTpl 和 mailSubject 必须是文字，未保存。"));
+  }
+  if (templates.mailSubject.size() > kMaxMailSubjectBytes) {
+    throw Exception(gbk("邮件标题太长（最多 ") + std::to_string(kMaxMailSubjectBytes) + gbk(" 字节），未保存。"));
   }
 }
 

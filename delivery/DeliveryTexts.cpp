@@ -14,7 +14,25 @@ bool isOne(const Json::Value& value) { return value.isIntegral() && value.asLarg
 DeliveryTemplates templatesOf(const CategoryRecord& category) {
   const Json::Value tpl = Category::parseJson(category.tpl);
   if (tpl.isNull()) return {};
-  return {Category::jsonText(tpl["cardTpl"]), Category::jsonText(tpl["goodsTpl"])};
+  return {Category::jsonText(tpl["cardTpl"]), Category::jsonText(tpl["goodsTpl"]),
+          Category::jsonText(tpl["mailSubject"])};
+}
+
+std::string fillMailSubject(const std::string& mailSubject, const std::string& orderNumber) {
+  static const std::string placeholder = gbk("{订单号}");
+  std::string out;
+  size_t pos = 0;
+  while (pos < mailSubject.size()) {
+    if (mailSubject.compare(pos, placeholder.size(), placeholder) == 0) {
+      out += orderNumber;
+      pos += placeholder.size();
+      continue;
+    }
+    const size_t length = gbkCharLength(mailSubject, pos);
+    out.append(mailSubject, pos, length);
+    pos += length;
+  }
+  return out;
 }
 
 std::string fillCard(const std::string& cardTpl, const CardRecord& card) {

@@ -25,6 +25,7 @@ namespace Quorvel {
 struct DeliveryTemplates {
   std::string cardTpl;
   std::string goodsTpl;
+  std::string mailSubject;  // "mailSubject": the buyer mail's subject; empty for the usual one
 };
 DeliveryTemplates templatesOf(const CategoryRecord& category);
 
@@ -38,6 +39,10 @@ std::string fillGoods(const std::string& goodsTpl, const std::string& cardsText)
 
 // "【" + goods name + "】的发货信息：".
 std::string lineHeader(const std::string& goodsName);
+
+// The subject of a buyer's mail: the category's mailSubject with every
+// "{订单号}" replaced by the order number; empty when the category sets none.
+std::string fillMailSubject(const std::string& mailSubject, const std::string& orderNumber);
 
 // goods name + "×" + quantity + " ": one line of the goods summary.
 std::string summaryOf(const OrderGoods& line);

@@ -503,7 +503,9 @@ std::vector<QueuedMessage> queueBuyerMessages(const CategoryRecord& category, co
     queued.push_back({queue->add(kChat, order.buyer_ww, account, text, order.order_id, ""), kChat, order.buyer_ww});
   }
   if (channels.email) {
-    queued.push_back({queue->add(kEmail, order.buyer_email, "", text, order.order_id, ""), kEmail, order.buyer_email});
+    const std::string subject = fillMailSubject(templatesOf(category).mailSubject, order.order_id);
+    queued.push_back(
+        {queue->add(kEmail, order.buyer_email, "", text, order.order_id, "", subject), kEmail, order.buyer_email});
   }
   if (!account.empty() && channels.web) {
     queued.push_back(

@@ -6,6 +6,7 @@
 
 #include "base/ProcessWide.h"
 #include "notify/MailExchangers.h"
+#include "port/Random.h"
 
 namespace Quorvel {
 
@@ -155,7 +156,7 @@ void Mailer::setSubject(const std::string& subject) {
 
 bool Mailer::setMessage(const std::string& text) {
   if (text.empty()) return false;
-  message_ = normaliseMailBody(text);
+  message_ = text;
   return true;
 }
 
@@ -185,6 +186,22 @@ bool Mailer::addressList(std::vector<port::Endpoint>& addresses) {
   return true;
 }
 
+std::string Mailer::newMessageId() const {
+  unsigned char random[12];
+  port::randomBytes(random, sizeof random);
+  static const char kHex[] = "0123456789abcdef";
+  std::string id = std::to_string(std::time(nullptr)) + ".";
+  for (unsigned char b : random) {
+    id += kHex[b >> 4];
+    id += kHex[b & 15];
+  }
+  std::string domain = deliveryDomain(sender_.mailbox);
+  const bool usable = !domain.empty() && std::all_of(domain.begin(), domain.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-';
+  });
+  return id + "@" + (usable ? domain : std::string("vendara.local"));
+}
+
 void Mailer::send() {
   status_.clear();
   accepted_ = false;
@@ -202,7 +219,7 @@ void Mailer::send() {
   }
   std::vector<port::Endpoint> addresses;
   if (!addressList(addresses)) return;
-  std::string text = buildMailText(sender_, recipients_, subject_, message_, std::time(nullptr));
+  std::string text = buildMailText(sender_, recipients_, subject_, message_, std::time(nullptr), newMessageId());
   if (addresses.empty()) {
     status_ = kNoExchangers;
     return;

@@ -56,7 +56,8 @@ class Mailer {
   // Ignored when empty; line breaks become spaces so the subject stays one
   // header line.
   void setSubject(const std::string& subject);
-  // Refused when empty; otherwise replaces the body, normalised for DATA.
+  // Refused when empty; otherwise replaces the body (sent as GBK text in
+  // base64, line ends made CR LF).
   bool setMessage(const std::string& text);
   // The DNS server to ask (MX delivery) or the relay host (relay delivery).
   void setServer(const std::string& server);
@@ -73,6 +74,8 @@ class Mailer {
 
  private:
   bool addressList(std::vector<port::Endpoint>& addresses);
+  // "SECONDS.RANDOM@DOMAIN", the domain of the sender's mailbox.
+  std::string newMessageId() const;
   // One attempt on one address; true when the message was accepted.
   bool attempt(port::TcpSocket& socket, const port::Endpoint& address, const std::string& text);
 
@@ -80,7 +83,7 @@ class Mailer {
   std::vector<MailAddress> recipients_;
   MailAddress sender_;
   std::string subject_;
-  std::string message_;  // normalised body
+  std::string message_;  // body as given (GBK); line ends and encoding are made at send
   std::string domain_;   // delivery domain, from the first recipient
   std::string server_;
   uint16_t port_;

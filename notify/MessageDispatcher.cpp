@@ -76,6 +76,7 @@ bool postToMaker(const PassSettings& settings, const std::string& action,
 }
 
 std::string mailSubject(const MsgEntry& entry) {
+  if (!entry.subject.empty()) return entry.subject;
   if (entry.order_id.empty()) return entry.msg;
   return gbk("【软件自动发货】请查收订单：") + entry.order_id + gbk("的发货信息");
 }

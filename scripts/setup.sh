@@ -14,7 +14,8 @@ packages=(
   chromium
 )
 if [ "${1:-}" = "--test" ]; then
-  packages+=(fonts-noto-cjk clang libclang-rt-14-dev)
+  # python3: the mail tests read the sent mails with Python's email package.
+  packages+=(fonts-noto-cjk clang libclang-rt-14-dev python3)
 fi
 # The browser tests run on Node.js with npm; a machine that has them (from
 # any source) keeps its own.

@@ -50,8 +50,21 @@ void upgradeDatabase() {
       {"index", "orders_buyer", "CREATE INDEX IF NOT EXISTS `orders_buyer` ON `orders` (`buyer`);"},
       {"index", "orders_buyer_email", "CREATE INDEX IF NOT EXISTS `orders_buyer_email` ON `orders` (`buyer_email`);"},
   };
+  // Columns newer templates carry: {table, column, statement}. A column is
+  // only ever added with a default, so older rows read as before.
+  static const char* const kAddedColumns[][3] = {
+      {"msg_queue", "subject", "ALTER TABLE `msg_queue` ADD COLUMN `subject` TEXT DEFAULT '';"},
+  };
   auto db = std::make_shared<Db>(databasePath());
   db->open();
+  for (const auto& [table, column, sql] : kAddedColumns) {
+    auto found = db->query(std::make_shared<SQL>("select count(*) as `num` from pragma_table_info(?) where `name`=?")
+                               ->bind(std::string(table))
+                               ->bind(std::string(column)));
+    const bool present = found->next() && (*found->fetch())["num"].toInt() > 0;
+    found.reset();
+    if (!present) db->exec(sql);
+  }
   for (const auto& [type, name, sql] : kAdded) {
     auto found = db->query(std::make_shared<SQL>("select count(*) as `num` from `sqlite_master` where `type`=? "
                                                  "and `name`=?")

@@ -24,7 +24,8 @@ void deleteRow(int id) {
 const char kSelectRows[] =
     "select `id`, `type`, `error_times`, `create_time`, cast(`to` as blob) as `to`, "
     "cast(`from` as blob) as `from`, cast(`msg` as blob) as `msg`, cast(`order_id` as blob) as `order_id`, "
-    "cast(`alipay_id` as blob) as `alipay_id` from `msg_queue` order by `id` asc ";
+    "cast(`alipay_id` as blob) as `alipay_id`, cast(`subject` as blob) as `subject` from `msg_queue` "
+    "order by `id` asc ";
 
 std::string textOf(const DbRow& row, const char* column) {
   const std::string bytes = row.at(column).toString();
@@ -41,6 +42,7 @@ void readEntry(const DbRow& row, MsgEntry& entry) {
   entry.msg = textOf(row, "msg");
   entry.order_id = textOf(row, "order_id");
   entry.alipay_id = textOf(row, "alipay_id");
+  entry.subject = textOf(row, "subject");
 }
 
 }  // namespace
@@ -82,15 +84,15 @@ void MsgQueue::load() {
 }
 
 int MsgQueue::add(int type, const std::string& to, const std::string& from, const std::string& msg,
-                  const std::string& order_id, const std::string& alipay_id) {
+                  const std::string& order_id, const std::string& alipay_id, const std::string& subject) {
   GlobalGuard hold;
   const std::int64_t now = processWide<Clock>()->now();
   std::shared_ptr<IDb> db = getDb();
   auto sql = std::make_shared<SQL>(
       "insert into `msg_queue`( `to` , `from` , `msg` , `type` , `error_times` , `create_time` , `order_id` , "
-      "`alipay_id` ) values ( ?,?,?,?,?,?,?,? ) ");
+      "`alipay_id` , `subject` ) values ( ?,?,?,?,?,?,?,?,? ) ");
   sql->bind(to)->bind(from)->bind(msg)->bind(type)->bind(0);
-  sql->bind(static_cast<std::int32_t>(now))->bind(order_id)->bind(alipay_id);
+  sql->bind(static_cast<std::int32_t>(now))->bind(order_id)->bind(alipay_id)->bind(subject);
   db->execute(sql);
   return db->lastInsertId();
 }

@@ -44,6 +44,7 @@ struct MsgEntry {
   std::string msg;
   std::string order_id;
   std::string alipay_id;
+  std::string subject;  // an e-mail's subject; empty gives the dispatcher's own
   int error_times = 0;
   std::int64_t create_time = 0;  // seconds since 1970; the table keeps its low 32 bits
   bool none = false;             // set on an output entry when nothing was found
@@ -65,7 +66,7 @@ class MsgQueue : public std::enable_shared_from_this<MsgQueue> {
   // clock) through the calling thread's connection; returns its id. It is
   // not in the lists until a load sees it.
   int add(int type, const std::string& to, const std::string& from, const std::string& msg,
-          const std::string& order_id, const std::string& alipay_id);
+          const std::string& order_id, const std::string& alipay_id, const std::string& subject = "");
 
   // Reloads from the table (so rows committed by other connections count)
   // and returns the number of entries of every type but 3.

@@ -1,6 +1,6 @@
 -- The schema of the program's database. The build turns this file into the
 -- template tpl/vendara2012.db; a first start copies the template. The program
--- never drops or alters a table; it creates only the tables and indexes a
+-- never drops a table; it creates only the tables, indexes and columns a
 -- database made from an older template lacks (store/DatabaseFile.h,
 -- upgradeDatabase).
 --
@@ -141,7 +141,10 @@ CREATE TABLE `msg_queue` (
   `error_times` INTEGER DEFAULT 0,
   `create_time` INTEGER DEFAULT 0,
   `order_id`    TEXT    DEFAULT '',
-  `alipay_id`   TEXT    DEFAULT ''
+  `alipay_id`   TEXT    DEFAULT '',
+  -- An e-mail's subject as its category words it; '' for the usual one.
+  -- Added to older databases at start-up (upgradeDatabase).
+  `subject`     TEXT    DEFAULT ''
 );
 
 CREATE TABLE `sys_config` (

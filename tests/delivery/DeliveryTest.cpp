@@ -204,6 +204,26 @@ TEST_F(Delivery, ChannelSwitchesWithAndWithoutTheSellersAccount) {
   Registry::instance()->set<std::string>("account", "");
 }
 
+TEST_F(Delivery, TheCategorysMailSubjectNamesTheOrderAndOnlyTheMailCarriesIt) {
+  Json::Value tpl(Json::objectValue);
+  tpl["cardTpl"] = "{数据1}";
+  tpl["goodsTpl"] = "{卡密内容}";
+  tpl["mailSubject"] = "您的卡密 {订单号} 已发出";
+  Json::StreamWriterBuilder writer;
+  writer["emitUTF8"] = true;
+  const int own = addCategory(1, utf8ToGbk(Json::writeString(writer, tpl)), R"({"ww":0,"email":1,"web":0})");
+  const int usual = addCategory(1, tplJson(gbk("{数据1}"), gbk("{卡密内容}")), R"({"ww":0,"email":1,"web":0})");
+  addCards(own, 1, "a");
+  addCards(usual, 1, "b");
+  SimOrder order = place("b1", {{addItem("A", own), 1}, {addItem("B", usual), 1}});
+  tick();
+  ASSERT_EQ(statusOf(order.id), 2);
+  auto found = file_->query("select `subject` from `msg_queue` where `type`=1 and `to`='buyer@example.com' order by `id`");
+  std::vector<std::string> subjects;
+  while (found->next()) subjects.push_back((*found->fetch())["subject"].toString());
+  EXPECT_EQ(subjects, (std::vector<std::string>{gbk("您的卡密 ") + order.id + gbk(" 已发出"), ""}));
+}
+
 TEST_F(Delivery, PurchaseLimitAndBlacklistFailBeforeAnyCardOfTheLine) {
   const int limited = addCategory(1, tplJson(gbk("{数据1}"), ""), R"({"limit_number":1})");
   const int unlimited = addCategory(1, tplJson(gbk("{数据1}"), ""), R"({"limit_number":0})");

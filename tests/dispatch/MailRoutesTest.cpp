@@ -11,6 +11,7 @@
 #include "store/OrderLog.h"
 #include "tests/dispatch/DispatchFixture.h"
 #include "tests/notify/DnsReplies.h"
+#include "tests/notify/ParsedMail.h"
 #include "tests/notify/TestServers.h"
 
 namespace Quorvel::testing {
@@ -60,7 +61,8 @@ TEST_F(MailRoutes, RelayWithoutUserSendsUnauthenticatedWithTheDefaultSenderAndTe
   EXPECT_THAT(dialogue, Not(HasSubstr("auth LOGIN")));
   EXPECT_THAT(dialogue, HasSubstr("MAIL FROM:<" + parseMailAddress(MessageDispatcher::kDefaultSender).mailbox + ">"));
   EXPECT_THAT(dialogue, HasSubstr("RCPT TO: <buyer@example.test>"));
-  EXPECT_THAT(dialogue, HasSubstr("\r\nSubject: Low stock\r\n\r\nLow stock\r\n.\r\n"));
+  EXPECT_THAT(dialogue, HasSubstr("\r\nSubject: Low stock\r\n"));
+  EXPECT_THAT(dialogue, HasSubstr("\r\n\r\n" + base64Encode("Low stock") + "\r\n.\r\n"));
   EXPECT_TRUE(queued(1).empty());
   EXPECT_TRUE(service_.messages().empty());
 }
@@ -88,9 +90,25 @@ TEST_F(MailRoutes, RelayLogsInWithTheConfiguredUserAndTheSubjectNamesTheOrder) {
   const std::string dialogue = smtp.transcript(0);
   EXPECT_THAT(dialogue, HasSubstr("auth LOGIN\r\n" + base64Encode("shop") + "\r\n" + base64Encode("secret") + "\r\n"));
   EXPECT_THAT(dialogue, HasSubstr("MAIL FROM:<shop@example.test>"));
-  EXPECT_THAT(dialogue, HasSubstr("\r\nSubject: " + gbk("【软件自动发货】请查收订单：777的发货信息") + "\r\n\r\n" +
-                                      gbk("卡号 1234") + "\r\n.\r\n"));
+  const ParsedMail mail = parseWithPython(dialogue);
+  ASSERT_TRUE(mail.ok) << mail.error;
+  EXPECT_EQ(mail.subject, "【软件自动发货】请查收订单：777的发货信息");
+  EXPECT_EQ(mail.fromName, "Shop");
+  EXPECT_EQ(mail.body, "卡号 1234");
   EXPECT_TRUE(queued(1).empty());
+}
+
+TEST_F(MailRoutes, AQueuedSubjectComesBeforeTheUsualOne) {
+  SmtpTestServer smtp({kAccepting});
+  useRelay(smtp.port());
+  config_->set("email_sender", gbk("小店 <shop@example.test>"));
+  MsgQueue::instance()->add(1, "buyer@example.test", "", gbk("卡号 1"), "778", "", gbk("您的卡密 778"));
+  pass();
+  const ParsedMail mail = parseWithPython(smtp.transcript(0));
+  ASSERT_TRUE(mail.ok) << mail.error;
+  EXPECT_EQ(mail.subject, "您的卡密 778");
+  EXPECT_EQ(mail.fromName, "小店");
+  EXPECT_EQ(mail.fromAddress, "shop@example.test");
 }
 
 TEST_F(MailRoutes, MessageSenderComesBeforeTheConfiguredOne) {
@@ -116,7 +134,7 @@ TEST_F(MailRoutes, RefusedOrFailedSmtpStillRemovesTheMessage) {
   config_->set("smtp_host", "127.0.0.1");
   queue(1, "buyer@example.test", "refused", "", "900");
   pass();
-  EXPECT_THAT(smtp.transcript(0), HasSubstr("\r\nrefused\r\n.\r\n"));
+  EXPECT_THAT(smtp.transcript(0), HasSubstr("\r\n" + base64Encode("refused") + "\r\n.\r\n"));
   EXPECT_TRUE(queued(1).empty());
   // The order's log keeps the server's last reply line.
   std::vector<OrderLogRow> rows = OrderLog::instance()->of("900");

@@ -74,16 +74,55 @@ TEST(MailBody, Base64MatchesTheStandardAlphabetWithPadding) {
   EXPECT_EQ(base64Encode("\xFF\xFE\x3F"), "//4/");
 }
 
-TEST(MailText, HeadersBodyAndClosingDot) {
+TEST(MailText, MimeHeadersAndABase64BodyWithoutDotLines) {
   std::vector<MailAddress> to = {{"Buyer ", "buyer@example.test"}, {"", "second@example.test"}};
-  std::string text = buildMailText({"Shop", "shop@example.test"}, to, "Your cards", "line\r\n..dot", 0);
+  std::string text = buildMailText({"Shop \"A\" ", "shop@example.test"}, to, "Your cards", "line\n.dot", 0, "1.ab@example.test");
   EXPECT_THAT(text, ::testing::MatchesRegex(
-                        "From: shop@example\\.test \\(Shop\\) \r\nReply-To: shop@example\\.test\r\n"
+                        "From: \"Shop \\\\\"A\\\\\"\" <shop@example\\.test>\r\nReply-To: shop@example\\.test\r\n"
                         "To: buyer@example\\.test,\r\n second@example\\.test\r\n"
-                        "Date: [0-9]{2} [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [^\r\n]*\r\n"
-                        "Subject: Your cards\r\n\r\nline\r\n\\.\\.dot\r\n\\.\r\n"));
-  EXPECT_THAT(buildMailText({"", "shop@example.test"}, to, "s", "b", 0),
+                        "Date: [A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} [-+][0-9]{4}\r\n"
+                        "Subject: Your cards\r\nMessage-ID: <1\\.ab@example\\.test>\r\nMIME-Version: 1\\.0\r\n"
+                        "Content-Type: text/plain; charset=GBK\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                        base64Encode("line\r\n.dot") + "\r\n\\.\r\n"));
+  EXPECT_THAT(buildMailText({"", "shop@example.test"}, to, "s", "b", 0, ""),
               ::testing::StartsWith("From: shop@example.test\r\nReply-To: shop@example.test\r\n"));
+}
+
+TEST(MailText, DateHasAFourDigitYearAndTheLocalOffset) {
+  // 2026-12-08 18:56:25 UTC; whatever the machine's zone, the offset and the
+  // local clock time together give that moment back.
+  const std::string date = mailDate(1796756185);
+  ASSERT_THAT(date, ::testing::MatchesRegex("Tue, 08 Dec 2026 [0-9]{2}:56:25 [-+][0-9]{4}|"
+                                            "(Mon|Wed), 0[79] Dec 2026 [0-9]{2}:[0-9]{2}:25 [-+][0-9]{4}"));
+  const int hour = std::stoi(date.substr(17, 2)), minute = std::stoi(date.substr(20, 2));
+  const int sign = date[26] == '-' ? -1 : 1;
+  const int offset = sign * (std::stoi(date.substr(27, 2)) * 60 + std::stoi(date.substr(29, 2)));
+  const int day = std::stoi(date.substr(5, 2));
+  EXPECT_EQ(((day - 8) * 1440 + hour * 60 + minute - offset), 18 * 60 + 56);
+}
+
+TEST(MailText, HeaderWordsAreEncodedOnlyWhenNeededAndNeverSplitACharacter) {
+  EXPECT_EQ(encodeHeaderText("Order 42"), "Order 42");
+  EXPECT_EQ(encodeHeaderText("=?x?"), "=?GBK?B?" + base64Encode("=?x?") + "?=");
+  // "a" and 30 two-byte characters: 36 bytes would cut the 18th character
+  // in half, so the first word takes "a" and 17 characters (35 bytes).
+  std::string long_ = "a";
+  for (int i = 0; i < 30; ++i) long_ += "\xBF\xA8";  // 卡
+  const std::string encoded = encodeHeaderText(long_);
+  EXPECT_EQ(encoded, "=?GBK?B?" + base64Encode(long_.substr(0, 35)) + "?=\r\n =?GBK?B?" +
+                         base64Encode(long_.substr(35)) + "?=");
+  for (size_t start = 0, end; start < encoded.size(); start = end + 3) {
+    end = std::min(encoded.find("\r\n ", start), encoded.size());
+    EXPECT_LE(end - start, 75u);
+  }
+}
+
+TEST(MailText, BodyLinesAreBase64InLinesOf76) {
+  const std::string body(200, 'x');
+  const std::string encoded = base64MailBody(body);
+  EXPECT_EQ(encoded.substr(0, 76), base64Encode(body).substr(0, 76));
+  EXPECT_EQ(encoded.substr(76, 2), "\r\n");
+  EXPECT_EQ(base64MailBody("a\nb\r\nc"), base64Encode("a\r\nb\r\nc"));
 }
 
 }  // namespace

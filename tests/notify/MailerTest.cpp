@@ -5,7 +5,9 @@
 
 #include "base/ProcessWide.h"
 #include "notify/MailExchangers.h"
+#include "base/Charset.h"
 #include "tests/notify/DnsReplies.h"
+#include "tests/notify/ParsedMail.h"
 #include "tests/notify/TestServers.h"
 
 namespace Quorvel {
@@ -63,9 +65,61 @@ TEST_F(MailerTest, HeloFallbackWithoutLoginSendsTheWholeTransaction) {
   std::string dialogue = server.transcript(0);
   ASSERT_THAT(dialogue, StartsWith(kEhlo + "HELO client.test\r\n" + kEnvelope));
   std::string text = dialogue.substr(kEhlo.size() + 18 + kEnvelope.size());
-  EXPECT_THAT(text, StartsWith("From: shop@example.test (Shop ) \r\nReply-To: shop@example.test\r\n"
+  EXPECT_THAT(text, StartsWith("From: \"Shop\" <shop@example.test>\r\nReply-To: shop@example.test\r\n"
                                "To: buyer@example.test\r\nDate: "));
-  EXPECT_THAT(text, HasSubstr("\r\nSubject: Order 42\r\n\r\ncard 1234\r\n..pin 99\r\n.\r\nQUIT\r\n"));
+  EXPECT_THAT(text, HasSubstr("\r\nSubject: Order 42\r\nMessage-ID: <"));
+  EXPECT_THAT(text, HasSubstr("@example.test>\r\nMIME-Version: 1.0\r\n"));
+  EXPECT_THAT(text, HasSubstr("\r\n\r\n" + base64Encode("card 1234\r\n.pin 99") + "\r\n.\r\nQUIT\r\n"));
+}
+
+// What a buyer's mail client reads: Python's `email` package, given the bytes
+// the relay received, gets the exact Chinese subject, sender and body back.
+TEST_F(MailerTest, AMailClientReadsTheChineseSubjectSenderAndBody) {
+  SmtpTestServer server({{"220 relay.test", "250 relay.test", "250 ok", "250 ok", "354 go", "250 queued", "221 bye"}});
+  useOptions();
+  Mailer mailer(false, server.port());
+  mailer.setServer("127.0.0.1");
+  mailer.setSender(gbk("网店小铺 <shop@example.test>"));
+  mailer.addRecipient("buyer@example.test");
+  const std::string subject = "【软件自动发货】请查收订单：3141592653589793的发货信息，谢谢惠顾";
+  mailer.setSubject(gbk(subject));
+  const std::string longLine(1500, 'k');
+  const std::string body = "卡号：甲1234 密码：乙5678\n.以点开头的一行\n\n" + longLine + "\n最后一行";
+  mailer.setMessage(gbk(body));
+  mailer.send();
+  ASSERT_EQ(mailer.status(), "250 queued\r\n");
+
+  const std::string dialogue = server.transcript(0);
+  const ParsedMail mail = parseWithPython(dialogue);
+  ASSERT_TRUE(mail.ok) << mail.error;
+  EXPECT_EQ(mail.error, "");  // no header of MIME-Version, Date, Message-ID, Subject, From missing
+  EXPECT_EQ(mail.subject, subject);
+  EXPECT_EQ(mail.fromName, "网店小铺");
+  EXPECT_EQ(mail.fromAddress, "shop@example.test");
+  EXPECT_EQ(mail.body, body);
+  EXPECT_EQ(mail.contentType, "text/plain");
+  EXPECT_EQ(mail.charset, "gbk");
+  EXPECT_GE(mail.dateYear, 2024);
+  EXPECT_THAT(mail.messageId, ::testing::MatchesRegex("<[0-9]+\\.[0-9a-f]{24}@example\\.test>"));
+  // Nothing but 7-bit ASCII travels, in lines a relay keeps.
+  const std::string text = dialogue.substr(dialogue.find("DATA\r\n"));
+  EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char c) { return c > 0 && c < 0x7F; }));
+  for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    EXPECT_LE(end - start, 78u);
+  }
+
+  // Two mails never share a Message-ID.
+  SmtpTestServer again({{"220 relay.test", "250 relay.test", "250 ok", "250 ok", "354 go", "250 queued", "221 bye"}});
+  Mailer second(false, again.port());
+  second.setServer("127.0.0.1");
+  second.setSender("shop@example.test");
+  second.addRecipient("buyer@example.test");
+  second.setMessage("x");
+  second.send();
+  const ParsedMail other = parseWithPython(again.transcript(0));
+  ASSERT_TRUE(other.ok) << other.error;
+  EXPECT_NE(other.messageId, mail.messageId);
+  EXPECT_EQ(other.fromName, "");
 }
 
 TEST_F(MailerTest, LoginNeedsAnEsmtpServerThatOffersLogin) {
@@ -205,7 +259,7 @@ TEST_F(MailerTest, RefusedConnectionAndSubjectLineBreaks) {
   auto withSubject = relayMailer(server);
   withSubject->setSubject("first line\r\nBcc: someone@else.test");
   withSubject->send();
-  EXPECT_THAT(server.transcript(0), HasSubstr("Subject: first line  Bcc: someone@else.test\r\n\r\n"));
+  EXPECT_THAT(server.transcript(0), HasSubstr("Subject: first line  Bcc: someone@else.test\r\nMessage-ID: <"));
 }
 
 class MxMailerTest : public MailerTest {

@@ -83,6 +83,7 @@
     form.elements.limit_number.value = Number(ext.limit_number) || 0;
     form.elements.cardTpl.value = typeof tpl.cardTpl === 'string' ? tpl.cardTpl : '';
     form.elements.goodsTpl.value = typeof tpl.goodsTpl === 'string' ? tpl.goodsTpl : '';
+    form.elements.mailSubject.value = typeof tpl.mailSubject === 'string' ? tpl.mailSubject : '';
     kept.tpl = tpl;
     kept.ext = ext;
     V.$('#category-title').textContent = c ? '编辑分类：' + c.name : '新建分类';
@@ -110,6 +111,8 @@
   function fields() {
     var type = form.elements.type.value === '2' ? 2 : 1;
     var tpl = Object.assign({}, kept.tpl, { cardTpl: form.elements.cardTpl.value, goodsTpl: form.elements.goodsTpl.value });
+    var subject = form.elements.mailSubject.value.replace(/[\r\n]+/g, ' ').trim();
+    if (subject) tpl.mailSubject = subject; else delete tpl.mailSubject;
     var ext = Object.assign({}, kept.ext, { limit_number: Math.max(0, parseInt(form.elements.limit_number.value, 10) || 0) });
     ['ww', 'email', 'web'].forEach(function (k) { ext[k] = form.elements[k].checked ? 1 : 0; });
     return {

@@ -47,6 +47,10 @@ test('the preview shows the text the delivery sends', async () => {
   await page.check('#category-form [name=type][value="1"]');
   await page.check('#category-form [name=email]');
   await page.uncheck('#category-form [name=web]');
+  // The buyer mail's own subject, with the order number put in.
+  assert.equal(await page.getAttribute('#category-form [name=mailSubject]', 'placeholder'),
+    '【软件自动发货】请查收订单：{订单号}的发货信息');
+  await page.fill('#category-form [name=mailSubject]', '您的话费卡 {订单号} 已发货');
   await page.click('#category-save');
   await toast(page, { includes: '分类已保存' });
 
@@ -54,7 +58,8 @@ test('the preview shows the text the delivery sends', async () => {
   assert.ok(saved, 'the category is stored');
   assert.equal(saved.type, 1, '卡密 is type 1, as the delivery reads it');
   assert.equal(saved.flg, 1);
-  assert.deepEqual(JSON.parse(saved.tpl), { cardTpl: '卡号 {数据1} 密码 {数据2}\n', goodsTpl: '您的卡密：{卡密内容}感谢惠顾' });
+  assert.deepEqual(JSON.parse(saved.tpl), { cardTpl: '卡号 {数据1} 密码 {数据2}\n', goodsTpl: '您的卡密：{卡密内容}感谢惠顾',
+    mailSubject: '您的话费卡 {订单号} 已发货' });
   assert.deepEqual(JSON.parse(saved.ext), { ww: 1, email: 1, web: 0, limit_number: 0 });
 
   // Three cards and the binding, through the page.
@@ -96,6 +101,9 @@ test('the preview shows the text the delivery sends', async () => {
     .find((o) => o.order_id === orderId);
   assert.equal(order.text_msg, preview + '\r\n');
   assert.equal(await page.textContent(`${row} .text`), order.text_msg);
+  // The buyer's mail waits with the category's subject.
+  assert.equal(stack.sql(`select subject from msg_queue where type=1 and order_id='${orderId}';`).trim(),
+    `您的话费卡 ${orderId} 已发货`);
 });
 
 test('deleting asks first, names the cards, and shows why the program refused', async () => {
