@@ -148,17 +148,23 @@ void updateCard(Json::Value&) {
   unit.commit();
 }
 
-// The lines of `lines` as cards of the category `cg_id`, split at `sep`, in
-// one transaction. The report lists at most kMaxReported skipped lines (the
-// first ones); "SKIPPED_NUM" counts them all.
+// The lines of `lines` (text), or of `lines_b64` (each line's UTF-8 in
+// base64, lines separated by ","; a line GBK cannot store is skipped alone),
+// as cards of the category `cg_id`, split at `sep`, in one transaction.
+// Without `batch` the import starts a batch; with a batch number it goes on
+// with that batch (the later parts of one import). "BATCH" answers it. The report lists at most
+// kMaxReported skipped lines (the first ones); "SKIPPED_NUM" counts them all.
 constexpr std::size_t kMaxReported = 1000;
 
 void importCards(Json::Value& reply) {
   const int categoryId = requireCategory("cg_id");
   const CardSeparator separator = CardImport::separatorNamed(postParam("sep"));
-  const SplitCards split = CardImport::split(postParam("lines"), separator);
+  const SplitCards split = postParam("lines_b64").empty() ? CardImport::split(postParam("lines"), separator)
+                                                          : CardImport::splitEncoded(postParam("lines_b64"), separator);
   if (split.cards.empty() && split.skipped.empty()) throw Exception(gbk("没有要导入的卡密：每行一张卡密。"));
-  const ImportReport report = CardImport::run(categoryId, split);
+  const int batch = postParam("batch").empty() ? 0 : requireId("batch");
+  const ImportReport report = CardImport::run(categoryId, split, batch);
+  reply["BATCH"] = report.batch;
   Json::Value skipped(Json::arrayValue);
   for (std::size_t k = 0; k < report.skipped.size() && k < kMaxReported; ++k) {
     const SkippedCard& line = report.skipped[k];
@@ -172,6 +178,15 @@ void importCards(Json::Value& reply) {
   reply["IMPORTED"] = report.imported;
   reply["SKIPPED"] = std::move(skipped);
   reply["SKIPPED_NUM"] = static_cast<Json::UInt64>(report.skipped.size());
+}
+
+// Deletes the unsent cards of the import `batch`: {"DELETED", "KEPT" (cards
+// of the batch already reserved or sent, left alone), "CG_ID"}.
+void removeBatch(Json::Value& reply) {
+  const BatchRemoval removal = CardImport::removeBatch(requireId("batch"));
+  reply["DELETED"] = removal.removed;
+  reply["KEPT"] = removal.kept;
+  reply["CG_ID"] = removal.categoryId;
 }
 
 constexpr std::size_t kMaxQueryBytes = 100;
@@ -260,6 +275,7 @@ void item() {
   static const SubActionTable table = {
       {"add", addCard},         {"del", removeCard},    {"del_more", removeCards},
       {"update", updateCard},   {"import", importCards}, {"export", exportCards},
+      {"del_batch", removeBatch},
   };
   answerSubAction(table);
 }

@@ -1,10 +1,14 @@
 #include "store/CardImport.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
 #include "base/Charset.h"
+#include "base/Clock.h"
+#include "base/ProcessWide.h"
 #include "base/Exception.h"
 #include "base/GbkText.h"
 #include "store/Db.h"
@@ -15,24 +19,61 @@ namespace Quorvel {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+// Spaces always surround a field; tabs too, unless the tab is the separator
+// (a tab then marks an empty field that keeps its place).
+std::string_view trimmed(std::string_view text, bool tabs = true) {
+  auto blank = [tabs](char c) { return c == ' ' || (tabs && c == '\t'); };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
   return text;
 }
 
-// The text before the first separator (trimmed), and the rest after it (or
-// after the run of it, for a one-character separator).
+// The text before the first separator (trimmed), and the rest after it. A
+// run of spaces counts as one separator; a comma or a tab ends exactly one
+// field, so "A,,C" keeps its empty second field.
 std::pair<std::string_view, std::string_view> cut(std::string_view text, std::string_view separator) {
+  const bool tabs = separator != "\t";
   const std::size_t at = text.find(separator);
-  if (at == std::string_view::npos) return {trimmed(text), {}};
+  if (at == std::string_view::npos) return {trimmed(text, tabs), {}};
   std::size_t next = at + separator.size();
-  if (separator.size() == 1) {
-    while (next < text.size() && text[next] == separator[0]) ++next;
+  if (separator == " ") {
+    while (next < text.size() && text[next] == ' ') ++next;
   }
-  return {trimmed(text.substr(0, at)), trimmed(text.substr(next))};
+  return {trimmed(text.substr(0, at), tabs), trimmed(text.substr(next), tabs)};
+}
+
+// The bytes of base64 text, standard or URL alphabet, padding optional;
+// nullopt when a character is neither.
+std::optional<std::string> base64Decode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() * 3 / 4);
+  std::uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    int value;
+    if (c >= 'A' && c <= 'Z') value = c - 'A';
+    else if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
+    else if (c >= '0' && c <= '9') value = c - '0' + 52;
+    else if (c == '+' || c == '-') value = 62;
+    else if (c == '/' || c == '_') value = 63;
+    else if (c == '=') break;
+    else return std::nullopt;
+    bits = bits << 6 | static_cast<std::uint32_t>(value);
+    if (++count == 4) {
+      out += static_cast<char>(bits >> 16);
+      out += static_cast<char>(bits >> 8);
+      out += static_cast<char>(bits);
+      bits = 0;
+      count = 0;
+    }
+  }
+  if (count == 1) return std::nullopt;
+  if (count == 2) out += static_cast<char>(bits >> 4);
+  if (count == 3) {
+    out += static_cast<char>(bits >> 10);
+    out += static_cast<char>(bits >> 2);
+  }
+  return out;
 }
 
 std::string_view separatorText(CardSeparator separator) {
@@ -127,7 +168,7 @@ SplitCards CardImport::split(const std::string& text, CardSeparator separator) {
   SplitCards result;
   result.cards.reserve(filled);
   forEachLine(text, [&](int number, std::string_view line) {
-    line = trimmed(line);
+    line = trimmed(line, separator != CardSeparator::kTab);
     if (line.empty()) return;
     auto [data1, rest] = cut(line, sep);
     auto [data2, data3] = cut(rest, sep);
@@ -152,7 +193,96 @@ SplitCards CardImport::split(const std::string& text, CardSeparator separator) {
   return result;
 }
 
-ImportReport CardImport::run(int categoryId, const SplitCards& split) {
+SplitCards CardImport::splitEncoded(const std::string& encodedLines, CardSeparator separator) {
+  std::vector<SkippedCard> refused;
+  std::string text;
+  int number = 0;
+  std::size_t filled = 0;
+  std::size_t start = 0;
+  while (start <= encodedLines.size()) {
+    std::size_t end = encodedLines.find(',', start);
+    if (end == std::string::npos) end = encodedLines.size();
+    ++number;
+    const std::string_view piece = std::string_view(encodedLines).substr(start, end - start);
+    if (!piece.empty() && ++filled > kMaxLines) {
+      throw Exception(gbk("一次最多导入 ") + std::to_string(kMaxLines) + gbk(" 行卡密；请分批导入，未导入任何卡密。"));
+    }
+    if (number > 1) text += '\n';
+    const std::optional<std::string> utf8 = base64Decode(piece);
+    const char* reason = nullptr;
+    std::string line;
+    if (!utf8 || utf8->size() > kMaxLineBytes * 2) {
+      reason = !utf8 ? "这一行的数据已损坏，未导入" : "这一行太长（超过 1024 字节）";
+    } else {
+      try {
+        line = utf8ToGbk(*utf8);
+        if (line.find_first_of("\r\n") != std::string::npos) throw Exception("line break");
+      } catch (Exception) {
+        reason = "含有 GBK 无法保存的字符（如表情符号或生僻字），这一行未导入";
+      }
+    }
+    if (reason) {
+      std::string shownNumber;
+      if (utf8) {
+        try {
+          shownNumber = utf8ToGbk(std::string(utf8->substr(0, utf8->find_first_of(" \t,"))));
+        } catch (Exception) {
+          shownNumber.clear();  // the card number itself holds the character
+        }
+      }
+      refused.push_back({number, shown(shownNumber), "", gbk(reason)});
+    } else {
+      text += line;
+    }
+    start = end + 1;
+  }
+  SplitCards result = split(text, separator);
+  result.skipped.insert(result.skipped.end(), refused.begin(), refused.end());
+  std::stable_sort(result.skipped.begin(), result.skipped.end(),
+                   [](const SkippedCard& a, const SkippedCard& b) { return a.line < b.line; });
+  return result;
+}
+
+namespace {
+
+// A new batch of the category, in the caller's transaction.
+int newBatch(const std::shared_ptr<IDb>& db, int categoryId) {
+  db->execute(std::make_shared<SQL>("insert into `import_batch` (`cg_id`,`time`,`lines`) values (?,?,0)")
+                  ->bind(categoryId)
+                  ->bind(static_cast<std::int64_t>(processWide<Clock>()->now())));
+  return db->lastInsertId();
+}
+
+}  // namespace
+
+BatchRemoval CardImport::removeBatch(int batch) {
+  std::shared_ptr<IDb> db = getDb();
+  BatchRemoval removal;
+  WriteTransaction unit(db);
+  std::shared_ptr<IDbResult> found =
+      db->query(std::make_shared<SQL>("select `cg_id` from `import_batch` where `id`=?")->bind(batch));
+  if (!found->next()) throw Exception(gbk("没有这批导入（批次 ") + std::to_string(batch) + gbk("），可能已经删除。"));
+  const int categoryId = (*found->fetch())["cg_id"].toInt();
+  found.reset();
+  std::shared_ptr<IDbResult> counts = db->query(
+      std::make_shared<SQL>("select count(*) as `num`, coalesce(sum(`send_order_id`=''), 0) as `unsent` from `items` "
+                            "where `batch`=?")
+          ->bind(batch));
+  if (counts->next()) {
+    auto row = counts->fetch();
+    removal.removed = (*row)["unsent"].toInt();
+    removal.kept = (*row)["num"].toInt() - removal.removed;
+  }
+  counts.reset();
+  db->execute(std::make_shared<SQL>("delete from `items` where `batch`=? and `send_order_id`=''")->bind(batch));
+  if (removal.kept == 0) db->execute(std::make_shared<SQL>("delete from `import_batch` where `id`=?")->bind(batch));
+  Item::instance()->refreshCounters(categoryId);
+  unit.commit();
+  removal.categoryId = categoryId;
+  return removal;
+}
+
+ImportReport CardImport::run(int categoryId, const SplitCards& split, int batch) {
   ImportReport report;
   report.skipped = split.skipped;
   std::shared_ptr<IDb> db = getDb();
@@ -169,6 +299,26 @@ ImportReport CardImport::run(int categoryId, const SplitCards& split) {
   PragmaOverride cache(db, "cache_size", "-65536");
   try {
     WriteTransaction unit(db);
+    if (batch == 0) batch = newBatch(db, categoryId);
+    {
+      // One import may come in several parts; together they stay under the cap.
+      std::shared_ptr<IDbResult> row = db->query(
+          std::make_shared<SQL>("select `cg_id`, `lines` from `import_batch` where `id`=?")->bind(batch));
+      if (!row->next()) throw Exception(gbk("没有这批导入（批次 ") + std::to_string(batch) + gbk("），未导入。"));
+      auto fields = row->fetch();
+      const int owner = (*fields)["cg_id"].toInt();
+      const std::size_t before = static_cast<std::size_t>((*fields)["lines"].toInt());
+      row.reset();
+      if (owner != categoryId) throw Exception(gbk("这批导入属于另一个分类，未导入。"));
+      const std::size_t lines = split.cards.size() + split.skipped.size();
+      if (before + lines > kMaxLines) {
+        throw Exception(gbk("一次最多导入 ") + std::to_string(kMaxLines) + gbk(" 行卡密，这批已有 ") +
+                        std::to_string(before) + gbk(" 行；这一部分未导入。"));
+      }
+      db->execute(std::make_shared<SQL>("update `import_batch` set `lines`=`lines`+? where `id`=?")
+                      ->bind(static_cast<int>(lines))
+                      ->bind(batch));
+    }
     auto find = std::make_shared<SQL>();
     auto insert = std::make_shared<SQL>();
     for (const CardLine& card : split.cards) {
@@ -186,8 +336,9 @@ ImportReport CardImport::run(int categoryId, const SplitCards& split) {
         report.skipped.push_back({card.line, card.data1, card.data2, gbk("库存中已有相同的卡密")});
         continue;
       }
-      insert->setSql("insert into `items` (`cg_id`,`data1`,`data2`,`data3`,`send_order_id`) values (?,?,?,?,'')");
-      db->execute(insert->bind(categoryId)->bind(card.data1)->bind(card.data2)->bind(card.data3));
+      insert->setSql(
+          "insert into `items` (`cg_id`,`data1`,`data2`,`data3`,`send_order_id`,`batch`) values (?,?,?,?,'',?)");
+      db->execute(insert->bind(categoryId)->bind(card.data1)->bind(card.data2)->bind(card.data3)->bind(batch));
       ++report.imported;
     }
     items->refreshCounters(categoryId);
@@ -203,6 +354,7 @@ ImportReport CardImport::run(int categoryId, const SplitCards& split) {
   }
   std::stable_sort(report.skipped.begin(), report.skipped.end(),
                    [](const SkippedCard& a, const SkippedCard& b) { return a.line < b.line; });
+  report.batch = batch;
   return report;
 }
 

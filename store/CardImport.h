@@ -1,7 +1,8 @@
 // CardImport: many cards of one category at once, from a text the seller
 // pasted or uploaded with one card per line. Each line splits at a chosen
 // separator into up to three fields (data1, data2, data3; the rest of a line
-// with more separators stays in data3). A card whose data1 and data2 equal a
+// with more separators stays in data3). Every import may carry a batch
+// number, kept on its cards, so that one import can be undone. A card whose data1 and data2 equal a
 // card anywhere in the stock, or an earlier line of the same text, is
 // skipped and reported with its line number, so the same card number is
 // never sold twice. The whole import is one transaction, the category's
@@ -43,6 +44,13 @@ struct SplitCards {
 struct ImportReport {
   int imported = 0;
   std::vector<SkippedCard> skipped;  // in line order
+  int batch = 0;                     // the batch the cards carry
+};
+
+struct BatchRemoval {
+  int categoryId = 0;
+  int removed = 0;  // unsent cards deleted
+  int kept = 0;     // cards of the batch already reserved or sent, left alone
 };
 
 class CardImport {
@@ -64,11 +72,27 @@ class CardImport {
   // GBK character, so the text is split byte by byte.
   static SplitCards split(const std::string& text, CardSeparator separator);
 
+  // As split, for lines the page sends one by one: `encodedLines` holds each
+  // line's UTF-8 bytes in base64 (URL or standard alphabet), the lines
+  // separated by ",". A line GBK cannot store (an emoji, a character outside
+  // GBK) is skipped and reported with its number; the others are split.
+  static SplitCards splitEncoded(const std::string& encodedLines, CardSeparator separator);
+
+  // Deletes the unsent cards of one batch in one transaction and refreshes
+  // its category's counters; cards already reserved or sent stay. The batch
+  // is forgotten once none of its cards remain. Raises Exception (Chinese)
+  // for an unknown batch.
+  static BatchRemoval removeBatch(int batch);
+
   // Adds the cards to the stored category `categoryId` in one transaction
   // (begun with the write lock), skipping duplicates, and refreshes the
-  // category's counters. `split.skipped` is carried into the report. A
-  // database failure rolls everything back and raises DbException.
-  static ImportReport run(int categoryId, const SplitCards& split);
+  // category's counters. `split.skipped` is carried into the report. The
+  // cards carry the batch number: `batch` 0 starts a new batch in the same
+  // transaction (report.batch), another number goes on with that batch (the
+  // later parts of one import), whose lines of all parts together may not
+  // pass kMaxLines (Exception, nothing added). A database failure rolls
+  // everything back and raises DbException.
+  static ImportReport run(int categoryId, const SplitCards& split, int batch = 0);
 };
 
 }  // namespace Quorvel

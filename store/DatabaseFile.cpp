@@ -43,6 +43,9 @@ void upgradeDatabase() {
        "CREATE TABLE IF NOT EXISTS `order_log` (`id` INTEGER PRIMARY KEY AUTOINCREMENT, `order_id` TEXT DEFAULT '', "
        "`time` INTEGER DEFAULT 0, `step` TEXT DEFAULT '', `text` TEXT DEFAULT ''); "
        "CREATE INDEX IF NOT EXISTS `order_log_order_id` ON `order_log` (`order_id`, `id`);"},
+      {"table", "import_batch",
+       "CREATE TABLE IF NOT EXISTS `import_batch` (`id` INTEGER PRIMARY KEY AUTOINCREMENT, `cg_id` INTEGER DEFAULT 0, "
+       "`time` INTEGER DEFAULT 0, `lines` INTEGER DEFAULT 0);"},
       // The card import's duplicate check, and the overview's orders by day.
       {"index", "items_data", "CREATE INDEX IF NOT EXISTS `items_data` ON `items` (`data1`, `data2`);"},
       {"index", "orders_time", "CREATE INDEX IF NOT EXISTS `orders_time` ON `orders` (`time`, `status`);"},
@@ -54,6 +57,7 @@ void upgradeDatabase() {
   // only ever added with a default, so older rows read as before.
   static const char* const kAddedColumns[][3] = {
       {"msg_queue", "subject", "ALTER TABLE `msg_queue` ADD COLUMN `subject` TEXT DEFAULT '';"},
+      {"items", "batch", "ALTER TABLE `items` ADD COLUMN `batch` INTEGER DEFAULT 0;"},
   };
   auto db = std::make_shared<Db>(databasePath());
   db->open();

@@ -42,7 +42,10 @@ CREATE TABLE `items` (
   `data1`         TEXT    DEFAULT '',
   `data2`         TEXT    DEFAULT '',
   `data3`         TEXT    DEFAULT '',
-  `send_order_id` TEXT    DEFAULT ''
+  `send_order_id` TEXT    DEFAULT '',
+  -- The import that brought the card (`import_batch`.`id`), 0 for cards
+  -- added one by one. Added to older databases at start-up (upgradeDatabase).
+  `batch`         INTEGER DEFAULT 0
 );
 -- Picking a category's first unsent cards stays fast on large stocks; within
 -- one key the index keeps id order.
@@ -54,6 +57,17 @@ CREATE INDEX `items_cg` ON `items` (`cg_id`);
 -- card already in the stock is not added again. Added to older databases at
 -- start-up (upgradeDatabase).
 CREATE INDEX `items_data` ON `items` (`data1`, `data2`);
+
+-- One row per import of cards (all its parts together): which category, when,
+-- and how many lines it brought so far, so that one import can be undone and
+-- its parts together stay under the line cap. Added to older databases at
+-- start-up (upgradeDatabase).
+CREATE TABLE `import_batch` (
+  `id`    INTEGER PRIMARY KEY AUTOINCREMENT,
+  `cg_id` INTEGER DEFAULT 0,
+  `time`  INTEGER DEFAULT 0,
+  `lines` INTEGER DEFAULT 0
+);
 
 -- Card counts per category (all cards, and unsent ones), kept exact by the
 -- triggers below in the same transaction as every change of `items`, so that

@@ -7,6 +7,8 @@
 
 #include "base/Charset.h"
 #include "store/CardImport.h"
+#include "store/DatabaseFile.h"
+#include "store/Item.h"
 #include "tests/store/StoreFixture.h"
 
 namespace Quorvel {
@@ -24,7 +26,7 @@ TEST(CardImportSplit, EachSeparatorSplitsIntoThreeFieldsKeepingTheRestInData3) {
   EXPECT_EQ(fieldsOf(CardImport::split("a b\r\nc  d e f\n\n  g\rh\t i", CardSeparator::kSpace)),
             (std::vector<std::string>{"1|a|b|", "2|c|d|e f", "4|g||", "5|h|i|"}));
   EXPECT_EQ(fieldsOf(CardImport::split("a\tb\t\tc\td\n", CardSeparator::kTab)),
-            (std::vector<std::string>{"1|a|b|c\td"}));
+            (std::vector<std::string>{"1|a|b|\tc\td"}));
   EXPECT_EQ(fieldsOf(CardImport::split("a, b ,c,d\r\nx y,z", CardSeparator::kComma)),
             (std::vector<std::string>{"1|a|b|c,d", "2|x y|z|"}));
   EXPECT_EQ(fieldsOf(CardImport::split("a----b---c----d----e\n-----x", CardSeparator::kDash4)),
@@ -35,6 +37,60 @@ TEST(CardImportSplit, EachSeparatorSplitsIntoThreeFieldsKeepingTheRestInData3) {
             std::vector<std::string>{"1|" + gbk("淺東乛") + "|" + gbk("乕亄匽,卡----密") + "|"});
   EXPECT_EQ(fieldsOf(CardImport::split(chinese, CardSeparator::kDash4)),
             std::vector<std::string>{"1|" + gbk("淺東乛 乕亄匽,卡") + "|" + gbk("密") + "|"});
+}
+
+TEST(CardImportSplit, CommasAndTabsKeepEmptyFieldsInPlaceSpacesDoNot) {
+  EXPECT_EQ(fieldsOf(CardImport::split("A,,C\nB, ,D,E\nF,G,", CardSeparator::kComma)),
+            (std::vector<std::string>{"1|A||C", "2|B||D,E", "3|F|G|"}));
+  EXPECT_EQ(fieldsOf(CardImport::split("A\t\tC\nB \t \tD\n", CardSeparator::kTab)),
+            (std::vector<std::string>{"1|A||C", "2|B||D"}));
+  EXPECT_EQ(fieldsOf(CardImport::split("A   C", CardSeparator::kSpace)), (std::vector<std::string>{"1|A|C|"}));
+  // An empty first field is still a line without a card number.
+  const SplitCards noNumber = CardImport::split("\tB\tC", CardSeparator::kTab);
+  EXPECT_TRUE(noNumber.cards.empty());
+  EXPECT_EQ(noNumber.skipped.size(), 1u);
+}
+
+// Each line's UTF-8 in URL-alphabet base64, as the page sends them.
+std::string encodedLines(const std::vector<std::string>& utf8Lines) {
+  std::string out;
+  for (size_t k = 0; k < utf8Lines.size(); ++k) {
+    if (k > 0) out += ',';
+    std::string line;
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    const std::string& bytes = utf8Lines[k];
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+      uint32_t n = static_cast<unsigned char>(bytes[i]) << 16;
+      if (i + 1 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+      if (i + 2 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 2]);
+      line += alphabet[n >> 18];
+      line += alphabet[(n >> 12) & 63];
+      if (i + 1 < bytes.size()) line += alphabet[(n >> 6) & 63];
+      if (i + 2 < bytes.size()) line += alphabet[n & 63];
+    }
+    out += line;
+  }
+  return out;
+}
+
+TEST(CardImportSplit, ALineGbkCannotStoreIsSkippedAloneWithItsNumber) {
+  const SplitCards split = CardImport::splitEncoded(
+      encodedLines({"卡1,密1", "卡2,😀", "", "𠀀,p", "卡3,,附加", "bad"}), CardSeparator::kComma);
+  EXPECT_EQ(fieldsOf(split), (std::vector<std::string>{"1|" + gbk("卡1") + "|" + gbk("密1") + "|",
+                                                       "5|" + gbk("卡3") + "||" + gbk("附加"), "6|bad||"}));
+  ASSERT_EQ(split.skipped.size(), 2u);
+  EXPECT_EQ(split.skipped[0].line, 2);
+  EXPECT_EQ(split.skipped[0].data1, gbk("卡2")) << "the card number is shown when it is fine itself";
+  EXPECT_NE(gbkToUtf8(split.skipped[0].reason).find("GBK 无法保存"), std::string::npos);
+  EXPECT_EQ(split.skipped[1].line, 4);
+  EXPECT_EQ(split.skipped[1].data1, "");
+  // Damaged base64 is one skipped line too, never a refusal of the rest.
+  const SplitCards damaged = CardImport::splitEncoded("YQ,*,Yg", CardSeparator::kComma);
+  EXPECT_EQ(fieldsOf(damaged), (std::vector<std::string>{"1|a||", "3|b||"}));
+  EXPECT_EQ(damaged.skipped.size(), 1u);
+  std::string many;
+  for (std::size_t k = 0; k <= CardImport::kMaxLines; ++k) many += "YQ,";
+  EXPECT_THROW(CardImport::splitEncoded(many, CardSeparator::kComma), Exception);
 }
 
 TEST(CardImportSplit, LinesWithoutACardNumberTooLongOrNotGbkAreSkippedWithTheirNumbers) {
@@ -132,6 +188,65 @@ TEST_F(CardImportRun, AFailureLeavesNeitherCardsNorCountersBehind) {
   EXPECT_EQ(fileValue("select count(*) from `items`"), "2");
   EXPECT_EQ(pragma("temp_store"), temp);
   EXPECT_EQ(pragma("cache_size"), cache);
+}
+
+TEST_F(CardImportRun, EveryImportIsABatchItsPartsStayUnderTheCapAndOneBatchIsUndone) {
+  addCard(cg_, "own", "1");  // added by hand: in no batch
+  const ImportReport first = CardImport::run(cg_, CardImport::split("a 1\nb 2", CardSeparator::kSpace));
+  ASSERT_GT(first.batch, 0);
+  const ImportReport part = CardImport::run(cg_, CardImport::split("c 3", CardSeparator::kSpace), first.batch);
+  EXPECT_EQ(part.batch, first.batch) << "a later part goes on with the batch";
+  const ImportReport second = CardImport::run(cg_, CardImport::split("d 4", CardSeparator::kSpace));
+  EXPECT_NE(second.batch, first.batch);
+  EXPECT_THROW(CardImport::run(other_, CardImport::split("e 5", CardSeparator::kSpace), first.batch), Exception);
+  EXPECT_THROW(CardImport::run(cg_, CardImport::split("e 5", CardSeparator::kSpace), 999), Exception);
+  EXPECT_EQ(counters(cg_), "5/5 5/5");
+
+  // A card of the batch already sold stays; the rest of the batch goes.
+  getDb()->exec("update `items` set `send_order_id`='sold' where `data1`='b'");
+  const BatchRemoval removal = CardImport::removeBatch(first.batch);
+  EXPECT_EQ(removal.removed, 2);
+  EXPECT_EQ(removal.kept, 1);
+  EXPECT_EQ(removal.categoryId, cg_);
+  EXPECT_EQ(fileValue("select group_concat(`data1`, ' ') from (select `data1` from `items` order by `id`)"), "own b d");
+  Item::instance()->refreshCounters(cg_);
+  EXPECT_EQ(counters(cg_), "2/3 2/3");
+  // The second batch leaves nothing behind and is forgotten.
+  EXPECT_EQ(CardImport::removeBatch(second.batch).removed, 1);
+  EXPECT_THROW(CardImport::removeBatch(second.batch), Exception);
+
+  // The parts of one batch together stay under the line cap.
+  std::string lines;
+  for (std::size_t k = 0; k < CardImport::kMaxLines / 2; ++k) lines += "n" + std::to_string(k) + " p\n";
+  const ImportReport big = CardImport::run(cg_, CardImport::split(lines, CardSeparator::kSpace));
+  for (char& c : lines) c = c == 'n' ? 'm' : c;
+  EXPECT_EQ(CardImport::run(cg_, CardImport::split(lines, CardSeparator::kSpace), big.batch).imported,
+            static_cast<int>(CardImport::kMaxLines / 2));
+  const std::string before = fileValue("select count(*) from `items`");
+  EXPECT_THROW(CardImport::run(cg_, CardImport::split("over 1", CardSeparator::kSpace), big.batch), Exception);
+  EXPECT_EQ(fileValue("select count(*) from `items`"), before);
+}
+
+TEST_F(CardImportRun, AnOlderDatabaseGetsTheBatchAndSubjectColumnsAndKeepsItsCards) {
+  // An older template: no batch column, no batch table, no subject.
+  releaseDb();
+  {
+    auto db = otherConnection();
+    db->exec("create table `items_old` as select `id`,`cg_id`,`data1`,`data2`,`data3`,`send_order_id` from `items`;"
+             "drop table `items`; alter table `items_old` rename to `items`;"
+             "drop table `import_batch`;"
+             "create table `mq` as select `id`,`to`,`from`,`msg`,`type`,`error_times`,`create_time`,`order_id`,"
+             "`alipay_id` from `msg_queue`; drop table `msg_queue`; alter table `mq` rename to `msg_queue`;"
+             "insert into `items` (`cg_id`,`data1`,`data2`,`data3`,`send_order_id`) values (" +
+             std::to_string(cg_) + ",'old','1','','')");
+  }
+  upgradeDatabase();
+  upgradeDatabase();  // a database that has them is left alone
+  EXPECT_EQ(fileValue("select `batch` from `items` where `data1`='old'"), "0");
+  EXPECT_EQ(fileValue("select count(*) from pragma_table_info('msg_queue') where `name`='subject'"), "1");
+  const ImportReport report = CardImport::run(cg_, CardImport::split("new 2", CardSeparator::kSpace));
+  EXPECT_EQ(report.imported, 1);
+  EXPECT_EQ(fileValue("select `batch` from `items` where `data1`='new'"), std::to_string(report.batch));
 }
 
 TEST_F(CardImportRun, TheIndexesAreAddedToAnOlderDatabaseAtStartUp) {

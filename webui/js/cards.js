@@ -136,24 +136,33 @@
   // fields, the rest of the line staying in the third; empty lines are left
   // out (the program splits the same way).
   function lines() { return V.$('#import-text').value.split(/\r\n|\r|\n/); }
-  // A run of a one-character separator counts as one, and each field loses
-  // the spaces and tabs around it, as in the program.
-  function trimmed(text) { return text.replace(/^[ \t]+|[ \t]+$/g, ''); }
+  // A run of spaces counts as one separator; a comma or a tab ends exactly
+  // one field, so "A,,C" keeps its empty second field. Each field loses the
+  // spaces (and tabs, unless the tab is the separator) around it.
+  function trimmed(text, tabs) { return tabs === false ? text.replace(/^ +| +$/g, '') : text.replace(/^[ \t]+|[ \t]+$/g, ''); }
   function split(line, sep) {
+    var tabs = sep !== '\t';
     var parts = [];
-    var rest = line;
+    var rest = trimmed(line, tabs);
     while (parts.length < 2) {
       var at = rest.indexOf(sep);
       if (at < 0) break;
-      parts.push(trimmed(rest.slice(0, at)));
+      parts.push(trimmed(rest.slice(0, at), tabs));
       var next = at + sep.length;
-      if (sep.length === 1) while (rest.charAt(next) === sep) next++;
-      rest = trimmed(rest.slice(next));
+      if (sep === ' ') while (rest.charAt(next) === ' ') next++;
+      rest = trimmed(rest.slice(next), tabs);
     }
-    parts.push(trimmed(rest));
+    parts.push(trimmed(rest, tabs));
     return parts;
   }
   V.splitCardLine = split;
+
+  var maxLines = 100000;
+  function filledCount(all) {
+    var count = 0;
+    all.forEach(function (line) { if (trimmed(line) !== '') count++; });
+    return count;
+  }
 
   function showImportPreview() {
     var sep = separators[V.$('#import-sep').value];
@@ -162,7 +171,7 @@
     var count = 0;
     var shown = 0;
     all.forEach(function (line, index) {
-      if (line === '') return;
+      if (trimmed(line) === '') return;
       count++;
       if (shown >= 10) return;
       shown++;
@@ -170,7 +179,10 @@
       body.appendChild(V.row([index + 1, f[0], f[1], f[2]]));
     });
     V.$('#import-preview').hidden = count === 0;
-    V.$('#import-summary').textContent = count ? '共 ' + count + ' 行卡密' + (count > shown ? '，下表是前 ' + shown + ' 行的拆分结果' : '') : '';
+    var summary = V.$('#import-summary');
+    summary.textContent = count ? '共 ' + count + ' 行卡密' + (count > shown ? '，下表是前 ' + shown + ' 行的拆分结果' : '') : '';
+    if (count > maxLines) summary.textContent += '。一次最多导入 ' + maxLines + ' 行，请分批导入。';
+    summary.className = count > maxLines ? 'sub error' : 'sub';
   }
   V.$('#import-text').addEventListener('input', showImportPreview);
   V.$('#import-sep').addEventListener('change', showImportPreview);
@@ -182,22 +194,49 @@
     file.text().then(function (text) { V.$('#import-text').value = text; showImportPreview(); }, V.fail);
   });
 
+  // A line as the program receives it: its UTF-8 bytes in URL-alphabet
+  // base64, which no form encoding changes, so a line GBK cannot store
+  // reaches the program alone and is skipped there with its number.
+  var encoder = new TextEncoder();
+  function encodeLine(line) {
+    var bytes = encoder.encode(line);
+    var text = '';
+    for (var i = 0; i < bytes.length; i += 0x4000) text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x4000));
+    return btoa(text).replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
+  }
+
   // The lines go in parts that each fit one call's address; line numbers in
   // the report are those of the whole text.
   function parts(all, fixed) {
     var list = [];
-    var current = { first: 1, lines: [], size: 0 };
+    var current = { first: 1, lines: [], encoded: [], size: 0 };
     all.forEach(function (line, index) {
-      var size = encodeURIComponent(encodeURIComponent(line + '\n')).length;
+      var encoded = encodeLine(line);
+      var size = encoded.length + 1;
       if (current.lines.length && current.size + size > V.maxAddress - fixed) {
         list.push(current);
-        current = { first: index + 1, lines: [], size: 0 };
+        current = { first: index + 1, lines: [], encoded: [], size: 0 };
       }
       current.lines.push(line);
+      current.encoded.push(encoded);
       current.size += size;
     });
     if (current.lines.length) list.push(current);
     return list;
+  }
+
+  var cancelled = false;
+  V.$('#import-cancel').addEventListener('click', function () {
+    cancelled = true;
+    this.disabled = true;
+    this.textContent = '正在取消…';
+  });
+
+  function progress(done, total, imported) {
+    V.$('#import-progress').hidden = false;
+    V.$('#import-bar').max = total;
+    V.$('#import-bar').value = done;
+    V.$('#import-progress-text').textContent = '已发送 ' + done + ' / ' + total + ' 部分，已导入 ' + imported + ' 张';
   }
 
   V.$('#import-go').addEventListener('click', function () {
@@ -205,10 +244,15 @@
     var id = categoryId();
     if (!id) { V.fail(new Error('请先选择分类')); return; }
     var all = lines();
-    if (!all.some(function (line) { return line !== ''; })) { V.fail(new Error('请先粘贴卡密，每行一张')); return; }
+    var filled = filledCount(all);
+    if (!filled) { V.fail(new Error('请先粘贴卡密，每行一张')); return; }
+    if (filled > maxLines) {
+      V.fail(new Error('一次最多导入 ' + maxLines + ' 行卡密，这次有 ' + filled + ' 行；请分批导入，未导入任何卡密。'));
+      return;
+    }
     var sep = V.$('#import-sep').value;
-    var fixed = V.address('item', 'import', { cg_id: id, sep: sep, lines: '' }).length + 64;
-    var report = { imported: 0, skipped: [] };
+    var fixed = V.address('item', 'import', { cg_id: id, sep: sep, lines_b64: '', batch: '9999999999' }).length + 64;
+    var report = { imported: 0, skipped: [], batch: 0, cancelled: false, failed: '' };
     var chunks = parts(all, fixed);
     // Card number and password of the lines of the parts already sent, to
     // their first line: the program sees one part at a time, so a repeat of
@@ -216,44 +260,83 @@
     var earlier = {};
     function key(data1, data2) { return data1 + '\n' + (data2 || ''); }
     var done = 0;
+    cancelled = false;
+    var cancel = V.$('#import-cancel');
+    cancel.hidden = false;
+    cancel.disabled = false;
+    cancel.textContent = '取消导入';
+    V.$('#import-report').hidden = true;
+    progress(0, chunks.length, 0);
     V.run(button, function () {
       return chunks.reduce(function (previous, chunk) {
         return previous.then(function () {
-          return V.act('item', 'import', { cg_id: id, sep: sep, lines: chunk.lines.join('\n') }, 120000).then(function (data) {
+          if (cancelled) { report.cancelled = true; return; }
+          var fields = { cg_id: id, sep: sep, lines_b64: chunk.encoded.join(',') };
+          if (report.batch) fields.batch = report.batch;
+          return V.act('item', 'import', fields, 120000).then(function (data) {
             report.imported += data.IMPORTED;
+            if (data.BATCH) report.batch = data.BATCH;
             (data.SKIPPED || []).forEach(function (s) {
               var first = earlier[key(s.DATA1, s.DATA2)];
               report.skipped.push(Object.assign({}, s, { LINE: s.LINE + chunk.first - 1 },
-                first ? { REASON: '与第 ' + first + ' 行重复' } : {}));
+                first && s.DATA1 ? { REASON: '与第 ' + first + ' 行重复' } : {}));
             });
             chunk.lines.forEach(function (line, k) {
-              if (line === '') return;
+              if (trimmed(line) === '') return;
               var f = split(line, separators[sep]);
               if (!(key(f[0], f[1]) in earlier)) earlier[key(f[0], f[1])] = chunk.first + k;
             });
             done++;
-            button.textContent = '导入中 ' + done + ' / ' + chunks.length;
+            progress(done, chunks.length, report.imported);
           });
         });
       }, Promise.resolve()).then(function () { return report; }, function (error) {
-        if (done) error.message += '（此前已导入 ' + report.imported + ' 张）';
-        throw error;
+        // The parts already imported stay, and the report says so.
+        report.failed = error.message;
+        if (!done) throw error;
+        return report;
       });
-    }, function (r) { return '导入 ' + r.imported + ' 张，跳过 ' + r.skipped.length + ' 张'; }).then(function (r) {
-      button.textContent = '导入到所选分类';
+    }, function (r) {
+      if (r.failed) return '';
+      return (r.cancelled ? '已取消，' : '') + '导入 ' + r.imported + ' 张，跳过 ' + r.skipped.length + ' 张';
+    }).then(function (r) {
+      cancel.hidden = true;
       if (done) { load(); V.loadCategories(); }
-      if (!r) return;
-      showReport(r);
+      if (!r) { V.$('#import-progress').hidden = true; return; }
+      if (r.failed) V.fail(new Error(r.failed + '（此前已导入 ' + r.imported + ' 张，可以用“删除这批卡密”撤销）'));
+      showReport(r, chunks.length, done);
     });
   });
 
-  function showReport(r) {
+  var lastBatch = 0;
+  function showReport(r, total, done) {
+    lastBatch = r.batch;
     V.$('#import-report').hidden = false;
-    V.$('#import-result').textContent = '已导入 ' + r.imported + ' 张，跳过 ' + r.skipped.length + ' 张。';
+    var text = '已导入 ' + r.imported + ' 张，跳过 ' + r.skipped.length + ' 张（批次 ' + r.batch + '）。';
+    if (r.cancelled || r.failed) text = (r.cancelled ? '导入已取消：' : '导入中断：') + '共 ' + total + ' 部分，已发送 ' + done + ' 部分，其余未导入。' + text;
+    V.$('#import-result').textContent = text;
+    V.$('#import-undo').hidden = !r.batch || !r.imported;
     var body = V.clear(V.$('#import-skipped tbody'));
     r.skipped.slice(0, 500).forEach(function (s) { body.appendChild(V.row([s.LINE, s.DATA1, s.DATA2, s.REASON])); });
     V.$('#import-skipped').hidden = r.skipped.length === 0;
   }
+
+  V.$('#import-undo').addEventListener('click', function () {
+    var button = this;
+    var batch = lastBatch;
+    if (!batch) return;
+    V.confirmRun('删除批次 ' + batch + ' 导入的全部未发货卡密？', '删除这批卡密', button, function () {
+      return V.act('item', 'del_batch', { batch: batch });
+    }, function (data) {
+      return '已删除这批的 ' + data.DELETED + ' 张卡密' + (data.KEPT ? '，' + data.KEPT + ' 张已发货或发货中，保留' : '');
+    }).then(function (data) {
+      if (!data) return;
+      button.hidden = true;
+      V.$('#import-result').textContent += ' 这批已删除 ' + data.DELETED + ' 张。';
+      load();
+      V.loadCategories();
+    });
+  });
 
   V.views.cards = { show: function () { if (!categoryId()) V.loadCategories().then(load); else load(); } };
 })(window.V);

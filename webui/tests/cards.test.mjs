@@ -51,7 +51,7 @@ test('a bulk import skips the duplicates and reports them by line', async () => 
 
   await page.click('#import-go');
   await page.waitForSelector('#import-report:not([hidden])', { timeout: 60000 });
-  assert.equal(await page.textContent('#import-result'), '已导入 990 张，跳过 10 张。');
+  assert.match(await page.textContent('#import-result'), /^已导入 990 张，跳过 10 张（批次 \d+）。$/);
   const skipped = await page.$$eval('#import-skipped tbody tr', (rows) =>
     rows.map((r) => [0, 1, 3].map((i) => r.children[i].textContent)));
   const expected = [];
@@ -123,5 +123,88 @@ test('the import preview splits each line exactly as the program stores it', asy
   await page.waitForFunction(() => /已导入 3 张/.test(document.querySelector('#import-result').textContent));
   const stored = (await stack.call('item', 'search', { q: 'SPLIT-', cg_id: split.id, page_num: '10' })).LIST;
   assert.deepEqual(preview, stored.map((c) => [c.data1, c.data2, c.data3]));
-  assert.deepEqual(preview[0], ['SPLIT-1', 'PW-1', '附加 ,尾']);
+  // The comma keeps the empty field in its place.
+  assert.deepEqual(preview[0], ['SPLIT-1', '', 'PW-1, 附加 ,尾']);
+});
+
+test('a line GBK cannot store is skipped with its number and the rest imported', async () => {
+  const own = await category('表情');
+  await page.selectOption('#card-category', String(own.id));
+  await page.selectOption('#import-sep', 'comma');
+  await page.fill('#import-text', ['EMO-1,,C', 'EMO-2,密码😀', '', '𠀀,x', 'EMO-5,P,附加'].join('\n'));
+  await page.click('#import-go');
+  await page.waitForSelector('#import-report:not([hidden])');
+  assert.match(await page.textContent('#import-result'), /^已导入 2 张，跳过 2 张/);
+  const skipped = await page.$$eval('#import-skipped tbody tr', (rows) =>
+    rows.map((r) => [r.children[0].textContent, r.children[1].textContent, r.children[3].textContent]));
+  assert.deepEqual(skipped.map((s) => s.slice(0, 2)), [['2', 'EMO-2'], ['4', '']]);
+  for (const s of skipped) assert.match(s[2], /GBK 无法保存的字符/);
+  const stored = (await stack.call('item', 'search', { q: 'EMO-', cg_id: own.id, page_num: '10' })).LIST;
+  assert.deepEqual(stored.map((c) => [c.data1, c.data2, c.data3]), [['EMO-1', '', 'C'], ['EMO-5', 'P', '附加']]);
+  await shot(page, 'cards-import-gbk');
+});
+
+test('more lines than the cap are refused before anything is sent', async () => {
+  const own = await category('上限');
+  await page.selectOption('#card-category', String(own.id));
+  await page.selectOption('#import-sep', 'space');
+  const lines = [];
+  for (let n = 0; n <= 100000; n++) lines.push(`C${n} P`);
+  await page.$eval('#import-text', (area, text) => { area.value = text; area.dispatchEvent(new Event('input')); },
+    lines.join('\n'));
+  assert.match(await page.textContent('#import-summary'), /共 100001 行卡密.*一次最多导入 100000 行/);
+  let sent = 0;
+  const count = (request) => { if (/do=item/.test(request.url()) && /action=import/.test(request.url())) sent++; };
+  page.on('request', count);
+  await page.click('#import-go');
+  await toast(page, { error: true, includes: '一次最多导入 100000 行卡密，这次有 100001 行' });
+  page.off('request', count);
+  assert.equal(sent, 0);
+  assert.equal((await stack.categoryNamed('上限')).store_total_num, 0);
+});
+
+test('an import shows its progress, can be cancelled, and its batch undone', async () => {
+  const own = await category('批次');
+  await page.selectOption('#card-category', String(own.id));
+  await page.selectOption('#import-sep', 'space');
+  const lines = [];
+  for (let n = 0; n < 12000; n++) lines.push(`BATCH-${String(n).padStart(6, '0')} PASSWORD-${n}-ABCDEFGHIJ`);
+  await page.$eval('#import-text', (area, text) => { area.value = text; area.dispatchEvent(new Event('input')); },
+    lines.join('\n'));
+  // The second part waits until the seller has pressed cancel.
+  let parts = 0;
+  let release;
+  const cancelled = new Promise((resolve) => { release = resolve; });
+  await page.route(/do=item.*action=import/, async (route) => {
+    parts++;
+    if (parts === 2) await cancelled;
+    await route.continue();
+  });
+  await page.click('#import-go');
+  await page.waitForFunction(() => /已发送 1 \/ \d+ 部分/.test(document.querySelector('#import-progress-text').textContent));
+  const total = Number((await page.textContent('#import-progress-text')).match(/\/ (\d+) 部分/)[1]);
+  assert.ok(total >= 4, `the paste goes in ${total} parts`);
+  assert.equal(await page.isVisible('#import-cancel'), true);
+  await shot(page, 'cards-import-progress');
+  await page.click('#import-cancel');
+  release();
+  await page.waitForSelector('#import-report:not([hidden])');
+  await page.unroute(/do=item.*action=import/);
+  assert.equal(parts, 2, 'no part is sent after the cancel');
+  const result = await page.textContent('#import-result');
+  assert.match(result, new RegExp(`^导入已取消：共 ${total} 部分，已发送 2 部分，其余未导入。已导入 (\\d+) 张`));
+  const imported = Number(result.match(/已导入 (\d+) 张/)[1]);
+  assert.equal((await stack.categoryNamed('批次')).store_total_num, imported);
+  assert.equal(await page.isVisible('#import-cancel'), false);
+  await shot(page, 'cards-import-cancelled');
+
+  // One card of the batch is sold meanwhile: it stays, the rest goes.
+  stack.sql(`update items set send_order_id='已发货：订单号：1' where data1='BATCH-000000';`);
+  await page.click('#import-undo');
+  assert.match(await confirm(page), /删除批次 \d+ 导入的全部未发货卡密/);
+  await toast(page, { includes: `已删除这批的 ${imported - 1} 张卡密，1 张已发货或发货中，保留` });
+  const left = (await stack.call('item', 'search', { q: 'BATCH-', cg_id: own.id, page_num: '10' }));
+  assert.deepEqual(left.LIST.map((c) => c.data1), ['BATCH-000000']);
+  assert.equal(await page.isVisible('#import-undo'), false);
+  assert.deepEqual(page.errors, []);
 });
