@@ -199,6 +199,28 @@ void removeOrder(Json::Value&) { Order::instance()->remove(requireId("id")); }
 
 void resetOrder(Json::Value&) { Order::instance()->reset(requireId("id")); }
 
+// The order numbers the seller deleted, newest first (at most 500): "LIST"
+// of {"order_id", "time"}. A deleted order stays away however often the
+// marketplace lists it, until "undelete" with its `order_id`.
+void deletedOrders(Json::Value& reply) {
+  Json::Value list(Json::arrayValue);
+  for (const Order::DeletedOrder& row : Order::instance()->deletedOrders(500)) {
+    Json::Value item(Json::objectValue);
+    item["order_id"] = row.order_id;
+    item["time"] = static_cast<Json::Int64>(row.time);
+    list.append(std::move(item));
+  }
+  reply["LIST"] = std::move(list);
+}
+
+void undeleteOrder(Json::Value&) {
+  const std::string number = postParam("order_id");
+  if (number.empty() || number.size() > 64) throw Exception(gbk("请给出订单号。"));
+  if (!Order::instance()->forgetDeleted(number)) {
+    throw Exception(gbk("订单 ") + number + gbk(" 不在已删除的订单中。"));
+  }
+}
+
 // The order's delivery log, oldest step first: "LIST" (an array, empty when
 // nothing happened yet) and the marketplace number as "ORDER_ID". An id
 // without an order is refused.
@@ -220,6 +242,8 @@ void order() {
       {"log", orderLog},
       {"export", exportOrders},
       {"cards", orderCards},
+      {"deleted", deletedOrders},
+      {"undelete", undeleteOrder},
   };
   answerSubAction(table);
 }

@@ -23,6 +23,7 @@ enum OrderFailure : int {
   kWrongOrderState = 5,    // "错误的订单状态"
   kPurchaseLimit = 6,      // "发货失败：单件购买限制"
   kBlacklisted = 7,        // "发货失败：黑名单限制"
+  kNotBound = 8,           // "未绑定，未发货": no goods line bound to an enabled category
   kFormWithoutInputs = 99, // "发货匹配规则1失败"
 };
 

@@ -17,6 +17,7 @@
 #include "market/OrderScraper.h"
 #include "market/SellerMemo.h"
 #include "store/Db.h"
+#include "store/GoodsCategoryMap.h"
 #include "store/Item.h"
 #include "store/MsgQueue.h"
 #include "store/OrderLog.h"
@@ -196,6 +197,13 @@ Delivery::Reserved Delivery::reserve(Attempt& attempt) {
     if (attempt.order.order_status != 2) throw OrderException(gbk("错误的订单状态"), kWrongOrderState);
 
     std::vector<OrderGoods> lines = orders_->loadOrderGoods(db_, id);
+    // A line that was not bound when the order was read takes the binding
+    // the seller made since (an order sent again after binding its goods).
+    for (OrderGoods& line : lines) {
+      if (line.category_id == 0 && !line.item_id.empty()) {
+        line.category_id = GoodsCategoryMap::instance()->categoryOf(line.item_id);
+      }
+    }
     std::vector<std::string> lineTexts(lines.size());
     std::vector<int> taken;
     std::string text;
@@ -242,16 +250,10 @@ Delivery::Reserved Delivery::reserve(Attempt& attempt) {
     }
 
     if (text.empty()) {
-      // Nothing to deliver: finished without consignment or memo.
-      const std::string ignored = gbk("忽略");
-      orders_->setDeliveryText(db_, id, ignored, ignored);
-      orders_->setLineTexts(db_, id, {});
-      orders_->setStatus(db_, id, kOrderDelivered);
-      log_->add(db_, attempt.number(), OrderLog::kDelivered, ignored);
-      notice("notice_success_order",
-             gbk("订单：") + attempt.number() + gbk("发货成功，含商品：") + attempt.summary);
-      unit.commitDurable();
-      return Reserved::kEnded;
+      // Nothing of the order is bound to an enabled category: nothing was
+      // sent and the marketplace still shows it paid. It is no delivery; it
+      // waits, failed, until the seller binds its goods and sends it again.
+      throw OrderException(gbk("未绑定，未发货"), kNotBound);
     }
     attempt.order.text_msg = attempt.order.send_msg = text;
     orders_->setDeliveryText(db_, id, text, text);

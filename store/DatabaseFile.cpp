@@ -46,6 +46,8 @@ void upgradeDatabase() {
       {"table", "import_batch",
        "CREATE TABLE IF NOT EXISTS `import_batch` (`id` INTEGER PRIMARY KEY AUTOINCREMENT, `cg_id` INTEGER DEFAULT 0, "
        "`time` INTEGER DEFAULT 0, `lines` INTEGER DEFAULT 0);"},
+      {"table", "deleted_orders",
+       "CREATE TABLE IF NOT EXISTS `deleted_orders` (`order_id` TEXT PRIMARY KEY, `time` INTEGER DEFAULT 0);"},
       // The card import's duplicate check, and the overview's orders by day.
       {"index", "items_data", "CREATE INDEX IF NOT EXISTS `items_data` ON `items` (`data1`, `data2`);"},
       {"index", "orders_time", "CREATE INDEX IF NOT EXISTS `orders_time` ON `orders` (`time`, `status`);"},

@@ -274,12 +274,39 @@ void Order::remove(int orderId) {
   // caller, so the page can say the order is still there. The unit writes
   // first, so it holds the write lock before it reads.
   Savepoint unit(db);
+  db->execute(std::make_shared<SQL>("insert or replace into `deleted_orders` (`order_id`,`time`) select `order_id`, ? "
+                                    "from `orders` where `id`=? and `status`<>?")
+                  ->bind(nowSeconds())
+                  ->bind(orderId)
+                  ->bind(static_cast<int>(kOrderDelivering)));
   auto sql = std::make_shared<SQL>("delete from `orders` where `id`=? and `status`<>?");
   db->execute(sql->bind(orderId)->bind(static_cast<int>(kOrderDelivering)));
   if (statusOf(db, orderId) == kOrderDelivering) throw Exception(gbk("该订单正在发货中，请等发货结束后再删除。"));
   sql = std::make_shared<SQL>("delete from `order_goods` where `o_id`=?");
   db->execute(sql->bind(orderId));
   unit.release();
+}
+
+std::vector<Order::DeletedOrder> Order::deletedOrders(int limit) {
+  std::vector<DeletedOrder> list;
+  std::shared_ptr<IDbResult> rows = getDb()->query(
+      std::make_shared<SQL>("select `order_id`, `time` from `deleted_orders` order by `time` desc, `rowid` desc limit ?")
+          ->bind(limit));
+  while (rows->next()) {
+    auto row = rows->fetch();
+    list.push_back({(*row)["order_id"].toString(), (*row)["time"].toInt()});
+  }
+  return list;
+}
+
+bool Order::forgetDeleted(const std::string& orderId) {
+  std::shared_ptr<IDb> db = getDb();
+  std::shared_ptr<IDbResult> rows = db->query(
+      std::make_shared<SQL>("select count(*) as `num` from `deleted_orders` where `order_id`=?")->bind(orderId));
+  const bool kept = rows->next() && (*rows->fetch())["num"].toInt() > 0;
+  rows.reset();
+  if (kept) db->execute(std::make_shared<SQL>("delete from `deleted_orders` where `order_id`=?")->bind(orderId));
+  return kept;
 }
 
 void Order::reset(int orderId) {
@@ -329,6 +356,11 @@ bool Order::addFound(const std::shared_ptr<IDb>& db, const std::string& orderId,
   // Every tick lists the orders already recorded: look the number up rather
   // than let the unique index refuse a second row.
   if (idOf(db, orderId) >= 0) return false;
+  std::shared_ptr<IDbResult> deleted = db->query(
+      std::make_shared<SQL>("select count(*) as `num` from `deleted_orders` where `order_id`=?")->bind(orderId));
+  const bool wasDeleted = deleted->next() && (*deleted->fetch())["num"].toInt() > 0;
+  deleted.reset();
+  if (wasDeleted) return false;
   try {
     db->execute(std::make_shared<SQL>("insert into `orders` (`order_id`,`order_url`,`time`) values( ? , ? , ?)")
                     ->bind(orderId)
@@ -490,6 +522,8 @@ std::string Order::statusText(int status) {
     case kFormWithoutInputs:
       reason = "淘宝的发货表单无法识别";
       break;
+    case kNotBound:
+      return gbk("未绑定，未发货（宝贝没有绑定到启用的分类，淘宝上仍待发货）");
     default:
       return gbk("发货失败：原因代码 ") + std::to_string(code);
   }

@@ -121,11 +121,22 @@ class Order {
     int failed = 0;
   };
   std::vector<Outcomes> outcomesBetween(const std::vector<std::int64_t>& boundaries);
-  // Deletes the order and its goods lines together. A failure raises and
-  // leaves both tables unchanged; an id without an order changes nothing.
+  // Deletes the order and its goods lines together, and keeps its number
+  // among the deleted ones, so that the marketplace listing it again as paid
+  // does not bring it back (addFound) until forgetDeleted. A failure raises
+  // and leaves the tables unchanged; an id without an order changes nothing.
   // An order being delivered (status 3: its cards are reserved and the
   // marketplace may be shipping it) is refused with an Exception.
   void remove(int orderId);
+  struct DeletedOrder {
+    std::string order_id;
+    std::int64_t time = 0;  // when it was deleted
+  };
+  // The numbers kept by remove, newest first, at most `limit`.
+  std::vector<DeletedOrder> deletedOrders(int limit);
+  // Lets the number be recorded again by the next tick that lists it;
+  // false when it was not kept.
+  bool forgetDeleted(const std::string& orderId);
   // Puts the order back to status 1 with both message texts emptied, so the
   // delivery takes it up again; its goods lines stay. An order being
   // delivered (status 3) is refused with an Exception, changing nothing.
@@ -148,8 +159,9 @@ class Order {
   // not recorded.
   int idOf(const std::shared_ptr<IDb>& db, const std::string& orderId);
   // Records a paid order seen on the marketplace, with status 0 and the
-  // current time. A number already recorded is left as it is (neither a
-  // second row nor a reset); returns whether the order is new.
+  // current time. A number already recorded, or deleted by the seller (see
+  // remove), is left as it is (neither a second row nor a reset); returns
+  // whether the order is new.
   bool addFound(const std::shared_ptr<IDb>& db, const std::string& orderId, const std::string& url);
   // Orders of status 0 (id and detail page), in id order.
   std::vector<OrderRecord> found(const std::shared_ptr<IDb>& db);

@@ -121,6 +121,14 @@ CREATE INDEX `orders_time` ON `orders` (`time`, `status`);
 CREATE INDEX `orders_buyer` ON `orders` (`buyer`);
 CREATE INDEX `orders_buyer_email` ON `orders` (`buyer_email`);
 
+-- The order numbers the seller deleted, so that the marketplace listing one
+-- again as paid does not bring it back; the seller can let one come back.
+-- Added to older databases at start-up (upgradeDatabase).
+CREATE TABLE `deleted_orders` (
+  `order_id` TEXT PRIMARY KEY,
+  `time`     INTEGER DEFAULT 0
+);
+
 CREATE TABLE `order_goods` (
   `o_id`        INTEGER DEFAULT 0,
   `item_id`     INTEGER DEFAULT 0,

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "base/GbkText.h"
+#include "base/OrderException.h"
 #include "market/Consignment.h"
+#include "store/Order.h"
 #include "tests/delivery/DeliveryFixture.h"
 
 namespace Quorvel::testing {
@@ -141,19 +143,54 @@ TEST_F(Delivery, AnOrderTheMarketplaceShowsShippedFailsWith1005BeforeAnyCard) {
   EXPECT_TRUE(sim_->shop().consignments().empty());
 }
 
-TEST_F(Delivery, AnOrderWithNothingToDeliverIsIgnoredWithoutConsignment) {
+TEST_F(Delivery, AnOrderWithNothingBoundIsNotDeliveredAndSaysSo) {
   const int off = addCategory(1, tplJson(gbk("{数据1}"), ""), "", 0);
   const int otherType = addCategory(7, tplJson(gbk("{数据1}"), ""));
   addCards(off, 1);
-  SimOrder order = place("b", {{addItem("unbound", 0), 1}, {addItem("off", off), 1}, {addItem("odd", otherType), 1}});
+  const std::string unbound = addItem("unbound", 0);
+  SimOrder order = place("b", {{unbound, 1}, {addItem("off", off), 1}, {addItem("odd", otherType), 1}});
   config_->set("notice_success_order", "1");
+  config_->set("notice_failed_order", "1");
   tick();
-  EXPECT_EQ(statusOf(order.id), kOrderDelivered);
-  EXPECT_EQ(ofOrder("`text_msg` || '/' || `send_msg`", order.id), gbk("忽略") + "/" + gbk("忽略"));
+  EXPECT_EQ(statusOf(order.id), orderFailed(kNotBound));
+  EXPECT_TRUE(isOrderFailed(statusOf(order.id))) << "never counted as delivered";
+  EXPECT_EQ(gbkToUtf8(Order::statusText(statusOf(order.id))), "未绑定，未发货（宝贝没有绑定到启用的分类，淘宝上仍待发货）");
   EXPECT_TRUE(sim_->shop().consignments().empty());
   EXPECT_TRUE(sim_->shop().memos().empty());
-  EXPECT_EQ(notices(), std::vector<std::string>{gbk("订单：") + order.id + gbk("发货成功，含商品：unbound×1 off×1 odd×1 ")});
+  ASSERT_EQ(notices().size(), 1u);
+  EXPECT_NE(gbkToUtf8(notices()[0]).find("发货失败，原因：未绑定，未发货"), std::string::npos) << gbkToUtf8(notices()[0]);
   EXPECT_EQ(fileValue("select count(*) from `items` where `send_order_id`<>''"), "0");
+  EXPECT_EQ(fileValue("select count(*) from `msg_queue` where `to`<>'seller@example.com'"), "0");
+
+  // Bound now and sent again by the seller: it is delivered.
+  const int cards = addCategory(1, tplJson(gbk("{数据1}"), gbk("{卡密内容}")));
+  addCards(cards, 1);
+  GoodsCategoryMap::instance()->bind(unbound, cards);
+  Order::instance()->reset(orderRow(order.id));
+  deliver();
+  EXPECT_EQ(statusOf(order.id), kOrderDelivered);
+  EXPECT_EQ(sim_->shop().consignments().size(), 1u);
+}
+
+TEST_F(Delivery, ADeletedOrderStaysAwayWhileListedAsPaidUntilTheSellerLetsItBack) {
+  config_->set("notice_paid_order", "1");
+  SimOrder order = place("b", {{addItem("unbound", 0), 1}});
+  readOrders();
+  ASSERT_EQ(notices().size(), 1u);
+  Order::instance()->remove(orderRow(order.id));
+  tick();
+  tick();
+  EXPECT_EQ(fileValue("select count(*) from `orders`"), "0") << "the marketplace still lists it as paid";
+  EXPECT_EQ(notices().size(), 1u) << "the seller is not told again";
+  const auto deleted = Order::instance()->deletedOrders(10);
+  ASSERT_EQ(deleted.size(), 1u);
+  EXPECT_EQ(deleted[0].order_id, order.id);
+
+  EXPECT_TRUE(Order::instance()->forgetDeleted(order.id));
+  EXPECT_FALSE(Order::instance()->forgetDeleted(order.id));
+  readOrders();
+  EXPECT_EQ(statusOf(order.id), kOrderDetailsRead);
+  EXPECT_EQ(notices().size(), 2u);
 }
 
 TEST_F(Delivery, ALineWithoutQuantityTakesNoCardAndStillCounts) {

@@ -54,6 +54,11 @@
     var lines = (o.goods || []).map(function (g) { return V.el('div', {}, g.name + ' × ' + g.num); });
     var failed = o.status >= 1000;
     var state = V.el('span', { className: 'state s' + (failed ? 'failed' : o.status) }, statusText(o));
+    if (o.status === 1008) {
+      // Nothing was sent and the marketplace still waits for the shipment.
+      state = V.el('div', {}, [state, V.el('div', { className: 'warn unbound-warn' },
+        '⚠ 这个订单没有发货：请到“在售宝贝”把宝贝绑定到分类后点“重新发货”，或在淘宝上手动发货。')]);
+    }
     var reset = V.el('button', { type: 'button', className: 'small', onclick: function () {
       V.confirmRun('订单 ' + o.order_id + ' 重新发货？程序会在下次查单时再发一次。', '重新发货', reset,
         function () { return V.act('order', 'reset', { id: o.id }); }, '订单已重新排队发货').then(after);
@@ -151,6 +156,24 @@
     var button = this;
     V.run(button, load);
   });
+
+  function loadDeleted() {
+    return V.act('order', 'deleted').then(function (data) {
+      V.$('#order-deleted-box').hidden = false;
+      var body = V.clear(V.$('#order-deleted tbody'));
+      var list = data.LIST || [];
+      list.forEach(function (d) {
+        var back = V.el('button', { type: 'button', className: 'small', onclick: function () {
+          V.run(back, function () { return V.act('order', 'undelete', { order_id: d.order_id }); },
+            '订单 ' + d.order_id + ' 已恢复，下次查单时重新读取').then(function (answer) { if (answer) loadDeleted(); });
+        } }, '恢复');
+        body.appendChild(V.row([d.order_id, V.dateTime(d.time), back]));
+      });
+      V.empty('#order-deleted-empty', list.length === 0);
+    });
+  }
+  V.$('#order-deleted-show').addEventListener('click', function () { V.run(this, loadDeleted); });
+  V.$('#order-deleted-close').addEventListener('click', function () { V.$('#order-deleted-box').hidden = true; });
 
   V.views.orders = { show: load };
 })(window.V);

@@ -82,20 +82,26 @@ test('a paid order appears; without stock it fails with its reason, and a reset 
   assert.ok(await page.$$eval('#order-log tbody tr', (rows) => rows.length) > 0);
 });
 
-test('an order is deleted after confirmation', async () => {
-  // The daemon delivers the shop's own unbound paid order at one of its
-  // ticks; wait for it rather than expect it at once.
+test('an unbound order says it was not delivered, and a deleted one stays deleted', async () => {
+  // The daemon reads the shop's own unbound paid order at one of its ticks;
+  // wait for it rather than expect it at once.
   let victim;
   for (const end = Date.now() + 30000; !victim && Date.now() < end;) {
     const list = (await stack.call('order', 'lst', { page_num: 100 })).LIST || [];
-    victim = list.find((o) => o.status === 2 && o.text_msg === '忽略');
+    victim = list.find((o) => o.status === 1008);
     if (!victim) await new Promise((resolve) => setTimeout(resolve, 200));
   }
-  assert.ok(victim, 'the shop\'s own paid order went out unbound');
-  await showGroup('all');
-  // The marketplace still lists the order as paid, so the daemon may find it
-  // again after the delete, as a new row: the row is told by its id.
+  assert.ok(victim, 'the shop\'s own paid order is unbound');
+  assert.notEqual(victim.text_msg, '忽略');
+  const deliveredList = (await stack.call('order', 'lst', { group: 'delivered', page_num: 100 })).LIST || [];
+  assert.ok(!deliveredList.some((o) => o.id === victim.id), 'never listed as delivered');
+  await showGroup('failed');
   const row = `#order-list tr[data-id="${victim.id}"]`;
+  await page.waitForSelector(row);
+  assert.match(await page.textContent(`${row} .state`), /^未绑定，未发货/);
+  assert.match(await page.textContent(`${row} .unbound-warn`), /这个订单没有发货/);
+  await shot(page, 'orders-unbound');
+  await showGroup('all');
   await page.waitForSelector(row);
   await page.click(`${row} button:text("删除")`);
   await page.click('#confirm-cancel');
@@ -105,6 +111,30 @@ test('an order is deleted after confirmation', async () => {
   await toast(page, { includes: '订单已删除' });
   await page.waitForSelector(row, { state: 'detached' });
   assert.equal(await storedRow(victim.id), undefined);
+  // The marketplace still lists it as paid; ticks come every second, and
+  // the order stays away. The heartbeat tells that ticks went by.
+  const ticked = async () => (await stack.call('getStatus')).CHECK_TIME;
+  const before = await ticked();
+  for (const end = Date.now() + 20000; (await ticked()) === before && Date.now() < end;) {
+    await new Promise((resolve) => setTimeout(resolve, 300));
+  }
+  const firstTick = await ticked();
+  for (const end = Date.now() + 20000; (await ticked()) === firstTick && Date.now() < end;) {
+    await new Promise((resolve) => setTimeout(resolve, 300));
+  }
+  assert.equal(await stored(victim.order_id), undefined, 'a deleted order does not come back');
+  await page.click('#order-deleted-show');
+  await page.waitForSelector('#order-deleted-box:not([hidden])');
+  const deletedRow = await page.$$eval('#order-deleted tbody tr', (rows) => rows.map((r) => r.children[0].textContent));
+  assert.deepEqual(deletedRow, [victim.order_id]);
+  await shot(page, 'orders-deleted');
+  await page.click('#order-deleted tbody tr button:text("恢复")');
+  await toast(page, { includes: `订单 ${victim.order_id} 已恢复` });
+  for (const end = Date.now() + 30000; !(await stored(victim.order_id)) && Date.now() < end;) {
+    await new Promise((resolve) => setTimeout(resolve, 300));
+  }
+  assert.ok(await stored(victim.order_id), 'the next tick reads it again');
+  await page.click('#order-deleted-close');
 
   await showGroup('delivering');
   await page.waitForSelector('#order-empty:not([hidden])');
