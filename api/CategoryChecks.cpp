@@ -64,11 +64,14 @@ void checkTemplates(const CategoryRecord& category) {
 void checkSwitches(const CategoryRecord& category) {
   if (category.ext.empty()) return;
   const Json::Value ext = objectOf(category.ext, "分类设置 ext", R"({"ww":1,"email":0,"web":0,"limit_number":0})");
+  int limit = 0;
   try {
-    ext["limit_number"].asInt();  // as the purchase-limit check reads it
+    limit = ext["limit_number"].asInt();  // as the purchase-limit check reads it
   } catch (const std::exception&) {
     throw Exception(gbk("分类设置 ext 中的 limit_number（单件购买限制）必须是整数，未保存。"));
   }
+  // A negative limit would read as "no limit": refused rather than saved.
+  if (limit < 0) throw Exception(gbk("每单每件宝贝限购数量不能是负数（0 = 不限），未保存。"));
 }
 
 }  // namespace Quorvel

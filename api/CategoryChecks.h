@@ -5,7 +5,8 @@
 //        delivery can read as text (templatesOf), the subject of at most
 //        kMaxMailSubjectBytes bytes;
 //   ext  a JSON object (the channel switches are then read whatever their
-//        kind) whose "limit_number" the purchase limit can read as an int.
+//        kind) whose "limit_number" the purchase limit can read as an int,
+//        0 (no limit) or more.
 //   name must be given, of at most kMaxCategoryNameBytes bytes.
 // Empty text stands for "none" and passes (the delivery reads it as no
 // templates and no switches). Both are read as the delivery reads them: GBK

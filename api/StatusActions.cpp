@@ -9,6 +9,8 @@
 
 #include "api/LoginActions.h"
 #include "api/OverviewActions.h"
+#include "base/Charset.h"
+#include "base/Exception.h"
 #include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "server/ActionTable.h"
@@ -41,12 +43,27 @@ void setConfig() {
   };
   answerJsonp(
       reply,
-      [&db](Json::Value&) {
+      [&db](Json::Value& reply) {
+        // Every refused value is named at once ("ERRORS": key to message),
+        // so the page can show each beside its field; nothing is stored then.
         std::map<std::string, std::string> values;
+        Json::Value errors(Json::objectValue);
+        std::string first;
         for (const auto& [key, value] : currentRequest->post) {
           if (key.empty() && value.empty()) continue;  // "a=1&": the last "&" names no setting
-          validateSetting(key, value);
+          try {
+            validateSetting(key, value);
+          } catch (Exception e) {
+            if (first.empty()) first = e.message();
+            errors[key] = e.message();
+            continue;
+          }
           values[key] = value;
+        }
+        if (!errors.empty()) {
+          reply["ERRORS"] = errors;
+          if (errors.size() == 1) throw Exception(first);
+          throw Exception(std::to_string(errors.size()) + gbk(" 项设置有误，原因写在各项旁边。第一项：") + first);
         }
         db = getDb();
         db->begin();

@@ -82,9 +82,16 @@ void report(const std::string& text) {
   std::fflush(stdout);
 }
 
-std::string joinIds(const std::vector<int>& ids) {
+// The card numbers (data1) of the cards, for the order's log: the seller
+// looks a card up by its number, never by the program's row id.
+std::string cardNumbers(const std::shared_ptr<Item>& items, const std::vector<int>& ids) {
+  static const std::string separator = gbk("、");
   std::string text;
-  for (int id : ids) text += (text.empty() ? "" : ",") + std::to_string(id);
+  for (int id : ids) {
+    if (!text.empty()) text += separator;
+    const CardRecord card = items->get(id);
+    text += card.id != 0 ? card.data1 : "#" + std::to_string(id);
+  }
   return text;
 }
 
@@ -259,7 +266,7 @@ Delivery::Reserved Delivery::reserve(Attempt& attempt) {
     orders_->setDeliveryText(db_, id, text, text);
     orders_->setLineTexts(db_, id, lineTexts);
     orders_->setStatus(db_, id, kOrderDelivering);
-    log_->add(db_, attempt.number(), OrderLog::kReserved, joinIds(taken));
+    log_->add(db_, attempt.number(), OrderLog::kReserved, cardNumbers(items_, taken));
     unit.commitDurable();
   } catch (Exception e) {
     fail(attempt, e.code(), e.message());
@@ -375,7 +382,7 @@ bool Delivery::finish(Attempt& attempt, const std::string& consigned) {
       }
     }
     orders_->setStatus(db_, attempt.row.id, kOrderDelivered);
-    log_->add(db_, number, OrderLog::kDelivered, joinIds(cards));
+    log_->add(db_, number, OrderLog::kDelivered, cardNumbers(items_, cards));
     log_->add(db_, number, OrderLog::kMemoDue, "");
     notice("notice_success_order", gbk("订单：") + number + gbk("发货成功，含商品：") + attempt.summary);
     unit.commitDurable();
@@ -403,7 +410,7 @@ void Delivery::release(Attempt& attempt, int code, const std::string& message, c
     }
     orders_->setReleased(db_, attempt.row.id, orderFailed(code), message);
     log_->add(db_, number, OrderLog::kConsignFailed, logText);
-    log_->add(db_, number, OrderLog::kReleased, joinIds(cards));
+    log_->add(db_, number, OrderLog::kReleased, cardNumbers(items_, cards));
     log_->add(db_, number, OrderLog::kFailed, std::to_string(orderFailed(code)) + " " + message);
     unit.commit();
   } catch (Exception e) {

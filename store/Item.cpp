@@ -126,8 +126,8 @@ namespace {
 // byte search finds characters.
 std::shared_ptr<SQL> searchSql(const std::string& head, const std::string& text, int categoryId,
                                const std::string& tail = "") {
-  auto sql =
-      std::make_shared<SQL>(head + "where instr(`data1`,?)>0" + (categoryId != 0 ? " and `cg_id`=?" : "") + tail);
+  auto sql = std::make_shared<SQL>(head + "where (instr(`data1`,?1)>0 or instr(`data2`,?1)>0 or instr(`data3`,?1)>0)" +
+                                   (categoryId != 0 ? " and `cg_id`=?2" : "") + tail);
   sql->bind(text);
   if (categoryId != 0) sql->bind(categoryId);
   return sql;

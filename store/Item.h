@@ -55,11 +55,11 @@ class Item {
   // when the category has no cards.
   std::vector<CardRecord> list(int categoryId, int page, int pageSize, int cards);
 
-  // Cards whose data1 contains `text` (compared as characters, case
-  // included), of the category `categoryId` or, for 0, of every category:
-  // how many there are, and page `page` (from 1; past the last page the
-  // last) of them in id order. Both read every candidate card's number: a
-  // search, not a lookup.
+  // Cards whose data1, data2 or data3 contains `text` (compared as
+  // characters, case included), of the category `categoryId` or, for 0, of
+  // every category: how many there are, and page `page` (from 1; past the
+  // last page the last) of them in id order. Both read every candidate
+  // card's fields: a search, not a lookup.
   int searchCount(const std::string& text, int categoryId);
   std::vector<CardRecord> search(const std::string& text, int categoryId, int page, int pageSize, int cards);
 

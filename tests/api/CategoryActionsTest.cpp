@@ -2,6 +2,8 @@
 // database.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "api/CategoryActions.h"
 #include "base/Charset.h"
 #include "store/Category.h"
@@ -227,6 +229,17 @@ TEST_F(CategoryActions, TemplatesAndSwitchesTheDeliveryCannotReadAreRefusedNamin
       EXPECT_EQ(reply["SUCCESS"], Json::Value(0)) << action << " " << bad.tpl << " " << bad.ext;
       EXPECT_NE(reply["MSG"].asString().find(bad.field), std::string::npos) << reply["MSG"].asString();
       EXPECT_NE(reply["MSG"].asString().find("未保存"), std::string::npos) << reply["MSG"].asString();
+    }
+  }
+  // A negative purchase limit would read as "no limit"; a mail subject past
+  // its bound would be cut by mail servers.
+  const std::string longSubject = R"({"mailSubject":")" + std::string(401, 'x') + R"("})";
+  for (const auto& [tpl, ext, words] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {goodTpl, R"({"limit_number":-1})", "不能是负数"}, {longSubject, goodExt, "邮件标题太长"}}) {
+    for (const std::string& action : {"add", "update"}) {
+      Json::Value reply = category(action, {{"id", keptId}, {"name", "changed"}, {"tpl", tpl}, {"ext", ext}});
+      EXPECT_EQ(reply["SUCCESS"], Json::Value(0)) << action << " " << ext;
+      EXPECT_NE(reply["MSG"].asString().find(words), std::string::npos) << reply["MSG"].asString();
     }
   }
   EXPECT_EQ(Category::instance()->all().size(), 1u);

@@ -220,7 +220,7 @@ TEST_F(ItemActions, SearchFindsCardNumbersContainingTheTextInPages) {
   const int other = addCategory("other");
   for (const auto& [category, number] : std::vector<std::pair<int, std::string>>{
            {cg, "AB-1"}, {cg, "xab-2"}, {other, "AB-3"}, {cg, gbk("卡淺東-AB")}, {cg, "AB-5"}}) {
-    addCard(category, number, "AB");  // only numbers are searched
+    addCard(category, number, "pw");
   }
   auto numbers = [](const Json::Value& reply) {
     std::vector<std::string> found;
@@ -246,6 +246,20 @@ TEST_F(ItemActions, SearchFindsCardNumbersContainingTheTextInPages) {
     EXPECT_FALSE(refused.isMember("LIST"));
   }
   EXPECT_EQ(item("search", {{"q", "AB"}, {"cg_id", "x"}})["SUCCESS"], Json::Value(0));
+}
+
+TEST_F(ItemActions, SearchAlsoFindsPasswordsAndExtraTexts) {
+  addCard(cg, "N-1", gbk("密码QQ"));
+  const int third = addCard(cg, "N-2", "pw").id;
+  getDb()->exec("update `items` set `data3`='" + gbkToUtf8(gbk("备注QQ")) + "' where `id`=" + std::to_string(third));
+  addCard(cg, "N-3", "pw");
+  Json::Value found = item("search", {{"q", "QQ"}, {"page_num", "10"}});
+  std::vector<std::string> numbers;
+  for (const Json::Value& card : found["LIST"]) numbers.push_back(card["data1"].asString());
+  EXPECT_EQ(numbers, (std::vector<std::string>{"N-1", "N-2"}));
+  EXPECT_EQ(found["PAGE_MAX"], Json::Value(1));
+  EXPECT_EQ(item("search", {{"q", "QQ"}, {"cg_id", cgText}, {"page_num", "1"}, {"page", "2"}})["LIST"][0]["data1"],
+            Json::Value("N-2"));
 }
 
 TEST_F(ItemActions, ExportGivesTheUnsentCardsAsQuotedCsv) {

@@ -147,6 +147,23 @@ TEST_F(StatusActions, SetConfigRefusesANumberOutOfRangeAndStoresNothingOfTheRequ
   EXPECT_EQ(SystemConfig::instance()->get("smtp_port"), "65535");
 }
 
+TEST_F(StatusActions, SetConfigNamesEveryRefusedValueAtOnce) {
+  Json::Value set = callAction(server_.port(), "setConfig",
+                               formOf({{"a_accepted", "1"}, {"check_order_timeout", "0"}, {"smtp_port", "65536"},
+                                       {"maker_base", "ftp://x"}}));
+  EXPECT_EQ(set["SUCCESS"], Json::Value(0));
+  const Json::Value& errors = set["ERRORS"];
+  ASSERT_TRUE(errors.isObject()) << set.toStyledString();
+  EXPECT_EQ(errors.getMemberNames(), (std::vector<std::string>{"check_order_timeout", "maker_base", "smtp_port"}));
+  EXPECT_NE(errors["smtp_port"].asString().find(" 到 "), std::string::npos) << errors["smtp_port"].asString();
+  EXPECT_NE(set["MSG"].asString().find("3 项设置有误，原因写在各项旁边"), std::string::npos) << set["MSG"].asString();
+  EXPECT_EQ(storedRows("a_accepted"), 0);
+
+  // One refusal keeps its own message as the whole answer.
+  set = callAction(server_.port(), "setConfig", formOf({{"smtp_port", "0"}}));
+  EXPECT_EQ(set["MSG"].asString(), set["ERRORS"]["smtp_port"].asString());
+}
+
 // An address that could reach the browser as an option, or send the cards
 // elsewhere in a shape no check expects, is refused with the whole request.
 TEST_F(StatusActions, SetConfigRefusesEndpointsThatAreNotPlainAddresses) {

@@ -58,7 +58,8 @@ TEST_F(Delivery, TwoCardsOfThreeGoOutWithTheExactTextsAndMarks) {
 
   EXPECT_EQ(stepsOf(order.id), (std::vector<std::string>{"reserved", "consigned", "queued", "delivered", "memo_due",
                                                          "memo_written"}));
-  EXPECT_EQ(logOf(order.id)[0], "reserved:" + std::to_string(cards[0]) + "," + std::to_string(cards[1]));
+  // The seller reads card numbers, not row ids.
+  EXPECT_EQ(logOf(order.id)[0], "reserved:" + gbk("淺N0") + gbk("、") + gbk("淺N1"));
   EXPECT_NE(logOf(order.id)[1].find(gbk("恭喜您，操作成功")), std::string::npos) << logOf(order.id)[1];
 
   tick();

@@ -72,7 +72,11 @@ window.V = window.V || {};
   V.act = function (action, sub, fields, waitMs) {
     return V.call(action, sub, fields, waitMs).then(function (data) {
       if (!data || typeof data !== 'object') throw new Error('本地程序的回答无法识别');
-      if (data.SUCCESS !== 1) throw new Error(data.MSG || '操作失败');
+      if (data.SUCCESS !== 1) {
+        var error = new Error(data.MSG || '操作失败');
+        error.answer = data;  // a refusal may say more (e.g. ERRORS per setting)
+        throw error;
+      }
       return data;
     });
   };

@@ -113,7 +113,8 @@
     var tpl = Object.assign({}, kept.tpl, { cardTpl: form.elements.cardTpl.value, goodsTpl: form.elements.goodsTpl.value });
     var subject = form.elements.mailSubject.value.replace(/[\r\n]+/g, ' ').trim();
     if (subject) tpl.mailSubject = subject; else delete tpl.mailSubject;
-    var ext = Object.assign({}, kept.ext, { limit_number: Math.max(0, parseInt(form.elements.limit_number.value, 10) || 0) });
+    // A negative limit goes to the program as typed, which refuses it.
+    var ext = Object.assign({}, kept.ext, { limit_number: parseInt(form.elements.limit_number.value, 10) || 0 });
     ['ww', 'email', 'web'].forEach(function (k) { ext[k] = form.elements[k].checked ? 1 : 0; });
     return {
       name: form.elements.name.value.trim(),

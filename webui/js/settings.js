@@ -56,7 +56,9 @@
     } else if (rule && rule.default !== undefined) {
       input.placeholder = rule.default ? '默认 ' + rule.default : '空 = 不使用';
     }
-    return { node: V.el('label', {}, [V.el('span', {}, label), input, V.el('small', {}, hint)]), input: input };
+    var refusal = V.el('small', { className: 'field-error', hidden: true });
+    return { node: V.el('label', {}, [V.el('span', {}, label), input, V.el('small', {}, hint), refusal]), input: input,
+      refusal: refusal };
   }
 
   function build(rules) {
@@ -73,7 +75,7 @@
       group[1].forEach(function (entry) {
         var kind = entry[2] || 'text';
         var made = field(entry[0], entry[1], kind, rules[entry[0]]);
-        inputs[entry[0]] = { input: made.input, kind: kind };
+        inputs[entry[0]] = { input: made.input, kind: kind, refusal: made.refusal };
         set.appendChild(made.node);
       });
       form.appendChild(set);
@@ -131,12 +133,29 @@
     var changed = changes();
     var keys = Object.keys(changed);
     if (!keys.length) { V.toast('没有需要保存的修改'); return; }
-    V.run(saveButton, function () { return V.act('setConfig', null, changed); }, '已保存 ' + keys.length + ' 项设置',
-      V.$('#settings-note')).then(function (answer) {
+    showRefusals({});
+    V.run(saveButton, function () {
+      return V.act('setConfig', null, changed).catch(function (error) {
+        if (error.answer && error.answer.ERRORS) showRefusals(error.answer.ERRORS);
+        throw error;
+      });
+    }, '已保存 ' + keys.length + ' 项设置', V.$('#settings-note')).then(function (answer) {
       if (answer) keys.forEach(function (k) { loaded[k] = changed[k]; });
     });
   });
   V.$('#settings-reload').addEventListener('click', function () { V.run(this, load); });
+
+  // Each refused value's reason beside its field, all at once.
+  function showRefusals(errors) {
+    Object.keys(inputs).forEach(function (key) {
+      var entry = inputs[key];
+      if (!entry.refusal) return;
+      var text = errors[key] || '';
+      entry.refusal.textContent = text;
+      entry.refusal.hidden = !text;
+      entry.input.classList.toggle('refused', !!text);
+    });
+  }
 
   V.$('#mail-test').addEventListener('click', function () {
     V.run(this, function () { return V.act('mailTest'); }, function (data) { return data.MSG || '测试邮件已加入发送队列'; },

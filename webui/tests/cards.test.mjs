@@ -69,6 +69,22 @@ test('a bulk import skips the duplicates and reports them by line', async () => 
   await shot(page, 'cards');
 });
 
+test('the search also finds a card by its password or extra text', async () => {
+  for (const [q, number] of [['PW-0321', 'CARD-0321'], ['备注654----尾', 'CARD-0654'], ['没有这段文字', null]]) {
+    await page.fill('#card-search', q);
+    await page.click('#card-search-go');
+    if (number) {
+      await page.waitForFunction((number) => {
+        const rows = document.querySelectorAll('#card-list tbody tr');
+        return rows.length === 1 && rows[0].textContent.includes(number);
+      }, number);
+    } else {
+      const found = (await stack.call('item', 'search', { q, cg_id: target.id })).LIST;
+      assert.equal(found, null, 'a text no field holds finds nothing');
+    }
+  }
+});
+
 test('a card is found, edited and deleted after confirmation', async () => {
   await page.fill('#card-search', 'CARD-0500');
   await page.click('#card-search-go');
@@ -127,9 +143,17 @@ test('the import preview splits each line exactly as the program stores it', asy
   assert.deepEqual(preview[0], ['SPLIT-1', '', 'PW-1, 附加 ,尾']);
 });
 
+// Shows the cards view on a category made after the page loaded.
+async function chooseCategory(c) {
+  await showView(page, 'cards');
+  await page.evaluate(() => window.V.loadCategories());
+  await page.waitForSelector(`#card-category option[value="${c.id}"]`, { state: 'attached' });
+  await page.selectOption('#card-category', String(c.id));
+}
+
 test('a line GBK cannot store is skipped with its number and the rest imported', async () => {
   const own = await category('表情');
-  await page.selectOption('#card-category', String(own.id));
+  await chooseCategory(own);
   await page.selectOption('#import-sep', 'comma');
   await page.fill('#import-text', ['EMO-1,,C', 'EMO-2,密码😀', '', '𠀀,x', 'EMO-5,P,附加'].join('\n'));
   await page.click('#import-go');
@@ -146,7 +170,7 @@ test('a line GBK cannot store is skipped with its number and the rest imported',
 
 test('more lines than the cap are refused before anything is sent', async () => {
   const own = await category('上限');
-  await page.selectOption('#card-category', String(own.id));
+  await chooseCategory(own);
   await page.selectOption('#import-sep', 'space');
   const lines = [];
   for (let n = 0; n <= 100000; n++) lines.push(`C${n} P`);
@@ -165,7 +189,7 @@ test('more lines than the cap are refused before anything is sent', async () => 
 
 test('an import shows its progress, can be cancelled, and its batch undone', async () => {
   const own = await category('批次');
-  await page.selectOption('#card-category', String(own.id));
+  await chooseCategory(own);
   await page.selectOption('#import-sep', 'space');
   const lines = [];
   for (let n = 0; n < 12000; n++) lines.push(`BATCH-${String(n).padStart(6, '0')} PASSWORD-${n}-ABCDEFGHIJ`);

@@ -106,6 +106,16 @@ test('the preview shows the text the delivery sends', async () => {
     `您的话费卡 ${orderId} 已发货`);
 });
 
+test('a negative purchase limit is refused with a message', async () => {
+  await showView(page, 'categories');
+  await page.click('#category-new');
+  await page.fill('#category-form [name=name]', '负数限购');
+  await page.fill('#category-form [name=limit_number]', '-3');
+  await page.click('#category-save');
+  assert.match(await toast(page, { error: true }), /限购数量不能是负数/);
+  assert.equal(await stack.categoryNamed('负数限购'), undefined);
+});
+
 test('deleting asks first, names the cards, and shows why the program refused', async () => {
   const category = await stack.categoryNamed('话费卡');
   assert.equal(category.store_num, 1, 'one card is left after the order');

@@ -11,7 +11,8 @@ let stack;
 let page;
 
 before(async () => {
-  stack = await startShop({ settings: { comment_msg: '好评！', notice_paid_order: '1' } });
+  // Left logged out (no login by itself on load): the IM test is refused then.
+  stack = await startShop({ settings: { comment_msg: '好评！', notice_paid_order: '1', taobao_autologin: '0' } });
   page = await stack.open();
 });
 
@@ -71,6 +72,33 @@ test('a refused save shows the program\'s message and stores nothing', async () 
     '“查单间隔”（check_order_timeout）必须是 1 到 86400 之间的整数（秒）；留空则用默认值。未保存任何设置。');
   await page.fill('#settings-form [name=check_order_timeout]', before.check_order_timeout);
   await page.fill('#settings-form [name=comment_msg]', before.comment_msg);
+});
+
+test('every refused value is shown beside its field at once', async () => {
+  const before = await settings();
+  await page.fill('#settings-form [name=maker_base]', 'ftp://example.com');
+  await page.fill('#settings-form [name=check_order_timeout]', '0');
+  await page.fill('#settings-form [name=comment_msg]', '新的评价');
+  await page.click('#settings-save');
+  assert.match(await toast(page, { error: true }), /^2 项设置有误，原因写在各项旁边/);
+  const beside = async (name) => page.$eval(`#settings-form [name=${name}]`, (input) => {
+    const note = input.parentElement.querySelector('.field-error');
+    return note && !note.hidden ? note.textContent : '';
+  });
+  assert.match(await beside('maker_base'), /必须是 http:\/\/ 或 https:\/\//);
+  assert.match(await beside('check_order_timeout'), /必须是 1 到 86400 之间的整数/);
+  assert.equal(await beside('comment_msg'), '');
+  await shot(page, 'settings-refusals');
+  assert.deepEqual(await settings(), before);
+  // A save that passes clears the notes.
+  await page.fill('#settings-form [name=maker_base]', before.maker_base);
+  await page.fill('#settings-form [name=check_order_timeout]', before.check_order_timeout);
+  await page.fill('#settings-form [name=comment_msg]', before.comment_msg);
+  await page.fill('#settings-form [name=check_msg_timeout]', '8');
+  await page.click('#settings-save');
+  await toast(page, { includes: '已保存 1 项设置' });
+  assert.equal(await beside('maker_base'), '');
+  assert.equal(await beside('check_order_timeout'), '');
 });
 
 test('nothing can be saved while the settings have not been read', async () => {
