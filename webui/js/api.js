@@ -14,7 +14,7 @@ window.V = window.V || {};
   var key = new URLSearchParams(location.hash.slice(1)).get('token') || '';
   var base = 'http://127.0.0.1:' + port + '/';
   var sequence = 0;
-  var outOfDate = '页面已过期，请从 Vendara 程序重新打开本页面（程序启动时显示的地址，或托盘菜单）。';
+  var outOfDate = '页面已过期：Vendara 程序已重新启动或已关闭，请从 Vendara 程序重新打开本页面（程序启动时显示的地址，或托盘菜单）。';
 
   V.port = port;
   V.key = key;
@@ -26,10 +26,14 @@ window.V = window.V || {};
   // A failed script load does not say why. The program lets this page read
   // its refusal (403: the key is not the running program's, e.g. after a
   // restart), so a plain status request tells "out of date" from "not running".
+  // A page that reached the program before and finds nothing at its port
+  // now belongs to a program that has ended: a restarted one listens on a
+  // port and with a key of its own, so this page can only be opened again.
+  var reached = false;
   function failure() {
     return fetch(base + '?do=getStatus&token=' + encodeURIComponent(key)).then(function (response) {
       return response.status === 403;
-    }, function () { return false; }).then(function (stale) {
+    }, function () { return reached; }).then(function (stale) {
       if (stale) {
         V.onOutOfDate(outOfDate);
         return new Error(outOfDate);
@@ -60,7 +64,7 @@ window.V = window.V || {};
         window[name] = function () {};
         script.remove();
       }
-      window[name] = function (data) { done(); resolve(data); };
+      window[name] = function (data) { done(); reached = true; resolve(data); };
       script.onerror = function () { done(); failure().then(reject); };
       script.src = V.address(action, sub, fields) + '&callback=' + name;
       document.body.appendChild(script);

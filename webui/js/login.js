@@ -38,6 +38,27 @@
   }
   V.$('#login-open').addEventListener('click', open);
   V.$('#login-close').addEventListener('click', function () { close(); V.refreshStatus(); });
+
+  // With taobao_autologin "1" the page opens the login view by itself when
+  // it loads and the shop is not logged in (after a restart of the
+  // program), so the stored account logs in without a click. V.autoLogin
+  // says what happened: "pending", "none", "open", then "closed".
+  V.autoLogin = 'pending';
+  var firstStatus = true;
+  V.onStatus(function (s) {
+    if (!firstStatus) return;
+    firstStatus = false;
+    if (s.RUNNING || s.ACCOUNT || s.DB_DAMAGED) { V.autoLogin = 'none'; return; }
+    V.act('getConfig').then(function (data) {
+      var list = data.LIST || {};
+      if (list.taobao_autologin !== '1' || !list.taobao_user || !view.hidden) { V.autoLogin = 'none'; return; }
+      V.autoLogin = 'open';
+      open();
+    }, function () { V.autoLogin = 'none'; });
+  });
+  new MutationObserver(function () {
+    if (view.hidden && V.autoLogin === 'open') V.autoLogin = 'closed';
+  }).observe(view, { attributes: true, attributeFilter: ['hidden'] });
   // Every page the frame shows is an answer of the program: look at the result.
   frame.addEventListener('load', function () { if (!view.hidden) V.refreshStatus(); });
   window.addEventListener('message', function (event) {

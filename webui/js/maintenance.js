@@ -64,6 +64,11 @@
     var storage = V.$('#storage-banner');
     storage.hidden = !s.STORAGE_MSG;
     storage.textContent = s.STORAGE_MSG || '';
+    // No delivery happens while the daemon is stopped: said on every view.
+    var stopped = V.$('#stopped-banner');
+    stopped.hidden = !!s.RUNNING || !!s.DB_DAMAGED;
+    stopped.textContent = '自动发货已停止：' + (s.ACCOUNT ? '淘宝登录已失效，' : '还没有登录淘宝，') +
+      '新订单不会自动发货。请点右上角的“登录淘宝”。';
   });
 
   V.views.maintenance = { show: load };

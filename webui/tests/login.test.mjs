@@ -27,13 +27,14 @@ after(async () => {
 });
 
 test('the login view logs in with the stored account, after showing why a wrong one failed', async () => {
-  const page = await stack.open();
+  // taobao_autologin is "1": the page opens the login view by itself.
+  const page = await stack.open({ settle: false });
   await page.waitForFunction(() => document.querySelector('#status').textContent.includes('未登录淘宝'), null,
     { timeout: 30000 });
+  await page.waitForFunction(() => window.V.autoLogin === 'open');
 
   // A wrong stored password: login.js sends it once, the marketplace refuses,
   // and the view says why; the page is not sent again and again.
-  await page.click('#login-open');
   await page.waitForFunction(() => {
     const message = document.querySelector('#login-msg');
     return !message.hidden && message.textContent.includes('密码错误');

@@ -60,17 +60,31 @@ export async function startShop({ settings = {} } = {}) {
     { method: 'POST', body: JSON.stringify(body) })).json();
 
   // A page on the web UI with the errors it raised kept in page.errors.
-  stack.open = async () => {
+  // With taobao_autologin "1" the page opens the login view by itself; unless
+  // `settle` is false, the page is handed over once that login has ended.
+  stack.open = async ({ settle = true } = {}) => {
     const page = await stack.context.newPage();
     page.errors = [];
     page.on('pageerror', (error) => page.errors.push(String(error)));
     await page.setViewportSize({ width: 1280, height: 900 });
     await page.goto(stack.run.uiAddress);
     await page.waitForFunction(() => window.V && window.V.status, null, { timeout: 20000 });
+    if (settle) {
+      await page.waitForFunction(() => window.V.autoLogin === 'none' || window.V.autoLogin === 'closed', null,
+        { timeout: 30000 });
+      // The login's own toast is not what the test waits for.
+      await page.evaluate(() => { document.querySelector('#toast').hidden = true; });
+    }
     return page;
   };
 
   stack.login = async (page) => {
+    if ((await stack.call('getStatus')).RUNNING) {
+      // Logged in already when the page opened.
+      await page.waitForFunction(() => document.querySelector('#status').textContent.includes('自动发货运行中'), null,
+        { timeout: 30000 });
+      return;
+    }
     await page.click('#login-open');
     await page.waitForFunction(() => document.querySelector('#status').textContent.includes('自动发货运行中'), null,
       { timeout: 30000 });
