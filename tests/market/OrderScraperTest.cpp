@@ -241,8 +241,9 @@ TEST_F(OrderScraperOnSim, TheDaemonsTickRecordsAndReadsThenStopsWhenTheLoginIsLo
   daemon.setOrderPipeline(std::make_shared<MarketPipeline>());
   daemon.setRunning(true);
   daemon.checkOrders();
-  // Read, then delivered in the same tick: its item is bound to no category.
-  EXPECT_EQ(ofOrder("`status` || `text_msg`", order.id), "2" + gbk("忽略"));
+  // Read, then taken up in the same tick: its item is bound to no category,
+  // so it ends as not delivered.
+  EXPECT_EQ(ofOrder("`status` || `text_msg`", order.id), "1008" + gbk("未绑定，未发货"));
   sim_->shop().setOpen(false);
   daemon.checkOrders();
   EXPECT_FALSE(daemon.running());
