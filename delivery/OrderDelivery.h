@@ -13,8 +13,8 @@
 //      the state (code 5), the limits (6, 7) and the stock (1), takes the
 //      cards and marks them reserved ("发货中：订单号：" + number), writes the
 //      texts and sets status 3; it is committed durably before the
-//      consignment. An order without a deliverable line ends here ("忽略",
-//      status 2).
+//      consignment. An order without a deliverable line fails here as
+//      not bound (code 8, "未绑定，未发货"): nothing was sent.
 //   2. consign, with no transaction open. A refusal releases exactly the
 //      cards this attempt reserved (the cards of an earlier delivery of the
 //      same order keep their mark) and records 1000 + code; a POST that got
