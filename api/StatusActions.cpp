@@ -11,6 +11,7 @@
 #include "api/OverviewActions.h"
 #include "base/ProcessWide.h"
 #include "base/Registry.h"
+#include "port/Autostart.h"
 #include "server/ActionTable.h"
 #include "store/Db.h"
 #include "store/Endpoints.h"
@@ -51,6 +52,10 @@ void setConfig() {
         db = getDb();
         db->begin();
         SystemConfig::instance()->setMany(values);
+        // The desktop's autostart entry follows the setting; when it cannot
+        // be changed, nothing is saved and the page says why.
+        const auto autostart = values.find("autostart");
+        if (autostart != values.end()) processWide<port::Autostart>()->set(autostart->second == "1");
         db->commit();
       },
       guard);
