@@ -13,6 +13,7 @@
 #include "base/Exception.h"
 #include "base/ProcessWide.h"
 #include "base/Registry.h"
+#include "port/Autostart.h"
 #include "server/ActionTable.h"
 #include "store/Db.h"
 #include "store/Endpoints.h"
@@ -68,6 +69,10 @@ void setConfig() {
         db = getDb();
         db->begin();
         SystemConfig::instance()->setMany(values);
+        // The desktop's autostart entry follows the setting; when it cannot
+        // be changed, nothing is saved and the page says why.
+        const auto autostart = values.find("autostart");
+        if (autostart != values.end()) processWide<port::Autostart>()->set(autostart->second == "1");
         db->commit();
       },
       guard);

@@ -1,7 +1,9 @@
 // vendara: the main program. Prepares the database file, starts the delivery
 // daemon with the order steps and the message dispatcher installed, registers
 // the web API actions and runs the local HTTP server on the server thread; the
-// main thread lives on the console until the user closes.
+// main thread runs the app shell (the tray icon on a desktop, else the
+// console) until the user closes, then stops the server and the daemon's work
+// cleanly.
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -184,6 +186,15 @@ int main() {
   port::AppShellEvents events;
   events.reopenUi = [browser] { showUi(uiAddress(makerBase(), uiPort.load(), true), *browser); };
   port::runAppShell("Vendara 2012", events);
+
+  // Closing: the server takes no new request (an action in progress ends
+  // first), then the daemon's workers end the tick or pass they are in, so
+  // that nothing is left halfway when the process ends.
+  serverThread.request_stop();
+  serverThread.join();
+  daemon->hold();
   port::crashReporterUninstall();
+  std::printf("程序已关闭。\n");
+  std::fflush(stdout);
   return 0;
 }

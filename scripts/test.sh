@@ -14,11 +14,12 @@ export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
 bash scripts/setup.sh --test
 bash scripts/build.sh
 build_dir=$(realpath "${BUILD_DIR:-build}")
-(cd "$build_dir" && ctest --output-on-failure -j 2 --timeout 300)
 # maker-service serves jQuery and jQuery UI from these npm packages.
 (cd service/vendor && npm ci --no-audit --no-fund)
 # The page's chart library, served by maker-service under /lib/.
 (cd webui && npm ci --no-audit --no-fund)
+# The package test among them packs both npm folders above.
+(cd "$build_dir" && ctest --output-on-failure -j 2 --timeout 300)
 # The browser tests save screenshots of every view in $build_dir/screenshots.
 (cd webui/tests && npm ci --no-audit --no-fund && VENDARA_BUILD_DIR="$build_dir" npm test)
 # The Windows platform layer, IM window steps and updater under Wine

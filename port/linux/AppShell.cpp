@@ -1,8 +1,13 @@
 #include "port/AppShell.h"
 
+#include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
+
+#include "port/linux/TrayIcon.h"
 
 namespace Quorvel::port {
 
@@ -17,6 +22,45 @@ sigset_t shellSignals() {
   return set;
 }
 
+// No desktop: the console is the shell, and the signals are its menu.
+void runConsole(const AppShellEvents& events) {
+  sigset_t set = shellSignals();
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) continue;
+    if (sig == SIGUSR1) {
+      if (events.reopenUi) events.reopenUi();
+      continue;
+    }
+    return;
+  }
+}
+
+// On a desktop the signals keep their meaning: a thread of their own takes
+// them and hands them to the UI thread's loop. It ends on a SIGTERM sent to
+// it alone once the loop is over.
+void runTray(const std::string& tip, const AppShellEvents& events) {
+  TrayIcon tray(tip, events);
+  std::atomic<bool> over{false};
+  std::thread signals([&tray, &over] {
+    sigset_t set = shellSignals();
+    for (;;) {
+      int sig = 0;
+      if (sigwait(&set, &sig) != 0) continue;
+      if (over.load()) return;
+      if (sig == SIGUSR1) {
+        tray.requestReopen();
+      } else {
+        TrayIcon::requestClose();
+      }
+    }
+  });
+  tray.run();
+  over.store(true);
+  pthread_kill(signals.native_handle(), SIGTERM);
+  signals.join();
+}
+
 }  // namespace
 
 // The signals are blocked in the main thread and so in every thread started
@@ -28,19 +72,17 @@ void prepareAppShell() {
 
 void runAppShell(const std::string& tip, const AppShellEvents& events) {
   prepareAppShell();
-  sigset_t set = shellSignals();
-
-  std::printf("%s\n(Ctrl+C or SIGTERM closes the program; SIGUSR1 opens the web page again.)\n", tip.c_str());
-  std::fflush(stdout);
-  for (;;) {
-    int sig = 0;
-    if (sigwait(&set, &sig) != 0) continue;
-    if (sig == SIGUSR1) {
-      if (events.reopenUi) events.reopenUi();
-      continue;
-    }
+  const std::string noDesktop = TrayIcon::openDesktop();
+  if (noDesktop.empty()) {
+    std::printf("%s：托盘图标已就绪（菜单“打开”重新打开网页，“关闭”退出程序）。\n", tip.c_str());
+    std::fflush(stdout);
+    runTray(tip, events);
     return;
   }
+  std::printf("%s：%s，程序在控制台运行（Ctrl+C 或 SIGTERM 关闭程序，SIGUSR1 重新打开网页）。\n", tip.c_str(),
+              noDesktop.c_str());
+  std::fflush(stdout);
+  runConsole(events);
 }
 
 }  // namespace Quorvel::port

@@ -4,6 +4,9 @@
 
 #include "api/StatusActions.h"
 #include "base/Charset.h"
+#include "base/Exception.h"
+#include "base/ProcessWide.h"
+#include "port/Autostart.h"
 #include "base/Registry.h"
 #include "store/Db.h"
 #include "store/SystemConfig.h"
@@ -203,6 +206,36 @@ TEST_F(StatusActions, SetConfigRefusesASettingWithoutAName) {
   EXPECT_EQ(set["SUCCESS"], Json::Value(1)) << set["MSG"].asString();
   EXPECT_EQ(storedRows(""), 0);
   EXPECT_EQ(storedRows("a_accepted"), 1);
+}
+
+// An autostart entry that notes what it was told, or refuses.
+class NotedAutostart : public port::Autostart {
+ public:
+  void set(bool on) override {
+    if (refuse) throw Exception(gbk("无法写入开机自启动项"));
+    calls.push_back(on);
+  }
+  bool refuse = false;
+  std::vector<bool> calls;
+};
+
+TEST_F(StatusActions, TheAutostartSettingSwitchesTheEntryOrIsNotSavedWhenTheEntryCannotChange) {
+  auto autostart = std::make_shared<NotedAutostart>();
+  installProcessWide<port::Autostart>(autostart);
+
+  EXPECT_EQ(callAction(server_.port(), "setConfig", formOf({{"comment_msg", "x"}}))["SUCCESS"], Json::Value(1));
+  EXPECT_TRUE(autostart->calls.empty());  // other settings leave the entry alone
+  EXPECT_EQ(callAction(server_.port(), "setConfig", formOf({{"autostart", "1"}}))["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(callAction(server_.port(), "setConfig", formOf({{"autostart", "0"}}))["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(autostart->calls, (std::vector<bool>{true, false}));
+
+  autostart->refuse = true;
+  Json::Value refused = callAction(server_.port(), "setConfig", formOf({{"autostart", "1"}, {"comment_msg", "y"}}));
+  EXPECT_EQ(refused["SUCCESS"], Json::Value(0));
+  EXPECT_EQ(refused["MSG"].asString(), "无法写入开机自启动项");
+  const Json::Value list = callAction(server_.port(), "getConfig")["LIST"];
+  EXPECT_EQ(list["autostart"], Json::Value("0"));
+  EXPECT_EQ(list["comment_msg"], Json::Value("x"));  // nothing of the refused request
 }
 
 }  // namespace

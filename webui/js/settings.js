@@ -19,6 +19,7 @@
       ['smtp_user', 'SMTP 用户名'], ['smtp_pwd', 'SMTP 密码', 'password']]],
     ['旺旺', [['wangwang_initiative_enable', '等买家打开聊天窗口后发送', 'flag'], ['wangwang_retry_timeout', '等待中的消息过期', 'number']]],
     ['黑名单', [['black_list', '不发货的买家（每行一个）', 'area']]],
+    ['程序', [['autostart', '登录桌面时自动启动本程序', 'flag']]],
   ];
   var endpointLabels = {
     maker_base: '服务地址', local_host: '本地主机名', market_base: '淘宝地址（替换下面全部）',
