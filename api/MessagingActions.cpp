@@ -2,29 +2,45 @@
 
 #include <json/value.h>
 
+#include <cstdint>
+#include <vector>
+
+#include "api/RequestIds.h"
+#include "api/SubActions.h"
 #include "base/Charset.h"
 #include "base/Codes.h"
 #include "base/Exception.h"
 #include "base/GlobalLock.h"
+#include "base/ProcessWide.h"
 #include "base/Registry.h"
+#include "port/WindowSystem.h"
 #include "server/ActionTable.h"
 #include "store/MsgQueue.h"
 #include "store/SystemConfig.h"
 
 namespace Quorvel {
 
+const char* const kNoImClientHere = "这台电脑上不能运行旺旺客户端，旺旺消息发不出去：请给分类选择邮件或站内信。";
+
 namespace {
 
-// Without a marketplace login there is no sender: nothing is queued. A
-// failure to queue is answered like the other actions' failures.
+// Where the IM client cannot run, or without a marketplace login (there is
+// no sender), nothing is queued. A failure to queue is answered like the
+// other actions' failures.
 void wwTest() {
   const std::string to = postParam("to");
+  Json::Value reply(Json::objectValue);
+  if (!processWide<port::WindowSystem>()->imClientPossible()) {
+    reply["SUCCESS"] = 0;
+    reply["MSG"] = gbk(kNoImClientHere);
+    writeJsonp(reply);
+    return;
+  }
   std::string account;
   {
     GlobalGuard hold;
     account = Registry::instance()->getOr<std::string>("account", std::string());
   }
-  Json::Value reply(Json::objectValue);
   if (account.empty()) {
     reply["SUCCESS"] = 0;
     reply["MSG"] = gbk("未登录淘宝帐号，不能进行旺旺测试操作！");
@@ -71,9 +87,64 @@ void mailTest() {
   });
 }
 
+// The queue as the seller reads it: the oldest 500 messages with their
+// channel, addressee, failed tries and last error, and "TOTAL".
+constexpr std::size_t kListedMessages = 500;
+
+// Times go to the page as the low 32 bits, as every other time does.
+Json::Int low32(std::int64_t seconds) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(seconds)); }
+
+void listQueue(Json::Value& reply) {
+  std::size_t total = 0;
+  const std::vector<MsgEntry> entries = MsgQueue::instance()->waiting(kListedMessages, total);
+  Json::Value list(Json::arrayValue);
+  for (const MsgEntry& entry : entries) {
+    Json::Value row(Json::objectValue);
+    row["id"] = entry.id;
+    row["type"] = entry.type;
+    row["type_text"] = msgTypeName(entry.type);
+    row["to"] = entry.to;
+    row["order_id"] = entry.order_id;
+    row["tries"] = entry.error_times;
+    row["last_error"] = entry.last_error;
+    row["create_time"] = low32(entry.create_time);
+    row["sending"] = entry.sending;
+    list.append(std::move(row));
+  }
+  reply["LIST"] = std::move(list);
+  reply["TOTAL"] = static_cast<Json::UInt64>(total);
+  reply["IM_AVAILABLE"] = processWide<port::WindowSystem>()->imClientPossible();
+}
+
+// The answer to retry and del of a message that is gone or being sent.
+void refuseChange(MsgQueue::Change change, int id) {
+  if (change == MsgQueue::Change::kMissing) {
+    throw Exception(gbk("队列里没有这条消息（") + std::to_string(id) + gbk("），可能已经发出或被删除。"));
+  }
+  if (change == MsgQueue::Change::kSending) {
+    throw Exception(gbk("这条消息正在发送，请稍后再试。"));
+  }
+}
+
+void retryMessage(Json::Value& reply) {
+  const int id = requireId("id");
+  refuseChange(MsgQueue::instance()->retry(id), id);
+  reply["MSG"] = gbk("已重新计数，下一轮发送时再试。");
+}
+
+void deleteMessage(Json::Value& reply) {
+  const int id = requireId("id");
+  refuseChange(MsgQueue::instance()->discard(id), id);
+  reply["MSG"] = gbk("消息已删除，不会再发送。");
+}
+
 }  // namespace
 
 void registerMessagingActions() {
+  processWide<port::WindowSystem>();
+  registerAction("msgQueue", [] {
+    answerSubAction({{"lst", listQueue}, {"retry", retryMessage}, {"del", deleteMessage}});
+  });
   // Both queue a message, which takes the global lock a login holds while
   // the marketplace answers.
   registerAction("wwTest", wwTest, ActionPlace::kOutsideWorker);

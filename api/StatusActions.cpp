@@ -14,6 +14,7 @@
 #include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "port/Autostart.h"
+#include "port/WindowSystem.h"
 #include "server/ActionTable.h"
 #include "store/Db.h"
 #include "store/Endpoints.h"
@@ -152,6 +153,9 @@ void getStatus(Deamon& daemon) {
     reply["DB_DAMAGED"] = safe->damaged();
     reply["SAFE_MSG"] = safe->message();
     reply["STORAGE_MSG"] = storageHealth().message();
+    // Where the IM client cannot run, the page offers e-mail instead and
+    // warns of categories that only send by IM.
+    reply["IM_AVAILABLE"] = processWide<port::WindowSystem>()->imClientPossible();
   });
 }
 
@@ -162,6 +166,7 @@ void registerStatusActions(std::shared_ptr<Deamon> daemon) {
   // a process-wide object takes the global lock).
   processWide<GoodsRefreshProgress>();
   processWide<SafeMode>();
+  processWide<port::WindowSystem>();
   registerAction("setConfig", setConfig);
   registerAction("getConfig", getConfig);
   registerAction("getStatus", [daemon] { getStatus(*daemon); });

@@ -130,7 +130,7 @@ Attempt sendMail(const PassSettings& settings, const MsgEntry& entry) {
       return sendBySmtp(settings, entry, false);
     default:
       // No way to send it: it waits for a valid setting.
-      return {false, false, "email_send_type=" + settings.get("email_send_type")};
+      return {false, false, gbk("没有选择邮件发送方式（email_send_type），邮件等设置好后再发")};
   }
 }
 
@@ -229,7 +229,7 @@ void MessageDispatcher::sendMessages(std::stop_token stop) {
       if (attempt.done) {
         queue->remove(entry);
       } else {
-        queue->release(entry);
+        queue->failed(entry, attempt.reply);
         setAside[type] = true;
       }
     }

@@ -55,6 +55,11 @@ class WindowSystem {
   // window is ever found.
   static std::shared_ptr<WindowSystem> makeProcessWide();
 
+  // Whether the IM client can run on this system at all. Where it cannot,
+  // an IM message can never be sent, and the seller is told so instead of
+  // seeing it queued for ever.
+  virtual bool imClientPossible() const { return true; }
+
   // FindWindow: the first top-level window whose class is `className` (any
   // class when it is empty) and whose title is exactly `title`; 0 when none.
   virtual Window findWindow(const std::string& className, const std::string& title) = 0;

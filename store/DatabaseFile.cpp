@@ -60,6 +60,7 @@ void upgradeDatabase() {
   static const char* const kAddedColumns[][3] = {
       {"msg_queue", "subject", "ALTER TABLE `msg_queue` ADD COLUMN `subject` TEXT DEFAULT '';"},
       {"items", "batch", "ALTER TABLE `items` ADD COLUMN `batch` INTEGER DEFAULT 0;"},
+      {"msg_queue", "last_error", "ALTER TABLE `msg_queue` ADD COLUMN `last_error` TEXT DEFAULT '';"},
   };
   auto db = std::make_shared<Db>(databasePath());
   db->open();

@@ -1,10 +1,12 @@
 #include "store/MsgQueue.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "base/Charset.h"
 #include "base/Clock.h"
 #include "base/Codes.h"
+#include "base/Exception.h"
 #include "base/GlobalLock.h"
 #include "base/ProcessWide.h"
 #include "store/Db.h"
@@ -19,13 +21,18 @@ void deleteRow(int id) {
   getDb()->execute(std::make_shared<SQL>("delete from `msg_queue` where `id`=? ")->bind(id));
 }
 
+bool rowExists(int id) {
+  auto found = getDb()->query(std::make_shared<SQL>("select count(*) as `num` from `msg_queue` where `id`=? ")->bind(id));
+  return found->next() && (*found->fetch())["num"].toInt() > 0;
+}
+
 // Text columns are read as their raw bytes and converted here, so that a row
 // holding text GBK cannot store fails alone instead of failing the fetch.
 const char kSelectRows[] =
     "select `id`, `type`, `error_times`, `create_time`, cast(`to` as blob) as `to`, "
     "cast(`from` as blob) as `from`, cast(`msg` as blob) as `msg`, cast(`order_id` as blob) as `order_id`, "
-    "cast(`alipay_id` as blob) as `alipay_id`, cast(`subject` as blob) as `subject` from `msg_queue` "
-    "order by `id` asc ";
+    "cast(`alipay_id` as blob) as `alipay_id`, cast(`subject` as blob) as `subject`, cast(`last_error` as blob) as `last_error` "
+    "from `msg_queue` order by `id` asc ";
 
 std::string textOf(const DbRow& row, const char* column) {
   const std::string bytes = row.at(column).toString();
@@ -43,6 +50,7 @@ void readEntry(const DbRow& row, MsgEntry& entry) {
   entry.order_id = textOf(row, "order_id");
   entry.alipay_id = textOf(row, "alipay_id");
   entry.subject = textOf(row, "subject");
+  entry.last_error = textOf(row, "last_error");
 }
 
 }  // namespace
@@ -132,6 +140,62 @@ bool MsgQueue::claim(int type, MsgEntry& out) {
 void MsgQueue::release(const MsgEntry& entry) {
   GlobalGuard hold;
   claimed_.erase(entry.id);
+}
+
+void MsgQueue::failed(const MsgEntry& entry, const std::string& reason) {
+  GlobalGuard hold;
+  claimed_.erase(entry.id);
+  // The count is for the seller to read; a disk that does not take it leaves
+  // the message queued as it was, and the next pass tries it again.
+  try {
+    getDb()->execute(
+        std::make_shared<SQL>("update `msg_queue` set `error_times`=`error_times`+1, `last_error`=? where `id`=? ")
+            ->bind(reason)
+            ->bind(entry.id));
+  } catch (Exception e) {
+    std::printf("The failed try of queued message %d was not counted: %s\n", entry.id, e.message().c_str());
+    std::fflush(stdout);
+    return;
+  }
+  auto found = queues_.find(entry.type);
+  if (found == queues_.end()) return;
+  for (MsgEntry& queued : found->second) {
+    if (queued.id != entry.id) continue;
+    ++queued.error_times;
+    queued.last_error = reason;
+  }
+}
+
+std::vector<MsgEntry> MsgQueue::waiting(std::size_t limit, std::size_t& total) {
+  GlobalGuard hold;
+  load();
+  std::vector<MsgEntry> all;
+  for (const auto& [type, entries] : queues_) all.insert(all.end(), entries.begin(), entries.end());
+  std::sort(all.begin(), all.end(), [](const MsgEntry& a, const MsgEntry& b) { return a.id < b.id; });
+  total = all.size();
+  if (all.size() > limit) all.resize(limit);
+  for (MsgEntry& entry : all) entry.sending = claimed_.count(entry.id) != 0;
+  return all;
+}
+
+MsgQueue::Change MsgQueue::retry(int id) {
+  GlobalGuard hold;
+  if (claimed_.count(id) != 0) return Change::kSending;
+  if (!rowExists(id)) return Change::kMissing;
+  getDb()->execute(
+      std::make_shared<SQL>("update `msg_queue` set `error_times`=0, `last_error`='' where `id`=? ")->bind(id));
+  load();
+  return Change::kDone;
+}
+
+MsgQueue::Change MsgQueue::discard(int id) {
+  GlobalGuard hold;
+  // A message the dispatcher is sending now stays: it may already be out.
+  if (claimed_.count(id) != 0) return Change::kSending;
+  if (!rowExists(id)) return Change::kMissing;
+  deleteRow(id);
+  load();
+  return Change::kDone;
 }
 
 bool MsgQueue::take(int type, MsgEntry& out) {

@@ -33,6 +33,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace Quorvel {
 
@@ -45,9 +46,11 @@ struct MsgEntry {
   std::string order_id;
   std::string alipay_id;
   std::string subject;  // an e-mail's subject; empty gives the dispatcher's own
-  int error_times = 0;
+  std::string last_error;  // why the last try failed; empty before one did
+  int error_times = 0;     // tries that failed
   std::int64_t create_time = 0;  // seconds since 1970; the table keeps its low 32 bits
   bool none = false;             // set on an output entry when nothing was found
+  bool sending = false;          // set by waiting(): a dispatch pass holds it now
 };
 
 class MsgQueue : public std::enable_shared_from_this<MsgQueue> {
@@ -82,6 +85,26 @@ class MsgQueue : public std::enable_shared_from_this<MsgQueue> {
 
   // Gives a claimed entry back: it stays queued for a later pass.
   void release(const MsgEntry& entry);
+
+  // Gives a claimed entry back after a try that did not send it: its
+  // error_times grows by one and `reason` becomes its last_error.
+  void failed(const MsgEntry& entry, const std::string& reason);
+
+  // The seller's view of the queue: at most `limit` messages, oldest first,
+  // as the table holds them now (rows set aside as unreadable are left out);
+  // `total` gets how many there are.
+  std::vector<MsgEntry> waiting(std::size_t limit, std::size_t& total);
+
+  // What the seller asked of one message.
+  enum class Change { kDone, kMissing, kSending };
+
+  // Starts a message's count of failed tries again (error_times 0, no last
+  // error); it is tried at the next dispatch pass, as every queued message is.
+  Change retry(int id);
+
+  // Deletes a queued message unsent. One a dispatch pass is sending now is
+  // left alone (kSending): it may already be on its way.
+  Change discard(int id);
 
   // As claim, then deletes that entry's row and drops it from the list.
   bool take(int type, MsgEntry& out);

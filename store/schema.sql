@@ -166,7 +166,10 @@ CREATE TABLE `msg_queue` (
   `alipay_id`   TEXT    DEFAULT '',
   -- An e-mail's subject as its category words it; '' for the usual one.
   -- Added to older databases at start-up (upgradeDatabase).
-  `subject`     TEXT    DEFAULT ''
+  `subject`     TEXT    DEFAULT '',
+  -- Why the last try did not send it ('' before a failed try); error_times
+  -- counts those tries. Added to older databases at start-up.
+  `last_error`  TEXT    DEFAULT ''
 );
 
 CREATE TABLE `sys_config` (

@@ -9,6 +9,8 @@ namespace {
 // automation sees a client that is not running.
 class NoWindows : public WindowSystem {
  public:
+  // The IM client is a Windows program.
+  bool imClientPossible() const override { return false; }
   Window findWindow(const std::string&, const std::string&) override { return 0; }
   void enumChildWindows(Window, const std::function<bool(Window)>&) override {}
   std::string className(Window) override { return std::string(); }

@@ -7,6 +7,8 @@
 #include "base/Charset.h"
 #include "base/Codes.h"
 #include "base/Registry.h"
+#include "port/WindowSystem.h"
+#include "store/MsgQueue.h"
 #include "store/Db.h"
 #include "tests/api/ApiClient.h"
 #include "tests/store/StoreFixture.h"
@@ -14,10 +16,28 @@
 namespace Quorvel::testing {
 namespace {
 
+// A system where the IM client could run (though none is running).
+class ImPossibleHere : public port::WindowSystem {
+ public:
+  bool imClientPossible() const override { return true; }
+  port::Window findWindow(const std::string&, const std::string&) override { return 0; }
+  void enumChildWindows(port::Window, const std::function<bool(port::Window)>&) override {}
+  std::string className(port::Window) override { return ""; }
+  std::string windowText(port::Window) override { return ""; }
+  std::intptr_t sendMessage(port::Window, unsigned, std::uintptr_t, std::intptr_t) override { return 0; }
+  std::intptr_t setText(port::Window, const std::string&) override { return 0; }
+  std::intptr_t selectString(port::Window, int, const std::string&) override { return port::win::kListError; }
+  bool showWindow(port::Window, int) override { return false; }
+  bool setForegroundWindow(port::Window) override { return false; }
+  void keyEvent(std::uint8_t, std::uint8_t, std::uint32_t) override {}
+  unsigned mapVirtualKey(unsigned, unsigned) override { return 0; }
+};
+
 class MessagingActions : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
+    installProcessWide<port::WindowSystem>(std::make_shared<ImPossibleHere>());
     registerMessagingActions();
   }
 
@@ -124,6 +144,56 @@ TEST_F(MessagingActions, MailTestQueuesOneMailToTheNoticeAddressOnceAMailCanGoOu
   EXPECT_EQ(rows[0].from, gbk("淺東乛小店 <shop@example.com>"));
   EXPECT_FALSE(rows[0].msg.empty());
   EXPECT_EQ(rows[0].orderId, "");
+}
+
+// This system's own window layer: no IM client can run here, so the test
+// says so and queues nothing, even after a login.
+TEST_F(MessagingActions, WhereNoImClientCanRunTheTestSaysSoAndQueuesNothing) {
+  installProcessWide<port::WindowSystem>(port::WindowSystem::makeProcessWide());
+  Registry::instance()->set<std::string>("account", "shop");
+  Json::Value answer = callAction(server_.port(), "wwTest", formOf({{"to", "buyer"}}));
+  EXPECT_EQ(answer["SUCCESS"], Json::Value(0));
+  EXPECT_EQ(answer["MSG"].asString(), kNoImClientHere);
+  EXPECT_TRUE(queued().empty());
+  EXPECT_EQ(callAction(server_.port(), "msgQueue&action=lst")["IM_AVAILABLE"], Json::Value(false));
+}
+
+// The queue view through the server: the list with tries and last error,
+// a retry that starts the count again, a delete, and refusals that say why.
+TEST_F(MessagingActions, TheQueueViewListsRetriesAndDeletes) {
+  const int chat = MsgQueue::instance()->add(kChat, gbk("买家"), "shop", "text", "77", "");
+  const int mail = MsgQueue::instance()->add(kEmail, "a@x.cn", "shop", "mail", "", "");
+  getDb()->exec("update `msg_queue` set `error_times`=3, `last_error`='" + std::string("no window") +
+                "' where `id`=" + std::to_string(chat));
+
+  Json::Value list = callAction(server_.port(), "msgQueue&action=lst");
+  ASSERT_EQ(list["SUCCESS"], Json::Value(1));
+  EXPECT_EQ(list["TOTAL"].asUInt(), 2u);
+  ASSERT_EQ(list["LIST"].size(), 2u);
+  const Json::Value& first = list["LIST"][0];
+  EXPECT_EQ(first["id"].asInt(), chat);
+  EXPECT_EQ(first["type_text"].asString(), "旺旺");
+  EXPECT_EQ(first["to"].asString(), "买家");
+  EXPECT_EQ(first["order_id"].asString(), "77");
+  EXPECT_EQ(first["tries"].asInt(), 3);
+  EXPECT_EQ(first["last_error"].asString(), "no window");
+  EXPECT_EQ(list["LIST"][1]["type_text"].asString(), "邮件");
+  EXPECT_EQ(list["IM_AVAILABLE"], Json::Value(true));
+
+  Json::Value retried = callAction(server_.port(), "msgQueue&action=retry", formOf({{"id", std::to_string(chat)}}));
+  EXPECT_EQ(retried["SUCCESS"], Json::Value(1));
+  list = callAction(server_.port(), "msgQueue&action=lst");
+  EXPECT_EQ(list["LIST"][0]["tries"].asInt(), 0);
+  EXPECT_EQ(list["LIST"][0]["last_error"].asString(), "");
+
+  Json::Value removed = callAction(server_.port(), "msgQueue&action=del", formOf({{"id", std::to_string(mail)}}));
+  EXPECT_EQ(removed["SUCCESS"], Json::Value(1));
+  Json::Value again = callAction(server_.port(), "msgQueue&action=del", formOf({{"id", std::to_string(mail)}}));
+  EXPECT_EQ(again["SUCCESS"], Json::Value(0));
+  EXPECT_NE(again["MSG"].asString().find("队列里没有这条消息"), std::string::npos);
+  Json::Value bad = callAction(server_.port(), "msgQueue&action=del", formOf({{"id", "1 or 1=1"}}));
+  EXPECT_EQ(bad["SUCCESS"], Json::Value(0));
+  EXPECT_EQ(queued().size(), 1u);
 }
 
 }  // namespace

@@ -119,6 +119,33 @@ TEST_F(Dispatch, EmailThroughTheServiceStaysUntilItIsAcceptedAndThePassStillEnds
   EXPECT_EQ(service_.messages()[0].msg, "mail");
 }
 
+// The seller's queue view reads how often a message failed and why.
+TEST_F(Dispatch, EachFailedTryIsCountedWithItsReasonAndASentMessageLeaves) {
+  config_->set("email_send_type", "1");
+  service_.setAccepting(false);
+  im_->answer = false;
+  const int mail = queue(1, "a@b.test", "mail");
+  const int chat = queue(2, "im", "text");
+
+  pass();
+  pass();
+  std::size_t total = 0;
+  std::vector<MsgEntry> waiting = MsgQueue::instance()->waiting(10, total);
+  ASSERT_EQ(total, 2u);
+  EXPECT_EQ(waiting[0].id, mail);
+  EXPECT_EQ(waiting[0].error_times, 2);
+  EXPECT_FALSE(waiting[0].last_error.empty());
+  EXPECT_EQ(waiting[1].id, chat);
+  EXPECT_EQ(waiting[1].error_times, 2);
+  EXPECT_EQ(waiting[1].last_error, gbk("旺旺未能发送，稍后重试"));
+
+  service_.setAccepting(true);
+  pass();
+  waiting = MsgQueue::instance()->waiting(10, total);
+  ASSERT_EQ(total, 1u);
+  EXPECT_EQ(waiting[0].id, chat);
+}
+
 // A buyer message's outcome goes to its order's log with the service's
 // reply; a refusal repeated pass after pass is logged once, and messages
 // without an order (seller notices) are not logged.

@@ -244,6 +244,7 @@ TEST_F(CardImportRun, AnOlderDatabaseGetsTheBatchAndSubjectColumnsAndKeepsItsCar
   upgradeDatabase();  // a database that has them is left alone
   EXPECT_EQ(fileValue("select `batch` from `items` where `data1`='old'"), "0");
   EXPECT_EQ(fileValue("select count(*) from pragma_table_info('msg_queue') where `name`='subject'"), "1");
+  EXPECT_EQ(fileValue("select count(*) from pragma_table_info('msg_queue') where `name`='last_error'"), "1");
   const ImportReport report = CardImport::run(cg_, CardImport::split("new 2", CardSeparator::kSpace));
   EXPECT_EQ(report.imported, 1);
   EXPECT_EQ(fileValue("select `batch` from `items` where `data1`='new'"), std::to_string(report.batch));

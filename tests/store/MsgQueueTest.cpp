@@ -205,6 +205,48 @@ TEST(BlackList, LinesAreSplitOnAnyBreakAndTrimmedOfSpaces) {
   EXPECT_EQ(BlackList("\tx \n").names(), (std::vector<std::string>{"\tx"}));
 }
 
+// What the seller may do from the queue view: a message being sent is
+// neither retried nor deleted, one that is gone is named as gone, and a
+// retry starts the count of failed tries again.
+TEST_F(MsgQueueTest, TheSellerRetriesAndDeletesOnlyMessagesNoPassHolds) {
+  const int first = queue->add(2, "im1", "shop", "one", "O1", "");
+  const int second = queue->add(1, "a@x.cn", "shop", "two", "", "");
+  const int third = queue->add(0, "web", "", "three", "", "");
+  queue->load();
+
+  MsgEntry held;
+  ASSERT_TRUE(queue->claim(2, held));
+  queue->failed(held, gbk("旺旺未能发送"));
+  ASSERT_TRUE(queue->claim(2, held));  // the failure ended the claim
+  EXPECT_EQ(held.error_times, 1);
+
+  std::size_t total = 0;
+  std::vector<MsgEntry> listed = queue->waiting(2, total);
+  EXPECT_EQ(total, 3u);
+  ASSERT_EQ(listed.size(), 2u);  // the oldest, whatever their type
+  EXPECT_EQ(listed[0].id, first);
+  EXPECT_TRUE(listed[0].sending);
+  EXPECT_EQ(listed[0].last_error, gbk("旺旺未能发送"));
+  EXPECT_EQ(listed[1].id, second);
+  EXPECT_FALSE(listed[1].sending);
+
+  EXPECT_EQ(queue->discard(first), MsgQueue::Change::kSending);
+  EXPECT_EQ(queue->retry(first), MsgQueue::Change::kSending);
+  queue->failed(held, "again");
+  EXPECT_EQ(queue->retry(first), MsgQueue::Change::kDone);
+  listed = queue->waiting(10, total);
+  EXPECT_EQ(listed[0].error_times, 0);
+  EXPECT_EQ(listed[0].last_error, "");
+
+  EXPECT_EQ(queue->discard(third), MsgQueue::Change::kDone);
+  EXPECT_EQ(queue->discard(third), MsgQueue::Change::kMissing);
+  EXPECT_EQ(queue->retry(third), MsgQueue::Change::kMissing);
+  EXPECT_EQ(queue->discard(4242), MsgQueue::Change::kMissing);
+  MsgEntry web;
+  EXPECT_FALSE(queue->claim(0, web));  // the deleted one is never handed out
+  EXPECT_EQ(count("select count(*) as `num` from `msg_queue`"), 2);
+}
+
 TEST_F(MsgQueueTest, BlackListReadsTheSetting) {
   SystemConfig::instance()->set("black_list", "carol\ndave");
   EXPECT_TRUE(BlackList().contains("dave"));

@@ -13,6 +13,17 @@
   var previewTimer = 0;
   var kept = { tpl: {}, ext: {} };  // members of tpl/ext this editor does not show
 
+  var onlyImText = '这台电脑上不能运行旺旺客户端：只选了旺旺的分类，买家收不到发货内容。请同时选择邮件或站内信。';
+
+  // Whether the IM client can run here, as getStatus said; true until it has.
+  V.imAvailable = function () { return !V.status || V.status.IM_AVAILABLE !== false; };
+
+  // A category that only sends by IM, where IM cannot leave this computer.
+  function onlyIm(c) {
+    var ext = parseObject(c.ext);
+    return !V.imAvailable() && !!ext && Number(ext.ww) === 1 && Number(ext.email) !== 1 && Number(ext.web) !== 1;
+  }
+
   V.categories = [];
   V.onCategories = function (listener) { listeners.push(listener); };
   V.categoryById = function (id) {
@@ -36,7 +47,9 @@
         event.stopPropagation();
         removeCategory(c, remove);
       } }, '删除');
-      var row = V.row([c.name, V.typeText(c.type), c.flg ? '启用' : '停用', c.store_num + ' / ' + c.store_total_num, remove],
+      var name = onlyIm(c) ? V.el('span', {}, [V.el('span', {}, c.name),
+        V.el('span', { className: 'warn-mark', title: onlyImText }, ' 只发旺旺，发不出去')]) : c.name;
+      var row = V.row([name, V.typeText(c.type), c.flg ? '启用' : '停用', c.store_num + ' / ' + c.store_total_num, remove],
         { className: selected && selected.id === c.id ? 'selected clickable' : 'clickable' });
       row.dataset.id = c.id;
       row.addEventListener('click', function () { edit(c); });
@@ -70,7 +83,9 @@
     selected = c;
     sampleCards = null;
     var tpl = c ? parseObject(c.tpl) : { cardTpl: '卡号：{数据1} 密码：{数据2}\n', goodsTpl: '{卡密内容}' };
-    var ext = c ? parseObject(c.ext) : { ww: 1, email: 0, web: 1, limit_number: 0 };
+    // Where the IM client cannot run, a new category sends by e-mail instead.
+    var ext = c ? parseObject(c.ext)
+      : V.imAvailable() ? { ww: 1, email: 0, web: 1, limit_number: 0 } : { ww: 0, email: 1, web: 1, limit_number: 0 };
     var broken = c && (!tpl || !ext);
     var oddType = c && c.type !== 1 && c.type !== 2;
     tpl = tpl || {};
@@ -131,6 +146,7 @@
     var ext = JSON.parse(f.ext);
     if (f.flg !== '1') list.push('已停用：绑定到这个分类的宝贝不会自动发货。');
     if (!ext.ww && !ext.email && !ext.web) list.push('没有选择发送渠道：发货内容只写在发货备注里，不会发给买家。');
+    if (ext.ww && !ext.email && !ext.web && !V.imAvailable()) list.push(onlyImText);
     if (f.type === '1' && !/\{数据[123]\}/.test(form.elements.cardTpl.value)) {
       list.push('卡密文字里没有 {数据1}、{数据2} 或 {数据3}：买家看不到卡密。');
     }
@@ -227,6 +243,16 @@
       V.$('#bind-empty').hidden = items.length > 0;
     }).catch(V.fail);
   }
+
+  // The list's warnings depend on whether IM can leave this computer, which
+  // the first status answer tells.
+  var imKnown = null;
+  V.statusListeners.push(function (s) {
+    if (imKnown === s.IM_AVAILABLE) return;
+    imKnown = s.IM_AVAILABLE;
+    showList();
+    if (form.elements.name.value || selected) changed();
+  });
 
   V.views.categories = { show: function () { V.loadCategories(); if (!selected) edit(null); } };
 })(window.V);

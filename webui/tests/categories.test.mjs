@@ -60,7 +60,8 @@ test('the preview shows the text the delivery sends', async () => {
   assert.equal(saved.flg, 1);
   assert.deepEqual(JSON.parse(saved.tpl), { cardTpl: '卡号 {数据1} 密码 {数据2}\n', goodsTpl: '您的卡密：{卡密内容}感谢惠顾',
     mailSubject: '您的话费卡 {订单号} 已发货' });
-  assert.deepEqual(JSON.parse(saved.ext), { ww: 1, email: 1, web: 0, limit_number: 0 });
+  // No IM client can run on this system: a new category starts without 旺旺.
+  assert.deepEqual(JSON.parse(saved.ext), { ww: 0, email: 1, web: 0, limit_number: 0 });
 
   // Three cards and the binding, through the page.
   await showView(page, 'cards');
@@ -104,6 +105,54 @@ test('the preview shows the text the delivery sends', async () => {
   // The buyer's mail waits with the category's subject.
   assert.equal(stack.sql(`select subject from msg_queue where type=1 and order_id='${orderId}';`).trim(),
     `您的话费卡 ${orderId} 已发货`);
+});
+
+// This system cannot run the IM client: new categories send by e-mail, one
+// that only sends by IM is flagged, and the queue view shows the IM
+// messages that cannot leave, with retry and delete.
+test('where IM cannot leave the computer, the page says so and the queue can be cleared', async () => {
+  await showView(page, 'categories');
+  await page.click('#category-new');
+  assert.equal(await page.isChecked('#category-form [name=ww]'), false);
+  assert.equal(await page.isChecked('#category-form [name=email]'), true);
+  await page.fill('#category-form [name=name]', '只发旺旺');
+  await page.check('#category-form [name=ww]');
+  await page.uncheck('#category-form [name=email]');
+  await page.uncheck('#category-form [name=web]');
+  assert.match(await page.textContent('#category-warn'), /只选了旺旺的分类，买家收不到发货内容/);
+  await page.click('#category-save');
+  await toast(page, { includes: '分类已保存' });
+  const saved = await stack.categoryNamed('只发旺旺');
+  await page.waitForSelector(`#category-list tr[data-id="${saved.id}"] .warn-mark`);
+  await page.waitForFunction(() => document.querySelector('#preview-source').textContent.includes('示例卡密'));
+  await shot(page, 'categories-im-only');
+
+  stack.sql("insert into msg_queue (\"to\", \"from\", msg, type, error_times, last_error, create_time, order_id) " +
+    "values ('买家丙', 'shop', '卡密', 2, 4, '旺旺未能发送，稍后重试', strftime('%s','now'), '990001');");
+  const id = stack.sql("select id from msg_queue where \"to\" = '买家丙';").trim();
+  await showView(page, 'queue');
+  const row = `#queue-list tr[data-id="${id}"]`;
+  await page.waitForSelector(row);
+  const cells = await page.$$eval(`${row} td`, (tds) => tds.map((td) => td.textContent));
+  assert.equal(cells[1], '旺旺');
+  assert.equal(cells[2], '买家丙');
+  assert.equal(cells[3], '990001');
+  assert.ok(Number(cells[4]) >= 4, cells[4]);
+  assert.equal(cells[5], '旺旺未能发送，稍后重试');
+  assert.match(await page.textContent('#queue-im-warn'), /这台电脑上不能运行旺旺客户端/);
+  await shot(page, 'queue');
+
+  await page.click(`${row} button:text("重试")`);
+  await toast(page, { includes: '已重新计数' });
+  // A dispatch pass may have tried it once since.
+  assert.ok(Number(stack.sql(`select error_times from msg_queue where id = ${id};`)) < 4);
+
+  await page.click(`${row} button:text("删除")`);
+  assert.match(await confirm(page), /删除这条发给“买家丙”的旺旺消息/);
+  await toast(page, { includes: '消息已删除' });
+  await page.waitForSelector(row, { state: 'detached' });
+  assert.match(stack.sql(`select count(*) from msg_queue where id = ${id};`), /^0\s*$/);
+  assert.deepEqual(page.errors, []);
 });
 
 test('a negative purchase limit is refused with a message', async () => {

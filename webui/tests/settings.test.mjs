@@ -125,10 +125,11 @@ test('the test buttons show what the program answered', async () => {
   assert.match(await toast(page), /测试邮件已加入发送队列/);
   assert.match(stack.sql("select count(*) from msg_queue where type = 1 and \"to\" = 'seller@example.com';"), /^1\s*$/);
 
-  // Not logged in: the IM test is refused with the program's words.
+  // No IM client can run on this system: the IM test says so, queues nothing.
   await page.fill('#ww-form [name=to]', '买家甲');
   await page.click('#ww-test');
-  assert.equal(await toast(page, { error: true }), '未登录淘宝帐号，不能进行旺旺测试操作！');
+  assert.equal(await toast(page, { error: true }), '这台电脑上不能运行旺旺客户端，旺旺消息发不出去：请给分类选择邮件或站内信。');
+  assert.match(stack.sql('select count(*) from msg_queue where type = 2;'), /^0\s*$/);
   assert.deepEqual(page.errors, []);
 });
 
