@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "api/RequestIds.h"
+#include "api/PageTime.h"
 #include "api/SubActions.h"
 #include "base/Charset.h"
 #include "base/Codes.h"
@@ -91,9 +92,6 @@ void mailTest() {
 // channel, addressee, failed tries and last error, and "TOTAL".
 constexpr std::size_t kListedMessages = 500;
 
-// Times go to the page as the low 32 bits, as every other time does.
-Json::Int low32(std::int64_t seconds) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(seconds)); }
-
 void listQueue(Json::Value& reply) {
   std::size_t total = 0;
   const std::vector<MsgEntry> entries = MsgQueue::instance()->waiting(kListedMessages, total);
@@ -107,7 +105,7 @@ void listQueue(Json::Value& reply) {
     row["order_id"] = entry.order_id;
     row["tries"] = entry.error_times;
     row["last_error"] = entry.last_error;
-    row["create_time"] = low32(entry.create_time);
+    row["create_time"] = pageTime(entry.create_time);
     row["sending"] = entry.sending;
     list.append(std::move(row));
   }

@@ -9,6 +9,7 @@
 
 #include "api/LoginActions.h"
 #include "api/OverviewActions.h"
+#include "api/PageTime.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
 #include "base/ProcessWide.h"
@@ -115,9 +116,6 @@ void getConfig() {
   });
 }
 
-// Times are sent as the low 32 bits, the width the page expects.
-Json::Int low32(std::int64_t seconds) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(seconds)); }
-
 void getStatus(Deamon& daemon) {
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 1;
@@ -127,15 +125,15 @@ void getStatus(Deamon& daemon) {
     std::shared_ptr<Registry> registry = Registry::instance();
     reply["RUNNING"] = daemon.running();
     reply["ACCOUNT"] = registry->getOr<std::string>("account", std::string());
-    reply["CHECK_TIME"] = low32(registry->getOr<std::int64_t>("checkLastTime", 0));
-    reply["SEND_MSG_TIME"] = low32(registry->getOr<std::int64_t>("sendMsgTime", 0));
+    reply["CHECK_TIME"] = pageTime(registry->getOr<std::int64_t>("checkLastTime", 0));
+    reply["SEND_MSG_TIME"] = pageTime(registry->getOr<std::int64_t>("sendMsgTime", 0));
     // The last login attempt through the "login" action; null before the first.
     const std::optional<LoginResult> login = lastLoginResult();
     Json::Value loginMessage;
     if (login) {
       loginMessage["SUCCESS"] = login->success ? 1 : 0;
       loginMessage["MSG"] = login->message;
-      loginMessage["TIME"] = low32(login->time);
+      loginMessage["TIME"] = pageTime(login->time);
     }
     reply["LOGIN_MSG"] = loginMessage;
     // The goods refresh, from its own lock only: never waits for a page.
@@ -144,7 +142,7 @@ void getStatus(Deamon& daemon) {
     progress["RUNNING"] = refresh.running;
     progress["PAGES"] = refresh.pages;
     progress["ITEMS"] = refresh.items;
-    progress["FINISHED"] = low32(refresh.finished);
+    progress["FINISHED"] = pageTime(refresh.finished);
     progress["MSG"] = refresh.message;
     reply["REFRESH"] = std::move(progress);
     // Safe mode (the database was found damaged at start) and a disk that

@@ -25,13 +25,4 @@ fi
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
   packages+=(nodejs npm)
 fi
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
-fi
+bash "$(dirname "$0")/apt-install.sh" "${packages[@]}"

@@ -8,16 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 build_dir=$(realpath "${BUILD_DIR:-build}")
-missing=()
-for p in xfce4-panel xdotool xvfb xauth dbus python3-gi gir1.2-gtk-3.0; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash scripts/apt-install.sh --no-install-recommends xfce4-panel xdotool xvfb xauth dbus python3-gi gir1.2-gtk-3.0
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 mkdir -p "$tmp/work/tpl" "$tmp/bin" "$tmp/home" "$build_dir/screenshots"

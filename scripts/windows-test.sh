@@ -9,16 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++-mingw-w64-x86-64-posix wine64 xvfb xauth locales)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
-fi
+bash scripts/apt-install.sh "${packages[@]}"
 
 build_dir=${WIN32_BUILD_DIR:-build-win32}
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
