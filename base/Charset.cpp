@@ -1,6 +1,7 @@
 #include "base/Charset.h"
 
 #include "base/Exception.h"
+#include "base/GbkTable.h"
 #include "base/GbkText.h"
 #include "port/CharsetConverter.h"
 
@@ -34,6 +35,12 @@ std::string convertMostlyAscii(const char* toCode, const std::string& text, cons
   if (i == size) return text;
   std::string output;
   output.reserve(size + size / 2 + 16);
+  // Most text converts through the table; text it does not know goes the
+  // long way below, which converts or fails exactly as it always has.
+  const GbkTable& table = GbkTable::instance();
+  if (fromGbk ? table.appendUtf8(text.data(), size, output) : table.appendGbk(text.data(), size, output)) {
+    return output;
+  }
   output.append(text, 0, i);
   while (i < size) {
     std::size_t start = i;
