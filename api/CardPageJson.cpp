@@ -1,5 +1,7 @@
 #include "api/CardPageJson.h"
 
+#include <charconv>
+
 #include "api/ItemActions.h"
 #include "server/StyledJson.h"
 
@@ -15,14 +17,16 @@ constexpr const char* kMemberIndent = "         ";
 void appendNumber(std::string& out, const char* name, long long value) {
   out += kMemberIndent;
   out += name;
-  out += std::to_string(value);
+  char digits[24];
+  const auto written = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, written.ptr);
   out += ",\n";
 }
 
 void appendText(std::string& out, const char* name, const std::string& value, bool last) {
   out += kMemberIndent;
   out += name;
-  out += quoteJsonString(value);
+  appendJsonString(out, value);
   out += last ? "\n" : ",\n";
 }
 

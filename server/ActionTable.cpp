@@ -1,5 +1,8 @@
 #include "server/ActionTable.h"
 
+#include <cctype>
+#include <charconv>
+
 #include <sstream>
 
 #include "base/Charset.h"
@@ -127,9 +130,17 @@ std::string& queryParam(const std::string& name) { return currentRequest->query[
 std::string& postParam(const std::string& name) { return currentRequest->post[name]; }
 
 int toNumber(const std::string& text) {
-  std::istringstream stream(text);
+  // As a stream reads an int: blanks skipped, one sign, decimal digits up to
+  // the first other byte; nothing readable or out of range gives 0.
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  while (begin < end && std::isspace(static_cast<unsigned char>(*begin))) ++begin;
+  if (begin < end && *begin == '+') {
+    ++begin;
+    if (begin == end || !std::isdigit(static_cast<unsigned char>(*begin))) return 0;
+  }
   int value = 0;
-  if (!(stream >> value)) return 0;
+  if (std::from_chars(begin, end, value).ec != std::errc()) return 0;
   return value;
 }
 

@@ -15,12 +15,11 @@ server::server(asio::io_context& io, std::uint16_t port, std::chrono::millisecon
   acceptor_.set_option(asio::socket_base::reuse_address(true));
   acceptor_.bind(endpoint);
   acceptor_.listen(asio::socket_base::max_listen_connections);
+  port_ = acceptor_.local_endpoint().port();
   startAccept();
 }
 
 server::~server() = default;
-
-std::uint16_t server::localPort() const { return acceptor_.local_endpoint().port(); }
 
 void server::startAccept() {
   if (!acceptor_.is_open()) return;
@@ -44,8 +43,10 @@ void server::onAccept(const boost::system::error_code& error, SocketPtr socket) 
 }
 
 void server::startRead(SocketPtr socket) {
-  auto buffer = std::make_shared<ReadBuffer>(kReadChunk);
-  socket->async_read_some(asio::buffer(*buffer),
+  // Bytes asked for per read: any size delivers every byte in order. Not
+  // make_shared, which would clear the room first.
+  std::shared_ptr<ReadBuffer> buffer(new ReadBuffer);
+  socket->async_read_some(asio::buffer(buffer->bytes),
                           [this, buffer, socket](const boost::system::error_code& error, std::size_t bytes) {
                             onRead(error, buffer, bytes, socket);
                           });
@@ -53,7 +54,7 @@ void server::startRead(SocketPtr socket) {
 
 void server::onRead(const boost::system::error_code& error, std::shared_ptr<ReadBuffer> buffer, std::size_t bytes,
                     SocketPtr socket) {
-  if (!error) onData(socket, std::make_shared<std::string>(buffer->data(), bytes));
+  if (!error) onData(socket, std::make_shared<std::string>(buffer->bytes, bytes));
   if (socket->is_open() && (bytes > 0 || !error)) {
     startRead(socket);
   } else {

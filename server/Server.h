@@ -36,10 +36,13 @@ class server {
   static constexpr std::chrono::milliseconds kAcceptRetryDelay{50};
 
   // The port actually listened on.
-  std::uint16_t localPort() const;
+  std::uint16_t localPort() const { return port_; }
 
  protected:
-  using ReadBuffer = std::vector<char>;
+  // Room for one read, left unfilled: a read writes over what it delivers.
+  struct ReadBuffer {
+    char bytes[16 * 1024];
+  };
 
   virtual void onAccept(const boost::system::error_code& error, SocketPtr socket);
   virtual void startRead(SocketPtr socket);
@@ -57,9 +60,7 @@ class server {
   const std::chrono::milliseconds acceptRetryDelay_;
   boost::asio::steady_timer acceptRetry_;  // the pause after a failed accept
 
-  // Bytes asked for per read. Any size delivers every byte in order; a small
-  // one keeps an idle connection cheap.
-  static constexpr std::size_t kReadChunk = 16 * 1024;
+  std::uint16_t port_ = 0;  // the port listened on, read once it is bound
 };
 
 }  // namespace Quorvel

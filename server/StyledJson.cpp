@@ -230,6 +230,10 @@ std::string quoteJsonString(const std::string& text) {
   return out;
 }
 
+void appendJsonString(std::string& out, const std::string& text) {
+  appendQuoted(out, text.data(), text.data() + text.size());
+}
+
 std::string styledJson(const Json::Value& value) { return StyledBuilder().write(value); }
 
 }  // namespace Quorvel

@@ -24,4 +24,8 @@ std::string styledJson(const Json::Value& value);
 // the backslash of a following escape into another character.
 std::string quoteJsonString(const std::string& text);
 
+// quoteJsonString's text appended to `out` (on a failure `out` may hold part
+// of it).
+void appendJsonString(std::string& out, const std::string& text);
+
 }  // namespace Quorvel

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "server/ActionTable.h"
+
 namespace Quorvel {
 namespace {
 
@@ -34,6 +38,20 @@ TEST(ParseForm, KeysValuesAndOverwrites) {
   size_t before = map.size();
   parseForm(map, "");
   EXPECT_EQ(map.size(), before);
+}
+
+// Numbers in requests are read as a stream reads an int; the faster reading
+// must agree with it on every form a page or a hand-typed address may send.
+TEST(ToNumber, ReadsAsAStreamReadsAnInt) {
+  for (const std::string text :
+       {"", "0", "7", "-7", "+7", "007", " 12", "\t\n12", "12 ", "12abc", "abc", "-", "+", "+-5", "-+5", "- 5", "+ 5",
+        "0x1A", "1e3", "3.9", "2147483647", "2147483648", "-2147483648", "-2147483649", "99999999999999999999",
+        "\xD6\xD0", "12\xD6\xD0", "\v\f\r-3"}) {
+    std::istringstream stream(text);
+    int expected = 0;
+    if (!(stream >> expected)) expected = 0;
+    EXPECT_EQ(toNumber(text), expected) << "[" << text << "]";
+  }
 }
 
 }  // namespace
