@@ -6,8 +6,17 @@
 // request, read from /proc/<pid>/stat (user + system time of all its
 // threads), for getStatus, getConfig and "item lst" (20 cards per page, the
 // last page); then cards per second for "item add" of one card per request.
+// Every CPU figure is also given as a ratio to getStatus's at the same
+// number of clients, beside the goal it has.
 //
-//   build/bench/app/app_bench [--program PATH] [--dir DIR] [--seconds S] [--cards N] [--keep]
+// Beside nginx (when one is installed; --nginx names it), serving the exact
+// bytes of the getStatus answer from a file with one worker and no access
+// log, under the same load: both request rates and their ratio at 1, 8 and
+// 64 clients. Then the time from starting the program to its port taking a
+// connection, against nginx's, median of several starts; and the program's
+// resident memory when idle, after start and after the load.
+//
+//   build/bench/app/app_bench [--program PATH] [--dir DIR] [--seconds S] [--cards N] [--nginx PATH] [--keep]
 //
 // --program runs another build of vendara (an older one, to compare);
 // --dir puts its fresh working folder inside DIR (default: the system's
@@ -24,6 +33,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -55,6 +65,7 @@ struct Options {
   fs::path dir;
   double seconds = 3;
   int cards = 100000;
+  std::string nginx = "/usr/sbin/nginx";
   bool keep = false;
 };
 
@@ -63,62 +74,145 @@ struct Options {
   std::exit(1);
 }
 
-// The program, started in `dir` with its output in dir/out.txt.
+// A started server: the program, or nginx beside it.
 struct Program {
   pid_t pid = 0;
   std::uint16_t port = 0;
-  std::string key;  // the launch key every request carries
+  std::string key;  // the launch key every request carries (none for nginx)
 };
 
-Program start(const Options& options, const fs::path& dir) {
-  // The program opens the web page with the first browser it finds on PATH;
-  // an empty folder as PATH means it finds none and goes on at once.
-  fs::create_directories(dir / "no-browser");
+// The environment with PATH replaced by `path`.
+std::vector<std::string> environmentWithPath(const std::string& path) {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     if (std::strncmp(*e, "PATH=", 5) != 0) env.emplace_back(*e);
   }
-  env.push_back("PATH=" + (dir / "no-browser").string());
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  env.push_back("PATH=" + path);
+  return env;
+}
 
-  const std::string out = (dir / "out.txt").string();
+// Starts `argv` in `dir`, its output into `out`.
+pid_t spawnIn(const fs::path& dir, const std::vector<std::string>& argv, const std::vector<std::string>& env,
+              const fs::path& out) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  std::string program = fs::absolute(options.program).string();
-  char* argv[] = {program.data(), nullptr};
-  Program started;
-  int rc = posix_spawn(&started.pid, program.c_str(), &actions, nullptr, argv, envp.data());
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) fail("cannot start " + program + ": " + std::strerror(rc));
+  if (rc != 0) fail("cannot start " + argv[0] + ": " + std::strerror(rc));
+  return pid;
+}
+
+bool accepts(std::uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return ok;
+}
+
+// The program, started in `dir` with its output in dir/out.txt; `startup`
+// is the time from the start to its port taking a connection.
+Program start(const Options& options, const fs::path& dir, double* startup = nullptr) {
+  // The program opens the web page with the first browser it finds on PATH;
+  // an empty folder as PATH means it finds none and goes on at once.
+  fs::create_directories(dir / "no-browser");
+  const std::vector<std::string> env = environmentWithPath((dir / "no-browser").string());
+  const fs::path out = dir / "out.txt";
+  const auto begin = Clock::now();
+  Program started;
+  started.pid = spawnIn(dir, {fs::absolute(options.program).string()}, env, out);
 
   // The port, then the page's address with the launch key in its fragment
   // (a build without a key prints none; its requests then carry none).
   const std::string marker = "Local server listening on 127.0.0.1:";
   const std::string keyMarker = "#token=";
   auto deadline = Clock::now() + std::chrono::seconds(30);
+  bool listening = false;
   while (Clock::now() < deadline) {
     std::ifstream file(out);
     std::string line;
     while (std::getline(file, line)) {
       auto at = line.find(marker);
       if (at != std::string::npos) started.port = static_cast<std::uint16_t>(std::atoi(line.c_str() + at + marker.size()));
+      if (started.port != 0 && !listening && accepts(started.port)) {
+        listening = true;
+        if (startup) *startup = std::chrono::duration<double>(Clock::now() - begin).count();
+      }
       if (started.port == 0 || line.rfind("Web UI: ", 0) != 0) continue;
       at = line.find(keyMarker);
       if (at != std::string::npos) started.key = line.substr(at + keyMarker.size());
+      if (listening) return started;
+    }
+    int status = 0;
+    if (waitpid(started.pid, &status, WNOHANG) == started.pid) fail("the program ended at start-up; see " + out.string());
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  kill(started.pid, SIGKILL);
+  fail("the program did not report its port within 30 s; see " + out.string());
+}
+
+// A port no one listens on now.
+std::uint16_t freePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    fail("cannot find a free port");
+  }
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+// nginx in dir/nginx serving `body` (the program's own answer) for every
+// address, with the program's content type: one worker, no access log, a
+// new connection per request. `startup` as for start().
+Program startNginx(const Options& options, const fs::path& dir, const std::string& body, double* startup) {
+  const fs::path home = dir / "nginx";
+  fs::create_directories(home / "logs");
+  std::ofstream(home / "status.js", std::ios::binary) << body;
+  Program started;
+  started.port = freePort();
+  std::ofstream(home / "nginx.conf")
+      << "worker_processes 1; daemon off; master_process off;\n"
+      << "error_log " << (home / "logs/error.log").string() << ";\npid " << (home / "logs/nginx.pid").string() << ";\n"
+      << "events { worker_connections 1024; }\n"
+      << "http { access_log off; keepalive_timeout 0; types {} default_type \"text/javascript;charset=utf-8\";\n"
+      << "  server { listen 127.0.0.1:" << started.port << "; root " << home.string()
+      << "; location / { try_files /status.js =404; } } }\n";
+  const auto begin = Clock::now();
+  started.pid = spawnIn(home, {options.nginx, "-p", home.string(), "-c", (home / "nginx.conf").string(), "-e",
+                               (home / "logs/error.log").string()},
+                        environmentWithPath("/usr/sbin:/usr/bin"), home / "out.txt");
+  auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (Clock::now() < deadline) {
+    if (accepts(started.port)) {
+      if (startup) *startup = std::chrono::duration<double>(Clock::now() - begin).count();
       return started;
     }
     int status = 0;
-    if (waitpid(started.pid, &status, WNOHANG) == started.pid) fail("the program ended at start-up; see " + out);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (waitpid(started.pid, &status, WNOHANG) == started.pid) fail("nginx ended at start-up; see " + home.string());
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   kill(started.pid, SIGKILL);
-  fail("the program did not report its port within 30 s; see " + out);
+  fail("nginx did not listen within 10 s");
 }
 
 void stop(const Program& program) {
@@ -173,7 +267,23 @@ std::string exchange(std::uint16_t port, const std::string& request) {
 // A request as the page sends it: with the launch key and the Host it names.
 std::string get(const Program& program, const std::string& target) {
   const std::string key = program.key.empty() ? std::string() : "&token=" + program.key;
-  return "GET " + target + key + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(program.port) + "\r\n\r\n";
+  return "GET " + target + key + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(program.port) +
+         "\r\nConnection: close\r\n\r\n";
+}
+
+// Resident memory of the process, in MB.
+double residentMb(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+  }
+  return 0;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
 }
 
 struct Result {
@@ -217,9 +327,14 @@ Result load(const Program& program, int clients, double seconds,
   return result;
 }
 
-void report(const char* action, int clients, const Result& result, const Result* base) {
+// `goal`: the most the CPU ratio to getStatus may be (0: none).
+void report(const char* action, int clients, const Result& result, const Result* base, double goal = 0) {
   std::printf("%-10s %7d %9d %9.0f %11.1f", action, clients, result.requests, result.rate(), result.cpuMicros());
-  if (base) std::printf(" %9.2f", result.cpuMicros() / base->cpuMicros());
+  if (base) {
+    const double ratio = result.cpuMicros() / base->cpuMicros();
+    std::printf(" %9.2f", ratio);
+    if (goal > 0) std::printf("  (goal <= %.1f: %s)", goal, ratio <= goal ? "met" : "MISSED");
+  }
   if (result.failures) std::printf("   (%d failed)", result.failures);
   std::printf("\n");
   std::fflush(stdout);
@@ -243,6 +358,8 @@ int main(int argc, char** argv) {
       options.seconds = std::atof(value().c_str());
     } else if (arg == "--cards") {
       options.cards = std::atoi(value().c_str());
+    } else if (arg == "--nginx") {
+      options.nginx = value();
     } else if (arg == "--keep") {
       options.keep = true;
     } else {
@@ -263,7 +380,8 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     fail(e.what());
   }
-  Program program = start(options, options.dir);
+  double firstStart = 0;
+  Program program = start(options, options.dir, &firstStart);
   std::printf("%s: pid %d, port %u\n\n", options.program.c_str(), program.pid, program.port);
 
   const std::string status = get(program, "/?do=getStatus&callback=cb");
@@ -271,6 +389,8 @@ int main(int argc, char** argv) {
   const int lastPage = std::max((options.cards + 19) / 20, 1);
   const std::string list = get(program, "/?do=item&action=lst&callback=cb&_postData=" +
                                percentEncode("cg_id=1&page_num=20&page=" + std::to_string(lastPage)));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const double idleAtStart = residentMb(program.pid);
   // Warm-up: the first requests open connections and load the stores.
   for (int i = 0; i < 200; ++i) {
     exchange(program.port, status);
@@ -280,13 +400,17 @@ int main(int argc, char** argv) {
 
   std::printf("%-10s %7s %9s %9s %11s %9s\n", "action", "clients", "requests", "req/s", "CPU us/req", "x status");
   const double seconds = options.seconds;
+  std::vector<std::pair<int, double>> statusRates;
   for (int clients : {1, 8}) {
     Result base = load(program, clients, seconds, [&](int, int) { return status; });
+    statusRates.emplace_back(clients, base.rate());
     report("getStatus", clients, base, nullptr);
-    report("getConfig", clients, load(program, clients, seconds, [&](int, int) { return config; }), &base);
-    report("item lst", clients, load(program, clients, seconds, [&](int, int) { return list; }), &base);
+    report("getConfig", clients, load(program, clients, seconds, [&](int, int) { return config; }), &base, 1.3);
+    report("item lst", clients, load(program, clients, seconds, [&](int, int) { return list; }), &base, 1.5);
   }
-  report("getStatus", 64, load(program, 64, seconds, [&](int, int) { return status; }), nullptr);
+  Result wide = load(program, 64, seconds, [&](int, int) { return status; });
+  statusRates.emplace_back(64, wide.rate());
+  report("getStatus", 64, wide, nullptr);
   for (int clients : {1, 8}) {
     Result added = load(program, clients, seconds, [&](int c, int i) {
       std::string card = std::to_string(c) + "-" + std::to_string(i);
@@ -297,7 +421,67 @@ int main(int argc, char** argv) {
   }
   std::printf("\n(item add: req/s is cards per second)\n");
 
+  // The answer nginx serves: the program's own getStatus body, byte for byte.
+  std::string answer = exchange(program.port, status);
+  const auto bodyAt = answer.find("\r\n\r\n");
+  const std::string body = bodyAt == std::string::npos ? std::string() : answer.substr(bodyAt + 4);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const double idleAfterLoad = residentMb(program.pid);
   stop(program);
+
+  // Starts of the program on the same folder, and of nginx.
+  std::vector<double> starts;
+  for (int i = 0; i < 5; ++i) {
+    double startup = 0;
+    Program again = start(options, options.dir, &startup);
+    starts.push_back(startup);
+    stop(again);
+  }
+  const bool haveNginx = access(options.nginx.c_str(), X_OK) == 0;
+  if (haveNginx) {
+    std::printf("\ngetStatus beside nginx serving the same %zu bytes (one worker, no access log):\n", body.size());
+    std::printf("%7s %12s %12s %9s\n", "clients", "vendara/s", "nginx/s", "ratio");
+    program = start(options, options.dir);
+    const std::string again = get(program, "/?do=getStatus&callback=cb");
+    for (int i = 0; i < 200; ++i) exchange(program.port, again);
+    Program nginx = startNginx(options, options.dir, body, nullptr);
+    const std::string nginxStatus = get(nginx, "/?do=getStatus&callback=cb");
+    for (int i = 0; i < 200; ++i) exchange(nginx.port, nginxStatus);
+    for (int clients : {1, 8, 64}) {
+      // Side by side, twice each, so a slow moment of the machine falls on both.
+      double ours = 0, theirs = 0;
+      for (int round = 0; round < 2; ++round) {
+        ours += load(program, clients, seconds / 2, [&](int, int) { return again; }).rate();
+        theirs += load(nginx, clients, seconds / 2, [&](int, int) { return nginxStatus; }).rate();
+      }
+      const double ratio = ours / theirs;
+      std::printf("%7d %12.0f %12.0f %9.2f  (goal >= 1.0: %s)\n", clients, ours / 2, theirs / 2, ratio,
+                  ratio >= 1.0 ? "met" : "MISSED");
+    }
+    stop(nginx);
+    stop(program);
+  } else {
+    std::printf("\n%s not found: the comparison with nginx is skipped (apt-get install nginx-light).\n",
+                options.nginx.c_str());
+  }
+
+  std::printf("\nstart to listening: %.1f ms (median of %zu starts; first start %.1f ms)", median(starts) * 1e3,
+              starts.size(), firstStart * 1e3);
+  if (haveNginx) {
+    std::vector<double> nginxStarts;
+    for (int i = 0; i < 5; ++i) {
+      double startup = 0;
+      Program nginx = startNginx(options, options.dir, body, &startup);
+      nginxStarts.push_back(startup);
+      stop(nginx);
+    }
+    const double ratio = median(starts) / median(nginxStarts);
+    std::printf("; nginx %.1f ms, ratio %.2f (goal <= 1.5: %s)", median(nginxStarts) * 1e3, ratio,
+                ratio <= 1.5 ? "met" : "MISSED");
+  }
+  std::printf("\nresident memory when idle: %.1f MB after start, %.1f MB after the load (goal < 30 MB: %s)\n",
+              idleAtStart, idleAfterLoad, std::max(idleAtStart, idleAfterLoad) < 30 ? "met" : "MISSED");
+
   if (!options.keep) fs::remove_all(options.dir);
   return 0;
 }
