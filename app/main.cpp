@@ -123,6 +123,33 @@ int main() {
   StartupSafety safety;
   if (!safety.lockFolder()) return 4;
 
+  // The launch key is drawn before anything starts: without it no page may
+  // use the server.
+  try {
+    processWide<LaunchKey>();
+  } catch (Exception e) {
+    port::showMessageBox(gbk("警告"), "Cannot draw the launch key: " + e.message());
+    return 3;
+  }
+
+  // The server listens at once, so that the page's connections are taken
+  // while the database is checked and backed up (on a large one that takes
+  // a while); it answers them, and opens the page, once the gate opens at
+  // the end of the start. A start that fails ends the server with it.
+  auto browser = port::systemBrowserLauncher();
+  ServerLoopOptions options;
+  options.localHost = localHost;
+  // A base address is an origin: scheme, host and port.
+  options.pageOrigin = [] { return makerBase(true); };
+  options.startGate = std::make_shared<StartGate>();
+  options.onListening = [&safety](std::uint16_t port) {
+    safety.listening(port);
+    std::printf("Local server listening on 127.0.0.1:%u\n", static_cast<unsigned>(port));
+    std::fflush(stdout);
+  };
+  options.onServing = [browser](std::uint16_t port) { showUi(uiAddress(makerBase(), port), *browser); };
+  std::jthread serverThread([options](std::stop_token stop) { runServerLoop(options, stop); });
+
   // A first start creates the live database from the template; an existing
   // one is never replaced. Without a database the program cannot work.
   try {
@@ -144,15 +171,6 @@ int main() {
     return 2;
   }
 
-  // The launch key is drawn before anything starts: without it no page may
-  // use the server.
-  try {
-    processWide<LaunchKey>();
-  } catch (Exception e) {
-    port::showMessageBox(gbk("警告"), "Cannot draw the launch key: " + e.message());
-    return 3;
-  }
-
   // The outside parties the program talks to; everything else is built on
   // first use with its defaults.
   installProcessWide<GoodsSource>(std::make_shared<GoodsScraper>());
@@ -171,17 +189,7 @@ int main() {
   registerMessagingActions();
   registerOrderActions();
 
-  auto browser = port::systemBrowserLauncher();
-  ServerLoopOptions options;
-  options.localHost = localHost;
-  // A base address is an origin: scheme, host and port.
-  options.pageOrigin = [] { return makerBase(true); };
-  options.onListening = [browser, &safety](std::uint16_t port) {
-    safety.listening(port);
-    std::printf("Local server listening on 127.0.0.1:%u\n", static_cast<unsigned>(port));
-    showUi(uiAddress(makerBase(), port), *browser);
-  };
-  std::jthread serverThread([options](std::stop_token stop) { runServerLoop(options, stop); });
+  options.startGate->open();
 
   port::AppShellEvents events;
   events.reopenUi = [browser] { showUi(uiAddress(makerBase(), uiPort.load(), true), *browser); };

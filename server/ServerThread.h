@@ -1,7 +1,8 @@
 // The server thread's serve loop: picks a random port, runs an httpServer on
 // it, and starts over on a new port whenever the server fails (a port that
 // cannot be bound, or an exception that escaped an action). Each new server
-// opens the web UI page on its port.
+// tells its port (onListening), waits for the start gate if there is one,
+// and then opens the web UI page on its port (onServing).
 //
 // runServerLoop runs on the thread that calls it (the server thread) until
 // `stop` is requested. uiPort may be read from any thread.
@@ -10,10 +11,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stop_token>
 #include <string>
 
 #include "server/HttpServer.h"
+#include "server/StartGate.h"
 
 namespace Quorvel {
 
@@ -38,7 +41,11 @@ std::string localAddress(const std::string& host, const std::string& query);
 struct ServerLoopOptions {
   std::function<std::uint16_t()> choosePort = randomPort;
   HttpServerLimits limits;
-  std::function<void(std::uint16_t)> onListening;  // opens the UI page
+  std::function<void(std::uint16_t)> onListening;  // the port is taken: says so
+  std::function<void(std::uint16_t)> onServing;    // requests are answered: opens the UI page
+  // When set, a server listens at once but answers nothing until the gate
+  // is open (the program's start-up work runs meanwhile).
+  std::shared_ptr<StartGate> startGate;
   std::function<std::string()> localHost;          // see HttpServerOptions
   std::function<std::string()> pageOrigin;         // see HttpServerOptions
 };

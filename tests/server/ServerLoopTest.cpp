@@ -32,6 +32,10 @@ class PortLog {
     bool reached = changed_.wait_for(lock, std::chrono::seconds(10), [&] { return ports_.size() >= count; });
     return reached ? ports_[count - 1] : 0;
   }
+  bool empty() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ports_.empty();
+  }
 
  private:
   std::mutex mutex_;
@@ -73,6 +77,48 @@ TEST(ServerLoop, EscapedExceptionRestartsOnANewPortAndReopensTheUi) {
   ASSERT_NE(second, 0);
   EXPECT_EQ(bodyOf(exchange(second, "GET / HTTP/1.1\r\n\r\n")), "<h2>Bad Request!</h2>");
   thread.request_stop();
+}
+
+// The program listens before its start-up work: a connection made then is
+// taken at once and answered once the gate opens, and the UI page is opened
+// only then.
+TEST(ServerLoop, ListensAtOnceAndAnswersOnceTheGateOpens) {
+  PortLog listening;
+  PortLog serving;
+  ServerLoopOptions options;
+  options.choosePort = [] { return std::uint16_t{0}; };
+  options.startGate = std::make_shared<StartGate>();
+  options.onListening = [&listening](std::uint16_t port) { listening.add(port); };
+  options.onServing = [&serving](std::uint16_t port) { serving.add(port); };
+  std::jthread thread([&options](std::stop_token stop) { runServerLoop(options, stop); });
+
+  const std::uint16_t port = listening.waitFor(1);
+  ASSERT_NE(port, 0);
+  std::string early;
+  std::thread client([&early, port] { early = exchange(port, "GET / HTTP/1.1\r\n\r\n"); });
+  // Whatever the client is doing, nothing is served before the gate opens.
+  EXPECT_TRUE(serving.empty());
+  options.startGate->open();
+  EXPECT_EQ(serving.waitFor(1), port);
+  client.join();
+  EXPECT_EQ(bodyOf(early), "<h2>Bad Request!</h2>");
+  thread.request_stop();
+}
+
+// A start that fails before the gate opens still ends the server thread.
+TEST(ServerLoop, StopWhileTheGateIsClosedEndsTheLoop) {
+  PortLog listening;
+  bool served = false;
+  ServerLoopOptions options;
+  options.choosePort = [] { return std::uint16_t{0}; };
+  options.startGate = std::make_shared<StartGate>();
+  options.onListening = [&listening](std::uint16_t port) { listening.add(port); };
+  options.onServing = [&served](std::uint16_t) { served = true; };
+  {
+    std::jthread thread([&options](std::stop_token stop) { runServerLoop(options, stop); });
+    listening.waitFor(1);
+  }  // joined here: the wait at the gate gave way to the stop
+  EXPECT_FALSE(served);
 }
 
 TEST(ServerLoop, PortThatCannotBeBoundIsSkipped) {
