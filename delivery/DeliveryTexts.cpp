@@ -1,7 +1,11 @@
 #include "delivery/DeliveryTexts.h"
 
+#include <mutex>
+#include <unordered_map>
+
 #include "base/Charset.h"
 #include "base/GbkText.h"
+#include "base/ProcessWide.h"
 
 namespace Quorvel {
 
@@ -9,13 +13,45 @@ namespace {
 
 bool isOne(const Json::Value& value) { return value.isIntegral() && value.asLargestInt() == 1; }
 
+// What the categories' JSON texts read as, keyed by the text itself: every
+// order of a category asks for the same texts several times, and an edited
+// category brings a new text, read afresh. A text that fails to read is not
+// kept, so it fails again each time. Bounded: past kKept texts of a kind the
+// kind starts over.
+struct ReadCategoryTexts {
+  static constexpr size_t kKept = 64;
+  std::mutex mutex;
+  std::unordered_map<std::string, DeliveryTemplates> templates;  // guarded by mutex
+  std::unordered_map<std::string, BuyerChannels> channels;       // guarded by mutex
+};
+
+template <class Value, class Read>
+Value readOnce(std::unordered_map<std::string, Value> ReadCategoryTexts::*kind, const std::string& text, Read read) {
+  std::shared_ptr<ReadCategoryTexts> cache = processWide<ReadCategoryTexts>();
+  {
+    std::lock_guard<std::mutex> hold(cache->mutex);
+    auto found = ((*cache).*kind).find(text);
+    if (found != ((*cache).*kind).end()) return found->second;
+  }
+  // Read outside the lock; two threads reading the same text at once keep
+  // the same value.
+  Value value = read();
+  std::lock_guard<std::mutex> hold(cache->mutex);
+  auto& kept = (*cache).*kind;
+  if (kept.size() >= ReadCategoryTexts::kKept) kept.clear();
+  kept.emplace(text, value);
+  return value;
+}
+
 }  // namespace
 
 DeliveryTemplates templatesOf(const CategoryRecord& category) {
-  const Json::Value tpl = Category::parseJson(category.tpl);
-  if (tpl.isNull()) return {};
-  return {Category::jsonText(tpl["cardTpl"]), Category::jsonText(tpl["goodsTpl"]),
-          Category::jsonText(tpl["mailSubject"])};
+  return readOnce(&ReadCategoryTexts::templates, category.tpl, [&category]() -> DeliveryTemplates {
+    const Json::Value tpl = Category::parseJson(category.tpl);
+    if (tpl.isNull()) return {};
+    return {Category::jsonText(tpl["cardTpl"]), Category::jsonText(tpl["goodsTpl"]),
+            Category::jsonText(tpl["mailSubject"])};
+  });
 }
 
 std::string fillMailSubject(const std::string& mailSubject, const std::string& orderNumber) {
@@ -69,8 +105,10 @@ std::string lineHeader(const std::string& goodsName) { return gbk("【") + goods
 std::string summaryOf(const OrderGoods& line) { return line.goods_name + gbk("×") + std::to_string(line.num) + " "; }
 
 BuyerChannels channelsOf(const CategoryRecord& category) {
-  const Json::Value ext = Category::parseJson(category.ext);
-  return {isOne(ext["ww"]), isOne(ext["email"]), isOne(ext["web"])};
+  return readOnce(&ReadCategoryTexts::channels, category.ext, [&category]() -> BuyerChannels {
+    const Json::Value ext = Category::parseJson(category.ext);
+    return {isOne(ext["ww"]), isOne(ext["email"]), isOne(ext["web"])};
+  });
 }
 
 }  // namespace Quorvel

@@ -7,7 +7,8 @@
 // second byte of GBK characters such as 亄), and each template is filled in
 // one pass, so a card's data that happens to hold "{数据2}" stays as it is.
 //
-// Plain functions without state: any thread may call them.
+// Any thread may call them. templatesOf and channelsOf keep what a category's
+// text read as (keyed by the text, so an edited category is read afresh).
 #pragma once
 
 #include <string>

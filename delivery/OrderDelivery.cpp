@@ -84,11 +84,15 @@ void report(const std::string& text) {
 
 // The card numbers (data1) of the cards, for the order's log: the seller
 // looks a card up by its number, never by the program's row id.
-std::string cardNumbers(const std::shared_ptr<Item>& items, const std::vector<int>& ids) {
+const std::string& cardSeparator() {
   static const std::string separator = gbk("、");
+  return separator;
+}
+
+std::string cardNumbers(const std::shared_ptr<Item>& items, const std::vector<int>& ids) {
   std::string text;
   for (int id : ids) {
-    if (!text.empty()) text += separator;
+    if (!text.empty()) text += cardSeparator();
     const CardRecord card = items->get(id);
     text += card.id != 0 ? card.data1 : "#" + std::to_string(id);
   }
@@ -212,7 +216,7 @@ Delivery::Reserved Delivery::reserve(Attempt& attempt) {
       }
     }
     std::vector<std::string> lineTexts(lines.size());
-    std::vector<int> taken;
+    std::string takenNumbers;  // the log's card numbers, as cardNumbers gives them
     std::string text;
     const std::string mark = Item::reservedMark(attempt.number());
     for (size_t k = 0; k < lines.size(); ++k) {
@@ -244,7 +248,8 @@ Delivery::Reserved Delivery::reserve(Attempt& attempt) {
           attempt.touched.insert(category.id);
           LowStockWatch watch(watchStock);
           items_->update(card);
-          taken.push_back(card.id);
+          if (!takenNumbers.empty()) takenNumbers += cardSeparator();
+          takenNumbers += card.data1;
         }
         lineText += fillGoods(templates.goodsTpl, cardsText);
       } else if (category.type == 2) {
@@ -266,7 +271,9 @@ Delivery::Reserved Delivery::reserve(Attempt& attempt) {
     orders_->setDeliveryText(db_, id, text, text);
     orders_->setLineTexts(db_, id, lineTexts);
     orders_->setStatus(db_, id, kOrderDelivering);
-    log_->add(db_, attempt.number(), OrderLog::kReserved, cardNumbers(items_, taken));
+    // The cards were just read and updated with their own numbers: no need
+    // to read them again.
+    log_->add(db_, attempt.number(), OrderLog::kReserved, takenNumbers);
     unit.commitDurable();
   } catch (Exception e) {
     fail(attempt, e.code(), e.message());

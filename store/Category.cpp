@@ -104,7 +104,11 @@ void Category::update(const CategoryRecord& record) {
 }
 
 void Category::setCounters(int id, int storeNum, int storeTotalNum) {
-  getDb()->execute(std::make_shared<SQL>("update `category` set `store_num`=?,`store_total_num`=? where `id`=?")
+  // A row that holds these counters already is not written again: a
+  // delivery's finish changes the marks of its cards, not their counts, and
+  // an unchanged row would still cost its page in the log.
+  getDb()->execute(std::make_shared<SQL>("update `category` set `store_num`=?1,`store_total_num`=?2 where `id`=?3 "
+                                         "and (`store_num` is not ?1 or `store_total_num` is not ?2)")
                        ->bind(storeNum)
                        ->bind(storeTotalNum)
                        ->bind(id));

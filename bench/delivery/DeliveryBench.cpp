@@ -128,9 +128,12 @@ int run(int orders) {
   std::printf("delivered: %d, consigned: %zu, marketplace requests: %lld (%.1f per order)\n", delivered, consigned,
               static_cast<long long>(requests), static_cast<double>(requests) / orders);
   std::printf("wall time: %.3f s, %.1f orders/s\n", wall, orders / wall);
+  const double localShare = 100.0 * (wall - inRequests) / wall;
   std::printf("in marketplace requests: %.3f s (%.1f%%); outside them: %.3f s (%.1f%%), %.2f ms per order\n",
-              inRequests, 100.0 * inRequests / wall, wall - inRequests, 100.0 * (wall - inRequests) / wall,
+              inRequests, 100.0 * inRequests / wall, wall - inRequests, localShare,
               1000.0 * (wall - inRequests) / orders);
+  std::printf("local work: %.1f%% of the wall time (goal < 20 %%: %s)\n", localShare,
+              localShare < 20.0 ? "met" : "missed");
   const char* steps[] = {"discovery", "details", "delivery"};
   for (int step = 0; step < 3; ++step) {
     std::printf("  %-9s %.3f s, of which requests %.3f s; outside them %.2f ms per order\n", steps[step],

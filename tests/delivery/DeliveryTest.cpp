@@ -451,6 +451,47 @@ TEST_F(Delivery, AValueOfTheWrongKindFailsOnlyItsOrder) {
   EXPECT_EQ(sim_->shop().consignments().size(), 1u);
 }
 
+TEST_F(Delivery, EachOrderReadsTheCategoryAsItIsNowAfterAnEdit) {
+  const int category = addCategory(1, tplJson(gbk("{数据1}"), "A:"), R"({"email":1})");
+  addCards(category, 4);
+  const std::string item = addItem("G", category);
+  SimOrder first = place("b", {{item, 1}});
+  tick();
+  EXPECT_EQ(ofOrder("`text_msg`", first.id), gbk("【G】的发货信息：") + "A:N0\r\n");
+
+  // New templates and switches: the next order goes by them.
+  CategoryRecord edited = Category::instance()->get(category);
+  edited.tpl = tplJson(gbk("{数据2}"), "B:");
+  edited.ext = R"({"email":0})";
+  Category::instance()->update(edited);
+  SimOrder second = place("b", {{item, 1}});
+  tick();
+  EXPECT_EQ(ofOrder("`text_msg`", second.id), gbk("【G】的发货信息：") + "B:P1\r\n");
+  EXPECT_EQ(buyerMessages().size(), 1u) << "the e-mail switch was turned off";
+
+  // A template that cannot be read fails every order, not only the first,
+  // and the old one read fine before does not stand in for it.
+  edited.tpl = R"({"cardTpl":[1],"goodsTpl":""})";
+  Category::instance()->update(edited);
+  SimOrder third = place("b", {{item, 1}});
+  tick();
+  SimOrder fourth = place("b", {{item, 1}});
+  tick();
+  EXPECT_TRUE(isOrderFailed(statusOf(third.id)));
+  EXPECT_TRUE(isOrderFailed(statusOf(fourth.id)));
+
+  // Back to the first texts: read as they were.
+  edited.tpl = tplJson(gbk("{数据1}"), "A:");
+  edited.ext = R"({"email":1})";
+  Category::instance()->update(edited);
+  SimOrder fifth = place("b", {{item, 1}});
+  tick();
+  EXPECT_EQ(ofOrder("`text_msg`", fifth.id), gbk("【G】的发货信息：") + "A:N2\r\n");
+  EXPECT_EQ(buyerMessages().size(), 2u);
+  EXPECT_EQ(logOf(fifth.id)[0], "reserved:N2");
+  expectCountersMatchCards(category);
+}
+
 TEST_F(Delivery, AnOrderBeingDeliveredCanBeNeitherResetNorDeleted) {
   const int category = addCategory(1, tplJson(gbk("{数据1}"), ""));
   addCards(category, 1);

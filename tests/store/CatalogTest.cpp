@@ -101,6 +101,31 @@ TEST_F(CatalogTest, CountersAloneDoNotPutBackAnOlderName) {
   EXPECT_EQ(count("select count(*) as `num` from `category`"), 0);
 }
 
+// Counters are compared with the row, never with the cache: a row left behind
+// by a rollback the cache did not follow is still put right.
+TEST_F(CatalogTest, CountersAreWrittenOnlyWhereTheRowDiffers) {
+  std::shared_ptr<Category> categories = Category::instance();
+  CategoryRecord record = stored("counted");
+  std::shared_ptr<IDb> db = getDb();
+  auto changes = [&db] {
+    auto rows = db->query("select total_changes() as `num`");
+    return rows->next() ? (*rows->fetch())["num"].toInt() : -1;
+  };
+  categories->setCounters(record.id, 7, 9);
+  const int before = changes();
+  categories->setCounters(record.id, 7, 9);
+  EXPECT_EQ(changes(), before) << "the same counters again write nothing";
+
+  db->exec("update `category` set `store_num`=1, `store_total_num`=NULL where `id`=" + std::to_string(record.id));
+  const int behind = changes();
+  categories->setCounters(record.id, 7, 9);
+  EXPECT_EQ(changes(), behind + 1);
+  EXPECT_EQ(fileValue("select `store_num` || '/' || `store_total_num` from `category` where `id`=" +
+                      std::to_string(record.id)),
+            "7/9");
+  EXPECT_EQ(categories->get(record.id).store_num, 7);
+}
+
 // A category goes whole or not at all: a delete that fails at its last step
 // leaves the delivered cards, the bindings and both caches as they were.
 TEST_F(CatalogTest, RemovingACategoryTakesItsStockOrNothing) {
