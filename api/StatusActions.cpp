@@ -117,43 +117,44 @@ void getConfig() {
 }
 
 void getStatus(Deamon& daemon) {
+  // Static names are stored without a copy of their own.
   Json::Value reply(Json::objectValue);
-  reply["SUCCESS"] = 1;
+  reply[Json::StaticString("SUCCESS")] = 1;
   answerJsonp(reply, [&daemon](Json::Value& reply) {
     // Neither the registry nor the running flag needs the global lock, which
     // a login holds while the marketplace answers: the status never waits.
     std::shared_ptr<Registry> registry = Registry::instance();
-    reply["RUNNING"] = daemon.running();
-    reply["ACCOUNT"] = registry->getOr<std::string>("account", std::string());
-    reply["CHECK_TIME"] = pageTime(registry->getOr<std::int64_t>("checkLastTime", 0));
-    reply["SEND_MSG_TIME"] = pageTime(registry->getOr<std::int64_t>("sendMsgTime", 0));
+    reply[Json::StaticString("RUNNING")] = daemon.running();
+    reply[Json::StaticString("ACCOUNT")] = registry->getOr<std::string>("account", std::string());
+    reply[Json::StaticString("CHECK_TIME")] = pageTime(registry->getOr<std::int64_t>("checkLastTime", 0));
+    reply[Json::StaticString("SEND_MSG_TIME")] = pageTime(registry->getOr<std::int64_t>("sendMsgTime", 0));
     // The last login attempt through the "login" action; null before the first.
     const std::optional<LoginResult> login = lastLoginResult();
     Json::Value loginMessage;
     if (login) {
-      loginMessage["SUCCESS"] = login->success ? 1 : 0;
-      loginMessage["MSG"] = login->message;
-      loginMessage["TIME"] = pageTime(login->time);
+      loginMessage[Json::StaticString("SUCCESS")] = login->success ? 1 : 0;
+      loginMessage[Json::StaticString("MSG")] = login->message;
+      loginMessage[Json::StaticString("TIME")] = pageTime(login->time);
     }
-    reply["LOGIN_MSG"] = loginMessage;
+    reply[Json::StaticString("LOGIN_MSG")] = std::move(loginMessage);
     // The goods refresh, from its own lock only: never waits for a page.
     const GoodsRefreshProgress::State refresh = processWide<GoodsRefreshProgress>()->state();
     Json::Value progress(Json::objectValue);
-    progress["RUNNING"] = refresh.running;
-    progress["PAGES"] = refresh.pages;
-    progress["ITEMS"] = refresh.items;
-    progress["FINISHED"] = pageTime(refresh.finished);
-    progress["MSG"] = refresh.message;
-    reply["REFRESH"] = std::move(progress);
+    progress[Json::StaticString("RUNNING")] = refresh.running;
+    progress[Json::StaticString("PAGES")] = refresh.pages;
+    progress[Json::StaticString("ITEMS")] = refresh.items;
+    progress[Json::StaticString("FINISHED")] = pageTime(refresh.finished);
+    progress[Json::StaticString("MSG")] = refresh.message;
+    reply[Json::StaticString("REFRESH")] = std::move(progress);
     // Safe mode (the database was found damaged at start) and a disk that
     // does not take writes: the page shows a banner for each.
     const std::shared_ptr<SafeMode> safe = processWide<SafeMode>();
-    reply["DB_DAMAGED"] = safe->damaged();
-    reply["SAFE_MSG"] = safe->message();
-    reply["STORAGE_MSG"] = storageHealth().message();
+    reply[Json::StaticString("DB_DAMAGED")] = safe->damaged();
+    reply[Json::StaticString("SAFE_MSG")] = safe->message();
+    reply[Json::StaticString("STORAGE_MSG")] = storageHealth().message();
     // Where the IM client cannot run, the page offers e-mail instead and
     // warns of categories that only send by IM.
-    reply["IM_AVAILABLE"] = processWide<port::WindowSystem>()->imClientPossible();
+    reply[Json::StaticString("IM_AVAILABLE")] = processWide<port::WindowSystem>()->imClientPossible();
   });
 }
 

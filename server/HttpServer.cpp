@@ -328,10 +328,10 @@ void httpServer::parseRequest(HttpRequest& request) {
 
 void httpServer::answerAndClose(HttpRequest& request) {
   sendResponse(request);
-  // The read still pending on the socket completes with an error and removes
-  // the entry.
+  // Closing ends the connection (its answer is sent whole first) and makes
+  // the read still pending on the socket complete with an error, which
+  // removes the entry.
   boost::system::error_code ignored;
-  request.socket->shutdown(TcpSocket::shutdown_both, ignored);
   request.socket->close(ignored);
 }
 
