@@ -91,12 +91,11 @@ namespace {
 
 // Where the card `skip` places after the category's first card (or, with
 // `fromEnd`, before its last one) sits: the id bound of the 1024-id range
-// holding it (its first id, or its last from the end) and how many
-// of the category's cards in that range come before it. The range is found
-// by adding up the counts of `item_pages` in id order (reading them is
-// cheaper than a window sum in SQL). Nothing when the
-// category has no card that far; unknown (a DbException) when the database
-// has no such table.
+// holding it (its first id, or its last from the end) and how many of the
+// category's cards in that range come before it. The range is found by
+// adding up the counts of `item_pages` in id order (reading them is cheaper
+// than a window sum in SQL). Nothing when the category has no card that far;
+// a DbException when the database has no such table.
 struct RangeStart {
   std::int64_t bound = 0;
   std::int64_t rest = 0;
