@@ -36,6 +36,47 @@ bool prepareDatabaseFile() {
   return true;
 }
 
+namespace {
+
+// The card counts per id range of schema.sql (table `item_pages` and its
+// triggers), for a database made from an older template: created and filled
+// from the cards in one transaction, so that the counts are exact from the
+// first page read on, or the database stays as it was.
+void addPageCounts(IDb& db) {
+  auto found = db.query("select count(*) as `num` from `sqlite_master` where `type`='table' and `name`='item_pages'");
+  const bool present = found->next() && (*found->fetch())["num"].toInt() > 0;
+  found.reset();
+  if (present) return;
+  db.begin();
+  try {
+    db.exec(
+        "CREATE TABLE `item_pages` (`cg_id` INTEGER NOT NULL, `bucket` INTEGER NOT NULL, "
+        "`total` INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (`cg_id`, `bucket`)) WITHOUT ROWID;"
+        "CREATE TRIGGER IF NOT EXISTS `items_pages_insert` AFTER INSERT ON `items` WHEN new.`cg_id` IS NOT NULL BEGIN "
+        "INSERT INTO `item_pages` (`cg_id`, `bucket`, `total`) VALUES (new.`cg_id`, new.`id` >> 10, 1) "
+        "ON CONFLICT (`cg_id`, `bucket`) DO UPDATE SET `total` = `total` + 1; END;"
+        "CREATE TRIGGER IF NOT EXISTS `items_pages_delete` AFTER DELETE ON `items` WHEN old.`cg_id` IS NOT NULL BEGIN "
+        "UPDATE `item_pages` SET `total` = `total` - 1 WHERE `cg_id` = old.`cg_id` AND `bucket` = old.`id` >> 10; END;"
+        "CREATE TRIGGER IF NOT EXISTS `items_pages_update` AFTER UPDATE OF `cg_id`, `id` ON `items` "
+        "WHEN old.`cg_id` IS NOT new.`cg_id` OR old.`id` IS NOT new.`id` BEGIN "
+        "UPDATE `item_pages` SET `total` = `total` - 1 WHERE `cg_id` = old.`cg_id` AND `bucket` = old.`id` >> 10; "
+        "INSERT INTO `item_pages` (`cg_id`, `bucket`, `total`) SELECT new.`cg_id`, new.`id` >> 10, 1 "
+        "WHERE new.`cg_id` IS NOT NULL ON CONFLICT (`cg_id`, `bucket`) DO UPDATE SET `total` = `total` + 1; END;"
+        "INSERT INTO `item_pages` (`cg_id`, `bucket`, `total`) SELECT `cg_id`, `id` >> 10, count(*) FROM `items` "
+        "WHERE `cg_id` IS NOT NULL GROUP BY `cg_id`, `id` >> 10;");
+    db.commit();
+  } catch (Exception) {
+    try {
+      db.rollback();
+    } catch (Exception) {
+      // The failure that brought us here is the one to report.
+    }
+    throw;
+  }
+}
+
+}  // namespace
+
 void upgradeDatabase() {
   // The same definitions as in schema.sql: {type, name, statement}.
   static const char* const kAdded[][3] = {
@@ -64,6 +105,7 @@ void upgradeDatabase() {
   };
   auto db = std::make_shared<Db>(databasePath());
   db->open();
+  addPageCounts(*db);
   for (const auto& [table, column, sql] : kAddedColumns) {
     auto found = db->query(std::make_shared<SQL>("select count(*) as `num` from pragma_table_info(?) where `name`=?")
                                ->bind(std::string(table))

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <set>
 
 #include "base/Charset.h"
@@ -86,6 +87,64 @@ int Item::pagesOf(int cards, int pageSize) {
 
 int Item::pageCount(int categoryId, int pageSize) { return pagesOf(cardCount(categoryId), pageSize); }
 
+namespace {
+
+// Where the card `skip` places after the category's first card (or, with
+// `fromEnd`, before its last one) sits: the id bound of the 1024-id range
+// holding it (its first id, or its last from the end) and how many of the
+// category's cards in that range come before it. The range is found by
+// adding up the counts of `item_pages` in id order (reading them is cheaper
+// than a window sum in SQL). Nothing when the category has no card that far;
+// a DbException when the database has no such table.
+struct RangeStart {
+  std::int64_t bound = 0;
+  std::int64_t rest = 0;
+};
+std::optional<RangeStart> rangeOf(IDb& db, int categoryId, std::int64_t skip, bool fromEnd) {
+  std::shared_ptr<IDbResult> rows =
+      db.query(std::make_shared<SQL>(std::string("select `bucket`,`total` from `item_pages` where `cg_id`=? order by "
+                                                 "`bucket`") +
+                                     (fromEnd ? " desc" : ""))
+                   ->bind(categoryId));
+  std::int64_t before = 0;  // the category's cards in the ranges already passed
+  while (rows->next()) {
+    const std::int64_t total = rows->intAt(1);
+    if (before + total > skip) {
+      const std::int64_t first = static_cast<std::int64_t>(rows->intAt(0)) * 1024;
+      return RangeStart{fromEnd ? first + 1023 : first, skip - before};
+    }
+    before += total;
+  }
+  return std::nullopt;
+}
+
+// `take` cards of the category after skipping `skip` in id order (from the
+// last card backwards with `fromEnd`, in that order).
+std::vector<CardRecord> slice(IDb& db, int categoryId, std::int64_t skip, std::int64_t take, bool fromEnd) {
+  const std::string order = fromEnd ? " order by `id` desc limit ?,?" : " order by `id` limit ?,?";
+  std::optional<RangeStart> range;
+  try {
+    range = rangeOf(db, categoryId, skip, fromEnd);
+  } catch (DbException e) {
+    // A database made from an older template has no range counts: skip the
+    // cards one by one (slower deep inside large stocks, same cards).
+    if (e.message().find("no such table") == std::string::npos) throw;
+    return readCards(
+        db.query(std::make_shared<SQL>(kSelectCards + "where `cg_id`=?" + order)->bind(categoryId)->bind(skip)->bind(take)),
+        take);
+  }
+  if (!range) return {};
+  return readCards(db.query(std::make_shared<SQL>(kSelectCards + "where `cg_id`=? and `id`" + (fromEnd ? "<=" : ">=") +
+                                                  "?" + order)
+                                ->bind(categoryId)
+                                ->bind(range->bound)
+                                ->bind(range->rest)
+                                ->bind(take)),
+                   take);
+}
+
+}  // namespace
+
 std::vector<CardRecord> Item::list(int categoryId, int page, int pageSize, int cards) {
   pageSize = std::max(pageSize, 1);
   int p = std::min(std::max(page - 1, 0), pagesOf(cards, pageSize) - 1);
@@ -93,30 +152,25 @@ std::vector<CardRecord> Item::list(int categoryId, int page, int pageSize, int c
   const std::int64_t offset = static_cast<std::int64_t>(p) * pageSize;
   const std::int64_t total = cards;
   std::shared_ptr<IDb> db = getDb();
+  // The range counts and the cards are read from one state.
+  Savepoint snapshot(db);
+  std::vector<CardRecord> found;
   if (offset * 2 <= total) {
-    return readCards(db->query(std::make_shared<SQL>(kSelectCards + "where `cg_id`=? order by `id` limit ?,?")
-                                   ->bind(categoryId)
-                                   ->bind(offset)
-                                   ->bind(static_cast<std::int64_t>(pageSize))),
-                     pageSize);
+    found = slice(*db, categoryId, offset, pageSize, false);
+  } else {
+    // Nearer the end: the same cards, counted from the last one, so that
+    // fewer range counts are added up.
+    std::int64_t fromEnd = total - offset - pageSize;
+    std::int64_t take = pageSize;
+    if (fromEnd < 0) {
+      take += fromEnd;
+      fromEnd = 0;
+    }
+    if (take > 0) found = slice(*db, categoryId, fromEnd, take, true);
+    std::reverse(found.begin(), found.end());
   }
-  // Nearer the end: the same cards, counted from the last one, so a late page
-  // of a large stock does not step over every card before it.
-  std::int64_t fromEnd = total - offset - pageSize;
-  std::int64_t take = pageSize;
-  if (fromEnd < 0) {
-    take += fromEnd;
-    fromEnd = 0;
-  }
-  if (take <= 0) return {};
-  std::vector<CardRecord> slice =
-      readCards(db->query(std::make_shared<SQL>(kSelectCards + "where `cg_id`=? order by `id` desc limit ?,?")
-                              ->bind(categoryId)
-                              ->bind(fromEnd)
-                              ->bind(take)),
-                take);
-  std::reverse(slice.begin(), slice.end());
-  return slice;
+  snapshot.release();
+  return found;
 }
 
 namespace {

@@ -10,7 +10,9 @@
 // inside whatever transaction that thread has open. A change and the counter
 // refresh that follows it form one unit (a savepoint), so the counters never
 // disagree with the cards after a failure. Card counts come from the table
-// `item_stock`, which the database keeps exact for every change of `items`.
+// `item_stock`, which the database keeps exact for every change of `items`,
+// and a page finds its first card through the counts per id range of
+// `item_pages`, kept the same way (without that table it skips card by card).
 // Any thread may call any operation; the low-stock flag belongs to the thread
 // that set it.
 #pragma once
@@ -52,7 +54,8 @@ class Item {
   // Page `page` (from 1; below 1 gives the first page, past the last page the
   // last) of the category's cards in id order, `cards` being the category's
   // cardCount as the caller read it (the list does not count again). Empty
-  // when the category has no cards.
+  // when the category has no cards. The range counts and the cards are read
+  // in one savepoint, so from one state.
   std::vector<CardRecord> list(int categoryId, int page, int pageSize, int cards);
 
   // Cards whose data1, data2 or data3 contains `text` (compared as

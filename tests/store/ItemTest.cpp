@@ -8,6 +8,7 @@
 
 #include "base/Charset.h"
 #include "store/Category.h"
+#include "store/DatabaseFile.h"
 #include "store/Db.h"
 #include "store/Item.h"
 #include "store/MsgQueue.h"
@@ -277,6 +278,111 @@ TEST_F(ItemTest, PagesComeInIdOrderFromEitherEnd) {
   EXPECT_EQ(ids(items->list(first, -3, 40, cards)), ids(items->list(first, 1, 40, cards)));
   EXPECT_TRUE(items->list(99, 1, 40, 0).empty());
   EXPECT_EQ(items->list(first, 1, 40, cards)[0].data2, "pw-1");
+}
+
+// Deep pages find their cards through the counts per id range: every page,
+// from either end, equals the plain offset query, with two categories
+// interleaved across the range boundaries (ids 1023, 1024, 1025 ...), after
+// deletes and moves between categories; pages of an empty category and past
+// the end too. The same again once the range counts are gone (an older
+// database), which pages by skipping cards.
+class ItemPages : public ItemTest {
+ protected:
+  // The category's cards `from` places after its first, by offset.
+  std::vector<int> reference(int cg, std::int64_t from, int size) {
+    std::vector<int> out;
+    auto rows = getDb()->query(std::make_shared<SQL>("select `id` from `items` where `cg_id`=? order by `id` limit ?,?")
+                                   ->bind(cg)
+                                   ->bind(from)
+                                   ->bind(size));
+    while (rows->next()) out.push_back(rows->intAt(0));
+    return out;
+  }
+
+  void expectEveryPageAsByOffset(int cg) {
+    const int cards = items->cardCount(cg);
+    for (int size : {1, 7, 40, 1023, 1024, 1500, 5000}) {
+      const int pages = Item::pagesOf(cards, size);
+      for (int page = 1; page <= pages; ++page) {
+        EXPECT_EQ(ids(items->list(cg, page, size, cards)), reference(cg, std::int64_t(page - 1) * size, size))
+            << "category " << cg << " size " << size << " page " << page;
+      }
+      if (pages > 0) {
+        EXPECT_EQ(ids(items->list(cg, pages + 3, size, cards)), reference(cg, std::int64_t(pages - 1) * size, size));
+      }
+    }
+    // Pages past the cards the caller counted are empty, as by offset.
+    EXPECT_EQ(ids(items->list(cg, 2, 40, cards + 80)), reference(cg, 40, 40));
+  }
+
+  // 4,000 cards from id 1: two of three in the first category, the others
+  // in the second; then holes and moves around the boundaries of the 1024-id
+  // ranges, and a range where the first category keeps only its last id.
+  void fill() {
+    getDb()->begin();
+    for (int k = 1; k <= 4000; ++k) card(k % 3 == 0 ? second : first, std::to_string(k));
+    for (int id : {1023, 2049, 3000, 3072}) items->remove(id);
+    for (int id = 1030; id <= 2040; ++id) items->remove(id);
+    for (int id = 2050; id < 3071; ++id) {
+      if (items->get(id).cg_id == first) items->remove(id);  // a range where only its last id is of the first category
+    }
+    for (int id : {1, 1022, 1024, 1025, 2047, 2048, 3999}) {
+      CardRecord moved = items->get(id);
+      moved.cg_id = moved.cg_id == first ? second : first;
+      items->update(moved);
+    }
+    getDb()->commit();
+  }
+};
+
+TEST_F(ItemPages, EveryPageEqualsTheOffsetQuery) {
+  fill();
+  EXPECT_EQ(items->cardCount(first) + items->cardCount(second), count("select count(*) as `num` from `items`"));
+  expectEveryPageAsByOffset(first);
+  expectEveryPageAsByOffset(second);
+  // The counts equal the cards of each range.
+  EXPECT_EQ(count("select count(*) as `num` from (select `cg_id`, `id`>>10 as `b`, count(*) as `t` from `items` "
+                  "group by 1,2) c left join `item_pages` p on p.`cg_id`=c.`cg_id` and p.`bucket`=c.`b` "
+                  "where p.`total` is not c.`t`"),
+            0);
+  EXPECT_EQ(count("select count(*) as `num` from `item_pages` where `total`<0"), 0);
+  const int empty = addCategory("empty");
+  EXPECT_TRUE(items->list(empty, 1, 40, 0).empty());
+  EXPECT_TRUE(items->list(empty, 1, 40, 5).empty()) << "a count larger than the stock";
+}
+
+TEST_F(ItemPages, AnOlderDatabaseWithoutRangeCountsPagesTheSame) {
+  for (const char* sql : {"drop trigger `items_pages_insert`", "drop trigger `items_pages_delete`",
+                          "drop trigger `items_pages_update`", "drop table `item_pages`"}) {
+    getDb()->execute(std::make_shared<SQL>(sql));
+  }
+  fill();
+  expectEveryPageAsByOffset(first);
+  expectEveryPageAsByOffset(second);
+}
+
+// Start-up gives an older database the range counts, filled from its cards,
+// and its pages and later changes follow them.
+TEST_F(ItemPages, StartUpAddsAndFillsTheRangeCounts) {
+  getDb()->exec("drop trigger `items_pages_insert`; drop trigger `items_pages_delete`;"
+                "drop trigger `items_pages_update`; drop table `item_pages`");
+  fill();
+  releaseDb();
+  upgradeDatabase();
+  EXPECT_EQ(fileValue("select sum(`total`) from `item_pages`"), fileValue("select count(*) from `items`"));
+  EXPECT_EQ(fileValue("select `total` from `item_pages` where `cg_id`=" + std::to_string(first) + " and `bucket`=0"),
+            std::to_string(count("select count(*) as `num` from `items` where `id`<1024 and `cg_id`=" +
+                                 std::to_string(first))));
+  upgradeDatabase();  // a database that has them is left alone
+  EXPECT_EQ(fileValue("select sum(`total`) from `item_pages`"), fileValue("select count(*) from `items`"));
+  expectEveryPageAsByOffset(first);
+  CardRecord moved = items->get(5);
+  moved.cg_id = second;
+  items->update(moved);
+  items->remove(7);
+  card(first, "new");
+  expectEveryPageAsByOffset(first);
+  expectEveryPageAsByOffset(second);
 }
 
 class LowStockNotice : public ItemTest {
