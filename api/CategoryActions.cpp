@@ -39,7 +39,7 @@ void readFields(CategoryRecord& record) {
 void listCategories(Json::Value& reply) {
   Json::Value list;  // null when there is no category
   for (const CategoryRecord& record : Category::instance()->all()) list.append(Category::toJson(record));
-  reply["LIST"] = list;
+  reply["LIST"] = std::move(list);
 }
 
 void addCategory(Json::Value&) {

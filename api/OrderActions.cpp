@@ -108,7 +108,7 @@ void listOrders(Json::Value& reply) {
     json["status_text"] = Order::statusText(order.status);
     list.append(std::move(json));
   }
-  reply["LIST"] = list;
+  reply["LIST"] = std::move(list);
   reply["PAGE_NUM"] = pageSize;
   reply["PAGE"] = page;
   reply["PAGE_MAX"] = pages;
@@ -231,7 +231,7 @@ void orderLog(Json::Value& reply) {
   Json::Value list(Json::arrayValue);
   for (const OrderLogRow& row : OrderLog::instance()->of(order.order_id)) list.append(OrderLog::toJson(row));
   reply["ORDER_ID"] = order.order_id;
-  reply["LIST"] = list;
+  reply["LIST"] = std::move(list);
 }
 
 void order() {

@@ -111,7 +111,7 @@ void getConfig() {
   answerJsonp(reply, [](Json::Value& reply) {
     Json::Value list;
     for (const auto& [key, value] : SystemConfig::instance()->getAll()) list[key] = value;
-    reply["LIST"] = list;
+    reply["LIST"] = std::move(list);
     if (postParam("rules") == "1") reply["RULES"] = settingRulesJson();
   });
 }
