@@ -56,7 +56,9 @@ class AppShellTest : public ::testing::Test {
 };
 
 TEST_F(AppShellTest, TheTrayIconIsAddedAndRemovedWhenTheShellCloses) {
-  EXPECT_TRUE(trayHolds(window_));
+  // The icon is added just after the window is made, and a tray that is
+  // still starting takes it a moment later.
+  EXPECT_TRUE(waitUntil([&] { return trayHolds(window_); }));
   EXPECT_FALSE(IsWindowVisible(window_));  // the window is never shown
   SendMessageA(window_, WM_COMMAND, IDCANCEL, 0);  // "关闭"
   shell_.join();
