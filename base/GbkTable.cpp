@@ -14,43 +14,59 @@ constexpr int kFirstLead = 0x81;
 constexpr int kFirstTrail = 0x40;
 constexpr int kLastByte = 0xFE;
 
+// The BMP character of well-formed UTF-8 at `i`, and in `length` the bytes
+// it takes; `length` 0 when the bytes there are anything else (malformed, an
+// overlong form, a surrogate, or beyond the BMP).
+char16_t readBmp(const unsigned char* bytes, std::size_t i, std::size_t size, std::size_t& length) {
+  const unsigned char b = bytes[i];
+  length = 0;
+  if (b < 0x80) {
+    length = 1;
+    return b;
+  }
+  if (b >= 0xC2 && b <= 0xDF && i + 1 < size && (bytes[i + 1] & 0xC0) == 0x80) {
+    length = 2;
+    return static_cast<char16_t>((b & 0x1F) << 6 | (bytes[i + 1] & 0x3F));
+  }
+  if (b >= 0xE0 && b <= 0xEF && i + 2 < size && (bytes[i + 1] & 0xC0) == 0x80 && (bytes[i + 2] & 0xC0) == 0x80) {
+    const char16_t point = static_cast<char16_t>((b & 0x0F) << 12 | (bytes[i + 1] & 0x3F) << 6 | (bytes[i + 2] & 0x3F));
+    if (point < 0x800 || (point >= 0xD800 && point <= 0xDFFF)) return 0;
+    length = 3;
+    return point;
+  }
+  return 0;
+}
+
+// Writes the UTF-8 of `point` at `to`; where it ends.
+char* writeUtf8(char16_t point, char* to) {
+  if (point < 0x80) {
+    *to++ = static_cast<char>(point);
+  } else if (point < 0x800) {
+    *to++ = static_cast<char>(0xC0 | point >> 6);
+    *to++ = static_cast<char>(0x80 | (point & 0x3F));
+  } else {
+    *to++ = static_cast<char>(0xE0 | point >> 12);
+    *to++ = static_cast<char>(0x80 | (point >> 6 & 0x3F));
+    *to++ = static_cast<char>(0x80 | (point & 0x3F));
+  }
+  return to;
+}
+
 // The code points of well-formed UTF-8 of BMP characters; false on anything
 // else.
 bool decodeBmp(const std::string& utf8, std::vector<char16_t>& points) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
-  const std::size_t size = utf8.size();
-  for (std::size_t i = 0; i < size;) {
-    const unsigned char b = bytes[i];
-    if (b < 0x80) {
-      points.push_back(b);
-      i += 1;
-    } else if (b >= 0xC2 && b <= 0xDF && i + 1 < size && (bytes[i + 1] & 0xC0) == 0x80) {
-      points.push_back(static_cast<char16_t>((b & 0x1F) << 6 | (bytes[i + 1] & 0x3F)));
-      i += 2;
-    } else if (b >= 0xE0 && b <= 0xEF && i + 2 < size && (bytes[i + 1] & 0xC0) == 0x80 &&
-               (bytes[i + 2] & 0xC0) == 0x80) {
-      const char16_t point = static_cast<char16_t>((b & 0x0F) << 12 | (bytes[i + 1] & 0x3F) << 6 | (bytes[i + 2] & 0x3F));
-      if (point < 0x800 || (point >= 0xD800 && point <= 0xDFFF)) return false;
-      points.push_back(point);
-      i += 3;
-    } else {
-      return false;
-    }
+  for (std::size_t i = 0, length = 0; i < utf8.size(); i += length) {
+    const char16_t point = readBmp(bytes, i, utf8.size(), length);
+    if (length == 0) return false;
+    points.push_back(point);
   }
   return true;
 }
 
 void appendUtf8Of(char16_t point, std::string& out) {
-  if (point < 0x80) {
-    out += static_cast<char>(point);
-  } else if (point < 0x800) {
-    out += static_cast<char>(0xC0 | point >> 6);
-    out += static_cast<char>(0x80 | (point & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | point >> 12);
-    out += static_cast<char>(0x80 | (point >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (point & 0x3F));
-  }
+  char bytes[3];
+  out.append(bytes, writeUtf8(point, bytes));
 }
 
 // The one code point the converter gives for `gbk`, or 0.
@@ -164,13 +180,7 @@ bool GbkTable::appendUtf8(const char* text, std::size_t size, std::string& out) 
       out.resize(before);
       return false;
     }
-    if (point < 0x800) {
-      *to++ = static_cast<char>(0xC0 | point >> 6);
-    } else {
-      *to++ = static_cast<char>(0xE0 | point >> 12);
-      *to++ = static_cast<char>(0x80 | (point >> 6 & 0x3F));
-    }
-    *to++ = static_cast<char>(0x80 | (point & 0x3F));
+    to = writeUtf8(point, to);
     i += 2;
   }
   out.resize(static_cast<std::size_t>(to - out.data()));
@@ -191,17 +201,10 @@ bool GbkTable::appendGbk(const char* text, std::size_t size, std::string& out) c
       i = end;
       continue;
     }
-    char16_t point = 0;
-    if (b >= 0xC2 && b <= 0xDF && i + 1 < size && (bytes[i + 1] & 0xC0) == 0x80) {
-      point = static_cast<char16_t>((b & 0x1F) << 6 | (bytes[i + 1] & 0x3F));
-      i += 2;
-    } else if (b >= 0xE0 && b <= 0xEF && i + 2 < size && (bytes[i + 1] & 0xC0) == 0x80 &&
-               (bytes[i + 2] & 0xC0) == 0x80) {
-      point = static_cast<char16_t>((b & 0x0F) << 12 | (bytes[i + 1] & 0x3F) << 6 | (bytes[i + 2] & 0x3F));
-      if (point < 0x800) point = 0;  // an overlong form
-      i += 3;
-    }
-    const unsigned short gbk = point == 0 ? 0 : fromUnicode_[point];
+    std::size_t length = 0;
+    const char16_t point = readBmp(bytes, i, size, length);
+    i += length;
+    const unsigned short gbk = length == 0 ? 0 : fromUnicode_[point];
     if (gbk == 0) {
       out.resize(before);
       return false;
