@@ -3,7 +3,7 @@
 #include "base/Exception.h"
 #include "base/GbkTable.h"
 #include "base/GbkText.h"
-#include "port/CharsetConverter.h"
+#include "base/CharsetConverter.h"
 
 namespace Quorvel {
 

@@ -2,7 +2,7 @@
 // UTF-8, used where text crosses the database file, the JSONP answers, the
 // `_postData` parameter and the forms posted to the maker's messaging service.
 //
-// The conversion itself is the system's (port/CharsetConverter.h: iconv on
+// The conversion itself is the system's (base/CharsetConverter.h: iconv on
 // Linux, the code pages on Windows); any thread may call these.
 #pragma once
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "port/CharsetConverter.h"
+#include "base/CharsetConverter.h"
 
 namespace Quorvel {
 

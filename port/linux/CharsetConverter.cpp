@@ -1,4 +1,4 @@
-#include "port/CharsetConverter.h"
+#include "base/CharsetConverter.h"
 
 #include <iconv.h>
 

@@ -1,11 +1,12 @@
 // The system's converter between charsets, under the program's one charset
-// routine (base/Charset.h), which is the only caller. Linux converts with
-// iconv (any code name it knows); Windows with its code pages: "GBK" (and
-// "CP936") is code page 936, "UTF-8" code page 65001, "UTF-16LE" the
-// system's wide text; any other name is unknown there.
+// routine (base/Charset.h), which is the only caller. Declared here, at the
+// ground floor, and defined by the platform layer in a whole file per system
+// (port/<system>/CharsetConverter.cpp, built as the library quorvel_charset):
+// Linux converts with iconv (any code name it knows); Windows with its code
+// pages: "GBK" (and "CP936") is code page 936, "UTF-8" code page 65001,
+// "UTF-16LE" the system's wide text; any other name is unknown there.
 //
-// Raises nothing and depends on nothing else of the program, so the charset
-// routine can sit below the rest of the platform layer. Any thread.
+// Raises nothing and depends on nothing else of the program. Any thread.
 #pragma once
 
 #include <string>
