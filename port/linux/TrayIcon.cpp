@@ -4,7 +4,6 @@
 #include <gtk/gtk.h>
 #include <libayatana-appindicator/app-indicator.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 namespace Quorvel::port {
@@ -18,11 +17,6 @@ struct TrayIcon::Parts {
 };
 
 namespace {
-
-bool setInEnvironment(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0';
-}
 
 // The scalable icon: beside the program in a build, in the package's share
 // folder when installed (also unpacked elsewhere than /usr); otherwise the
@@ -58,7 +52,6 @@ void closeChosen(GtkMenuItem*, gpointer) { gtk_main_quit(); }
 }  // namespace
 
 std::string TrayIcon::openDesktop() {
-  if (!setInEnvironment("DISPLAY") && !setInEnvironment("WAYLAND_DISPLAY")) return "没有图形桌面（DISPLAY 和 WAYLAND_DISPLAY 均未设置）";
   GError* failure = nullptr;
   GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &failure);
   if (bus == nullptr) {

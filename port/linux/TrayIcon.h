@@ -4,7 +4,9 @@
 // The menu's secondary activation (a middle click on most panels) opens the
 // web UI as well.
 //
-// Only the app shell (port/linux/AppShell.cpp) uses it, on the main thread,
+// Built into the module vendara-tray.so (port/linux/TrayModule.h), never into
+// the program. Only the app shell (port/linux/AppShell.cpp) uses it, through
+// the module's table, on the main thread,
 // which becomes the UI thread: GTK is initialised, run and left on that
 // thread alone. Other threads reach it only through requestClose and
 // requestReopen, which hand the work to the UI thread's main loop.
@@ -18,8 +20,9 @@ namespace Quorvel::port {
 
 class TrayIcon {
  public:
-  // Why the desktop session cannot show a tray icon (no display, no session
-  // bus, a display that does not open), in Chinese; empty when it can. Opens
+  // Why the desktop session cannot show a tray icon (no session bus, a
+  // display that does not open), in Chinese; empty when it can. The shell
+  // has checked that a display is named before it loads the module. Opens
   // the display on success, so call it on the UI thread, once.
   static std::string openDesktop();
 

@@ -24,7 +24,7 @@ done
 
 root="$tmp/root"
 dpkg -x "$deb" "$root"
-for file in usr/bin/vendara usr/lib/vendara/vendara usr/lib/vendara/refitter usr/lib/vendara/maker-service \
+for file in usr/bin/vendara usr/lib/vendara/vendara usr/lib/vendara/vendara-tray.so usr/lib/vendara/refitter usr/lib/vendara/maker-service \
   usr/share/vendara/tpl/vendara2012.db usr/share/vendara/webui/index.html usr/share/vendara/webui/js/main.js \
   usr/share/vendara/webui/vendara2012/1100/js/login.js \
   usr/share/vendara/webui/node_modules/chart.js/dist/chart.umd.min.js \

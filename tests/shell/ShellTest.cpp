@@ -39,6 +39,12 @@ std::vector<std::string> fileLines(const fs::path& file) {
   return lines;
 }
 
+// Whether the running process `pid` has a file mapped whose path contains
+// `name` (a shared library it loaded).
+bool hasLoaded(pid_t pid, const std::string& name) {
+  return readFile("/proc/" + std::to_string(pid) + "/maps").find(name) != std::string::npos;
+}
+
 // A data folder with a fresh database, and a browser on PATH that only notes
 // the address it is started on.
 class ShellTest : public ::testing::Test {
@@ -193,6 +199,9 @@ TEST_F(ShellTest, OnADesktopTheTrayItemOpensTheKeyedPageAndClosesWithoutLosingAW
   auto program = start({});
   ASSERT_FALSE(key_.empty());
   EXPECT_TRUE(program->waitForLine("托盘图标已就绪")) << program->output();
+  // The tray lives in a module of its own, loaded on a desktop only.
+  EXPECT_TRUE(hasLoaded(program->pid(), "vendara-tray.so"));
+  EXPECT_TRUE(hasLoaded(program->pid(), "libgtk-3"));
 
   const RegisteredItem item = watcher.waitForItem();
   ASSERT_FALSE(item.busName.empty()) << "the item never registered with the watcher\n" << program->output();
@@ -249,6 +258,9 @@ TEST_F(ShellTest, WithoutADisplayTheConsoleShellAnswersItsSignals) {
   ASSERT_TRUE(line) << program->output();
   EXPECT_NE(program->output().find("没有图形桌面"), std::string::npos) << program->output();
   EXPECT_EQ(program->output().find("托盘"), std::string::npos) << program->output();
+  // Without a desktop neither the tray's module nor GTK is ever loaded.
+  EXPECT_FALSE(hasLoaded(program->pid(), "vendara-tray.so"));
+  EXPECT_FALSE(hasLoaded(program->pid(), "libgtk-3"));
 
   waitForBrowserStarts(1);
   program->signal(SIGUSR1);
