@@ -24,7 +24,7 @@ namespace {
 const char kLoginResultKey[] = "loginResult";
 
 // The caller holds the global lock (the Registry's values change under it).
-void recordLogin(bool success, const std::string& message) {
+void recordLogin(bool success, const std::string& message) REQUIRES(globalLock()) {
   Registry::instance()->set(kLoginResultKey, LoginResult{success, message, processWide<Clock>()->now()});
 }
 

@@ -2,9 +2,9 @@
 
 namespace Quorvel {
 
-std::recursive_mutex& globalLock() {
+RecursiveMutex& globalLock() {
   // Built on first use, so it exists before any static initialiser needs it.
-  static std::recursive_mutex* lock = new std::recursive_mutex;
+  static RecursiveMutex* lock = new RecursiveMutex;
   return *lock;
 }
 

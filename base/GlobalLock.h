@@ -6,25 +6,35 @@
 // connection map and the Registry have locks of their own, so the web
 // actions never wait on a login in flight.)
 //
+// Fields it guards are declared GUARDED_BY(globalLock()) and functions whose
+// caller must hold it REQUIRES(globalLock()) (base/ThreadAnnotations.h). The
+// check sees a hold within one function only, so taking it again in a
+// function called under it is never reported; what it does report is a
+// guarded field touched, or a REQUIRES function called, with no GlobalGuard
+// in scope. No function is marked EXCLUDES(globalLock()): every one may be
+// called with it held.
+//
 // Any thread may take it; hold it only for short, local work (never across a
 // network request unless the owning subsystem says so).
 #pragma once
 
-#include <mutex>
+#include "base/Mutex.h"
+#include "base/ThreadAnnotations.h"
 
 namespace Quorvel {
 
-std::recursive_mutex& globalLock();
+RecursiveMutex& globalLock();
 
 // Scoped hold of the global lock.
-class GlobalGuard {
+class SCOPED_CAPABILITY GlobalGuard {
  public:
-  GlobalGuard() : lock_(globalLock()) {}
+  GlobalGuard() ACQUIRE(globalLock()) : lock_(globalLock()) { lock_.lock(); }
+  ~GlobalGuard() RELEASE() { lock_.unlock(); }
   GlobalGuard(const GlobalGuard&) = delete;
   GlobalGuard& operator=(const GlobalGuard&) = delete;
 
  private:
-  std::lock_guard<std::recursive_mutex> lock_;
+  RecursiveMutex& lock_;
 };
 
 }  // namespace Quorvel

@@ -6,9 +6,9 @@ namespace Quorvel {
 
 namespace {
 
-std::mutex resetsMutex;
+Mutex resetsMutex;
 
-std::vector<void (*)()>& resets() {  // guarded by resetsMutex
+std::vector<void (*)()>& resets() REQUIRES(resetsMutex) {  // guarded by resetsMutex
   static auto* list = new std::vector<void (*)()>;
   return *list;
 }
@@ -18,7 +18,7 @@ std::vector<void (*)()>& resets() {  // guarded by resetsMutex
 namespace processwide_detail {
 
 void enlist(void (*reset)()) {
-  std::lock_guard<std::mutex> hold(resetsMutex);
+  MutexLock hold(resetsMutex);
   resets().push_back(reset);
 }
 
@@ -27,7 +27,7 @@ void enlist(void (*reset)()) {
 void resetProcessWide() {
   std::vector<void (*)()> all;
   {
-    std::lock_guard<std::mutex> hold(resetsMutex);
+    MutexLock hold(resetsMutex);
     all = resets();
   }
   // Objects may hold others; each slot drops its own, and whatever is still

@@ -28,9 +28,8 @@
 
 #include <concepts>
 #include <memory>
-#include <mutex>
-
 #include "base/GlobalLock.h"
+#include "base/Mutex.h"
 
 namespace Quorvel {
 
@@ -41,8 +40,8 @@ void enlist(void (*reset)());
 
 template <class T>
 struct Slot {
-  std::mutex mutex;
-  std::shared_ptr<T> object;  // guarded by mutex
+  Mutex mutex;
+  std::shared_ptr<T> object GUARDED_BY(mutex);  // guarded by mutex
 };
 
 template <class T>
@@ -52,7 +51,7 @@ Slot<T>& slotOf() {
     auto* made = new Slot<T>;
     enlist([] {
       std::shared_ptr<T> dropped;  // released outside the slot's lock
-      std::lock_guard<std::mutex> hold(slotOf<T>().mutex);
+      MutexLock hold(slotOf<T>().mutex);
       dropped.swap(slotOf<T>().object);
     });
     return made;
@@ -75,16 +74,16 @@ template <class T>
 std::shared_ptr<T> processWide() {
   auto& slot = processwide_detail::slotOf<T>();
   {
-    std::lock_guard<std::mutex> hold(slot.mutex);
+    MutexLock hold(slot.mutex);
     if (slot.object) return slot.object;
   }
   GlobalGuard building;
   {
-    std::lock_guard<std::mutex> hold(slot.mutex);
+    MutexLock hold(slot.mutex);
     if (slot.object) return slot.object;
   }
   std::shared_ptr<T> made = processwide_detail::build<T>();
-  std::lock_guard<std::mutex> hold(slot.mutex);
+  MutexLock hold(slot.mutex);
   if (!slot.object) slot.object = std::move(made);
   return slot.object;
 }
@@ -92,7 +91,7 @@ std::shared_ptr<T> processWide() {
 template <class T>
 void installProcessWide(std::shared_ptr<T> object) {
   auto& slot = processwide_detail::slotOf<T>();
-  std::lock_guard<std::mutex> hold(slot.mutex);
+  MutexLock hold(slot.mutex);
   slot.object.swap(object);
   // The replaced object (now in `object`) is released after the lock.
 }

@@ -9,17 +9,17 @@ std::shared_ptr<Registry> Registry::instance() { return processWide<Registry>();
 std::shared_ptr<Registry> Registry::makeProcessWide() { return std::shared_ptr<Registry>(new Registry); }
 
 void Registry::put(const std::string& key, Entry entry) {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   entries_[key] = std::move(entry);
 }
 
 Registry::Entry Registry::fetch(const std::string& key) {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   return entries_[key];
 }
 
 void Registry::remove(const std::string& key) {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   entries_.erase(key);
 }
 

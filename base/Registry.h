@@ -13,7 +13,7 @@
 #include <typeinfo>
 #include <unordered_map>
 
-#include <mutex>
+#include "base/Mutex.h"
 
 namespace Quorvel {
 
@@ -57,8 +57,8 @@ class Registry {
   void put(const std::string& key, Entry entry);
   Entry fetch(const std::string& key);
 
-  std::mutex mutex_;
-  std::unordered_map<std::string, Entry> entries_;  // guarded by mutex_
+  Mutex mutex_;
+  std::unordered_map<std::string, Entry> entries_ GUARDED_BY(mutex_);  // guarded by mutex_
 };
 
 }  // namespace Quorvel

@@ -91,7 +91,7 @@ void Deamon::checkWorker(std::int64_t& heartbeat, ThreadPtr& handle, Body body) 
 
 Deamon::ThreadPtr Deamon::launch(Body body) {
   {
-    std::lock_guard<std::mutex> hold(lifeMutex_);
+    MutexLock hold(lifeMutex_);
     ++liveThreads_;
   }
   try {
@@ -99,12 +99,12 @@ Deamon::ThreadPtr Deamon::launch(Body body) {
       (this->*body)(stop);
       // The last touch of this object: stopAndWait returns only after the
       // lock is released here.
-      std::lock_guard<std::mutex> hold(lifeMutex_);
+      MutexLock hold(lifeMutex_);
       --liveThreads_;
       threadEnded_.notify_all();
     });
   } catch (...) {
-    std::lock_guard<std::mutex> hold(lifeMutex_);
+    MutexLock hold(lifeMutex_);
     --liveThreads_;
     throw;
   }
@@ -128,7 +128,7 @@ void Deamon::hold() {
   held_.store(true);
   // Once the lock is ours, every tick and pass that began before has ended;
   // those that begin later see the flag.
-  std::unique_lock<std::shared_mutex> waited(workMutex_);
+  WriterLock waited(workMutex_);
 }
 
 void Deamon::resume() { held_.store(false); }
@@ -164,7 +164,7 @@ void Deamon::checkOrders() {
       pipeline = pipeline_;
     }
   }
-  std::shared_lock<std::shared_mutex> working(workMutex_);
+  ReaderLock working(workMutex_);
   if (held_.load()) return;
   // A delivery that could not write its reservation or its finish would be
   // retried at every tick; while the disk refuses writes, nothing starts.
@@ -238,7 +238,7 @@ void Deamon::messageCycle(std::stop_token stop) {
           messageHeartbeat_ = clock_->now();
           dispatch = dispatch_;
         }
-        std::shared_lock<std::shared_mutex> working(workMutex_);
+        ReaderLock working(workMutex_);
         if (held_.load()) return;
         dispatch->sendMessages(stop);
         resetDbForNextAction();
@@ -257,7 +257,7 @@ void Deamon::messageWorker(std::stop_token stop) {
 }
 
 int Deamon::liveThreads() {
-  std::lock_guard<std::mutex> hold(lifeMutex_);
+  MutexLock hold(lifeMutex_);
   return liveThreads_;
 }
 
@@ -283,8 +283,8 @@ void Deamon::stopAndWait() {
     worker->request_stop();
     worker->detach();
   }
-  std::unique_lock<std::mutex> hold(lifeMutex_);
-  threadEnded_.wait(hold, [this] { return liveThreads_ == 0; });
+  MutexLock hold(lifeMutex_);
+  threadEnded_.wait(lifeMutex_, [this]() REQUIRES(lifeMutex_) { return liveThreads_ == 0; });
 }
 
 }  // namespace Quorvel

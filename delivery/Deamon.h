@@ -31,6 +31,8 @@
 #include <thread>
 
 #include "base/Clock.h"
+#include "base/GlobalLock.h"
+#include "base/Mutex.h"
 #include "delivery/MessageDispatch.h"
 #include "delivery/OrderPipeline.h"
 
@@ -121,7 +123,7 @@ class Deamon {
   void messageWorker(std::stop_token stop);
 
   // Caller holds the global lock.
-  void checkWorker(std::int64_t& heartbeat, ThreadPtr& handle, Body body);
+  void checkWorker(std::int64_t& heartbeat, ThreadPtr& handle, Body body) REQUIRES(globalLock());
   ThreadPtr launch(Body body);
   // Runs `work`, dropping its failures, then pauses as `pauseKey` says.
   void cycle(const std::function<void()>& work, const std::string& pauseKey, std::stop_token stop);
@@ -136,23 +138,23 @@ class Deamon {
   // holds it sees the flag in order with its other state) and read without
   // it: the status shown to the seller never waits on a login.
   std::atomic<bool> running_{false};
-  ThreadPtr supervisor_;                      // guarded by globalLock()
-  ThreadPtr orderThread_;                     // guarded by globalLock()
-  ThreadPtr messageThread_;                   // guarded by globalLock()
+  ThreadPtr supervisor_ GUARDED_BY(globalLock());                      // guarded by globalLock()
+  ThreadPtr orderThread_ GUARDED_BY(globalLock());                     // guarded by globalLock()
+  ThreadPtr messageThread_ GUARDED_BY(globalLock());                   // guarded by globalLock()
   const ThreadPtr empty_;                     // always empty
-  std::int64_t messageHeartbeat_ = 0;         // guarded by globalLock()
-  std::int64_t orderHeartbeat_ = 0;           // guarded by globalLock()
-  std::shared_ptr<OrderPipeline> pipeline_;   // guarded by globalLock()
-  std::shared_ptr<MessageDispatch> dispatch_;  // guarded by globalLock()
+  std::int64_t messageHeartbeat_ GUARDED_BY(globalLock()) = 0;         // guarded by globalLock()
+  std::int64_t orderHeartbeat_ GUARDED_BY(globalLock()) = 0;           // guarded by globalLock()
+  std::shared_ptr<OrderPipeline> pipeline_ GUARDED_BY(globalLock());   // guarded by globalLock()
+  std::shared_ptr<MessageDispatch> dispatch_ GUARDED_BY(globalLock());  // guarded by globalLock()
 
   // Held shared by each tick and pass while it works, exclusively by hold()
   // while it waits for them to end.
-  std::shared_mutex workMutex_;
+  SharedMutex workMutex_;
   std::atomic<bool> held_{false};  // written by hold/resume, read by the workers
 
-  std::mutex lifeMutex_;
-  std::condition_variable threadEnded_;  // notified under lifeMutex_
-  int liveThreads_ = 0;                  // guarded by lifeMutex_
+  Mutex lifeMutex_;
+  std::condition_variable_any threadEnded_;  // notified under lifeMutex_
+  int liveThreads_ GUARDED_BY(lifeMutex_) = 0;  // guarded by lifeMutex_
 };
 
 }  // namespace Quorvel

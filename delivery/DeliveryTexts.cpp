@@ -5,6 +5,7 @@
 
 #include "base/Charset.h"
 #include "base/GbkText.h"
+#include "base/Mutex.h"
 #include "base/ProcessWide.h"
 
 namespace Quorvel {
@@ -20,23 +21,23 @@ bool isOne(const Json::Value& value) { return value.isIntegral() && value.asLarg
 // kind starts over.
 struct ReadCategoryTexts {
   static constexpr size_t kKept = 64;
-  std::mutex mutex;
-  std::unordered_map<std::string, DeliveryTemplates> templates;  // guarded by mutex
-  std::unordered_map<std::string, BuyerChannels> channels;       // guarded by mutex
+  Mutex mutex;
+  std::unordered_map<std::string, DeliveryTemplates> templates GUARDED_BY(mutex);  // guarded by mutex
+  std::unordered_map<std::string, BuyerChannels> channels GUARDED_BY(mutex);       // guarded by mutex
 };
 
 template <class Value, class Read>
 Value readOnce(std::unordered_map<std::string, Value> ReadCategoryTexts::*kind, const std::string& text, Read read) {
   std::shared_ptr<ReadCategoryTexts> cache = processWide<ReadCategoryTexts>();
   {
-    std::lock_guard<std::mutex> hold(cache->mutex);
+    MutexLock hold(cache->mutex);
     auto found = ((*cache).*kind).find(text);
     if (found != ((*cache).*kind).end()) return found->second;
   }
   // Read outside the lock; two threads reading the same text at once keep
   // the same value.
   Value value = read();
-  std::lock_guard<std::mutex> hold(cache->mutex);
+  MutexLock hold(cache->mutex);
   auto& kept = (*cache).*kind;
   if (kept.size() >= ReadCategoryTexts::kKept) kept.clear();
   kept.emplace(text, value);

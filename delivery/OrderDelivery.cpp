@@ -8,6 +8,7 @@
 #include "base/AuthException.h"
 #include "base/Charset.h"
 #include "base/Codes.h"
+#include "base/Mutex.h"
 #include "base/OrderException.h"
 #include "base/ProcessWide.h"
 #include "base/Registry.h"
@@ -30,8 +31,8 @@ namespace {
 
 // The orders some thread of this process is delivering right now.
 struct DeliveryClaims {
-  std::mutex mutex;
-  std::set<int> orders;  // guarded by mutex
+  Mutex mutex;
+  std::set<int> orders GUARDED_BY(mutex);  // guarded by mutex
 };
 
 // Holds an order for the calling thread while it lives; `held()` is false
@@ -39,12 +40,12 @@ struct DeliveryClaims {
 class Claim {
  public:
   explicit Claim(int orderId) : claims_(processWide<DeliveryClaims>()), orderId_(orderId) {
-    std::lock_guard<std::mutex> hold(claims_->mutex);
+    MutexLock hold(claims_->mutex);
     held_ = claims_->orders.insert(orderId).second;
   }
   ~Claim() {
     if (!held_) return;
-    std::lock_guard<std::mutex> hold(claims_->mutex);
+    MutexLock hold(claims_->mutex);
     claims_->orders.erase(orderId_);
   }
   Claim(const Claim&) = delete;

@@ -49,11 +49,11 @@ std::shared_ptr<Comment> Comment::instance() { return processWide<Comment>(); }
 bool Comment::rateBuyers(const std::string& text, int minutes) {
   const std::shared_ptr<Clock> clock = processWide<Clock>();
   {
-    std::lock_guard<std::mutex> hold(mutex_);
+    MutexLock hold(mutex_);
     if (clock->now() < nextAllowed_) return false;
   }
   for (const std::string& trade : listUnratedTrades()) rateBuyer(trade, 1, text);
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   nextAllowed_ = clock->now() + static_cast<std::int64_t>(minutes) * 60;
   return true;
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Mutex.h"
 #include "market/HttpClient.h"
 
 namespace Quorvel {
@@ -47,8 +48,8 @@ class Comment {
   bool rateBuyers(const std::string& text, int minutes);
 
  private:
-  std::mutex mutex_;
-  std::int64_t nextAllowed_ = 0;  // seconds since 1970; guarded by mutex_
+  Mutex mutex_;
+  std::int64_t nextAllowed_ GUARDED_BY(mutex_) = 0;  // seconds since 1970; guarded by mutex_
 };
 
 }  // namespace Quorvel

@@ -14,18 +14,18 @@ std::shared_ptr<CookieJar> CookieJar::instance() { return processWide<CookieJar>
 std::shared_ptr<CookieJar> CookieJar::makeProcessWide() { return std::shared_ptr<CookieJar>(new CookieJar); }
 
 void CookieJar::open(const std::string& path) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   path_ = path;
   store_ = std::make_shared<Store>(path_);
 }
 
 std::string CookieJar::path() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return path_;
 }
 
 std::shared_ptr<CookieJar::Store> CookieJar::current() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   // A file that was written and is gone now was deleted to log out: the
   // cookies in memory go with it.
   std::error_code ignored;
@@ -61,7 +61,7 @@ CookieJar::Store::Store(const std::string& path) : path_(path) {
 
 CookieJar::Store::~Store() {
   {
-    std::lock_guard<std::mutex> lock(fileMutex_);
+    MutexLock lock(fileMutex_);
     // Every request has saved already; a last write here would bring back a
     // file deleted to log out, or overwrite the file a new store works on.
     curl_easy_setopt(saver_, CURLOPT_COOKIEJAR, nullptr);
@@ -78,7 +78,7 @@ void CookieJar::Store::attach(CURL* handle) {
 }
 
 void CookieJar::Store::save() {
-  std::lock_guard<std::mutex> lock(fileMutex_);
+  MutexLock lock(fileMutex_);
   // libcurl writes a new file with the permissions of the one it replaces,
   // and a missing one as everybody-readable: the file is made owner-only
   // before libcurl writes it.

@@ -19,6 +19,8 @@
 #include <mutex>
 #include <string>
 
+#include "base/Mutex.h"
+
 namespace Quorvel {
 
 class CookieJar {
@@ -45,9 +47,9 @@ class CookieJar {
  private:
   CookieJar() = default;
 
-  std::mutex mutex_;
-  std::string path_ = kDefaultFile;  // guarded by mutex_
-  std::shared_ptr<Store> store_;     // guarded by mutex_; opened lazily on path_
+  Mutex mutex_;
+  std::string path_ GUARDED_BY(mutex_) = kDefaultFile;  // guarded by mutex_
+  std::shared_ptr<Store> store_ GUARDED_BY(mutex_);     // guarded by mutex_; opened lazily on path_
 };
 
 class CookieJar::Store {
@@ -75,8 +77,8 @@ class CookieJar::Store {
   const std::string path_;
   CURLSH* share_ = nullptr;
   std::mutex shareLocks_[CURL_LOCK_DATA_LAST];  // libcurl's own locks of the shared data
-  std::mutex fileMutex_;                        // serialises the writes of saver_
-  CURL* saver_ = nullptr;                       // guarded by fileMutex_; the handle that writes the file
+  Mutex fileMutex_;                             // serialises the writes of saver_
+  CURL* saver_ GUARDED_BY(fileMutex_) = nullptr;  // guarded by fileMutex_; the handle that writes the file
   std::atomic<bool> saved_{false};              // set by the first save
 };
 

@@ -189,7 +189,7 @@ void OrderScraper::parseNewOrders(const std::shared_ptr<IDb>& db) {
 
 void OrderScraper::reportOnce(int orderId, const std::string& text) {
   {
-    std::lock_guard<std::mutex> hold(mutex_);
+    MutexLock hold(mutex_);
     if (reported_.size() >= kMaxReported) reported_.clear();
     if (!reported_.insert(orderId).second) return;
   }
@@ -198,7 +198,7 @@ void OrderScraper::reportOnce(int orderId, const std::string& text) {
 }
 
 void OrderScraper::forget(int orderId) {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   reported_.erase(orderId);
 }
 

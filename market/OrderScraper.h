@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Mutex.h"
 #include "store/Order.h"
 
 namespace Quorvel {
@@ -75,8 +76,8 @@ class OrderScraper {
   void reportOnce(int orderId, const std::string& text);
   void forget(int orderId);
 
-  std::mutex mutex_;
-  std::set<int> reported_;  // guarded by mutex_; orders whose failure was written
+  Mutex mutex_;
+  std::set<int> reported_ GUARDED_BY(mutex_);  // guarded by mutex_; orders whose failure was written
 };
 
 }  // namespace Quorvel

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "base/Exception.h"
+#include "base/Mutex.h"
 #include "base/ProcessWide.h"
 
 namespace Quorvel {
@@ -102,8 +103,8 @@ namespace {
 
 // The compiled patterns of the process (processWide).
 struct PatternCache {
-  std::shared_mutex mutex;
-  std::unordered_map<std::string, std::shared_ptr<const Pattern>> patterns;  // guarded by mutex
+  SharedMutex mutex;
+  std::unordered_map<std::string, std::shared_ptr<const Pattern>> patterns GUARDED_BY(mutex);  // guarded by mutex
 };
 
 }  // namespace
@@ -111,12 +112,12 @@ struct PatternCache {
 std::shared_ptr<const Pattern> Pattern::cached(const std::string& pattern) {
   std::shared_ptr<PatternCache> cache = processWide<PatternCache>();
   {
-    std::shared_lock<std::shared_mutex> lock(cache->mutex);
+    ReaderLock lock(cache->mutex);
     auto it = cache->patterns.find(pattern);
     if (it != cache->patterns.end()) return it->second;
   }
   auto compiled = std::make_shared<const Pattern>(pattern);
-  std::unique_lock<std::shared_mutex> lock(cache->mutex);
+  WriterLock lock(cache->mutex);
   if (cache->patterns.size() >= kCacheMax) cache->patterns.clear();
   return cache->patterns.emplace(pattern, compiled).first->second;
 }

@@ -14,6 +14,8 @@ export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
 bash scripts/setup.sh --test
 bash scripts/build.sh
 build_dir=$(realpath "${BUILD_DIR:-build}")
+# Clang's -Wthread-safety over the program's sources: every lock-guarded field touched under its lock.
+bash scripts/thread-safety.sh "$build_dir"
 # maker-service serves jQuery and jQuery UI from these npm packages.
 (cd service/vendor && npm ci --no-audit --no-fund)
 # The page's chart library, served by maker-service under /lib/.

@@ -14,7 +14,7 @@ OutsideWorker::~OutsideWorker() {
 
 bool OutsideWorker::submit(Job job) {
   {
-    std::lock_guard<std::mutex> hold(mutex_);
+    MutexLock hold(mutex_);
     if (waiting_.size() >= maxWaiting_) return false;
     waiting_.push_back(std::move(job));
   }
@@ -26,8 +26,8 @@ void OutsideWorker::run(std::stop_token stop) {
   for (;;) {
     Job job;
     {
-      std::unique_lock<std::mutex> hold(mutex_);
-      if (!wake_.wait(hold, stop, [this] { return !waiting_.empty(); })) break;
+      MutexLock hold(mutex_);
+      if (!wake_.wait(mutex_, stop, [this]() REQUIRES(mutex_) { return !waiting_.empty(); })) break;
       job = std::move(waiting_.front());
       waiting_.pop_front();
     }

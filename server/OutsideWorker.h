@@ -16,6 +16,8 @@
 #include <mutex>
 #include <thread>
 
+#include "base/Mutex.h"
+
 namespace Quorvel {
 
 class OutsideWorker {
@@ -35,9 +37,9 @@ class OutsideWorker {
   void run(std::stop_token stop);
 
   const std::size_t maxWaiting_;
-  std::mutex mutex_;
+  Mutex mutex_;
   std::condition_variable_any wake_;  // notified under mutex_ when a job arrives
-  std::deque<Job> waiting_;           // guarded by mutex_
+  std::deque<Job> waiting_ GUARDED_BY(mutex_);  // guarded by mutex_
   std::jthread thread_;               // started last, joined first
 };
 

@@ -11,13 +11,15 @@
 #include <mutex>
 #include <stop_token>
 
+#include "base/Mutex.h"
+
 namespace Quorvel {
 
 class StartGate {
  public:
   void open() {
     {
-      std::lock_guard<std::mutex> hold(mutex_);
+      MutexLock hold(mutex_);
       open_ = true;
     }
     opened_.notify_all();
@@ -25,14 +27,14 @@ class StartGate {
 
   // True once the gate is open; false when `stop` was requested first.
   bool wait(std::stop_token stop) {
-    std::unique_lock<std::mutex> hold(mutex_);
-    return opened_.wait(hold, stop, [this] { return open_; });
+    MutexLock hold(mutex_);
+    return opened_.wait(mutex_, stop, [this]() REQUIRES(mutex_) { return open_; });
   }
 
  private:
-  std::mutex mutex_;
+  Mutex mutex_;
   std::condition_variable_any opened_;
-  bool open_ = false;  // guarded by mutex_
+  bool open_ GUARDED_BY(mutex_) = false;  // guarded by mutex_
 };
 
 }  // namespace Quorvel

@@ -107,7 +107,7 @@ void MakerService::installRoutes() {
                     request.get_param_value("alipay_id")};
     bool accepted = false;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       accepted = accepting_;
       if (accepted) {
         messages_.push_back(message);
@@ -156,12 +156,12 @@ void MakerService::stop() {
 }
 
 void MakerService::setAccepting(bool accepting) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   accepting_ = accepting;
 }
 
 std::vector<MakerService::Message> MakerService::messages() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return std::vector<Message>(messages_.begin(), messages_.end());
 }
 

@@ -30,6 +30,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/Mutex.h"
+
 namespace httplib {
 class Server;
 }
@@ -88,9 +90,9 @@ class MakerService {
   std::thread thread_;
   std::uint16_t port_ = 0;
 
-  mutable std::mutex mutex_;
-  std::deque<Message> messages_;   // guarded by mutex_; the last kMaxKeptMessages
-  bool accepting_ = true;          // guarded by mutex_
+  mutable Mutex mutex_;
+  std::deque<Message> messages_ GUARDED_BY(mutex_);   // guarded by mutex_; the last kMaxKeptMessages
+  bool accepting_ GUARDED_BY(mutex_) = true;          // guarded by mutex_
 };
 
 }  // namespace Quorvel

@@ -274,7 +274,7 @@ std::string MarketSim::baseUrl() const { return "http://127.0.0.1:" + std::to_st
 void MarketSim::start(int port) {
   if (server_) throw Exception("market-sim already runs", 1);
   {
-    std::lock_guard<std::mutex> lock(stopMutex_);
+    MutexLock lock(stopMutex_);
     stopping_ = false;
   }
   auto server = std::make_unique<httplib::Server>();
@@ -331,7 +331,7 @@ void MarketSim::start(int port) {
 void MarketSim::stop() {
   if (!server_) return;
   {
-    std::lock_guard<std::mutex> lock(stopMutex_);
+    MutexLock lock(stopMutex_);
     stopping_ = true;
   }
   stopSignal_.notify_all();
@@ -341,9 +341,9 @@ void MarketSim::stop() {
 }
 
 bool MarketSim::pause(int millis) {
-  std::unique_lock<std::mutex> lock(stopMutex_);
+  MutexLock lock(stopMutex_);
   ++held_;
-  bool stopped = stopSignal_.wait_for(lock, std::chrono::milliseconds(millis), [this] { return stopping_; });
+  bool stopped = stopSignal_.wait_for(stopMutex_, std::chrono::milliseconds(millis), [this]() REQUIRES(stopMutex_) { return stopping_; });
   --held_;
   return !stopped;
 }

@@ -52,6 +52,7 @@
 #include <string>
 #include <thread>
 
+#include "base/Mutex.h"
 #include "sim/SimShop.h"
 
 namespace httplib {
@@ -117,9 +118,9 @@ class MarketSim {
   std::thread listener_;  // runs the accept loop until stop
   int port_ = 0;
 
-  std::mutex stopMutex_;
-  std::condition_variable stopSignal_;
-  bool stopping_ = false;  // guarded by stopMutex_
+  Mutex stopMutex_;
+  std::condition_variable_any stopSignal_;
+  bool stopping_ GUARDED_BY(stopMutex_) = false;  // guarded by stopMutex_
   std::atomic<int> held_{0};
   std::atomic<bool> listenerDone_{true};  // set by the listening thread when it ends
 };

@@ -52,7 +52,7 @@ std::string SimShop::newToken() {
 }
 
 SimLoginResult SimShop::login(const std::string& account, const std::string& password, const std::string& code) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   SimLoginResult result;
   const bool codeRight = !(captcha_ || failedLogins_ >= kCodeAfterFailures) || code == captchaCode_;
   if (account == account_ && password == password_ && codeRight) {
@@ -68,38 +68,38 @@ SimLoginResult SimShop::login(const std::string& account, const std::string& pas
 }
 
 bool SimShop::codeNeeded() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return captcha_ || failedLogins_ >= kCodeAfterFailures;
 }
 
 void SimShop::setCaptcha(bool on) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   captcha_ = on;
 }
 
 bool SimShop::captcha() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return captcha_;
 }
 
 bool SimShop::hasSession(const std::string& token) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return !token.empty() && std::find(sessions_.begin(), sessions_.end(), token) != sessions_.end();
 }
 
 void SimShop::endSessions() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   sessions_.clear();
 }
 
 int SimShop::sessionCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return static_cast<int>(sessions_.size());
 }
 
 SimItem SimShop::addItem(SimItem item) {
   if (item.title.empty()) throw Exception("item title is empty", 1);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (item.id.empty()) {
     do {
       item.id = std::to_string(nextItemId_++);
@@ -115,12 +115,12 @@ SimItem SimShop::addItem(SimItem item) {
 }
 
 std::vector<SimItem> SimShop::items() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return items_;
 }
 
 std::optional<SimItem> SimShop::item(const std::string& id) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (const SimItem& i : items_) {
     if (i.id == id) return i;
   }
@@ -131,10 +131,10 @@ SimOrder SimShop::addOrder(const SimOrderRequest& wanted) {
   if (wanted.buyer.empty()) throw Exception("buyer is empty", 1);
   if (wanted.lines.empty()) throw Exception("order has no goods line", 1);
   if (!simIsOrderState(wanted.state)) throw Exception("unknown order state " + std::to_string(wanted.state), 1);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   SimOrder order;
   for (const auto& [itemId, num] : wanted.lines) {
-    auto found = std::find_if(items_.begin(), items_.end(), [&](const SimItem& i) { return i.id == itemId; });
+    auto found = std::find_if(items_.begin(), items_.end(), [&id = itemId](const SimItem& i) { return i.id == id; });
     if (found == items_.end()) throw Exception("unknown item " + itemId, 1);
     if (num < 1) throw Exception("quantity must be at least 1", 1);
     SimLine line;
@@ -158,12 +158,12 @@ SimOrder SimShop::addOrder(const SimOrderRequest& wanted) {
 }
 
 std::vector<SimOrder> SimShop::orders() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return std::vector<SimOrder>(orders_.rbegin(), orders_.rend());
 }
 
 std::optional<SimOrder> SimShop::order(const std::string& id) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const SimOrder* o = const_cast<SimShop*>(this)->findLocked(id);
   if (!o) return std::nullopt;
   return *o;
@@ -177,7 +177,7 @@ SimOrder* SimShop::findLocked(const std::string& id) {
 }
 
 std::optional<std::pair<SimOrder, size_t>> SimShop::orderOfSnapshot(const std::string& snapshotId) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (const SimOrder& o : orders_) {
     for (size_t k = 0; k < o.lines.size(); ++k) {
       if (o.lines[k].snapshotId == snapshotId) return std::make_pair(o, k);
@@ -188,7 +188,7 @@ std::optional<std::pair<SimOrder, size_t>> SimShop::orderOfSnapshot(const std::s
 
 bool SimShop::setOrderState(const std::string& id, int state) {
   if (!simIsOrderState(state)) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   SimOrder* o = findLocked(id);
   if (!o) return false;
   o->state = state;
@@ -197,7 +197,7 @@ bool SimShop::setOrderState(const std::string& id, int state) {
 
 bool SimShop::consign(const std::string& orderId, const std::string& note, const std::string& postedTo,
                       std::map<std::string, std::string> fields) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   SimOrder* o = findLocked(orderId);
   if (!o || o->state != kSimPaid) return false;
   o->state = kSimShipped;
@@ -207,15 +207,15 @@ bool SimShop::consign(const std::string& orderId, const std::string& note, const
 
 bool SimShop::scheduleStateChange(const std::string& id, int state, int afterRequests) {
   if (!simIsOrderState(state) || afterRequests < 0) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (!findLocked(id)) return false;
   stateChanges_.push_back({id, state, afterRequests});
   return true;
 }
 
 void SimShop::sellerPageServed() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::erase_if(stateChanges_, [this](SimStateChange& change) {
+  MutexLock lock(mutex_);
+  std::erase_if(stateChanges_, [this](SimStateChange& change) REQUIRES(mutex_) {
     if (change.afterRequests-- > 0) return false;
     if (SimOrder* o = findLocked(change.orderId)) o->state = change.state;
     return true;
@@ -223,7 +223,7 @@ void SimShop::sellerPageServed() {
 }
 
 bool SimShop::writeMemo(const std::string& orderId, const std::string& flag, const std::string& memo) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   SimOrder* o = findLocked(orderId);
   if (!o) return false;
   o->memo = memo;
@@ -233,7 +233,7 @@ bool SimShop::writeMemo(const std::string& orderId, const std::string& flag, con
 }
 
 bool SimShop::rate(const std::string& tradeId, const std::string& rating, const std::string& comment) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   SimOrder* o = findLocked(tradeId);
   if (!o || o->rated || (o->state != kSimShipped && o->state != kSimCompleted)) return false;
   o->rated = true;
@@ -242,69 +242,69 @@ bool SimShop::rate(const std::string& tradeId, const std::string& rating, const 
 }
 
 void SimShop::openChat(const std::string& touid) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   chats_.push_back(touid);
 }
 
 std::vector<SimConsignment> SimShop::consignments() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return consignments_;
 }
 
 std::vector<SimMemo> SimShop::memos() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return memos_;
 }
 
 std::vector<SimRating> SimShop::ratings() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return ratings_;
 }
 
 std::vector<std::string> SimShop::chats() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return chats_;
 }
 
 void SimShop::setOpen(bool open) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   open_ = open;
 }
 
 bool SimShop::open() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return open_;
 }
 
 void SimShop::setConsignVariant(int variant) {
   if (variant != 1 && variant != 2) throw Exception("consign form variant must be 1 or 2", 1);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   consignVariant_ = variant;
 }
 
 int SimShop::consignVariant() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return consignVariant_;
 }
 
 void SimShop::setConsignDummy(std::optional<std::string> value) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   consignDummy_ = std::move(value);
 }
 
 std::optional<std::string> SimShop::consignDummy() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return consignDummy_;
 }
 
 void SimShop::setGoodsPageSize(int size) {
   if (size < 1) throw Exception("goods page size must be at least 1", 1);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   goodsPageSize_ = size;
 }
 
 int SimShop::goodsPageSize() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return goodsPageSize_;
 }
 
@@ -315,24 +315,24 @@ void SimShop::setArchivePrefix(const std::string& prefix) {
     ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
   }
   if (!ok) throw Exception("archive prefix must be empty or \"/\" and a name", 1);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   archivePrefix_ = prefix;
 }
 
 std::string SimShop::archivePrefix() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return archivePrefix_;
 }
 
 void SimShop::setFaults(const SimFaults& faults) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   faults_ = faults;
   if (faults_.slowMillis < 0) faults_.slowMillis = 0;
   if (faults_.consignAnswerDelayMillis < 0) faults_.consignAnswerDelayMillis = 0;
 }
 
 SimFaults SimShop::faults() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return faults_;
 }
 

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Mutex.h"
+
 namespace Quorvel {
 
 // Marketplace order states as the detail page names them.
@@ -198,37 +200,37 @@ class SimShop {
   void addDemoShop();
 
  private:
-  std::string newToken();
+  std::string newToken() REQUIRES(mutex_);
   // The order with that number, or null; the caller holds mutex_.
-  SimOrder* findLocked(const std::string& id);
+  SimOrder* findLocked(const std::string& id) REQUIRES(mutex_);
 
   const std::string account_;
   const std::string password_;
   const std::string formToken_;
   const std::string captchaCode_;
 
-  mutable std::mutex mutex_;
-  std::vector<std::string> sessions_;  // guarded by mutex_
-  int failedLogins_ = 0;               // guarded by mutex_
-  std::vector<SimItem> items_;         // guarded by mutex_
-  std::vector<SimOrder> orders_;       // guarded by mutex_, oldest first
-  std::vector<SimConsignment> consignments_;  // guarded by mutex_
-  std::vector<SimMemo> memos_;                // guarded by mutex_
-  std::vector<SimRating> ratings_;            // guarded by mutex_
-  std::vector<std::string> chats_;            // guarded by mutex_
-  uint64_t nextItemId_ = 16800000001ULL;      // guarded by mutex_
-  uint64_t nextOrderId_ = 120815000001ULL;    // guarded by mutex_
-  uint64_t nextSnapshotId_ = 220815000001ULL; // guarded by mutex_
-  uint64_t nextAlipayId_ = 2012081500000001ULL;  // guarded by mutex_
-  uint64_t tokenSeed_;                        // guarded by mutex_
-  bool open_ = false;                         // guarded by mutex_
-  bool captcha_ = false;                      // guarded by mutex_
-  int consignVariant_ = 1;                    // guarded by mutex_
-  std::optional<std::string> consignDummy_;   // guarded by mutex_
-  std::vector<SimStateChange> stateChanges_;  // guarded by mutex_
-  int goodsPageSize_ = 4;                     // guarded by mutex_
-  std::string archivePrefix_;                 // guarded by mutex_
-  SimFaults faults_;                          // guarded by mutex_
+  mutable Mutex mutex_;
+  std::vector<std::string> sessions_ GUARDED_BY(mutex_);  // guarded by mutex_
+  int failedLogins_ GUARDED_BY(mutex_) = 0;               // guarded by mutex_
+  std::vector<SimItem> items_ GUARDED_BY(mutex_);         // guarded by mutex_
+  std::vector<SimOrder> orders_ GUARDED_BY(mutex_);       // guarded by mutex_, oldest first
+  std::vector<SimConsignment> consignments_ GUARDED_BY(mutex_);  // guarded by mutex_
+  std::vector<SimMemo> memos_ GUARDED_BY(mutex_);                // guarded by mutex_
+  std::vector<SimRating> ratings_ GUARDED_BY(mutex_);            // guarded by mutex_
+  std::vector<std::string> chats_ GUARDED_BY(mutex_);            // guarded by mutex_
+  uint64_t nextItemId_ GUARDED_BY(mutex_) = 16800000001ULL;      // guarded by mutex_
+  uint64_t nextOrderId_ GUARDED_BY(mutex_) = 120815000001ULL;    // guarded by mutex_
+  uint64_t nextSnapshotId_ GUARDED_BY(mutex_) = 220815000001ULL; // guarded by mutex_
+  uint64_t nextAlipayId_ GUARDED_BY(mutex_) = 2012081500000001ULL;  // guarded by mutex_
+  uint64_t tokenSeed_ GUARDED_BY(mutex_);                        // guarded by mutex_
+  bool open_ GUARDED_BY(mutex_) = false;                         // guarded by mutex_
+  bool captcha_ GUARDED_BY(mutex_) = false;                      // guarded by mutex_
+  int consignVariant_ GUARDED_BY(mutex_) = 1;                    // guarded by mutex_
+  std::optional<std::string> consignDummy_ GUARDED_BY(mutex_);   // guarded by mutex_
+  std::vector<SimStateChange> stateChanges_ GUARDED_BY(mutex_);  // guarded by mutex_
+  int goodsPageSize_ GUARDED_BY(mutex_) = 4;                     // guarded by mutex_
+  std::string archivePrefix_ GUARDED_BY(mutex_);                 // guarded by mutex_
+  SimFaults faults_ GUARDED_BY(mutex_);                          // guarded by mutex_
 };
 
 }  // namespace Quorvel

@@ -236,7 +236,7 @@ void Backups::copyDatabase(const fs::path& source, const fs::path& target) {
 }
 
 BackupCopy Backups::takeNow(int keep) {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   std::error_code ec;
   const fs::path dir = folder();
   fs::create_directories(dir, ec);
@@ -298,7 +298,7 @@ std::string Backups::newest() {
 }
 
 void Backups::prune(int keep) {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   pruneLocked(keep);
 }
 
@@ -313,7 +313,7 @@ void Backups::pruneLocked(int keep) {
 }
 
 void Backups::restoreFrom(const std::string& name) {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   std::error_code ec;
   const fs::path copy = folder() / name;
   if (!isCopyName(name) || !fs::is_regular_file(copy, ec)) {

@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Mutex.h"
+
 namespace Quorvel {
 
 // One good copy, as the maintenance view lists it.
@@ -100,9 +102,9 @@ class Backups {
  private:
   static BackupCopy describe(const std::filesystem::path& path);
   static std::vector<std::filesystem::path> copiesNewestFirst();
-  void pruneLocked(int keep);  // caller holds mutex_
+  void pruneLocked(int keep) REQUIRES(mutex_);  // caller holds mutex_
 
-  std::mutex mutex_;  // one backup or restore at a time
+  Mutex mutex_;  // one backup or restore at a time
 };
 
 }  // namespace Quorvel

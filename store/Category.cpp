@@ -56,23 +56,23 @@ void Category::load() {
     record.ext = (*row)["ext"].toString();
     loaded[record.id] = std::move(record);
   }
-  std::unique_lock<std::shared_mutex> hold(mutex_);
+  WriterLock hold(mutex_);
   cache_.swap(loaded);
 }
 
 CategoryRecord Category::get(int id) {
-  std::shared_lock<std::shared_mutex> hold(mutex_);
+  ReaderLock hold(mutex_);
   auto found = cache_.find(id);
   return found == cache_.end() ? CategoryRecord() : found->second;
 }
 
 bool Category::contains(int id) {
-  std::shared_lock<std::shared_mutex> hold(mutex_);
+  ReaderLock hold(mutex_);
   return cache_.count(id) != 0;
 }
 
 std::vector<CategoryRecord> Category::all() {
-  std::shared_lock<std::shared_mutex> hold(mutex_);
+  ReaderLock hold(mutex_);
   std::vector<CategoryRecord> records;
   records.reserve(cache_.size());
   for (const auto& [id, record] : cache_) records.push_back(record);
@@ -85,7 +85,7 @@ void Category::add(CategoryRecord& record) {
                                                "`store_total_num`,`ext`) values(?,?,?,?,?,?,?)"),
                          record));
   record.id = db->lastInsertId();
-  std::unique_lock<std::shared_mutex> hold(mutex_);
+  WriterLock hold(mutex_);
   cache_[record.id] = record;
 }
 
@@ -97,7 +97,7 @@ void Category::update(const CategoryRecord& record) {
                                                     "`store_num`=?,`store_total_num`=?,`ext`=? where `id` = ?"),
                               record)
                        ->bind(record.id));
-  std::unique_lock<std::shared_mutex> hold(mutex_);
+  WriterLock hold(mutex_);
   // Removed meanwhile by another thread: the row is gone, so is the record.
   auto found = cache_.find(record.id);
   if (found != cache_.end()) found->second = record;
@@ -112,7 +112,7 @@ void Category::setCounters(int id, int storeNum, int storeTotalNum) {
                        ->bind(storeNum)
                        ->bind(storeTotalNum)
                        ->bind(id));
-  std::unique_lock<std::shared_mutex> hold(mutex_);
+  WriterLock hold(mutex_);
   auto found = cache_.find(id);
   if (found == cache_.end()) return;
   found->second.store_num = storeNum;
@@ -150,7 +150,7 @@ void Category::remove(int id) {
   }
   // The caches follow only what was kept.
   {
-    std::unique_lock<std::shared_mutex> hold(mutex_);
+    WriterLock hold(mutex_);
     cache_.erase(id);
   }
   GoodsCategoryMap::instance()->forgetCategory(id);

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Mutex.h"
+
 namespace Quorvel {
 
 // One category. The default record (id 0, empty texts, zero numbers) stands
@@ -90,8 +92,8 @@ class Category : public std::enable_shared_from_this<Category> {
  private:
   Category() = default;
 
-  std::shared_mutex mutex_;
-  std::map<int, CategoryRecord> cache_;  // guarded by mutex_
+  SharedMutex mutex_;
+  std::map<int, CategoryRecord> cache_ GUARDED_BY(mutex_);  // guarded by mutex_
 };
 
 }  // namespace Quorvel

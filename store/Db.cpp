@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "base/Mutex.h"
 #include "base/ProcessWide.h"
 #include "store/DatabaseFile.h"
 #include "store/DbText.h"
@@ -22,8 +23,8 @@ namespace {
 // through a long outside exchange (a login) keeps no other thread from its
 // connection.
 struct ThreadConnections {
-  std::mutex mutex;
-  std::map<std::thread::id, std::shared_ptr<IDb>> byThread;  // guarded by mutex
+  Mutex mutex;
+  std::map<std::thread::id, std::shared_ptr<IDb>> byThread GUARDED_BY(mutex);  // guarded by mutex
 };
 
 void bindValue(sqlite3_stmt* statement, int index, const IValue& value) {
@@ -284,7 +285,7 @@ SqliteDb::~SqliteDb() = default;
 
 std::shared_ptr<IDb> getDb() {
   auto connections = processWide<ThreadConnections>();
-  std::lock_guard<std::mutex> hold(connections->mutex);
+  MutexLock hold(connections->mutex);
   std::shared_ptr<IDb>& entry = connections->byThread[std::this_thread::get_id()];
   if (!entry) entry = std::make_shared<SqliteDb>();
   return entry;
@@ -294,7 +295,7 @@ void releaseDb() {
   std::shared_ptr<IDb> dropped;
   {
     auto connections = processWide<ThreadConnections>();
-    std::lock_guard<std::mutex> hold(connections->mutex);
+    MutexLock hold(connections->mutex);
     auto found = connections->byThread.find(std::this_thread::get_id());
     if (found == connections->byThread.end()) return;
     dropped = std::move(found->second);
@@ -307,7 +308,7 @@ void resetDbForNextAction() {
   std::shared_ptr<IDb> db;
   {
     auto connections = processWide<ThreadConnections>();
-    std::lock_guard<std::mutex> hold(connections->mutex);
+    MutexLock hold(connections->mutex);
     auto found = connections->byThread.find(std::this_thread::get_id());
     if (found == connections->byThread.end() || !found->second) return;
     db = found->second;

@@ -54,7 +54,7 @@ void Goods::load() {
     record.img_url = (*row)["img_url"].toString();
     loaded.push_back(std::move(record));
   }
-  std::unique_lock<std::shared_mutex> hold(mutex_);
+  WriterLock hold(mutex_);
   items_.swap(loaded);
   refreshed_ = false;
 }
@@ -64,7 +64,7 @@ Json::Value Goods::list(bool force) {
     refresh();
   } else if (!refreshed()) {
     // Two first lists at once scrape once: the second finds the flag set.
-    std::lock_guard<std::mutex> running(refreshMutex_);
+    MutexLock running(refreshMutex_);
     if (!refreshed()) refreshHeld();
   }
   Json::Value array;  // null while empty
@@ -75,7 +75,7 @@ Json::Value Goods::list(bool force) {
 void Goods::readPages(GoodsSource& source, std::vector<GoodsRecord>& read, GoodsRefreshProgress& progress) {
   int limit;
   {
-    std::shared_lock<std::shared_mutex> hold(mutex_);
+    ReaderLock hold(mutex_);
     limit = pageLimit_;
   }
   std::vector<std::string> previous;
@@ -91,7 +91,7 @@ void Goods::readPages(GoodsSource& source, std::vector<GoodsRecord>& read, Goods
 }
 
 void Goods::refresh() {
-  std::lock_guard<std::mutex> running(refreshMutex_);
+  MutexLock running(refreshMutex_);
   refreshHeld();
 }
 
@@ -144,28 +144,28 @@ void Goods::refreshHeld() {
   } catch (Exception e) {
     std::printf("%s\n", e.message().c_str());
     end.failed(e.message().empty() ? std::string("The goods refresh failed.") : e.message());
-    std::unique_lock<std::shared_mutex> hold(mutex_);
+    WriterLock hold(mutex_);
     items_.swap(read);
     return;
   }
   end.failed("");
-  std::unique_lock<std::shared_mutex> hold(mutex_);
+  WriterLock hold(mutex_);
   items_.swap(read);
   refreshed_ = true;
 }
 
 std::vector<GoodsRecord> Goods::items() {
-  std::shared_lock<std::shared_mutex> hold(mutex_);
+  ReaderLock hold(mutex_);
   return items_;
 }
 
 bool Goods::refreshed() {
-  std::shared_lock<std::shared_mutex> hold(mutex_);
+  ReaderLock hold(mutex_);
   return refreshed_;
 }
 
 void Goods::setPageLimit(int pages) {
-  std::unique_lock<std::shared_mutex> hold(mutex_);
+  WriterLock hold(mutex_);
   pageLimit_ = pages;
 }
 

@@ -17,6 +17,7 @@
 #include <shared_mutex>
 #include <vector>
 
+#include "base/Mutex.h"
 #include "store/GoodsRefreshProgress.h"
 #include "store/GoodsSource.h"
 
@@ -63,17 +64,17 @@ class Goods : public std::enable_shared_from_this<Goods> {
   Goods() = default;
 
   // The refresh, run while holding refreshMutex_.
-  void refreshHeld();
+  void refreshHeld() REQUIRES(refreshMutex_);
   // Reads the pages; `read` receives what was read even when this raises.
   // Each page read is counted in `progress`.
   void readPages(GoodsSource& source, std::vector<GoodsRecord>& read, GoodsRefreshProgress& progress);
 
-  std::mutex refreshMutex_;  // held by the refresh that runs
+  Mutex refreshMutex_;  // held by the refresh that runs
 
-  std::shared_mutex mutex_;
-  std::vector<GoodsRecord> items_;  // guarded by mutex_
-  bool refreshed_ = false;          // guarded by mutex_
-  int pageLimit_ = kDefaultPageLimit;  // guarded by mutex_
+  SharedMutex mutex_;
+  std::vector<GoodsRecord> items_ GUARDED_BY(mutex_);  // guarded by mutex_
+  bool refreshed_ GUARDED_BY(mutex_) = false;          // guarded by mutex_
+  int pageLimit_ GUARDED_BY(mutex_) = kDefaultPageLimit;  // guarded by mutex_
 };
 
 }  // namespace Quorvel

@@ -32,18 +32,18 @@ void GoodsCategoryMap::load() {
     std::shared_ptr<DbRow> row = rows->fetch();
     loaded[(*row)["item_id"].toString()] = (*row)["cg_id"].toInt();
   }
-  std::unique_lock<std::shared_mutex> hold(mutex_);
+  WriterLock hold(mutex_);
   cache_.swap(loaded);
 }
 
 int GoodsCategoryMap::categoryOf(const std::string& itemId) {
-  std::shared_lock<std::shared_mutex> hold(mutex_);
+  ReaderLock hold(mutex_);
   auto found = cache_.find(itemId);
   return found == cache_.end() ? 0 : found->second;
 }
 
 std::vector<std::string> GoodsCategoryMap::itemsOf(int categoryId) {
-  std::shared_lock<std::shared_mutex> hold(mutex_);
+  ReaderLock hold(mutex_);
   std::vector<std::string> items;
   for (const auto& [item, category] : cache_) {
     if (category == categoryId) items.push_back(item);
@@ -52,7 +52,7 @@ std::vector<std::string> GoodsCategoryMap::itemsOf(int categoryId) {
 }
 
 std::map<std::string, int> GoodsCategoryMap::all() {
-  std::shared_lock<std::shared_mutex> hold(mutex_);
+  ReaderLock hold(mutex_);
   return cache_;
 }
 
@@ -66,18 +66,18 @@ void GoodsCategoryMap::bind(const std::string& itemId, int categoryId) {
   sql->setSql("insert into `c_g_bind` ( `item_id` , `cg_id` ) values( ? , ? )");
   db->execute(sql->bind(itemId)->bind(categoryId));
   unit.release();
-  std::unique_lock<std::shared_mutex> hold(mutex_);
+  WriterLock hold(mutex_);
   cache_[itemId] = categoryId;
 }
 
 void GoodsCategoryMap::unbind(const std::string& itemId) {
   getDb()->execute(std::make_shared<SQL>(kDeleteBinding)->bind(itemId));
-  std::unique_lock<std::shared_mutex> hold(mutex_);
+  WriterLock hold(mutex_);
   cache_.erase(itemId);
 }
 
 void GoodsCategoryMap::forgetCategory(int categoryId) {
-  std::unique_lock<std::shared_mutex> hold(mutex_);
+  WriterLock hold(mutex_);
   std::erase_if(cache_, [categoryId](const auto& binding) { return binding.second == categoryId; });
 }
 

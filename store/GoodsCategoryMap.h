@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Mutex.h"
+
 namespace Quorvel {
 
 class GoodsCategoryMap : public std::enable_shared_from_this<GoodsCategoryMap> {
@@ -45,8 +47,8 @@ class GoodsCategoryMap : public std::enable_shared_from_this<GoodsCategoryMap> {
  private:
   GoodsCategoryMap() = default;
 
-  std::shared_mutex mutex_;
-  std::map<std::string, int> cache_;  // guarded by mutex_; item id -> category id
+  SharedMutex mutex_;
+  std::map<std::string, int> cache_ GUARDED_BY(mutex_);  // guarded by mutex_; item id -> category id
 };
 
 }  // namespace Quorvel

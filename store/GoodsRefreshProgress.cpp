@@ -3,7 +3,7 @@
 namespace Quorvel {
 
 void GoodsRefreshProgress::started() {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   state_.running = true;
   state_.pages = 0;
   state_.items = 0;
@@ -11,20 +11,20 @@ void GoodsRefreshProgress::started() {
 }
 
 void GoodsRefreshProgress::pageRead(int items) {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   ++state_.pages;
   state_.items += items;
 }
 
 void GoodsRefreshProgress::ended(std::int64_t time, const std::string& failure) {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   state_.running = false;
   state_.finished = time;
   state_.message = failure;
 }
 
 GoodsRefreshProgress::State GoodsRefreshProgress::state() {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   return state_;
 }
 

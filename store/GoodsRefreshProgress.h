@@ -13,6 +13,8 @@
 #include <mutex>
 #include <string>
 
+#include "base/Mutex.h"
+
 namespace Quorvel {
 
 class GoodsRefreshProgress {
@@ -35,8 +37,8 @@ class GoodsRefreshProgress {
   State state();
 
  private:
-  std::mutex mutex_;
-  State state_;  // guarded by mutex_
+  Mutex mutex_;
+  State state_ GUARDED_BY(mutex_);  // guarded by mutex_
 };
 
 }  // namespace Quorvel

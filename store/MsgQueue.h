@@ -35,6 +35,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/GlobalLock.h"
+
 namespace Quorvel {
 
 struct MsgEntry {
@@ -119,9 +121,9 @@ class MsgQueue : public std::enable_shared_from_this<MsgQueue> {
  private:
   MsgQueue() = default;
 
-  std::unordered_map<int, std::list<MsgEntry>> queues_;  // guarded by globalLock()
-  std::set<int> claimed_;                                // guarded by globalLock()
-  std::set<int> unreadable_;                             // guarded by globalLock()
+  std::unordered_map<int, std::list<MsgEntry>> queues_ GUARDED_BY(globalLock());  // guarded by globalLock()
+  std::set<int> claimed_ GUARDED_BY(globalLock());                                // guarded by globalLock()
+  std::set<int> unreadable_ GUARDED_BY(globalLock());                             // guarded by globalLock()
 };
 
 // The channel of a message type as the seller reads it (GBK): "站内信" for

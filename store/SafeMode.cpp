@@ -88,19 +88,19 @@ std::string SafeMode::checkAtStart() {
 }
 
 void SafeMode::enter(const std::string& keptAs, const std::string& detail) {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   keptAs_ = keptAs;
   detail_ = detail;
   damaged_.store(true);
 }
 
 void SafeMode::leave() {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   damaged_.store(false);
 }
 
 std::string SafeMode::keptAs() const {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   return keptAs_;
 }
 
@@ -108,7 +108,7 @@ std::string SafeMode::message() const {
   if (!damaged_.load()) return std::string();
   std::string kept;
   {
-    std::lock_guard<std::mutex> hold(mutex_);
+    MutexLock hold(mutex_);
     kept = keptAs_;
   }
   const std::string newest = processWide<Backups>()->newest();

@@ -17,6 +17,8 @@
 #include <mutex>
 #include <string>
 
+#include "base/Mutex.h"
+
 namespace Quorvel {
 
 class SafeMode {
@@ -39,9 +41,9 @@ class SafeMode {
 
  private:
   std::atomic<bool> damaged_{false};
-  mutable std::mutex mutex_;
-  std::string keptAs_;  // guarded by mutex_
-  std::string detail_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::string keptAs_ GUARDED_BY(mutex_);  // guarded by mutex_
+  std::string detail_ GUARDED_BY(mutex_);  // guarded by mutex_
 };
 
 }  // namespace Quorvel

@@ -36,20 +36,20 @@ std::string StorageHealth::messageFor(int code) {
 }
 
 void StorageHealth::noteFailure(int, const std::string& message) {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   message_ = message;
   failing_.store(true);
 }
 
 void StorageHealth::noteWriteWorked() {
   if (!failing_.load()) return;  // the usual case: nothing to write
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   message_.clear();
   failing_.store(false);
 }
 
 std::string StorageHealth::message() const {
-  std::lock_guard<std::mutex> hold(mutex_);
+  MutexLock hold(mutex_);
   return failing_.load() ? message_ : std::string();
 }
 

@@ -15,6 +15,8 @@
 #include <mutex>
 #include <string>
 
+#include "base/Mutex.h"
+
 namespace Quorvel {
 
 class StorageHealth {
@@ -36,8 +38,8 @@ class StorageHealth {
 
  private:
   std::atomic<bool> failing_{false};
-  mutable std::mutex mutex_;
-  std::string message_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::string message_ GUARDED_BY(mutex_);  // guarded by mutex_
 };
 
 // The process's one StorageHealth. Never destroyed (threads still running

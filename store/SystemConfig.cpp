@@ -27,12 +27,12 @@ void SystemConfig::load() {
     std::shared_ptr<DbRow> row = rows->fetch();
     loaded[(*row)["key"].toString()] = (*row)["value"].toString();
   }
-  std::unique_lock<std::shared_mutex> hold(mutex_);
+  WriterLock hold(mutex_);
   cache_.swap(loaded);
 }
 
 std::string SystemConfig::get(const std::string& key) {
-  std::shared_lock<std::shared_mutex> hold(mutex_);
+  ReaderLock hold(mutex_);
   auto found = cache_.find(key);
   return found == cache_.end() ? std::string() : found->second;
 }
@@ -42,7 +42,7 @@ bool SystemConfig::flag(const std::string& key) { return get(key) == "1"; }
 int SystemConfig::number(const std::string& key) { return std::atoi(get(key).c_str()); }
 
 std::unordered_map<std::string, std::string> SystemConfig::getAll() {
-  std::shared_lock<std::shared_mutex> hold(mutex_);
+  ReaderLock hold(mutex_);
   return cache_;
 }
 
@@ -53,7 +53,7 @@ void SystemConfig::set(const std::string& key, const std::string& value) {
   sql->setSql("insert into `sys_config` ( `key` , `value` ) values ( ? , ? )");
   db->execute(sql->bind(key)->bind(value));
 
-  std::unique_lock<std::shared_mutex> hold(mutex_);
+  WriterLock hold(mutex_);
   cache_[key] = value;
 }
 

@@ -16,6 +16,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "base/Mutex.h"
+
 namespace Quorvel {
 
 class SystemConfig {
@@ -48,8 +50,8 @@ class SystemConfig {
  private:
   SystemConfig() = default;
 
-  std::shared_mutex mutex_;
-  std::unordered_map<std::string, std::string> cache_;  // guarded by mutex_
+  SharedMutex mutex_;
+  std::unordered_map<std::string, std::string> cache_ GUARDED_BY(mutex_);  // guarded by mutex_
 };
 
 }  // namespace Quorvel

@@ -27,6 +27,11 @@ after(async () => {
 });
 
 test('the login view logs in with the stored account, after showing why a wrong one failed', async () => {
+  // Every login form the browser sends to the program, from the start.
+  const sent = [];
+  stack.context.on('request', (request) => {
+    if (request.method() === 'POST' && /[?&]do=login(&|$)/.test(request.url())) sent.push(request.url());
+  });
   // taobao_autologin is "1": the page opens the login view by itself.
   const page = await stack.open({ settle: false });
   await page.waitForFunction(() => document.querySelector('#status').textContent.includes('未登录淘宝'), null,
@@ -55,7 +60,13 @@ test('the login view logs in with the stored account, after showing why a wrong 
   assert.equal(loaded.user, account);
   assert.ok(loaded.longLogin);
   assert.match(loaded.action, new RegExp(`^http://127\\.0\\.0\\.1:${stack.run.port}/\\?do=login&token=${stack.run.key}$`));
-  await page.waitForTimeout(1500);
+  // login.js has run on the refused page once it has filled the stored
+  // password in again; had it sent the form, the page would be gone and a
+  // second form on its way.
+  await frame.waitForLoadState('load');
+  await frame.waitForFunction(() => document.getElementsByName('TPL_password')[0].value === 'not-the-password');
+  assert.equal(await frame.evaluate(() => document.readyState), 'complete', 'the refused page stays');
+  assert.equal(sent.length, 1, 'the wrong password was sent once');
   const refused = await stack.call('getStatus');
   assert.equal(refused.RUNNING, false);
   assert.equal(refused.LOGIN_MSG.MSG, '密码错误', 'still the first refusal: no code was asked for');
