@@ -28,8 +28,8 @@ void getGoodsLst() {
 void readFields(CategoryRecord& record) {
   record.name = postParam("name");
   record.tpl = postParam("tpl");
-  record.flg = toNumber(postParam("flg"));
-  record.type = toNumber(postParam("type"));
+  record.flg = static_cast<CategorySwitch>(toNumber(postParam("flg")));
+  record.type = static_cast<CategoryType>(toNumber(postParam("type")));
   record.ext = postParam("ext");
   checkName(record);
   checkTemplates(record);
@@ -97,7 +97,7 @@ constexpr std::size_t kMaxGoodsNameBytes = 400;
 void previewCategory(Json::Value& reply) {
   CategoryRecord record;
   record.tpl = postParam("tpl");
-  record.type = toNumber(postParam("type"));
+  record.type = static_cast<CategoryType>(toNumber(postParam("type")));
   std::string goodsName = postParam("goods_name");
   if (goodsName.empty()) goodsName = gbk("示例商品 话费充值卡");
   if (goodsName.size() > kMaxGoodsNameBytes) throw Exception(gbk("商品名称太长。"));

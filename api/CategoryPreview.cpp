@@ -12,14 +12,14 @@ namespace Quorvel {
 std::string previewLine(const CategoryRecord& category, const std::string& goodsName,
                         const std::vector<CardRecord>& cards) {
   checkTemplates(category);
-  if (category.type != 1 && category.type != 2) {
-    throw Exception(gbk("类型为 ") + std::to_string(category.type) +
+  if (category.type != CategoryType::kCards && category.type != CategoryType::kText) {
+    throw Exception(gbk("类型为 ") + std::to_string(static_cast<int>(category.type)) +
                     gbk(" 的分类不会发货：请选择 1（卡密）或 2（纯文本）。"));
   }
   // As the delivery of one goods line builds it.
   const DeliveryTemplates templates = templatesOf(category);
   std::string lineText = lineHeader(goodsName);
-  if (category.type == 1) {
+  if (category.type == CategoryType::kCards) {
     std::string cardsText;
     for (const CardRecord& card : cards) cardsText += fillCard(templates.cardTpl, card);
     lineText += fillGoods(templates.goodsTpl, cardsText);

@@ -9,14 +9,15 @@
 #include "api/PageTime.h"
 #include "api/SubActions.h"
 #include "base/Charset.h"
-#include "base/Codes.h"
 #include "base/Exception.h"
 #include "base/GlobalLock.h"
 #include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "port/WindowSystem.h"
 #include "server/ActionTable.h"
+#include "store/EmailSendType.h"
 #include "store/MsgQueue.h"
+#include "store/MsgType.h"
 #include "store/SystemConfig.h"
 
 namespace Quorvel {
@@ -56,12 +57,12 @@ void wwTest() {
 
 // The way "email_send_type" sends e-mail, in words; empty when it sends none.
 std::string mailRoute(const std::shared_ptr<SystemConfig>& config) {
-  switch (config->number("email_send_type")) {
-    case 1:
+  switch (static_cast<EmailSendType>(config->number("email_send_type"))) {
+    case EmailSendType::kMakerService:
       return gbk("软件服务器");
-    case 2:
+    case EmailSendType::kDirect:
       return gbk("本机直接投递");
-    case 3:
+    case EmailSendType::kRelay:
       return gbk("SMTP 服务器 ") + config->get("smtp_host");
     default:
       return "";

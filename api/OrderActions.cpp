@@ -11,15 +11,16 @@
 #include "api/RequestIds.h"
 #include "api/SubActions.h"
 #include "base/Charset.h"
-#include "base/Codes.h"
 #include "base/Exception.h"
 #include "base/GbkText.h"
+#include "delivery/OrderStatusText.h"
 #include "port/LocalTime.h"
 #include "server/ActionTable.h"
 #include "store/Db.h"
 #include "store/Item.h"
 #include "store/Order.h"
 #include "store/OrderLog.h"
+#include "store/OrderStatus.h"
 #include "store/Savepoint.h"
 
 namespace Quorvel {
@@ -105,7 +106,7 @@ void listOrders(Json::Value& reply) {
   Json::Value list;  // null when there is no order
   for (const OrderRecord& order : shown) {
     Json::Value json = Order::toJson(order);
-    json["status_text"] = Order::statusText(order.status);
+    json["status_text"] = orderStatusText(order.status);
     list.append(std::move(json));
   }
   reply["LIST"] = std::move(list);
@@ -169,7 +170,7 @@ void exportOrders(Json::Value& reply) {
     }
     csv += csvField(localTimeText(order.time)) + "," + csvField(order.order_id) + "," +
            csvField(plainCell(order.buyer)) + "," + csvField(plainCell(order.buyer_email)) + "," + csvField(goods) +
-           "," + csvField(Order::statusText(order.status)) + "," + csvField(cards) + "\r\n";
+           "," + csvField(orderStatusText(order.status)) + "," + csvField(cards) + "\r\n";
   }
   snapshot.release();
   reply["CSV"] = std::move(csv);

@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "base/Clock.h"
-#include "base/Codes.h"
 #include "base/ProcessWide.h"
 #include "port/LocalTime.h"
 #include "server/ActionTable.h"
 #include "store/Category.h"
 #include "store/Db.h"
 #include "store/Order.h"
+#include "store/OrderStatus.h"
 #include "store/Savepoint.h"
 #include "store/SystemConfig.h"
 

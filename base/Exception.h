@@ -1,10 +1,12 @@
-// The program's exception family. Every failure the program reports is one of
-// these, raised and caught by value. An exception carries a message (GBK text,
-// like everything the program holds in memory) and an integer code.
+// The program's exception family: the failures the program raises itself,
+// raised and caught by value. An exception carries a message (GBK text, like
+// everything the program holds in memory) and an integer code. Errors of the
+// libraries (the JSON reader's, the standard library's) are not of the
+// family; the places that must survive them catch std::exception as well.
 //
-// Derived kinds are declared by the subsystems that raise them (DbException in
+// Derived kinds live with the subsystems that raise them: DbException in
 // store/, CurlException and AuthException in market/, OrderException in
-// delivery/). Any thread may raise and catch them.
+// delivery/. Any thread may raise and catch them.
 #pragma once
 
 #include <exception>

@@ -1,5 +1,7 @@
 #include "base/Percent.h"
 
+#include <utility>
+
 namespace Quorvel {
 
 int hexDigitValue(char c) {
@@ -45,6 +47,32 @@ std::string percentDecode(std::string_view text) {
     out.push_back(c == '+' ? ' ' : c);
   }
   return out;
+}
+
+// Pieces are views into `text`: a large body is copied once, into its
+// decoded value, and not once more per step.
+void splitForm(std::string_view text, const FormRules& rules,
+               const std::function<void(std::string name, std::string value)>& onField) {
+  if (text.empty()) return;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = text.find('&', start);
+    const std::string_view piece =
+        text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    if (!piece.empty() || !rules.skipEmptyPieces) {
+      const size_t equals = piece.find('=');
+      const std::string_view name = piece.substr(0, equals);
+      std::string value;
+      if (equals != std::string_view::npos) {
+        value = percentDecode(piece.substr(equals + 1));
+      } else if (rules.bareNameIsValue) {
+        value = percentDecode(piece);
+      }
+      onField(rules.decodeNames ? percentDecode(name) : std::string(name), std::move(value));
+    }
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
 }
 
 }  // namespace Quorvel

@@ -9,7 +9,7 @@
 #include "base/GlobalLock.h"
 #include "base/ProcessWide.h"
 #include "base/Registry.h"
-#include "base/AuthException.h"
+#include "market/AuthException.h"
 #include "store/Db.h"
 #include "store/MsgQueue.h"
 #include "store/StorageHealth.h"

@@ -4,9 +4,9 @@
 
 namespace Quorvel {
 
-void MarketPipeline::fetchPaidOrders(const std::shared_ptr<IDb>& db) { scraper_.fetchPaidOrders(db); }
+void MarketPipeline::fetchPaidOrders(const std::shared_ptr<IDb>& db) { intake_.fetchPaidOrders(db); }
 
-void MarketPipeline::parseNewOrders(const std::shared_ptr<IDb>& db) { scraper_.parseNewOrders(db); }
+void MarketPipeline::parseNewOrders(const std::shared_ptr<IDb>& db) { intake_.parseNewOrders(db); }
 
 void MarketPipeline::deliverOrders(const std::shared_ptr<IDb>& db) { delivery_.deliverOrders(db); }
 

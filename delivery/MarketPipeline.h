@@ -1,6 +1,6 @@
 // MarketPipeline: the order tick's steps on the real marketplace, installed
 // into the daemon with Deamon::setOrderPipeline: discovery of paid orders and
-// the reading of their details (market/OrderScraper.h), the delivery of every
+// the reading of their details (delivery/OrderIntake.h), the delivery of every
 // order whose details are read (delivery/OrderDelivery.h), and buyer rating
 // (market/BuyerRating.h).
 //
@@ -12,8 +12,8 @@
 #include <string>
 
 #include "delivery/OrderDelivery.h"
+#include "delivery/OrderIntake.h"
 #include "delivery/OrderPipeline.h"
-#include "market/OrderScraper.h"
 
 namespace Quorvel {
 
@@ -25,7 +25,7 @@ class MarketPipeline : public OrderPipeline {
   void rateBuyers(const std::string& text, int minutes) override;
 
  private:
-  OrderScraper scraper_;
+  OrderIntake intake_;
   OrderDelivery delivery_;
 };
 

@@ -5,23 +5,24 @@
 #include <mutex>
 #include <set>
 
-#include "base/AuthException.h"
 #include "base/Charset.h"
-#include "base/Codes.h"
 #include "base/Mutex.h"
-#include "base/OrderException.h"
 #include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "delivery/DeliveryProbe.h"
 #include "delivery/DeliveryTexts.h"
-#include "market/Consignment.h"
+#include "delivery/MarketSteps.h"
+#include "delivery/OrderException.h"
+#include "delivery/PurchaseLimits.h"
+#include "market/AuthException.h"
 #include "market/OrderScraper.h"
-#include "market/SellerMemo.h"
 #include "store/Db.h"
 #include "store/GoodsCategoryMap.h"
 #include "store/Item.h"
 #include "store/MsgQueue.h"
+#include "store/MsgType.h"
 #include "store/OrderLog.h"
+#include "store/OrderStatus.h"
 #include "store/SystemConfig.h"
 #include "store/WriteTransaction.h"
 
@@ -113,11 +114,11 @@ struct Attempt {
 };
 
 // Whether the marketplace state means the order has been shipped.
-bool shippedState(int state) { return state == 3 || state == 9; }
+bool shippedState(MarketState state) { return isShipped(state); }
 
 // The detail page showed no state it names (an empty or unexpected page): it
 // tells nothing about whether the order was shipped.
-bool unknownState(int state) { return state == 0; }
+bool unknownState(MarketState state) { return state == MarketState::kUnknown; }
 
 // The goods lines of the order with their stored texts, and their summary.
 std::vector<OrderGoods> storedLines(const std::shared_ptr<IDb>& db, Attempt& attempt) {
@@ -206,7 +207,7 @@ Delivery::Reserved Delivery::reserve(Attempt& attempt) {
     WriteTransaction unit(db_);
     // Another thread, or the web UI, may have taken the order meanwhile.
     if (orders_->statusOf(db_, id) != kOrderDetailsRead) return Reserved::kNotFound;
-    if (attempt.order.order_status != 2) throw OrderException(gbk("错误的订单状态"), kWrongOrderState);
+    if (attempt.order.order_status != MarketState::kPaid) throw OrderException(gbk("错误的订单状态"), kWrongOrderState);
 
     std::vector<OrderGoods> lines = orders_->loadOrderGoods(db_, id);
     // A line that was not bound when the order was read takes the binding
@@ -225,14 +226,14 @@ Delivery::Reserved Delivery::reserve(Attempt& attempt) {
       attempt.summary += summaryOf(line);
       if (line.category_id == 0) continue;
       const CategoryRecord category = categories->get(line.category_id);
-      if (category.id == 0 || category.flg == 0) continue;
+      if (category.id == 0 || category.flg == CategorySwitch::kOff) continue;
       const DeliveryTemplates templates = templatesOf(category);
       std::string lineText = lineHeader(line.goods_name);
       checkPurchaseLimits(category, attempt.order, line);
       // Read now, while a switch of the wrong kind can still fail the order
       // before anything is shipped.
       channelsOf(category);
-      if (category.type == 1) {
+      if (category.type == CategoryType::kCards) {
         std::vector<CardRecord> cards = items_->takeUnsent(category.id, line.num);
         if (static_cast<int>(cards.size()) < line.num) {
           if (watchStock) {
@@ -253,7 +254,7 @@ Delivery::Reserved Delivery::reserve(Attempt& attempt) {
           takenNumbers += card.data1;
         }
         lineText += fillGoods(templates.goodsTpl, cardsText);
-      } else if (category.type == 2) {
+      } else if (category.type == CategoryType::kText) {
         lineText += templates.goodsTpl;
       } else {
         continue;
@@ -321,14 +322,14 @@ void Delivery::consignAndFinish(Attempt& attempt) {
   reached("consigning", attempt.number());
   ConsignOutcome outcome;
   try {
-    consignOrder(attempt.number(), attempt.order.send_msg, &outcome);
+    consignForDelivery(attempt.number(), attempt.order.send_msg, outcome);
   } catch (OrderException e) {
     const std::string failure = e.message() + (outcome.reason.empty() ? "" : " (" + outcome.reason + ")");
     if (e.code() == kConsignRefused && outcome.posted && !outcome.answered) {
       // The form went out and no answer came back: the site may have shipped
       // it. Its state tells.
       logAlone(attempt.number(), OrderLog::kConsignUnanswered, failure, true);
-      int state = 0;
+      MarketState state = MarketState::kUnknown;
       try {
         state = OrderScraper::parseOrderDetail(attempt.row.id, attempt.row.order_url).order_status;
       } catch (AuthException) {
@@ -434,7 +435,7 @@ void Delivery::release(Attempt& attempt, int code, const std::string& message, c
 void Delivery::writeMemo(const OrderInfo& order) {
   reached("memo", order.order_id);
   try {
-    const int status = updateSellerMemo(order);
+    const int status = writeSellerMemo(order);
     logAlone(order.order_id, OrderLog::kMemoWritten, "HTTP " + std::to_string(status));
     return;
   } catch (Exception e) {
@@ -467,13 +468,13 @@ void Delivery::recover(const OrderRecord& row) {
     logAlone(row.order_id, OrderLog::kRecovered, gbk("订单详情页没有显示订单状态，稍后再试"), true);
     return;
   }
-  logAlone(row.order_id, OrderLog::kRecovered, gbk("发货中断后恢复，淘宝订单状态：") + std::to_string(page.order_status),
+  logAlone(row.order_id, OrderLog::kRecovered, gbk("发货中断后恢复，淘宝订单状态：") + std::to_string(static_cast<int>(page.order_status)),
            true);
   // finish and release read the order's lines (and their summary) inside
   // their own transactions.
   if (shippedState(page.order_status)) {
     if (finish(attempt, gbk("订单状态已是卖家已发货"))) writeMemo(attempt.order);
-  } else if (page.order_status == 2) {
+  } else if (page.order_status == MarketState::kPaid) {
     consignAndFinish(attempt);
   } else {
     release(attempt, kWrongOrderState, gbk("错误的订单状态"), gbk("错误的订单状态"));

@@ -1,16 +1,12 @@
 #include "market/Consignment.h"
 
-#include <json/value.h>
-
 #include <vector>
 
 #include "base/Charset.h"
 #include "base/GbkText.h"
-#include "base/OrderException.h"
 #include "market/MarketHosts.h"
 #include "market/PageText.h"
 #include "market/SellerForms.h"
-#include "store/BlackList.h"
 
 namespace Quorvel {
 
@@ -21,38 +17,38 @@ const char kFormVariant2[] = "<form id=\"orderForm\" name=\"orderForm\" method=\
 
 }  // namespace
 
-void checkPurchaseLimits(const CategoryRecord& category, const OrderInfo& order, const OrderGoods& line) {
-  const Json::Value ext = Category::parseJson(category.ext);
-  const int limit = ext.isNull() ? 0 : ext["limit_number"].asInt();
-  if (limit > 0 && line.num > limit) throw OrderException(gbk("发货失败：单件购买限制"), kPurchaseLimit);
-  if (BlackList().contains(order.buyer)) throw OrderException(gbk("发货失败：黑名单限制"), kBlacklisted);
-}
-
 std::string consignNote(const std::string& text) {
   if (text.size() <= kConsignNoteWhole) return text;
   return gbkPrefix(text, kConsignNoteCut);
 }
 
-FormFields readConsignForm(const std::string& page) {
+ConsignForm readConsignForm(const std::string& page) {
+  ConsignForm read;
   if (!containsText(gbk("确认收货信息及交易详情"), page)) {
-    throw OrderException(gbk("当前订单不可进行发货处理"), kNotConsignable);
+    read.refusal = ConsignRefusal::kNotConsignable;
+    return read;
   }
   std::vector<std::string> form;
   if (!regexMatch(kFormVariant1, page, form) && !regexMatch(kFormVariant2, page, form)) {
-    throw OrderException(gbk("未找到发货表单"), kNoConsignForm);
+    read.refusal = ConsignRefusal::kNoForm;
+    return read;
   }
-  FormFields fields;
-  if (!readFormInputs(form[1], fields)) throw OrderException(gbk("发货匹配规则1失败"), kFormWithoutInputs);
-  return fields;
+  if (!readFormInputs(form[1], read.fields)) {
+    read.fields.clear();
+    read.refusal = ConsignRefusal::kFormWithoutInputs;
+  }
+  return read;
 }
 
-void consignOrder(const std::string& orderId, const std::string& text, ConsignOutcome* outcome) {
-  ConsignOutcome ignored;
-  ConsignOutcome& out = outcome ? *outcome : ignored;
-  out = ConsignOutcome();
-
+ConsignOutcome consignOrder(const std::string& orderId, const std::string& text) {
+  ConsignOutcome out;
   HttpResult page = httpFetch(MarketHosts::consignPage(orderId), {});
-  FormFields fields = readConsignForm(page.body);
+  ConsignForm form = readConsignForm(page.body);
+  if (form.refusal != ConsignRefusal::kNone) {
+    out.refusal = form.refusal;
+    return out;
+  }
+  FormFields& fields = form.fields;
 
   fields["_fmw.n._0.g"] = consignNote(text);
   if (fields["event_submit_do_dummy"].empty()) fields["event_submit_do_dummy"] = "1";
@@ -68,8 +64,12 @@ void consignOrder(const std::string& orderId, const std::string& text, ConsignOu
   out.answered = answer.ok();
   out.reason = answer.reason();
   const std::string confirmed = gbk("恭喜您，操作成功");
-  if (!containsText(confirmed, answer.body)) throw OrderException(gbk("发货失败！"), kConsignRefused);
+  if (!containsText(confirmed, answer.body)) {
+    out.refusal = ConsignRefusal::kNotConfirmed;
+    return out;
+  }
   out.confirmation = pageTextFrom(answer.body, confirmed);
+  return out;
 }
 
 }  // namespace Quorvel

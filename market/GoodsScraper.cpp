@@ -1,7 +1,7 @@
 #include "market/GoodsScraper.h"
 
 #include "base/Charset.h"
-#include "base/AuthException.h"
+#include "market/AuthException.h"
 #include "market/HttpClient.h"
 #include "market/MarketHosts.h"
 #include "market/PageText.h"

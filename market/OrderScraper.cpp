@@ -1,29 +1,19 @@
 #include "market/OrderScraper.h"
 
 #include <charconv>
-#include <cstdio>
 #include <utility>
 
-#include "base/AuthException.h"
 #include "base/Charset.h"
+#include "market/AuthException.h"
 #include "market/CurlException.h"
 #include "market/HttpClient.h"
 #include "market/LoginPage.h"
 #include "market/MarketHosts.h"
 #include "market/PageText.h"
-#include "store/Db.h"
-#include "store/GoodsCategoryMap.h"
-#include "store/MsgQueue.h"
-#include "store/Savepoint.h"
-#include "store/SystemConfig.h"
 
 namespace Quorvel {
 
 namespace {
-
-// Failures of orders that keep failing are remembered by id; past this many
-// the record starts afresh (an order may then be named once more).
-constexpr size_t kMaxReported = 10'000;
 
 AuthException loginLost() { return AuthException(gbk("请重新登录"), 1); }
 
@@ -46,16 +36,20 @@ const char kWangWang[] = "<span class=\"J_WangWang\" data-nick=\"([^\"]+)\" data
 const char kAlipayNumber[] = "<span class=\"alilay-num\">([^<]+)</span>";
 const char kOrderNumber[] = "<span class=\"order-num\">([^<]+)</span>";
 
-// The marketplace's state for the text after "当前订单状态："; 0 for any other.
-int orderStateOf(const std::string& text) {
-  static const std::pair<int, const char*> kStates[] = {
-      {1, "宝贝已买下，等待付款。"}, {2, "买家已付款，等待卖家发货"}, {3, "卖家已发货，等待买家确认"},
-      {9, "交易成功"},               {10, "交易关闭"},
+// The marketplace's state for the text after "当前订单状态："; kUnknown for
+// any other.
+MarketState orderStateOf(const std::string& text) {
+  static const std::pair<MarketState, const char*> kStates[] = {
+      {MarketState::kAwaitingPayment, "宝贝已买下，等待付款。"},
+      {MarketState::kPaid, "买家已付款，等待卖家发货"},
+      {MarketState::kShipped, "卖家已发货，等待买家确认"},
+      {MarketState::kCompleted, "交易成功"},
+      {MarketState::kClosed, "交易关闭"},
   };
   for (const auto& [state, utf8] : kStates) {
     if (text == gbk(utf8)) return state;
   }
-  return 0;
+  return MarketState::kUnknown;
 }
 
 // Group 1 of the pattern's first match; empty when it does not match.
@@ -92,11 +86,12 @@ std::vector<std::pair<std::string, std::string>> OrderScraper::listedOrders(cons
   return orders;
 }
 
-void OrderScraper::fetchPaidOrders(const std::shared_ptr<IDb>& db) {
+std::vector<ListedOrder> OrderScraper::listPaidOrders() {
   const std::string page = httpGet(MarketHosts::paidOrdersPage());
   if (showsLoginBox(page)) throw loginLost();
-  std::shared_ptr<Order> orders = Order::instance();
-  for (const auto& [number, url] : listedOrders(page)) orders->addFound(db, number, url);
+  std::vector<ListedOrder> orders;
+  for (auto& [number, url] : listedOrders(page)) orders.push_back({std::move(number), std::move(url)});
+  return orders;
 }
 
 DetailPage OrderScraper::readDetailPage(int id, const std::string& page) {
@@ -143,63 +138,6 @@ OrderInfo OrderScraper::parseOrderDetail(int id, const std::string& url) {
     read.info.goods[k].item_id = itemIdOf(fetchPage("goods snapshot", read.snapshots[k]));
   }
   return std::move(read.info);
-}
-
-std::vector<OrderGoods> OrderScraper::loadOrderGoods(const std::shared_ptr<IDb>& db, int orderId) {
-  return Order::instance()->loadOrderGoods(db, orderId);
-}
-
-std::string OrderScraper::paidNotice(const OrderInfo& order) {
-  std::string notice = gbk("买家") + order.buyer + gbk("已拍下并付款：");
-  for (const OrderGoods& line : order.goods) notice += line.goods_name + gbk("×") + std::to_string(line.num) + " ";
-  return notice;
-}
-
-void OrderScraper::parseNewOrders(const std::shared_ptr<IDb>& db) {
-  std::shared_ptr<Order> orders = Order::instance();
-  for (const OrderRecord& found : orders->found(db)) {
-    OrderInfo info;
-    try {
-      info = parseOrderDetail(found.id, found.order_url);
-    } catch (AuthException) {
-      throw;
-    } catch (Exception e) {
-      reportOnce(found.id, "Order " + std::to_string(found.id) + " stays new, its details are read again at the next "
-                               "tick: " + e.message());
-      continue;
-    }
-    std::shared_ptr<GoodsCategoryMap> bindings = GoodsCategoryMap::instance();
-    for (OrderGoods& line : info.goods) line.category_id = bindings->categoryOf(line.item_id);
-    try {
-      Savepoint unit(db);
-      // An order deleted meanwhile is not brought back, and not announced.
-      if (orders->storeDetails(db, info) && SystemConfig::instance()->flag("notice_paid_order")) {
-        sellerNotice(paidNotice(info));
-      }
-      unit.release();
-    } catch (Exception e) {
-      // Rolled back: the order stays at 0 and is read again next tick.
-      reportOnce(found.id, "Order " + std::to_string(found.id) + " stays new, its details are stored again at the "
-                               "next tick: " + e.message());
-      continue;
-    }
-    forget(found.id);
-  }
-}
-
-void OrderScraper::reportOnce(int orderId, const std::string& text) {
-  {
-    MutexLock hold(mutex_);
-    if (reported_.size() >= kMaxReported) reported_.clear();
-    if (!reported_.insert(orderId).second) return;
-  }
-  std::printf("%s\n", text.c_str());
-  std::fflush(stdout);
-}
-
-void OrderScraper::forget(int orderId) {
-  MutexLock hold(mutex_);
-  reported_.erase(orderId);
 }
 
 }  // namespace Quorvel

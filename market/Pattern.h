@@ -49,13 +49,10 @@ class Pattern {
   // tests lower it by installing other PatternLimits.
   static constexpr uint32_t kDefaultMatchLimit = 20'000'000;
 
-  // Number of capture groups.
-  size_t groupCount() const { return groups_; }
-
  private:
   struct Code;
   std::unique_ptr<Code> code_;
-  size_t groups_ = 0;
+  size_t groups_ = 0;  // capture groups of the pattern
 };
 
 // The limits every search runs under: processWide<PatternLimits>().

@@ -1,10 +1,7 @@
 #include "market/SellerMemo.h"
 
-#include <cerrno>
 #include <vector>
 
-#include "base/Charset.h"
-#include "base/OrderException.h"
 #include "market/MarketHosts.h"
 #include "market/PageText.h"
 #include "market/SellerForms.h"
@@ -17,22 +14,36 @@ const char kMemoForm[] = "<form id=\"form1\" name=\"form1\" action=\"#\" method=
 
 }  // namespace
 
-FormFields readMemoForm(const std::string& page) {
+MemoForm readMemoForm(const std::string& page) {
+  MemoForm read;
   std::vector<std::string> form;
-  if (!regexMatch(kMemoForm, page, form)) throw OrderException(gbk("查询表单失败"), errno);
-  FormFields fields;
-  if (!readFormInputs(form[1], fields)) throw OrderException(gbk("发货匹配规则1失败"), kFormWithoutInputs);
-  return fields;
+  if (!regexMatch(kMemoForm, page, form)) {
+    read.refusal = MemoRefusal::kNoForm;
+  } else if (!readFormInputs(form[1], read.fields)) {
+    read.fields.clear();
+    read.refusal = MemoRefusal::kFormWithoutInputs;
+  }
+  return read;
 }
 
-int updateSellerMemo(const OrderInfo& order) {
+MemoOutcome updateSellerMemo(const OrderInfo& order) {
+  MemoOutcome out;
   const std::string url = MarketHosts::sellerMemoPage(order.order_id);
-  FormFields fields = readMemoForm(httpGet(url));
-  fields["flag"] = "1";
-  fields["memo"] = order.send_msg;
-  const HttpResult answer = httpFetch(url, fields);
-  if (!answer.error.empty()) throw OrderException(gbk("卖家备注提交失败：") + answer.reason(), kConsignRefused);
-  return answer.status;
+  MemoForm form = readMemoForm(httpGet(url));
+  if (form.refusal != MemoRefusal::kNone) {
+    out.refusal = form.refusal;
+    return out;
+  }
+  form.fields["flag"] = "1";
+  form.fields["memo"] = order.send_msg;
+  const HttpResult answer = httpFetch(url, form.fields);
+  if (!answer.error.empty()) {
+    out.refusal = MemoRefusal::kUnanswered;
+    out.reason = answer.reason();
+    return out;
+  }
+  out.status = answer.status;
+  return out;
 }
 
 }  // namespace Quorvel

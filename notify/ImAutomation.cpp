@@ -6,12 +6,12 @@
 
 #include "base/Charset.h"
 #include "base/Clock.h"
-#include "base/Codes.h"
 #include "base/GlobalLock.h"
 #include "base/ProcessWide.h"
 #include "imwindows/ImWindowSteps.h"
 #include "market/MarketHosts.h"
 #include "store/MsgQueue.h"
+#include "store/MsgType.h"
 #include "store/SystemConfig.h"
 
 namespace Quorvel {

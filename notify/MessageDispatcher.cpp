@@ -12,15 +12,16 @@
 
 #include "base/Charset.h"
 #include "base/Clock.h"
-#include "base/Codes.h"
 #include "base/Exception.h"
 #include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "market/HttpClient.h"
 #include "notify/ImChannel.h"
 #include "notify/Mailer.h"
+#include "store/EmailSendType.h"
 #include "store/Endpoints.h"
 #include "store/MsgQueue.h"
+#include "store/MsgType.h"
 #include "store/OrderLog.h"
 #include "store/SystemConfig.h"
 
@@ -115,8 +116,8 @@ Attempt sendBySmtp(const PassSettings& settings, const MsgEntry& entry, bool mxD
 // Sends one e-mail the way "email_send_type" says; done when the message is
 // done with (sent, or removed after its one SMTP attempt).
 Attempt sendMail(const PassSettings& settings, const MsgEntry& entry) {
-  switch (std::atoi(settings.get("email_send_type").c_str())) {
-    case 1: {
+  switch (static_cast<EmailSendType>(std::atoi(settings.get("email_send_type").c_str()))) {
+    case EmailSendType::kMakerService: {
       Attempt attempt;
       attempt.sent = postToMaker(settings, "email_send",
                                  {{"msg", entry.msg}, {"to", entry.to}, {"from", entry.from}, {"order_id", entry.order_id}},
@@ -124,9 +125,9 @@ Attempt sendMail(const PassSettings& settings, const MsgEntry& entry) {
       attempt.done = attempt.sent;
       return attempt;
     }
-    case 2:
+    case EmailSendType::kDirect:
       return sendBySmtp(settings, entry, true);
-    case 3:
+    case EmailSendType::kRelay:
       return sendBySmtp(settings, entry, false);
     default:
       // No way to send it: it waits for a valid setting.

@@ -1,30 +1,17 @@
 #include "sim/SimForm.h"
 
+#include <utility>
+
 #include "base/Percent.h"
 
 namespace Quorvel {
 
-std::string simPercentDecode(const std::string& text) { return percentDecode(text); }
-
 std::string simPercentEncode(const std::string& text) { return percentEncode(text); }
 
 SimFields simParseFields(const std::string& text) {
+  static constexpr FormRules kSimForm{.decodeNames = true, .skipEmptyPieces = true, .bareNameIsValue = false};
   SimFields fields;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find('&', start);
-    if (end == std::string::npos) end = text.size();
-    std::string piece = text.substr(start, end - start);
-    if (!piece.empty()) {
-      size_t eq = piece.find('=');
-      if (eq == std::string::npos) {
-        fields[simPercentDecode(piece)] = "";
-      } else {
-        fields[simPercentDecode(piece.substr(0, eq))] = simPercentDecode(piece.substr(eq + 1));
-      }
-    }
-    start = end + 1;
-  }
+  splitForm(text, kSimForm, [&fields](std::string name, std::string value) { fields[std::move(name)] = std::move(value); });
   return fields;
 }
 

@@ -13,13 +13,12 @@ namespace Quorvel {
 // Field name to value; a repeated name keeps its last value.
 using SimFields = std::map<std::string, std::string>;
 
-// "%41" becomes "A", "+" becomes a space, a stray "%" stays as it is.
-std::string simPercentDecode(const std::string& text);
-
 // Every byte but ASCII letters and digits becomes an upper-case percent pair.
 std::string simPercentEncode(const std::string& text);
 
-// Splits "a=1&b=2" (empty pieces, as in "a=1&&b=2", are skipped).
+// Splits "a=1&b=2" as a web server reads a form: names and values are
+// percent-decoded (base/Percent.h), empty pieces (as in "a=1&&b=2") are
+// skipped and a piece without "=" is a name with an empty value.
 SimFields simParseFields(const std::string& text);
 
 // The query fields of a request target such as "/x.htm?a=1".

@@ -20,8 +20,8 @@ namespace {
 // both the insert and the update.
 std::shared_ptr<ISQL> bindFields(std::shared_ptr<ISQL> sql, const CategoryRecord& record) {
   return sql->bind(record.name)
-      ->bind(record.type)
-      ->bind(record.flg)
+      ->bind(static_cast<int>(record.type))
+      ->bind(static_cast<int>(record.flg))
       ->bind(record.tpl)
       ->bind(record.store_num)
       ->bind(record.store_total_num)
@@ -48,8 +48,8 @@ void Category::load() {
     CategoryRecord record;
     record.id = (*row)["id"].toInt();
     record.name = (*row)["name"].toString();
-    record.type = (*row)["type"].toInt();
-    record.flg = (*row)["flg"].toInt();
+    record.type = static_cast<CategoryType>((*row)["type"].toInt());
+    record.flg = static_cast<CategorySwitch>((*row)["flg"].toInt());
     record.tpl = (*row)["tpl"].toString();
     record.store_num = (*row)["store_num"].toInt();
     record.store_total_num = (*row)["store_total_num"].toInt();
@@ -171,8 +171,8 @@ Json::Value Category::toJson(const CategoryRecord& record) {
   Json::Value json(Json::objectValue);
   json["id"] = record.id;
   json["name"] = record.name;
-  json["type"] = record.type;
-  json["flg"] = record.flg;
+  json["type"] = static_cast<int>(record.type);
+  json["flg"] = static_cast<int>(record.flg);
   json["tpl"] = record.tpl;
   json["store_num"] = record.store_num;
   json["store_total_num"] = record.store_total_num;

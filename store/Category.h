@@ -25,13 +25,27 @@
 
 namespace Quorvel {
 
+// What a category delivers (column `category`.`type`; the stored number is
+// the value). A number the web UI sent that is neither is kept as it came.
+enum class CategoryType : int {
+  kCards = 1,  // 卡密: unsent cards, filled into the templates
+  kText = 2,   // 纯文本: the goods template alone
+};
+
+// Whether a category delivers at all (column `category`.`flg`). Any number
+// but kOff counts as on, and is kept as it came.
+enum class CategorySwitch : int {
+  kOff = 0,
+  kOn = 1,
+};
+
 // One category. The default record (id 0, empty texts, zero numbers) stands
 // for "no such category".
 struct CategoryRecord {
   int id = 0;
   std::string name;
-  int type = 0;
-  int flg = 0;
+  CategoryType type{};
+  CategorySwitch flg = CategorySwitch::kOff;
   std::string tpl;  // JSON object text: the delivery templates
   int store_num = 0;        // unsent cards
   int store_total_num = 0;  // all cards

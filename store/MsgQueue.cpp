@@ -5,12 +5,12 @@
 
 #include "base/Charset.h"
 #include "base/Clock.h"
-#include "base/Codes.h"
 #include "base/Exception.h"
 #include "base/GlobalLock.h"
 #include "base/ProcessWide.h"
 #include "store/Db.h"
 #include "store/DbText.h"
+#include "store/MsgType.h"
 #include "store/SystemConfig.h"
 
 namespace Quorvel {

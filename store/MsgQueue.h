@@ -1,6 +1,6 @@
 // MsgQueue: the outgoing messages (to buyers and to the seller) waiting to be
 // sent, table `msg_queue`, mirrored in memory as one oldest-first list per
-// message type (MsgType in base/Codes.h). Producers (the delivery procedure,
+// message type (MsgType in store/MsgType.h). Producers (the delivery procedure,
 // seller notices, the IM test action) add rows; the dispatcher loads the
 // lists, claims one entry at a time, and removes or releases it.
 //

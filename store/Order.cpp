@@ -7,8 +7,6 @@
 
 #include "base/Charset.h"
 #include "base/Clock.h"
-#include "base/Codes.h"
-#include "base/OrderException.h"
 #include "base/ProcessWide.h"
 #include "store/Db.h"
 #include "store/Item.h"
@@ -65,7 +63,7 @@ OrderRecord readListed(const DbRow& row) {
   order.send_msg = row.at("send_msg").toString();
   order.text_msg = row.at("text_msg").toString();
   order.id = row.at("id").toInt();
-  order.order_status = row.at("order_status").toInt();
+  order.order_status = static_cast<MarketState>(row.at("order_status").toInt());
   order.status = row.at("status").toInt();
   order.time = row.at("time").toInt();
   return order;
@@ -325,7 +323,7 @@ Json::Value Order::toJson(const OrderRecord& order) {
   json["id"] = order.id;
   json["order_id"] = order.order_id;
   json["status"] = order.status;
-  json["order_status"] = order.order_status;
+  json["order_status"] = static_cast<int>(order.order_status);
   json["time"] = order.time;
   json["buyer"] = order.buyer;
   json["buyer_mail"] = order.buyer_email;
@@ -387,7 +385,7 @@ bool Order::storeDetails(const std::shared_ptr<IDb>& db, const OrderInfo& order)
   auto sql = std::make_shared<SQL>(
       "update `orders` set `alipay_id`=?, `status` = ? , `order_status` = ? , `buyer`=? , `buyer_email`=? , "
       "`buyer_ww` = ? , `time` = ? where `id` = ?");
-  sql->bind(order.alipay_id)->bind(1)->bind(order.order_status)->bind(order.buyer)->bind(order.buyer_email);
+  sql->bind(order.alipay_id)->bind(1)->bind(static_cast<int>(order.order_status))->bind(order.buyer)->bind(order.buyer_email);
   sql->bind(order.buyer_ww)->bind(nowSeconds())->bind(order.id);
   db->execute(sql);
   sql->setSql("delete from `order_goods` where `o_id`=?");
@@ -476,58 +474,6 @@ void Order::setReleased(const std::shared_ptr<IDb>& db, int orderId, int status,
                   ->bind(reason)
                   ->bind(orderId));
   db->execute(std::make_shared<SQL>("update `order_goods` set `text_msg`='' where `o_id`=?")->bind(orderId));
-}
-
-std::string Order::statusText(int status) {
-  switch (status) {
-    case kOrderFound:
-      return gbk("新订单（等待读取订单详情）");
-    case kOrderDetailsRead:
-      return gbk("等待发货");
-    case kOrderDelivering:
-      return gbk("发货中（卡密已预留，等待淘宝确认发货）");
-    case kOrderDelivered:
-      return gbk("已发货");
-    default:
-      break;
-  }
-  if (!isOrderFailed(status)) return gbk("未知状态 ") + std::to_string(status);
-  const int code = status - kOrderFailed;
-  const char* reason = nullptr;
-  switch (code) {
-    case 0:
-      reason = "发货出错（模板、设置或数据库错误，详见订单日志）";
-      break;
-    case kOutOfStock:
-      reason = "库存不足";
-      break;
-    case kNotConsignable:
-      reason = "淘宝上该订单当前不可发货";
-      break;
-    case kNoConsignForm:
-      reason = "未找到淘宝的发货表单";
-      break;
-    case kConsignRefused:
-      reason = "淘宝没有确认发货";
-      break;
-    case kWrongOrderState:
-      reason = "订单不是买家已付款、等待发货的状态";
-      break;
-    case kPurchaseLimit:
-      reason = "超过单件购买限制";
-      break;
-    case kBlacklisted:
-      reason = "买家在黑名单中";
-      break;
-    case kFormWithoutInputs:
-      reason = "淘宝的发货表单无法识别";
-      break;
-    case kNotBound:
-      return gbk("未绑定，未发货（宝贝没有绑定到启用的分类，淘宝上仍待发货）");
-    default:
-      return gbk("发货失败：原因代码 ") + std::to_string(code);
-  }
-  return gbk("发货失败：") + gbk(reason) + gbk("（代码 ") + std::to_string(code) + gbk("）");
 }
 
 }  // namespace Quorvel

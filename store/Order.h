@@ -1,7 +1,7 @@
 // Order: the paid marketplace orders the program handles, table `orders`,
 // with one row of `order_goods` per goods line. The order pipeline records
 // every paid order it finds, stores its details, and advances it through the
-// processing statuses (OrderStatus in base/Codes.h); the web UI pages through
+// processing statuses (OrderStatus in store/OrderStatus.h); the web UI pages through
 // the orders, deletes them and sends one back for another delivery.
 //
 // Every statement on the two tables is here. No cache. The web UI's
@@ -19,6 +19,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "store/OrderStatus.h"
 
 namespace Quorvel {
 
@@ -39,7 +41,7 @@ struct OrderInfo {
   int id = 0;  // `orders`.`id`
   std::string order_id;  // marketplace order number
   std::string alipay_id;  // payment transaction number
-  int order_status = 0;  // the marketplace's own state (2 = paid, waiting for shipment)
+  MarketState order_status = MarketState::kUnknown;  // the marketplace's own state
   int status = 0;        // processing status
   std::vector<OrderGoods> goods;
   std::string send_msg;
@@ -146,12 +148,6 @@ class Order {
   //  "buyer_mail" (the buyer's e-mail), "buyer_ww", "send_msg", "text_msg",
   //  "goods": [{"category_id", "item_id" (a 64-bit integer), "num", "name"}]}
   static Json::Value toJson(const OrderRecord& order);
-
-  // The processing status in words for the seller (GBK): "新订单", "等待发货",
-  // "发货中", "已发货", or "发货失败：" with what the failure's reason code
-  // (base/OrderException.h) means; a status the program does not write is
-  // named by its number.
-  static std::string statusText(int status);
 
   // The pipeline's side, on the connection `db` of the calling thread.
 

@@ -71,8 +71,8 @@ int run(int orders) {
   std::shared_ptr<IDb> db = getDb();
   CategoryRecord category;
   category.name = gbk("话费卡");
-  category.type = 1;
-  category.flg = 1;
+  category.type = CategoryType::kCards;
+  category.flg = CategorySwitch::kOn;
   category.tpl = gbk(R"({"cardTpl":"卡号：{数据1} 密码：{数据2}\r\n","goodsTpl":"{卡密内容}"})");
   category.ext = R"({"email":1})";
   Category::instance()->add(category);

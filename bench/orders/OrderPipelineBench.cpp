@@ -25,6 +25,7 @@
 
 #include "base/Charset.h"
 #include "base/ProcessWide.h"
+#include "delivery/OrderIntake.h"
 #include "market/CookieJar.h"
 #include "market/HttpClient.h"
 #include "market/MarketHosts.h"
@@ -163,10 +164,10 @@ int run(int orders, size_t pageBytes, int rounds) {
   double bestPipeline = 1e9;
   for (int round = 0; round < rounds; ++round) {
     db->exec("delete from `orders`; delete from `order_goods`;");
-    OrderScraper scraper;
+    OrderIntake intake;
     Clock::time_point start = Clock::now();
-    scraper.fetchPaidOrders(db);
-    scraper.parseNewOrders(db);
+    intake.fetchPaidOrders(db);
+    intake.parseNewOrders(db);
     bestPipeline = std::min(bestPipeline, secondsSince(start));
     auto stored = db->query("select count(*) as `num` from `orders` where `status`=1");
     stored->next();

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace Quorvel;
   const std::string text(reinterpret_cast<const char*>(data), size);
 
-  const std::string decoded = urlDecode(text);
+  const std::string decoded = percentDecode(text);
   if (decoded.size() > text.size()) __builtin_trap();
   if (percentDecode(percentEncode(text)) != text) __builtin_trap();
   if (percentDecode(percentEncode(text, "-_.~", true)) != text) __builtin_trap();

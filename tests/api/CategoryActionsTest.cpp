@@ -99,8 +99,8 @@ TEST_F(CategoryActions, UpdateKeepsTheCountersAndRefusesAnUnknownId) {
   CategoryRecord now = Category::instance()->get(record.id);
   EXPECT_EQ(now.name, "new");
   EXPECT_EQ(now.tpl, "{\"t\":1}");
-  EXPECT_EQ(now.flg, 1);
-  EXPECT_EQ(now.type, 2);
+  EXPECT_EQ(now.flg, CategorySwitch::kOn);
+  EXPECT_EQ(now.type, CategoryType::kText);
   EXPECT_EQ(now.ext, "{\"e\":1}");
   EXPECT_EQ(now.store_num, 1);
   EXPECT_EQ(now.store_total_num, 1);

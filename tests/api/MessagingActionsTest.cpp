@@ -5,11 +5,11 @@
 
 #include "api/MessagingActions.h"
 #include "base/Charset.h"
-#include "base/Codes.h"
 #include "base/Registry.h"
 #include "port/WindowSystem.h"
-#include "store/MsgQueue.h"
 #include "store/Db.h"
+#include "store/MsgQueue.h"
+#include "store/MsgType.h"
 #include "tests/api/ApiClient.h"
 #include "tests/store/StoreFixture.h"
 

@@ -8,9 +8,10 @@
 
 #include "api/OrderActions.h"
 #include "base/Charset.h"
-#include "base/Codes.h"
+#include "delivery/OrderStatusText.h"
 #include "store/Order.h"
 #include "store/OrderLog.h"
+#include "store/OrderStatus.h"
 #include "tests/api/ApiClient.h"
 #include "tests/store/StoreFixture.h"
 
@@ -131,9 +132,9 @@ TEST_F(OrderActions, GroupsSelectStatusesAndEveryOrderSaysItsStatusInWords) {
   EXPECT_EQ(words[odd], "发货失败：原因代码 42");
   // Every reason the delivery writes has words of its own.
   std::set<std::string> distinct;
-  for (int code : {0, 1, 2, 3, 4, 5, 6, 7, 99}) distinct.insert(Order::statusText(orderFailed(code)));
+  for (int code : {0, 1, 2, 3, 4, 5, 6, 7, 99}) distinct.insert(orderStatusText(orderFailed(code)));
   EXPECT_EQ(distinct.size(), 9u);
-  EXPECT_EQ(Order::statusText(17), gbk("未知状态 17"));
+  EXPECT_EQ(orderStatusText(17), gbk("未知状态 17"));
 }
 
 TEST_F(OrderActions, PagingClampsThePageAndThePageSize) {

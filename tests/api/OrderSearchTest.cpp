@@ -9,11 +9,11 @@
 
 #include "api/OrderActions.h"
 #include "base/Charset.h"
-#include "base/Codes.h"
 #include "port/LocalTime.h"
 #include "store/DatabaseFile.h"
 #include "store/Item.h"
 #include "store/Order.h"
+#include "store/OrderStatus.h"
 #include "tests/api/ApiClient.h"
 #include "tests/store/StoreFixture.h"
 

@@ -4,9 +4,9 @@
 
 #include "api/StatusActions.h"
 #include "base/Charset.h"
-#include "base/Codes.h"
 #include "port/LocalTime.h"
 #include "store/Order.h"
+#include "store/OrderStatus.h"
 #include "store/SettingRules.h"
 #include "tests/api/ApiClient.h"
 #include "tests/store/StoreFixture.h"

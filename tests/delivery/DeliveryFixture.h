@@ -11,12 +11,11 @@
 #include <vector>
 
 #include "base/Charset.h"
-#include "base/Codes.h"
 #include "base/Registry.h"
 #include "delivery/DeliveryProbe.h"
 #include "delivery/OrderDelivery.h"
+#include "delivery/OrderIntake.h"
 #include "market/CookieJar.h"
-#include "market/OrderScraper.h"
 #include "sim/MarketSim.h"
 #include "store/Category.h"
 #include "store/GoodsCategoryMap.h"
@@ -46,8 +45,8 @@ class DeliveryFixture : public SimStoreFixture {
                   const std::string& name = "cards") {
     CategoryRecord record;
     record.name = name;
-    record.type = type;
-    record.flg = flg;
+    record.type = static_cast<CategoryType>(type);
+    record.flg = static_cast<CategorySwitch>(flg);
     record.tpl = tpl;
     record.ext = ext;
     Category::instance()->add(record);
@@ -88,8 +87,8 @@ class DeliveryFixture : public SimStoreFixture {
 
   // Discovery and detail reading, as the first two steps of a tick.
   void readOrders() {
-    scraper_.fetchPaidOrders(db_);
-    scraper_.parseNewOrders(db_);
+    intake_.fetchPaidOrders(db_);
+    intake_.parseNewOrders(db_);
   }
   void deliver() { delivery_.deliverOrders(db_); }
   void tick() {
@@ -155,7 +154,7 @@ class DeliveryFixture : public SimStoreFixture {
         << "the cache of category " << category;
   }
 
-  OrderScraper scraper_;
+  OrderIntake intake_;
   OrderDelivery delivery_;
 };
 

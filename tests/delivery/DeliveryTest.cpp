@@ -7,7 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "base/GbkText.h"
-#include "base/OrderException.h"
+#include "delivery/OrderException.h"
+#include "delivery/OrderStatusText.h"
 #include "market/Consignment.h"
 #include "store/Order.h"
 #include "tests/delivery/DeliveryFixture.h"
@@ -155,7 +156,7 @@ TEST_F(Delivery, AnOrderWithNothingBoundIsNotDeliveredAndSaysSo) {
   tick();
   EXPECT_EQ(statusOf(order.id), orderFailed(kNotBound));
   EXPECT_TRUE(isOrderFailed(statusOf(order.id))) << "never counted as delivered";
-  EXPECT_EQ(gbkToUtf8(Order::statusText(statusOf(order.id))), "未绑定，未发货（宝贝没有绑定到启用的分类，淘宝上仍待发货）");
+  EXPECT_EQ(gbkToUtf8(orderStatusText(statusOf(order.id))), "未绑定，未发货（宝贝没有绑定到启用的分类，淘宝上仍待发货）");
   EXPECT_TRUE(sim_->shop().consignments().empty());
   EXPECT_TRUE(sim_->shop().memos().empty());
   ASSERT_EQ(notices().size(), 1u);

@@ -8,8 +8,8 @@
 
 #include "base/Charset.h"
 #include "base/Registry.h"
-#include "base/AuthException.h"
 #include "delivery/Deamon.h"
+#include "market/AuthException.h"
 #include "store/DbException.h"
 #include "store/MsgQueue.h"
 #include "store/SystemConfig.h"

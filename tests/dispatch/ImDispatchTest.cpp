@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "base/Charset.h"
-#include "base/Codes.h"
 #include "notify/ImAutomation.h"
+#include "store/MsgType.h"
 #include "tests/dispatch/DispatchFixture.h"
 #include "tests/notify/SimImClient.h"
 

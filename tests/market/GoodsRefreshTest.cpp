@@ -5,7 +5,7 @@
 
 #include "TempFolder.h"
 #include "base/Charset.h"
-#include "base/AuthException.h"
+#include "market/AuthException.h"
 #include "market/CookieJar.h"
 #include "market/GoodsScraper.h"
 #include "sim/MarketSim.h"

@@ -10,11 +10,11 @@
 
 #include "LoopbackServer.h"
 #include "TempFolder.h"
-#include "base/AuthException.h"
 #include "base/Charset.h"
-#include "base/Codes.h"
 #include "delivery/Deamon.h"
+#include "delivery/OrderIntake.h"
 #include "delivery/MarketPipeline.h"
+#include "market/AuthException.h"
 #include "market/CookieJar.h"
 #include "market/CurlException.h"
 #include "sim/MarketSim.h"
@@ -45,8 +45,8 @@ class OrderScraperOnSim : public testing::SimStoreFixture {
   }
 
   void tick() {
-    scraper_.fetchPaidOrders(db_);
-    scraper_.parseNewOrders(db_);
+    intake_.fetchPaidOrders(db_);
+    intake_.parseNewOrders(db_);
   }
 
   std::string ofOrder(const std::string& columns, const std::string& number) {
@@ -61,14 +61,14 @@ class OrderScraperOnSim : public testing::SimStoreFixture {
     return texts;
   }
 
-  OrderScraper scraper_;
+  OrderIntake intake_;
 };
 
 TEST_F(OrderScraperOnSim, TheLoginBoxRaisesAndRecordsNothing) {
   place("b", {{addItem("card"), 1}});
   sim_->shop().setOpen(false);  // no session: every seller page shows the login box
   try {
-    scraper_.fetchPaidOrders(db_);
+    intake_.fetchPaidOrders(db_);
     ADD_FAILURE() << "no AuthException";
   } catch (AuthException e) {
     EXPECT_EQ(e.message(), gbk("请重新登录"));
@@ -83,14 +83,14 @@ TEST_F(OrderScraperOnSim, ListedOrdersAreRecordedOnceOverManyTicksAndNotResetAft
   SimOrder second = place("b2", {{item, 2}});
   place("b3", {{item, 1}}, kSimCompleted);  // not on the paid list
 
-  scraper_.fetchPaidOrders(db_);
+  intake_.fetchPaidOrders(db_);
   EXPECT_EQ(fileValue("select group_concat(`order_id` || ':' || `status`) from `orders` order by `id`"),
             second.id + ":0," + first.id + ":0") << "in list order, newest first";
   EXPECT_EQ(ofOrder("`order_url`", first.id),
             sim_->baseUrl() + "/trade/detail/trade_item_detail.htm?bizOrderId=" + first.id);
   EXPECT_EQ(ofOrder("`time`", first.id), std::to_string(kNow));
 
-  scraper_.parseNewOrders(db_);
+  intake_.parseNewOrders(db_);
   for (int k = 0; k < 5; ++k) {
     clock_->advance(10);
     tick();
@@ -111,13 +111,13 @@ TEST_F(OrderScraperOnSim, StateTextsBetweenLineBreaksAndTabsAreRead) {
   // Read again by the delivery just before it delivers.
   ASSERT_TRUE(sim_->shop().setOrderState(closing.id, kSimClosed));
   const std::string url = ofOrder("`order_url`", closing.id);
-  EXPECT_EQ(OrderScraper::parseOrderDetail(7, url).order_status, 10);
+  EXPECT_EQ(OrderScraper::parseOrderDetail(7, url).order_status, MarketState::kClosed);
   ASSERT_TRUE(sim_->shop().setOrderState(closing.id, kSimShipped));
-  EXPECT_EQ(OrderScraper::parseOrderDetail(7, url).order_status, 3);
+  EXPECT_EQ(OrderScraper::parseOrderDetail(7, url).order_status, MarketState::kShipped);
   ASSERT_TRUE(sim_->shop().setOrderState(closing.id, kSimCompleted));
-  EXPECT_EQ(OrderScraper::parseOrderDetail(7, url).order_status, 9);
+  EXPECT_EQ(OrderScraper::parseOrderDetail(7, url).order_status, MarketState::kCompleted);
   ASSERT_TRUE(sim_->shop().setOrderState(closing.id, kSimWaitingPayment));
-  EXPECT_EQ(OrderScraper::parseOrderDetail(7, url).order_status, 1);
+  EXPECT_EQ(OrderScraper::parseOrderDetail(7, url).order_status, MarketState::kAwaitingPayment);
 }
 
 // The snapshot pattern's hosts are settings: a store is needed even here.
@@ -125,15 +125,15 @@ using DetailPage = StoreFixture;
 
 TEST_F(DetailPage, OnlyTheWholeStateTextCounts) {
   const std::string head = gbk("当前订单状态：") + "<span class=\"wait\">";
-  const std::pair<std::string, int> pages[] = {
-      {head + "\r\n\t " + gbk("买家已付款，等待卖家发货") + " \r\n</span>", 2},
-      {head + gbk("交易关闭") + "</span>", 10},
-      {head + gbk("买家已付款，等待卖家发货了") + "</span>", 0},
-      {head + gbk("买家已付款， 等待卖家发货") + "</span>", 0},
-      {head + gbk("交易") + "</span>", 0},
-      {head + "</span>" + gbk("交易关闭"), 0},
-      {gbk("当前状态：") + "<span class=\"wait\">" + gbk("交易关闭") + "</span>", 0},
-      {"", 0},
+  const std::pair<std::string, MarketState> pages[] = {
+      {head + "\r\n\t " + gbk("买家已付款，等待卖家发货") + " \r\n</span>", MarketState::kPaid},
+      {head + gbk("交易关闭") + "</span>", MarketState::kClosed},
+      {head + gbk("买家已付款，等待卖家发货了") + "</span>", MarketState::kUnknown},
+      {head + gbk("买家已付款， 等待卖家发货") + "</span>", MarketState::kUnknown},
+      {head + gbk("交易") + "</span>", MarketState::kUnknown},
+      {head + "</span>" + gbk("交易关闭"), MarketState::kUnknown},
+      {gbk("当前状态：") + "<span class=\"wait\">" + gbk("交易关闭") + "</span>", MarketState::kUnknown},
+      {"", MarketState::kUnknown},
   };
   for (const auto& [page, state] : pages) EXPECT_EQ(OrderScraper::readDetailPage(1, page).info.order_status, state) << page;
 }
@@ -160,7 +160,7 @@ TEST_F(OrderScraperOnSim, GoodsLinesTakeTheFirstQuantitiesTheirItemIdsAndTheirCa
   EXPECT_EQ(read.order_id, order.id);
   ASSERT_EQ(read.goods.size(), 2u);
   EXPECT_EQ(read.goods[0].category_id, 0) << "categories are the pipeline's, not the page's";
-  std::vector<OrderGoods> stored = OrderScraper::loadOrderGoods(db_, std::stoi(ofOrder("`id`", order.id)));
+  std::vector<OrderGoods> stored = Order::instance()->loadOrderGoods(db_, std::stoi(ofOrder("`id`", order.id)));
   ASSERT_EQ(stored.size(), 2u);
   EXPECT_EQ(stored[0].item_id, "520123456789");
   EXPECT_EQ(stored[0].category_id, 7);
@@ -229,9 +229,9 @@ TEST_F(OrderScraperOnSim, ADetailPageThatFailsLeavesItsOrderNewAndTheNextGoesOnN
 
 TEST_F(OrderScraperOnSim, ALoginBoxOnTheDetailPageEndsTheTickWithTheOrderStillNew) {
   SimOrder order = place("b", {{addItem("card"), 1}});
-  scraper_.fetchPaidOrders(db_);
+  intake_.fetchPaidOrders(db_);
   sim_->shop().setOpen(false);
-  EXPECT_THROW(scraper_.parseNewOrders(db_), AuthException);
+  EXPECT_THROW(intake_.parseNewOrders(db_), AuthException);
   EXPECT_EQ(ofOrder("`status` || ',' || `order_status`", order.id), "0,0");
 }
 
@@ -267,7 +267,7 @@ TEST_F(OrderScraperOnSim, ASnapshotThatFailsLeavesTheOrderNew) {
     EXPECT_NE(e.message().find("HTTP 500"), std::string::npos) << e.message();
   }
   ::testing::internal::CaptureStdout();
-  scraper_.parseNewOrders(db_);
+  intake_.parseNewOrders(db_);
   EXPECT_NE(::testing::internal::GetCapturedStdout().find("trade_snap.htm?trade_id=5"), std::string::npos);
   EXPECT_EQ(ofOrder("`status`", "5"), "0");
 }

@@ -10,11 +10,13 @@
 #include "LoopbackServer.h"
 #include "TempFolder.h"
 #include "base/Charset.h"
-#include "base/OrderException.h"
+#include "delivery/MarketSteps.h"
+#include "delivery/OrderException.h"
+#include "delivery/PurchaseLimits.h"
 #include "market/BuyerRating.h"
 #include "market/Consignment.h"
-#include "market/SellerMemo.h"
 #include "market/CookieJar.h"
+#include "market/SellerMemo.h"
 #include "sim/MarketSim.h"
 #include "store/SystemConfig.h"
 #include "tests/market/SimStoreFixture.h"
@@ -48,24 +50,29 @@ TEST(SellerForms, PageReadersTellWhichPartOfThePageIsMissing) {
   const std::string consign =
       gbk("<h2>确认收货信息及交易详情</h2><form id=\"orderForm\" name=\"orderForm\" method=\"post\" >"
           "<input name=\"trade_id\" value=\"9\"></form>");
-  EXPECT_EQ(readConsignForm(consign), (FormFields{{"trade_id", "9"}}));
+  EXPECT_EQ(readConsignForm(consign).refusal, ConsignRefusal::kNone);
+  EXPECT_EQ(readConsignForm(consign).fields, (FormFields{{"trade_id", "9"}}));
+  // Each refusal, and the reason code and message the delivery gives it.
   auto consignCode = [](const std::string& page) {
-    try {
-      readConsignForm(page);
-    } catch (OrderException e) {
-      return e.code();
-    }
-    return 0;
+    const ConsignForm form = readConsignForm(page);
+    EXPECT_TRUE(form.fields.empty());
+    return consignFailure(form.refusal).code();
   };
   EXPECT_EQ(consignCode("<form id=\"orderForm\" name=\"orderForm\" method=\"post\" ></form>"), kNotConsignable);
   EXPECT_EQ(consignCode(gbk("确认收货信息及交易详情")), kNoConsignForm);
   EXPECT_EQ(consignCode(gbk("确认收货信息及交易详情<form id=\"orderForm\" name=\"orderForm\" method=\"post\" >x</form>")),
             kFormWithoutInputs);
+  EXPECT_EQ(consignFailure(ConsignRefusal::kNotConsignable).message(), gbk("当前订单不可进行发货处理"));
+  EXPECT_EQ(consignFailure(ConsignRefusal::kNoForm).message(), gbk("未找到发货表单"));
+  EXPECT_EQ(consignFailure(ConsignRefusal::kFormWithoutInputs).message(), gbk("发货匹配规则1失败"));
 
-  EXPECT_EQ(readMemoForm("<form id=\"form1\" name=\"form1\" action=\"#\" method=\"post\"><input name=\"memo\" "
-                         "value=\"old\"></form>"),
-            (FormFields{{"memo", "old"}}));
-  EXPECT_THROW(readMemoForm("<form id=\"form2\"><input name=\"memo\" value=\"\"></form>"), OrderException);
+  const MemoForm memo = readMemoForm("<form id=\"form1\" name=\"form1\" action=\"#\" method=\"post\"><input "
+                                     "name=\"memo\" value=\"old\"></form>");
+  EXPECT_EQ(memo.refusal, MemoRefusal::kNone);
+  EXPECT_EQ(memo.fields, (FormFields{{"memo", "old"}}));
+  EXPECT_EQ(readMemoForm("<form id=\"form2\"><input name=\"memo\" value=\"\"></form>").refusal, MemoRefusal::kNoForm);
+  EXPECT_EQ(readMemoForm("<form id=\"form1\" name=\"form1\" action=\"#\" method=\"post\">x</form>").refusal,
+            MemoRefusal::kFormWithoutInputs);
 
   EXPECT_FALSE(readRateForm("<form id=\"rateListForm\" action=\"/remarkBuyer.htm\" name=\"addfeedback\">x</form>"));
   const auto rate = readRateForm(
@@ -106,8 +113,8 @@ TEST_F(ConsignOnALoopbackSite, TwoFormsTheFirstWithoutInputsAndAnAnswerThatNever
     return answer ? testing::answer(200, gbk("<h3>恭喜您，操作成功！</h3>")) : std::string("HTTP/1.1 200 OK\r\n");
   });
   SystemConfig::instance()->set("market_base", site->url(""));
-  ConsignOutcome outcome;
-  consignOrder("7", "note", &outcome);
+  ConsignOutcome outcome = consignOrder("7", "note");
+  EXPECT_TRUE(outcome.confirmed());
   EXPECT_EQ(outcome.confirmation, gbk("恭喜您，操作成功！"));
   const testing::SeenRequest posted = site->requests().back();
   EXPECT_EQ(posted.method, "POST");
@@ -116,15 +123,56 @@ TEST_F(ConsignOnALoopbackSite, TwoFormsTheFirstWithoutInputsAndAnAnswerThatNever
 
   answer = false;
   try {
-    consignOrder("7", "note", &outcome);
+    consignForDelivery("7", "note", outcome);
     FAIL() << "confirmed without an answer";
   } catch (OrderException e) {
     EXPECT_EQ(e.code(), 4);
     EXPECT_EQ(e.message(), gbk("发货失败！"));
   }
+  EXPECT_EQ(outcome.refusal, ConsignRefusal::kNotConfirmed);
   EXPECT_TRUE(outcome.posted);
   EXPECT_FALSE(outcome.answered);
   EXPECT_FALSE(outcome.reason.empty());
+}
+
+// The memo step's outcomes, and what the delivery makes of each: a form
+// without inputs and a POST that got no answer.
+TEST_F(ConsignOnALoopbackSite, AMemoFormWithoutInputsAndAMemoPostWithoutAnAnswer) {
+  testing::TempFolder folder;
+  CookieJar::instance()->open(folder.file("cookie.txt"));
+  std::atomic<bool> inputs{false};  // read on the server's threads
+  testing::LoopbackServer site([&](const testing::SeenRequest& request) {
+    if (request.method == "GET") {
+      return testing::answer(200, std::string("<form id=\"form1\" name=\"form1\" action=\"#\" method=\"post\">") +
+                                      (inputs ? "<input name=\"memo\" value=\"old\">" : "<p>x</p>") + "</form>");
+    }
+    return std::string("HTTP/1.1 200 OK\r\n");
+  });
+  SystemConfig::instance()->set("market_base", site.url(""));
+  OrderInfo order;
+  order.order_id = "7";
+  order.send_msg = "sent";
+  EXPECT_EQ(updateSellerMemo(order).refusal, MemoRefusal::kFormWithoutInputs);
+  try {
+    writeSellerMemo(order);
+    FAIL() << "a form without inputs was posted";
+  } catch (OrderException e) {
+    EXPECT_EQ(e.code(), kFormWithoutInputs);
+    EXPECT_EQ(e.message(), gbk("发货匹配规则1失败"));
+  }
+
+  inputs = true;
+  const MemoOutcome unanswered = updateSellerMemo(order);
+  EXPECT_EQ(unanswered.refusal, MemoRefusal::kUnanswered);
+  EXPECT_FALSE(unanswered.reason.empty());
+  EXPECT_NE(site.requests().back().body.find("memo=sent"), std::string::npos) << site.requests().back().body;
+  try {
+    writeSellerMemo(order);
+    FAIL() << "no answer came";
+  } catch (OrderException e) {
+    EXPECT_EQ(e.code(), kConsignRefused);
+    EXPECT_EQ(e.message().rfind(gbk("卖家备注提交失败："), 0), 0u) << e.message();
+  }
 }
 
 using PurchaseLimits = StoreFixture;

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "base/Charset.h"
-#include "base/Codes.h"
 #include "notify/ImAutomation.h"
+#include "store/MsgType.h"
 #include "store/SystemConfig.h"
 #include "tests/delivery/Fakes.h"
 #include "tests/notify/SimImClient.h"

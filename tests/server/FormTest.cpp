@@ -4,21 +4,22 @@
 
 #include <sstream>
 
+#include "base/Percent.h"
 #include "server/ActionTable.h"
 
 namespace Quorvel {
 namespace {
 
-TEST(UrlDecode, EscapesPlusAndMalformedPercent) {
-  EXPECT_EQ(urlDecode("%4e%4E"), "NN");
-  EXPECT_EQ(urlDecode("a+b"), "a b");
-  EXPECT_EQ(urlDecode("%E4%B8%AD"), "\xE4\xB8\xAD");
+TEST(PercentDecode, EscapesPlusAndMalformedPercent) {
+  EXPECT_EQ(percentDecode("%4e%4E"), "NN");
+  EXPECT_EQ(percentDecode("a+b"), "a b");
+  EXPECT_EQ(percentDecode("%E4%B8%AD"), "\xE4\xB8\xAD");
   // A "%" without two hexadecimal digits after it is copied as it is.
-  EXPECT_EQ(urlDecode("100%"), "100%");
-  EXPECT_EQ(urlDecode("%4"), "%4");
-  EXPECT_EQ(urlDecode("%zz1"), "%zz1");
-  EXPECT_EQ(urlDecode("%%41"), "%A");
-  EXPECT_EQ(urlDecode("%00x"), std::string("\0x", 2));
+  EXPECT_EQ(percentDecode("100%"), "100%");
+  EXPECT_EQ(percentDecode("%4"), "%4");
+  EXPECT_EQ(percentDecode("%zz1"), "%zz1");
+  EXPECT_EQ(percentDecode("%%41"), "%A");
+  EXPECT_EQ(percentDecode("%00x"), std::string("\0x", 2));
 }
 
 TEST(ParseForm, KeysValuesAndOverwrites) {

@@ -20,8 +20,8 @@ class CatalogTest : public StoreFixture {
   CategoryRecord stored(const std::string& name) {
     CategoryRecord record;
     record.name = name;
-    record.type = 2;
-    record.flg = 1;
+    record.type = CategoryType::kText;
+    record.flg = CategorySwitch::kOn;
     record.tpl = R"({"email":"x"})";
     record.ext = R"({"limit":1})";
     Category::instance()->add(record);
@@ -46,8 +46,8 @@ TEST_F(CatalogTest, UnknownIdGivesTheDefaultRecordAndAnAddedOneReadsBackWhole) {
   CategoryRecord again = categories->get(added.id);
   EXPECT_EQ(again.id, added.id);
   EXPECT_EQ(again.name, gbk("点卡"));
-  EXPECT_EQ(again.type, 2);
-  EXPECT_EQ(again.flg, 1);
+  EXPECT_EQ(again.type, CategoryType::kText);
+  EXPECT_EQ(again.flg, CategorySwitch::kOn);
   EXPECT_EQ(again.tpl, R"({"email":"x"})");
   EXPECT_EQ(again.ext, R"({"limit":1})");
   EXPECT_EQ(Category::toJson(again)["name"].asString(), gbk("点卡"));

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Charset.h"
-#include "base/Codes.h"
+#include "store/OrderStatus.h"
 #include "tests/store/StoreFixture.h"
 #include "tests/support/FakeClock.h"
 
@@ -128,7 +128,7 @@ TEST_F(OrderStore, JsonCarriesTheAgreedKeysWithTheMailUnderBuyerMail) {
   order.id = 3;
   order.order_id = "120815000001";
   order.status = 1003;
-  order.order_status = 2;
+  order.order_status = MarketState::kPaid;
   order.time = 1234;
   order.buyer = gbk("東乛買家");
   order.buyer_email = "b@example.com";
@@ -207,7 +207,7 @@ TEST_F(OrderStore, DetailsReplaceTheGoodsAndMoveTheOrderOn) {
   OrderInfo info;
   info.id = found[0].id;
   info.alipay_id = "2012000000000001";
-  info.order_status = 2;
+  info.order_status = MarketState::kPaid;
   info.buyer = gbk("亄乕");
   info.buyer_email = "m@example.com";
   info.buyer_ww = gbk("亄乕旺旺");

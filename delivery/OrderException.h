@@ -1,8 +1,8 @@
 // OrderException: a delivery that cannot go on, with the order's reason code
 // (the order's status becomes 1000 + code and its text the message). Raised
-// by the delivery procedure and by the marketplace steps it calls (purchase
-// limits, consignment, seller memo). Raised and caught by value, on the order
-// worker thread.
+// by the delivery procedure and its rules (purchase limits, the marketplace
+// steps' refusals) and caught by the delivery, on the order worker thread.
+// Raised and caught by value.
 #pragma once
 
 #include "base/Exception.h"
