@@ -8,15 +8,18 @@
 // never sold twice. The whole import is one transaction, the category's
 // stock counters included.
 //
-// split is a pure function; run works on the calling thread's connection
-// (getDb) and opens the transaction itself, so call it with none open.
+// split is a pure function; run works on the connection it is given (the
+// calling thread's own) and opens the transaction itself, so call it with none open.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace Quorvel {
+
+class IDb;
 
 enum class CardSeparator { kSpace, kTab, kComma, kDash4 };
 
@@ -82,7 +85,7 @@ class CardImport {
   // its category's counters; cards already reserved or sent stay. The batch
   // is forgotten once none of its cards remain. Raises Exception (Chinese)
   // for an unknown batch.
-  static BatchRemoval removeBatch(int batch);
+  static BatchRemoval removeBatch(const std::shared_ptr<IDb>& db, int batch);
 
   // Adds the cards to the stored category `categoryId` in one transaction
   // (begun with the write lock), skipping duplicates, and refreshes the
@@ -92,7 +95,7 @@ class CardImport {
   // later parts of one import), whose lines of all parts together may not
   // pass kMaxLines (Exception, nothing added). A database failure rolls
   // everything back and raises DbException.
-  static ImportReport run(int categoryId, const SplitCards& split, int batch = 0);
+  static ImportReport run(const std::shared_ptr<IDb>& db, int categoryId, const SplitCards& split, int batch = 0);
 };
 
 }  // namespace Quorvel
