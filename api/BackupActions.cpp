@@ -2,11 +2,11 @@
 
 #include <json/value.h>
 
+#include "api/ActionDispatch.h"
 #include "api/SubActions.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
 #include "base/ProcessWide.h"
-#include "api/ActionDispatch.h"
 #include "store/Backups.h"
 #include "store/Category.h"
 #include "store/Db.h"

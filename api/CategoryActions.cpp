@@ -1,12 +1,12 @@
 #include "api/CategoryActions.h"
 
+#include "api/ActionDispatch.h"
 #include "api/CategoryChecks.h"
 #include "api/CategoryPreview.h"
 #include "api/RequestIds.h"
 #include "api/SubActions.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
-#include "api/ActionDispatch.h"
 #include "store/Category.h"
 #include "store/Goods.h"
 #include "store/GoodsCategoryMap.h"

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
+#include "api/ActionDispatch.h"
 #include "api/CardPageJson.h"
 #include "api/RequestIds.h"
 #include "api/SubActions.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
 #include "base/GbkText.h"
-#include "api/ActionDispatch.h"
 #include "store/CardImport.h"
 #include "store/Category.h"
 #include "store/Db.h"

@@ -1,5 +1,6 @@
 #include "api/LoginActions.h"
 
+#include "api/ActionDispatch.h"
 #include "base/Charset.h"
 #include "base/Clock.h"
 #include "base/Exception.h"
@@ -11,7 +12,6 @@
 #include "market/LoginPage.h"
 #include "market/MarketHosts.h"
 #include "market/ScriptProxy.h"
-#include "api/ActionDispatch.h"
 #include "server/ServerThread.h"
 #include "server/StyledJson.h"
 #include "store/Endpoints.h"

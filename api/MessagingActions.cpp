@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "api/RequestIds.h"
+#include "api/ActionDispatch.h"
 #include "api/PageTime.h"
+#include "api/RequestIds.h"
 #include "api/SubActions.h"
 #include "base/Charset.h"
 #include "base/Codes.h"
@@ -15,7 +16,6 @@
 #include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "port/WindowSystem.h"
-#include "api/ActionDispatch.h"
 #include "store/MsgQueue.h"
 #include "store/SystemConfig.h"
 

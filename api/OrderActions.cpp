@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "api/ActionDispatch.h"
 #include "api/ItemActions.h"
 #include "api/RequestIds.h"
 #include "api/SubActions.h"
@@ -15,7 +16,6 @@
 #include "base/Exception.h"
 #include "base/GbkText.h"
 #include "port/LocalTime.h"
-#include "api/ActionDispatch.h"
 #include "store/Db.h"
 #include "store/Item.h"
 #include "store/Order.h"

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "api/ActionDispatch.h"
 #include "base/Clock.h"
 #include "base/Codes.h"
 #include "base/ProcessWide.h"
 #include "port/LocalTime.h"
-#include "api/ActionDispatch.h"
 #include "store/Category.h"
 #include "store/Db.h"
 #include "store/Order.h"

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "api/ActionDispatch.h"
 #include "api/LoginActions.h"
 #include "api/OverviewActions.h"
 #include "api/PageTime.h"
@@ -16,7 +17,6 @@
 #include "base/Registry.h"
 #include "port/Autostart.h"
 #include "port/WindowSystem.h"
-#include "api/ActionDispatch.h"
 #include "store/Db.h"
 #include "store/Endpoints.h"
 #include "store/GoodsRefreshProgress.h"

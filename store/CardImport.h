@@ -8,8 +8,9 @@
 // never sold twice. The whole import is one transaction, the category's
 // stock counters included.
 //
-// split is a pure function; run works on the connection it is given (the
-// calling thread's own) and opens the transaction itself, so call it with none open.
+// split is a pure function; run and removeBatch work on the connection they
+// are given (the calling thread's own) and open the transaction themselves,
+// so call them with none open.
 #pragma once
 
 #include <cstddef>

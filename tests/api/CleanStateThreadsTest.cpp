@@ -12,10 +12,10 @@
 #include <ctime>
 #include <thread>
 
+#include "api/ActionDispatch.h"
 #include "base/Clock.h"
 #include "base/ProcessWide.h"
 #include "delivery/Deamon.h"
-#include "api/ActionDispatch.h"
 #include "store/Db.h"
 #include "tests/api/ApiClient.h"
 #include "tests/store/StoreFixture.h"
