@@ -2,11 +2,11 @@
 
 #include <json/value.h>
 
+#include "api/ActionDispatch.h"
 #include "api/SubActions.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
 #include "base/ProcessWide.h"
-#include "server/ActionTable.h"
 #include "store/Backups.h"
 #include "store/Category.h"
 #include "store/Db.h"
@@ -20,16 +20,16 @@ namespace Quorvel {
 
 namespace {
 
-int ordersInFlight() {
-  auto rows = getDb()->query("select count(*) as `num` from `orders` where `status`=3");
+int ordersInFlight(const std::shared_ptr<IDb>& db) {
+  auto rows = db->query("select count(*) as `num` from `orders` where `status`=3");
   const int count = rows->next() ? rows->intAt(0) : 0;
   rows.reset();
-  resetDbForNextAction();  // keep no read open across the restore
+  db->resetForNextAction();  // keep no read open across the restore
   return count;
 }
 
-void refuseWhileInFlight() {
-  const int count = ordersInFlight();
+void refuseWhileInFlight(const std::shared_ptr<IDb>& db) {
+  const int count = ordersInFlight(db);
   if (count > 0) {
     throw Exception(gbk("有 ") + std::to_string(count) +
                     gbk(" 个订单正在发货中（状态 3），现在不能恢复备份。请等发货完成（或下次检查订单时自动恢复处理）后再试。"));
@@ -45,7 +45,7 @@ void reloadStores() {
   MsgQueue::instance()->load();
 }
 
-void listCopies(Json::Value& reply) {
+void listCopies(ActionContext&, Json::Value& reply) {
   std::shared_ptr<Backups> backups = processWide<Backups>();
   Json::Value list(Json::arrayValue);
   for (const BackupCopy& copy : backups->list()) {
@@ -69,7 +69,7 @@ void listCopies(Json::Value& reply) {
   reply["SAFE_MSG"] = safe->message();
 }
 
-void backUpNow(Json::Value& reply) {
+void backUpNow(ActionContext&, Json::Value& reply) {
   if (processWide<SafeMode>()->damaged()) {
     throw Exception(gbk("安全模式下不做新备份：现在的数据库只是空的替代品，备份它会挤掉完好的旧备份。请先恢复一个备份。"));
   }
@@ -80,16 +80,16 @@ void backUpNow(Json::Value& reply) {
 
 }  // namespace
 
-std::string restoreBackup(Deamon& daemon, const std::string& name) {
+std::string restoreBackup(const std::shared_ptr<IDb>& db, Deamon& daemon, const std::string& name) {
   if (!Backups::isCopyName(name)) throw Exception(gbk("没有这个备份：") + name);
-  refuseWhileInFlight();
+  refuseWhileInFlight(db);
   daemon.hold();
   struct Resume {
     Deamon& daemon;
     ~Resume() { daemon.resume(); }
   } resume{daemon};
   // A tick may have reserved an order between the first look and the hold.
-  refuseWhileInFlight();
+  refuseWhileInFlight(db);
   std::shared_ptr<Backups> backups = processWide<Backups>();
   BackupCopy before;
   try {
@@ -113,19 +113,19 @@ void registerBackupActions(std::shared_ptr<Deamon> daemon) {
   processWide<Backups>();
   registerAction(
       "backup",
-      [daemon] {
+      [daemon](ActionContext& context) {
         const SubActionTable table = {
             {"lst", listCopies},
             {"now", backUpNow},
             {"restore",
-             [&daemon](Json::Value& reply) {
-               const std::string name = postParam("name");
-               const std::string before = restoreBackup(*daemon, name);
+             [&daemon](ActionContext& context, Json::Value& reply) {
+               const std::string name = context.postParam("name");
+               const std::string before = restoreBackup(context.db, *daemon, name);
                reply["BEFORE"] = before;
                reply["MSG"] = gbk("已从备份 ") + name + gbk(" 恢复；恢复前的数据库已备份为 ") + before + gbk("。");
              }},
         };
-        answerSubAction(table);
+        answerSubAction(context, table);
       },
       ActionPlace::kOutsideWorker);
 }

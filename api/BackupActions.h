@@ -20,13 +20,15 @@
 #include <memory>
 
 #include "delivery/Deamon.h"
+#include "store/Db.h"
 
 namespace Quorvel {
 
 void registerBackupActions(std::shared_ptr<Deamon> daemon = Deamon::instance());
 
-// The restore step by step, as the action runs it (for tests): returns the
-// name of the copy of the database as it was before.
-std::string restoreBackup(Deamon& daemon, const std::string& name);
+// The restore step by step, as the action runs it on the calling thread's
+// connection `db` (for tests): returns the name of the copy of the database
+// as it was before.
+std::string restoreBackup(const std::shared_ptr<IDb>& db, Deamon& daemon, const std::string& name);
 
 }  // namespace Quorvel

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
+#include "api/ActionDispatch.h"
 #include "api/CardPageJson.h"
 #include "api/RequestIds.h"
 #include "api/SubActions.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
 #include "base/GbkText.h"
-#include "server/ActionTable.h"
 #include "store/CardImport.h"
 #include "store/Category.h"
 #include "store/Db.h"
@@ -34,8 +34,8 @@ namespace {
 constexpr std::size_t kMaxCardFieldBytes = 2000;
 
 // The post parameter `name`, refused when longer than kMaxCardFieldBytes.
-std::string cardField(const char* name, const char* label) {
-  std::string text = postParam(name);
+std::string cardField(const ActionContext& context, const char* name, const char* label) {
+  std::string text = context.postParam(name);
   if (text.size() > kMaxCardFieldBytes) {
     throw Exception(gbk(label) + gbk("太长（最多 ") + std::to_string(kMaxCardFieldBytes) + gbk(" 字节），未保存。"));
   }
@@ -44,33 +44,33 @@ std::string cardField(const char* name, const char* label) {
 
 // cg_id (a stored category), data1 (not empty), data2, data3 and
 // send_order_id from the request.
-CardRecord cardOfRequest() {
+CardRecord cardOfRequest(const ActionContext& context) {
   CardRecord card;
-  card.cg_id = requireCategory("cg_id");
-  card.data1 = cardField("data1", "卡号");
+  card.cg_id = requireCategory(context, "cg_id");
+  card.data1 = cardField(context, "data1", "卡号");
   if (card.data1.find_first_not_of(" \t") == std::string::npos) throw Exception(gbk("请填写卡号，未保存。"));
-  card.data2 = cardField("data2", "密码");
-  card.data3 = cardField("data3", "附加内容");
-  card.send_order_id = cardField("send_order_id", "发货标记");
+  card.data2 = cardField(context, "data2", "密码");
+  card.data3 = cardField(context, "data3", "附加内容");
+  card.send_order_id = cardField(context, "send_order_id", "发货标记");
   return card;
 }
 
 // The category id must be digits; every number is then raised to at least 1;
 // a page past the last shows the last page, and a category without cards
 // answers page 0.
-CardPage readListPage() {
-  const int categoryId = std::max(requireId("cg_id"), 1);
-  const int pageSize = std::max(toNumber(postParam("page_num")), 1);
-  int page = std::max(toNumber(postParam("page")), 1);
+CardPage readListPage(ActionContext& context) {
+  const int categoryId = std::max(requireId(context, "cg_id"), 1);
+  const int pageSize = std::max(toNumber(context.postParam("page_num")), 1);
+  int page = std::max(toNumber(context.postParam("page")), 1);
   std::shared_ptr<Item> store = Item::instance();
   // The count and the page are read from one snapshot, so the pages fit the
   // cards listed whatever other threads change meanwhile.
-  Savepoint snapshot(getDb());
-  const int cards = store->cardCount(categoryId);
+  Savepoint snapshot(context.db);
+  const int cards = store->cardCount(context.db, categoryId);
   const int pages = Item::pagesOf(cards, pageSize);
   page = std::min(page, pages);
   CardPage result;
-  result.cards = store->list(categoryId, page, pageSize, cards);
+  result.cards = store->list(context.db, categoryId, page, pageSize, cards);
   snapshot.release();
   result.page = page;
   result.pages = pages;
@@ -95,28 +95,28 @@ void refuseReservedMark(const CardRecord& card) {
   }
 }
 
-void addCard(Json::Value&) {
-  CardRecord card = cardOfRequest();
+void addCard(ActionContext& context, Json::Value&) {
+  CardRecord card = cardOfRequest(context);
   refuseReservedMark(card);
-  Item::instance()->add(card);
+  Item::instance()->add(context.db, card);
 }
 
-void removeCard(Json::Value&) {
-  const int id = requireId("id");
+void removeCard(ActionContext& context, Json::Value&) {
+  const int id = requireId(context, "id");
   // The look and the delete in one write transaction: a delivery cannot
   // reserve the card in between.
-  WriteTransaction unit(getDb());
-  refuseIfTaken(Item::instance()->get(id), "删除");
-  Item::instance()->remove(id);
+  WriteTransaction unit(context.db);
+  refuseIfTaken(Item::instance()->get(context.db, id), "删除");
+  Item::instance()->remove(context.db, id);
   unit.commit();
 }
 
 // The store refuses a list that is not decimal ids and commas, with a message
 // the page shows; a list naming a reserved or sent card is refused whole.
-void removeCards(Json::Value&) {
-  const std::string& ids = postParam("id_str");
+void removeCards(ActionContext& context, Json::Value&) {
+  const std::string& ids = context.postParam("id_str");
   const std::vector<std::int64_t> parsed = Item::parseIdList(ids);
-  std::shared_ptr<IDb> db = getDb();
+  const std::shared_ptr<IDb>& db = context.db;
   WriteTransaction unit(db);
   int taken = 0;
   for (std::size_t first = 0; first < parsed.size(); first += Item::kIdsPerStatement) {
@@ -132,19 +132,19 @@ void removeCards(Json::Value&) {
     throw Exception(gbk("选中的卡密中有 ") + std::to_string(taken) +
                     gbk(" 张正在发货中或已经发出，不能删除；没有删除任何卡密。"));
   }
-  Item::instance()->removeMany(ids);
+  Item::instance()->removeMany(db, ids);
   unit.commit();
 }
 
 // Every field from the request, none merged from the stored card.
-void updateCard(Json::Value&) {
-  const int id = requireId("id");
-  CardRecord card = cardOfRequest();
+void updateCard(ActionContext& context, Json::Value&) {
+  const int id = requireId(context, "id");
+  CardRecord card = cardOfRequest(context);
   card.id = id;
   refuseReservedMark(card);
-  WriteTransaction unit(getDb());
-  refuseIfTaken(Item::instance()->get(id), "修改");
-  Item::instance()->update(card);
+  WriteTransaction unit(context.db);
+  refuseIfTaken(Item::instance()->get(context.db, id), "修改");
+  Item::instance()->update(context.db, card);
   unit.commit();
 }
 
@@ -156,14 +156,14 @@ void updateCard(Json::Value&) {
 // kMaxReported skipped lines (the first ones); "SKIPPED_NUM" counts them all.
 constexpr std::size_t kMaxReported = 1000;
 
-void importCards(Json::Value& reply) {
-  const int categoryId = requireCategory("cg_id");
-  const CardSeparator separator = CardImport::separatorNamed(postParam("sep"));
-  const SplitCards split = postParam("lines_b64").empty() ? CardImport::split(postParam("lines"), separator)
-                                                          : CardImport::splitEncoded(postParam("lines_b64"), separator);
+void importCards(ActionContext& context, Json::Value& reply) {
+  const int categoryId = requireCategory(context, "cg_id");
+  const CardSeparator separator = CardImport::separatorNamed(context.postParam("sep"));
+  const SplitCards split = context.postParam("lines_b64").empty() ? CardImport::split(context.postParam("lines"), separator)
+                                                          : CardImport::splitEncoded(context.postParam("lines_b64"), separator);
   if (split.cards.empty() && split.skipped.empty()) throw Exception(gbk("没有要导入的卡密：每行一张卡密。"));
-  const int batch = postParam("batch").empty() ? 0 : requireId("batch");
-  const ImportReport report = CardImport::run(categoryId, split, batch);
+  const int batch = context.postParam("batch").empty() ? 0 : requireId(context, "batch");
+  const ImportReport report = CardImport::run(context.db, categoryId, split, batch);
   reply["BATCH"] = report.batch;
   Json::Value skipped(Json::arrayValue);
   for (std::size_t k = 0; k < report.skipped.size() && k < kMaxReported; ++k) {
@@ -182,8 +182,8 @@ void importCards(Json::Value& reply) {
 
 // Deletes the unsent cards of the import `batch`: {"DELETED", "KEPT" (cards
 // of the batch already reserved or sent, left alone), "CG_ID"}.
-void removeBatch(Json::Value& reply) {
-  const BatchRemoval removal = CardImport::removeBatch(requireId("batch"));
+void removeBatch(ActionContext& context, Json::Value& reply) {
+  const BatchRemoval removal = CardImport::removeBatch(context.db, requireId(context, "batch"));
   reply["DELETED"] = removal.removed;
   reply["KEPT"] = removal.kept;
   reply["CG_ID"] = removal.categoryId;
@@ -194,22 +194,22 @@ constexpr int kMaxPageSize = 1000;
 
 // Cards whose number contains `q`, in one category (`cg_id`) or in all; the
 // paging of "lst", with at most kMaxPageSize cards a page.
-CardPage readSearchPage() {
-  const std::string text = postParam("q");
+CardPage readSearchPage(ActionContext& context) {
+  const std::string text = context.postParam("q");
   if (text.empty()) throw Exception(gbk("请输入要搜索的卡号。"));
   if (text.size() > kMaxQueryBytes) {
     throw Exception(gbk("搜索的卡号太长（最多 ") + std::to_string(kMaxQueryBytes) + gbk(" 字节）。"));
   }
-  const int categoryId = postParam("cg_id").empty() ? 0 : requireId("cg_id");
-  const int pageSize = std::clamp(toNumber(postParam("page_num")), 1, kMaxPageSize);
-  int page = std::max(toNumber(postParam("page")), 1);
+  const int categoryId = context.postParam("cg_id").empty() ? 0 : requireId(context, "cg_id");
+  const int pageSize = std::clamp(toNumber(context.postParam("page_num")), 1, kMaxPageSize);
+  int page = std::max(toNumber(context.postParam("page")), 1);
   std::shared_ptr<Item> store = Item::instance();
-  Savepoint snapshot(getDb());  // the count and the page from one state
-  const int cards = store->searchCount(text, categoryId);
+  Savepoint snapshot(context.db);  // the count and the page from one state
+  const int cards = store->searchCount(context.db, text, categoryId);
   const int pages = Item::pagesOf(cards, pageSize);
   page = std::min(page, pages);
   CardPage result;
-  result.cards = store->search(text, categoryId, page, pageSize, cards);
+  result.cards = store->search(context.db, text, categoryId, page, pageSize, cards);
   snapshot.release();
   result.page = page;
   result.pages = pages;
@@ -218,11 +218,11 @@ CardPage readSearchPage() {
 }
 
 // Answers a page of cards read by `read`, its failures as every sub-action's.
-void answerCardPage(CardPage (*read)()) {
+void answerCardPage(ActionContext& context, CardPage (*read)(ActionContext&)) {
   std::string failure;
   try {
-    const CardPage page = read();
-    writeStyledJsonp([&page] { return styledCardPage(page); });
+    const CardPage page = read(context);
+    context.writeStyledJsonp([&page] { return styledCardPage(page); });
     return;
   } catch (Exception e) {
     failure = e.message();
@@ -232,7 +232,7 @@ void answerCardPage(CardPage (*read)()) {
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 0;
   reply["MSG"] = sellerMessage(failure);
-  writeJsonp(reply);
+  context.writeJsonp(reply);
 }
 
 }  // namespace
@@ -255,9 +255,9 @@ namespace {
 // ends), the first kMaxExported of them in id order; "TOTAL" counts all.
 constexpr int kMaxExported = 200000;
 
-void exportCards(Json::Value& reply) {
-  const int categoryId = requireCategory("cg_id");
-  const std::vector<CardRecord> cards = Item::instance()->takeUnsent(categoryId, kMaxExported);
+void exportCards(ActionContext& context, Json::Value& reply) {
+  const int categoryId = requireCategory(context, "cg_id");
+  const std::vector<CardRecord> cards = Item::instance()->unsentCards(context.db, categoryId, kMaxExported);
   std::string csv = "data1,data2,data3\r\n";
   for (const CardRecord& card : cards) {
     csv += csvField(card.data1) + "," + csvField(card.data2) + "," + csvField(card.data3) + "\r\n";
@@ -267,17 +267,17 @@ void exportCards(Json::Value& reply) {
   reply["TOTAL"] = std::max(Category::instance()->get(categoryId).store_num, static_cast<int>(cards.size()));
 }
 
-void item() {
+void item(ActionContext& context) {
   // The pages of cards are written straight to text (api/CardPageJson.h).
-  const std::string& sub = queryParam("action");
-  if (sub == "lst") return answerCardPage(readListPage);
-  if (sub == "search") return answerCardPage(readSearchPage);
+  const std::string& sub = context.queryParam("action");
+  if (sub == "lst") return answerCardPage(context, readListPage);
+  if (sub == "search") return answerCardPage(context, readSearchPage);
   static const SubActionTable table = {
       {"add", addCard},         {"del", removeCard},    {"del_more", removeCards},
       {"update", updateCard},   {"import", importCards}, {"export", exportCards},
       {"del_batch", removeBatch},
   };
-  answerSubAction(table);
+  answerSubAction(context, table);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "api/LoginActions.h"
 
+#include "api/ActionDispatch.h"
 #include "base/Charset.h"
 #include "base/Clock.h"
 #include "base/Exception.h"
@@ -11,7 +12,6 @@
 #include "market/LoginPage.h"
 #include "market/MarketHosts.h"
 #include "market/ScriptProxy.h"
-#include "server/ActionTable.h"
 #include "server/ServerThread.h"
 #include "server/StyledJson.h"
 #include "store/Endpoints.h"
@@ -80,21 +80,21 @@ std::string unusableAnswer(const HttpResult& answer) {
   return {};
 }
 
-void login(Deamon& daemon) {
-  setHeader("Content-Type", "text/html;charset=GBK");
-  appendBody(runLogin(currentRequest->post, daemon));
+void login(ActionContext& context, Deamon& daemon) {
+  context.setHeader("Content-Type", "text/html;charset=GBK");
+  context.appendBody(runLogin(context.request.post, daemon));
 }
 
-void getJs() {
-  std::string charset = queryParam("charset");
+void getJs(ActionContext& context) {
+  std::string charset = context.queryParam("charset");
   if (charset.empty()) charset = "utf-8";
   if (!isCharsetLabel(charset)) {
     // Nothing but a label may reach the header line; nothing is fetched.
-    setHeader("Content-Type", "text/javascript;charset=utf-8");
+    context.setHeader("Content-Type", "text/javascript;charset=utf-8");
     return;
   }
-  setHeader("Content-Type", "text/javascript;charset=" + charset);
-  appendBody(fetchScript(queryParam("url")));
+  context.setHeader("Content-Type", "text/javascript;charset=" + charset);
+  context.appendBody(fetchScript(context.queryParam("url")));
 }
 
 }  // namespace
@@ -171,7 +171,7 @@ std::string runLogin(const ParamMap& post, Deamon& daemon) {
 }
 
 void registerLoginActions(std::shared_ptr<Deamon> daemon) {
-  registerAction("login", [daemon] { login(*daemon); }, ActionPlace::kOutsideWorker);
+  registerAction("login", [daemon](ActionContext& context) { login(context, *daemon); }, ActionPlace::kOutsideWorker);
   registerAction("getJs", getJs, ActionPlace::kOutsideWorker);
 }
 

@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "api/RequestIds.h"
+#include "api/ActionDispatch.h"
 #include "api/PageTime.h"
+#include "api/RequestIds.h"
 #include "api/SubActions.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
@@ -14,7 +15,6 @@
 #include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "port/WindowSystem.h"
-#include "server/ActionTable.h"
 #include "store/EmailSendType.h"
 #include "store/MsgQueue.h"
 #include "store/MsgType.h"
@@ -29,13 +29,13 @@ namespace {
 // Where the IM client cannot run, or without a marketplace login (there is
 // no sender), nothing is queued. A failure to queue is answered like the
 // other actions' failures.
-void wwTest() {
-  const std::string to = postParam("to");
+void wwTest(ActionContext& context) {
+  const std::string to = context.postParam("to");
   Json::Value reply(Json::objectValue);
   if (!processWide<port::WindowSystem>()->imClientPossible()) {
     reply["SUCCESS"] = 0;
     reply["MSG"] = gbk(kNoImClientHere);
-    writeJsonp(reply);
+    context.writeJsonp(reply);
     return;
   }
   std::string account;
@@ -46,11 +46,11 @@ void wwTest() {
   if (account.empty()) {
     reply["SUCCESS"] = 0;
     reply["MSG"] = gbk("未登录淘宝帐号，不能进行旺旺测试操作！");
-    writeJsonp(reply);
+    context.writeJsonp(reply);
     return;
   }
   reply["SUCCESS"] = 1;
-  answerJsonp(reply, [&](Json::Value&) {
+  context.answerJsonp(reply, [&](Json::Value&) {
     MsgQueue::instance()->add(kChat, to, account, gbk("这是测试的消息发送，您收到这条消息，说明旺旺已经发货成功！"), "", "");
   });
 }
@@ -72,10 +72,10 @@ std::string mailRoute(const std::shared_ptr<SystemConfig>& config) {
 // Queues one e-mail to the seller's notice address, from the configured
 // sender, the way the seller's notices go. Refused while the address has no
 // "@" or no way of sending e-mail is chosen: the mail would never arrive.
-void mailTest() {
+void mailTest(ActionContext& context) {
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 1;
-  answerJsonp(reply, [](Json::Value& reply) {
+  context.answerJsonp(reply, [](Json::Value& reply) {
     std::shared_ptr<SystemConfig> config = SystemConfig::instance();
     const std::string mailto = config->get("notice_mailto");
     if (mailto.find('@') == std::string::npos) {
@@ -93,7 +93,7 @@ void mailTest() {
 // channel, addressee, failed tries and last error, and "TOTAL".
 constexpr std::size_t kListedMessages = 500;
 
-void listQueue(Json::Value& reply) {
+void listQueue(ActionContext&, Json::Value& reply) {
   std::size_t total = 0;
   const std::vector<MsgEntry> entries = MsgQueue::instance()->waiting(kListedMessages, total);
   Json::Value list(Json::arrayValue);
@@ -125,14 +125,14 @@ void refuseChange(MsgQueue::Change change, int id) {
   }
 }
 
-void retryMessage(Json::Value& reply) {
-  const int id = requireId("id");
+void retryMessage(ActionContext& context, Json::Value& reply) {
+  const int id = requireId(context, "id");
   refuseChange(MsgQueue::instance()->retry(id), id);
   reply["MSG"] = gbk("已重新计数，下一轮发送时再试。");
 }
 
-void deleteMessage(Json::Value& reply) {
-  const int id = requireId("id");
+void deleteMessage(ActionContext& context, Json::Value& reply) {
+  const int id = requireId(context, "id");
   refuseChange(MsgQueue::instance()->discard(id), id);
   reply["MSG"] = gbk("消息已删除，不会再发送。");
 }
@@ -141,8 +141,8 @@ void deleteMessage(Json::Value& reply) {
 
 void registerMessagingActions() {
   processWide<port::WindowSystem>();
-  registerAction("msgQueue", [] {
-    answerSubAction({{"lst", listQueue}, {"retry", retryMessage}, {"del", deleteMessage}});
+  registerAction("msgQueue", [](ActionContext& context) {
+    answerSubAction(context, {{"lst", listQueue}, {"retry", retryMessage}, {"del", deleteMessage}});
   });
   // Both queue a message, which takes the global lock a login holds while
   // the marketplace answers.

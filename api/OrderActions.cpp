@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "api/ActionDispatch.h"
 #include "api/ItemActions.h"
 #include "api/RequestIds.h"
 #include "api/SubActions.h"
@@ -15,7 +16,6 @@
 #include "base/GbkText.h"
 #include "delivery/OrderStatusText.h"
 #include "port/LocalTime.h"
-#include "server/ActionTable.h"
 #include "store/Db.h"
 #include "store/Item.h"
 #include "store/Order.h"
@@ -30,9 +30,9 @@ namespace {
 // The orders to list: the post parameter `status` exactly when it is sent at
 // all (an empty value is 0); else the group named by `group`; else every
 // order. An unknown group is refused.
-StatusRange statusFilter() {
-  if (currentRequest->post.count("status") != 0) return StatusRange::exactly(toNumber(postParam("status")));
-  if (currentRequest->post.count("group") == 0) return StatusRange::all();
+StatusRange statusFilter(const ActionContext& context) {
+  if (context.hasPostParam("status")) return StatusRange::exactly(toNumber(context.postParam("status")));
+  if (!context.hasPostParam("group")) return StatusRange::all();
   static const std::map<std::string, StatusRange> groups = {
       {"new", StatusRange::exactly(kOrderFound)},
       {"waiting", StatusRange::exactly(kOrderDetailsRead)},
@@ -41,9 +41,9 @@ StatusRange statusFilter() {
       {"failed", StatusRange{kOrderFailed, std::numeric_limits<int>::max()}},
       {"all", StatusRange::all()},
   };
-  auto found = groups.find(postParam("group"));
+  auto found = groups.find(context.postParam("group"));
   if (found == groups.end()) {
-    throw Exception(gbk("未知的订单分组：") + postParam("group").substr(0, 40) +
+    throw Exception(gbk("未知的订单分组：") + context.postParam("group").substr(0, 40) +
                     gbk("（可选 new、waiting、delivering、delivered、failed、all）"));
   }
   return found->second;
@@ -53,8 +53,8 @@ constexpr std::size_t kMaxDateBytes = 10;
 
 // The post parameter `name` as a local date "YYYY-MM-DD" (a real day), or
 // nothing when it is empty.
-std::optional<port::LocalDate> dateParam(const std::string& name, const char* label) {
-  const std::string& text = postParam(name);
+std::optional<port::LocalDate> dateParam(const ActionContext& context, const std::string& name, const char* label) {
+  const std::string& text = context.postParam(name);
   if (text.empty()) return std::nullopt;
   port::LocalDate date;
   const bool shaped = text.size() == kMaxDateBytes && text[4] == '-' && text[7] == '-' &&
@@ -71,18 +71,18 @@ std::optional<port::LocalDate> dateParam(const std::string& name, const char* la
 // The orders the request asks for: the group or status of statusFilter, the
 // text `q` (spaces around it dropped), and the local days `from` to `to`,
 // both included.
-OrderFilter filterOf() {
+OrderFilter filterOf(const ActionContext& context) {
   OrderFilter filter;
-  filter.statuses = statusFilter();
-  std::string text = postParam("q");
+  filter.statuses = statusFilter(context);
+  std::string text = context.postParam("q");
   const std::size_t first = text.find_first_not_of(" \t");
   text = first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(" \t") + 1 - first);
   if (text.size() > OrderFilter::kMaxTextBytes) {
     throw Exception(gbk("搜索内容太长（最多 ") + std::to_string(OrderFilter::kMaxTextBytes) + gbk(" 字节），未查询。"));
   }
   filter.text = text;
-  const std::optional<port::LocalDate> from = dateParam("from", "开始日期");
-  const std::optional<port::LocalDate> to = dateParam("to", "结束日期");
+  const std::optional<port::LocalDate> from = dateParam(context, "from", "开始日期");
+  const std::optional<port::LocalDate> to = dateParam(context, "to", "结束日期");
   if (from) filter.from = port::localDayStart(*from);
   if (to) filter.to = port::localDayStart({to->year, to->month, to->day + 1});
   if (from && to && filter.from >= filter.to) throw Exception(gbk("开始日期晚于结束日期，未查询。"));
@@ -93,12 +93,12 @@ OrderFilter filterOf() {
 // matching order answers page 0 with a null list. Each order carries its
 // status in words ("status_text"). The count and the page come from one
 // snapshot.
-void listOrders(Json::Value& reply) {
-  const OrderFilter filter = filterOf();
-  const int pageSize = std::max(toNumber(postParam("page_num")), 1);
-  int page = std::max(toNumber(postParam("page")), 1);
+void listOrders(ActionContext& context, Json::Value& reply) {
+  const OrderFilter filter = filterOf(context);
+  const int pageSize = std::max(toNumber(context.postParam("page_num")), 1);
+  int page = std::max(toNumber(context.postParam("page")), 1);
   std::shared_ptr<Order> orders = Order::instance();
-  Savepoint snapshot(getDb());
+  Savepoint snapshot(context.db);
   const int pages = orders->pageCount(filter, pageSize);
   page = std::min(page, pages);
   const std::vector<OrderRecord> shown = orders->list(filter, page, pageSize, pages);
@@ -145,11 +145,11 @@ std::string localTimeText(std::int64_t seconds) {
 // first kMaxExported of them; "COUNT" of them in "CSV", "TOTAL" matching.
 constexpr int kMaxExported = 50000;
 
-void exportOrders(Json::Value& reply) {
-  const OrderFilter filter = filterOf();
+void exportOrders(ActionContext& context, Json::Value& reply) {
+  const OrderFilter filter = filterOf(context);
   std::shared_ptr<Order> orders = Order::instance();
   std::shared_ptr<Item> items = Item::instance();
-  Savepoint snapshot(getDb());
+  Savepoint snapshot(context.db);
   const int total = orders->countOf(filter);
   const std::vector<OrderRecord> chosen = orders->matching(filter, kMaxExported);
   std::string csv = gbk("时间,订单号,买家,买家邮箱,宝贝,状态,发货卡密\r\n");
@@ -160,7 +160,7 @@ void exportOrders(Json::Value& reply) {
       goods += plainCell(line.goods_name) + gbk(" × ") + std::to_string(line.num);
     }
     std::string cards;
-    for (const CardRecord& card : items->cardsOfOrder(order.order_id, categoriesOf(order))) {
+    for (const CardRecord& card : items->cardsOfOrder(context.db, order.order_id, categoriesOf(order))) {
       if (!cards.empty()) cards += "\n";
       std::string shown = card.data1;
       for (const std::string* more : {&card.data2, &card.data3}) {
@@ -181,13 +181,13 @@ void exportOrders(Json::Value& reply) {
 // The cards that went out with the order `id` (or are reserved for it), in
 // id order: "LIST" (an array, empty when none) and the order number as
 // "ORDER_ID". An id without an order is refused.
-void orderCards(Json::Value& reply) {
-  const int id = requireId("id");
-  OrderRecord order = Order::instance()->get(getDb(), id);
+void orderCards(ActionContext& context, Json::Value& reply) {
+  const int id = requireId(context, "id");
+  OrderRecord order = Order::instance()->get(context.db, id);
   if (order.id == 0) throw Exception(gbk("订单不存在（ID ") + std::to_string(id) + gbk("），可能已被删除。"));
   order.goods = Order::instance()->goodsOf(id);
   Json::Value list(Json::arrayValue);
-  for (const CardRecord& card : Item::instance()->cardsOfOrder(order.order_id, categoriesOf(order))) {
+  for (const CardRecord& card : Item::instance()->cardsOfOrder(context.db, order.order_id, categoriesOf(order))) {
     list.append(cardJson(card));
   }
   reply["ORDER_ID"] = order.order_id;
@@ -196,14 +196,14 @@ void orderCards(Json::Value& reply) {
 
 // A delete that fails answers "SUCCESS": 0 with the reason; an id without an
 // order deletes nothing and succeeds.
-void removeOrder(Json::Value&) { Order::instance()->remove(requireId("id")); }
+void removeOrder(ActionContext& context, Json::Value&) { Order::instance()->remove(requireId(context, "id")); }
 
-void resetOrder(Json::Value&) { Order::instance()->reset(requireId("id")); }
+void resetOrder(ActionContext& context, Json::Value&) { Order::instance()->reset(requireId(context, "id")); }
 
 // The order numbers the seller deleted, newest first (at most 500): "LIST"
 // of {"order_id", "time"}. A deleted order stays away however often the
 // marketplace lists it, until "undelete" with its `order_id`.
-void deletedOrders(Json::Value& reply) {
+void deletedOrders(ActionContext&, Json::Value& reply) {
   Json::Value list(Json::arrayValue);
   for (const Order::DeletedOrder& row : Order::instance()->deletedOrders(500)) {
     Json::Value item(Json::objectValue);
@@ -214,8 +214,8 @@ void deletedOrders(Json::Value& reply) {
   reply["LIST"] = std::move(list);
 }
 
-void undeleteOrder(Json::Value&) {
-  const std::string number = postParam("order_id");
+void undeleteOrder(ActionContext& context, Json::Value&) {
+  const std::string number = context.postParam("order_id");
   if (number.empty() || number.size() > 64) throw Exception(gbk("请给出订单号。"));
   if (!Order::instance()->forgetDeleted(number)) {
     throw Exception(gbk("订单 ") + number + gbk(" 不在已删除的订单中。"));
@@ -225,9 +225,9 @@ void undeleteOrder(Json::Value&) {
 // The order's delivery log, oldest step first: "LIST" (an array, empty when
 // nothing happened yet) and the marketplace number as "ORDER_ID". An id
 // without an order is refused.
-void orderLog(Json::Value& reply) {
-  const int id = requireId("id");
-  const OrderRecord order = Order::instance()->get(getDb(), id);
+void orderLog(ActionContext& context, Json::Value& reply) {
+  const int id = requireId(context, "id");
+  const OrderRecord order = Order::instance()->get(context.db, id);
   if (order.id == 0) throw Exception(gbk("订单不存在（ID ") + std::to_string(id) + gbk("），可能已被删除。"));
   Json::Value list(Json::arrayValue);
   for (const OrderLogRow& row : OrderLog::instance()->of(order.order_id)) list.append(OrderLog::toJson(row));
@@ -235,7 +235,7 @@ void orderLog(Json::Value& reply) {
   reply["LIST"] = std::move(list);
 }
 
-void order() {
+void order(ActionContext& context) {
   static const SubActionTable table = {
       {"lst", listOrders},
       {"del", removeOrder},
@@ -246,7 +246,7 @@ void order() {
       {"deleted", deletedOrders},
       {"undelete", undeleteOrder},
   };
-  answerSubAction(table);
+  answerSubAction(context, table);
 }
 
 }  // namespace

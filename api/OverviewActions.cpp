@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "api/ActionDispatch.h"
 #include "base/Clock.h"
 #include "base/ProcessWide.h"
 #include "port/LocalTime.h"
-#include "server/ActionTable.h"
 #include "store/Category.h"
 #include "store/Db.h"
 #include "store/Order.h"
@@ -28,7 +28,7 @@ Json::Value outcomeJson(const Order::Outcomes& outcomes) {
 }
 
 // The orders of the last kOverviewDays local days and the waiting ones.
-void orderFigures(Json::Value& reply) {
+void orderFigures(const std::shared_ptr<IDb>& db, Json::Value& reply) {
   const port::LocalDate today = port::localDateOf(processWide<Clock>()->now());
   std::vector<std::int64_t> boundaries;
   std::vector<std::string> days;
@@ -38,7 +38,7 @@ void orderFigures(Json::Value& reply) {
     if (back >= 0) days.push_back(port::dateText(port::localDateOf(start)));
   }
   std::shared_ptr<Order> orders = Order::instance();
-  Savepoint snapshot(getDb());  // every figure from one state of the table
+  Savepoint snapshot(db);  // every figure from one state of the table
   const std::vector<Order::Outcomes> perDay = orders->outcomesBetween(boundaries);
   const int waiting = orders->pageCount(StatusRange{kOrderFound, kOrderDetailsRead}, 1) +
                       orders->pageCount(StatusRange::exactly(kOrderDelivering), 1);
@@ -74,11 +74,11 @@ void stockFigures(Json::Value& reply) {
 
 }  // namespace
 
-void getOverview() {
+void getOverview(ActionContext& context) {
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 1;
-  answerJsonp(reply, [](Json::Value& reply) {
-    orderFigures(reply);
+  context.answerJsonp(reply, [&context](Json::Value& reply) {
+    orderFigures(context.db, reply);
     stockFigures(reply);
   });
 }

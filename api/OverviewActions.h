@@ -15,11 +15,13 @@
 // read. Runs on the server thread; the days follow processWide<Clock>().
 #pragma once
 
+#include "api/ActionContext.h"
+
 namespace Quorvel {
 
 inline constexpr int kOverviewDays = 30;
 
 // The handler; registerStatusActions registers it as "getOverview".
-void getOverview();
+void getOverview(ActionContext& context);
 
 }  // namespace Quorvel

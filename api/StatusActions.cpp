@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "api/ActionDispatch.h"
 #include "api/LoginActions.h"
 #include "api/OverviewActions.h"
 #include "api/PageTime.h"
@@ -16,7 +17,6 @@
 #include "base/Registry.h"
 #include "port/Autostart.h"
 #include "port/WindowSystem.h"
-#include "server/ActionTable.h"
 #include "store/Db.h"
 #include "store/Endpoints.h"
 #include "store/GoodsRefreshProgress.h"
@@ -34,25 +34,26 @@ namespace {
 // whole change is then one transaction: either every value is stored or, on
 // failure, none is; the settings cache is then read back from the table so
 // that the program does not run on values the seller was told were not saved.
-void setConfig() {
-  std::shared_ptr<IDb> db;
+void setConfig(ActionContext& context) {
+  const std::shared_ptr<IDb>& db = context.db;
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 1;
   ActionGuard guard;
-  guard.onFailure = [&db] {
-    if (!db) return;
+  bool begun = false;
+  guard.onFailure = [&db, &begun] {
+    if (!begun) return;
     db->rollback();
     SystemConfig::instance()->load();
   };
-  answerJsonp(
+  context.answerJsonp(
       reply,
-      [&db](Json::Value& reply) {
+      [&](Json::Value& reply) {
         // Every refused value is named at once ("ERRORS": key to message),
         // so the page can show each beside its field; nothing is stored then.
         std::map<std::string, std::string> values;
         Json::Value errors(Json::objectValue);
         std::string first;
-        for (const auto& [key, value] : currentRequest->post) {
+        for (const auto& [key, value] : context.request.post) {
           if (key.empty() && value.empty()) continue;  // "a=1&": the last "&" names no setting
           try {
             validateSetting(key, value);
@@ -68,9 +69,9 @@ void setConfig() {
           if (errors.size() == 1) throw Exception(first);
           throw Exception(std::to_string(errors.size()) + gbk(" 项设置有误，原因写在各项旁边。第一项：") + first);
         }
-        db = getDb();
         db->begin();
-        SystemConfig::instance()->setMany(values);
+        begun = true;
+        SystemConfig::instance()->setMany(db, values);
         // The desktop's autostart entry follows the setting; when it cannot
         // be changed, nothing is saved and the page says why.
         const auto autostart = values.find("autostart");
@@ -104,23 +105,23 @@ Json::Value settingRulesJson() {
 // With the post parameter rules=1 (the settings form, once per load) "RULES"
 // adds the ranges and defaults (settingRulesJson); without it the answer is
 // the settings alone, as the program's other callers read it.
-void getConfig() {
+void getConfig(ActionContext& context) {
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 1;
   reply["MSG"] = "";
-  answerJsonp(reply, [](Json::Value& reply) {
+  context.answerJsonp(reply, [&context](Json::Value& reply) {
     Json::Value list;
     for (const auto& [key, value] : SystemConfig::instance()->getAll()) list[key] = value;
     reply["LIST"] = std::move(list);
-    if (postParam("rules") == "1") reply["RULES"] = settingRulesJson();
+    if (context.postParam("rules") == "1") reply["RULES"] = settingRulesJson();
   });
 }
 
-void getStatus(Deamon& daemon) {
+void getStatus(ActionContext& context, Deamon& daemon) {
   // Static names are stored without a copy of their own.
   Json::Value reply(Json::objectValue);
   reply[Json::StaticString("SUCCESS")] = 1;
-  answerJsonp(reply, [&daemon](Json::Value& reply) {
+  context.answerJsonp(reply, [&daemon](Json::Value& reply) {
     // Neither the registry nor the running flag needs the global lock, which
     // a login holds while the marketplace answers: the status never waits.
     std::shared_ptr<Registry> registry = Registry::instance();
@@ -168,7 +169,7 @@ void registerStatusActions(std::shared_ptr<Deamon> daemon) {
   processWide<port::WindowSystem>();
   registerAction("setConfig", setConfig);
   registerAction("getConfig", getConfig);
-  registerAction("getStatus", [daemon] { getStatus(*daemon); });
+  registerAction("getStatus", [daemon](ActionContext& context) { getStatus(context, *daemon); });
   registerAction("getOverview", getOverview);
 }
 

@@ -2,7 +2,6 @@
 
 #include "base/Exception.h"
 #include "base/Charset.h"
-#include "server/ActionTable.h"
 
 namespace Quorvel {
 
@@ -20,19 +19,19 @@ std::string shownName(const std::string& name) {
 
 }  // namespace
 
-void answerSubAction(const SubActionTable& table) {
+void answerSubAction(ActionContext& context, const SubActionTable& table) {
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 1;
   reply["MSG"] = "SUCCESS";
-  const std::string& name = queryParam("action");
+  const std::string& name = context.queryParam("action");
   auto found = table.find(name);
-  answerJsonp(reply, [&](Json::Value& reply) {
+  context.answerJsonp(reply, [&](Json::Value& reply) {
     // A call that names no sub-action we know did nothing, and says so.
     if (found == table.end()) {
       if (name.empty()) throw Exception(gbk("请求缺少操作名称（action）。"));
       throw Exception(gbk("未知的操作：") + shownName(name));
     }
-    found->second(reply);
+    found->second(context, reply);
   });
 }
 

@@ -5,7 +5,7 @@
 // missing sub-action does nothing and answers "SUCCESS": 0 with a message
 // that names it, so the page can tell that nothing was done.
 //
-// Called by an action handler on the server thread.
+// Called by an action handler on the thread that runs it.
 #pragma once
 
 #include <json/value.h>
@@ -14,12 +14,14 @@
 #include <string>
 #include <unordered_map>
 
+#include "api/ActionContext.h"
+
 namespace Quorvel {
 
-using SubAction = std::function<void(Json::Value& reply)>;
+using SubAction = std::function<void(ActionContext& context, Json::Value& reply)>;
 using SubActionTable = std::unordered_map<std::string, SubAction>;
 
-// Runs the sub-action named by the current request and writes the answer.
-void answerSubAction(const SubActionTable& table);
+// Runs the sub-action named by the context's request and writes the answer.
+void answerSubAction(ActionContext& context, const SubActionTable& table);
 
 }  // namespace Quorvel

@@ -91,11 +91,12 @@ const std::string& cardSeparator() {
   return separator;
 }
 
-std::string cardNumbers(const std::shared_ptr<Item>& items, const std::vector<int>& ids) {
+std::string cardNumbers(const std::shared_ptr<IDb>& db, const std::shared_ptr<Item>& items,
+                        const std::vector<int>& ids) {
   std::string text;
   for (int id : ids) {
     if (!text.empty()) text += cardSeparator();
-    const CardRecord card = items->get(id);
+    const CardRecord card = items->get(db, id);
     text += card.id != 0 ? card.data1 : "#" + std::to_string(id);
   }
   return text;
@@ -234,7 +235,7 @@ Delivery::Reserved Delivery::reserve(Attempt& attempt) {
       // before anything is shipped.
       channelsOf(category);
       if (category.type == CategoryType::kCards) {
-        std::vector<CardRecord> cards = items_->takeUnsent(category.id, line.num);
+        std::vector<CardRecord> cards = items_->unsentCards(db_, category.id, line.num);
         if (static_cast<int>(cards.size()) < line.num) {
           if (watchStock) {
             attempt.stockNotice = gbk("商品：") + line.goods_name + gbk("库存不足，现有") +
@@ -249,7 +250,7 @@ Delivery::Reserved Delivery::reserve(Attempt& attempt) {
           card.send_order_id = mark;
           attempt.touched.insert(category.id);
           LowStockWatch watch(watchStock);
-          items_->update(card);
+          items_->update(db_, card);
           if (!takenNumbers.empty()) takenNumbers += cardSeparator();
           takenNumbers += card.data1;
         }
@@ -292,7 +293,7 @@ Delivery::Reserved Delivery::reserve(Attempt& attempt) {
 void Delivery::refreshCounters(const std::set<int>& categories) {
   for (int category : categories) {
     try {
-      items_->refreshCounters(category);
+      items_->refreshCounters(db_, category);
     } catch (Exception e) {
       report("The stock counters of category " + std::to_string(category) + " are refreshed at its next change: " +
              e.message());
@@ -368,7 +369,7 @@ bool Delivery::finish(Attempt& attempt, const std::string& consigned) {
     std::vector<int> cards;
     for (int category : deliveredCategories(lines)) {
       attempt.touched.insert(category);
-      for (int card : items_->remark(category, Item::reservedMark(number), Item::deliveredMark(number))) {
+      for (int card : items_->remark(db_, category, Item::reservedMark(number), Item::deliveredMark(number))) {
         cards.push_back(card);
       }
     }
@@ -391,7 +392,7 @@ bool Delivery::finish(Attempt& attempt, const std::string& consigned) {
       }
     }
     orders_->setStatus(db_, attempt.row.id, kOrderDelivered);
-    log_->add(db_, number, OrderLog::kDelivered, cardNumbers(items_, cards));
+    log_->add(db_, number, OrderLog::kDelivered, cardNumbers(db_, items_, cards));
     log_->add(db_, number, OrderLog::kMemoDue, "");
     notice("notice_success_order", gbk("订单：") + number + gbk("发货成功，含商品：") + attempt.summary);
     unit.commitDurable();
@@ -415,11 +416,11 @@ void Delivery::release(Attempt& attempt, int code, const std::string& message, c
     std::vector<int> cards;
     for (int category : deliveredCategories(lines)) {
       attempt.touched.insert(category);
-      for (int card : items_->remark(category, Item::reservedMark(number), "")) cards.push_back(card);
+      for (int card : items_->remark(db_, category, Item::reservedMark(number), "")) cards.push_back(card);
     }
     orders_->setReleased(db_, attempt.row.id, orderFailed(code), message);
     log_->add(db_, number, OrderLog::kConsignFailed, logText);
-    log_->add(db_, number, OrderLog::kReleased, cardNumbers(items_, cards));
+    log_->add(db_, number, OrderLog::kReleased, cardNumbers(db_, items_, cards));
     log_->add(db_, number, OrderLog::kFailed, std::to_string(orderFailed(code)) + " " + message);
     unit.commit();
   } catch (Exception e) {

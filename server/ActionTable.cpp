@@ -3,22 +3,18 @@
 #include <cctype>
 #include <charconv>
 
-#include <sstream>
+#include <iostream>
 
 #include "base/Charset.h"
 #include "base/Exception.h"
 #include "base/GbkText.h"
 #include "base/ProcessWide.h"
-#include "server/StyledJson.h"
-#include "store/Db.h"
 
 namespace Quorvel {
 
-thread_local HttpRequest* currentRequest = nullptr;
-
 ActionTable& actionTable() { return *processWide<ActionTable>(); }
 
-void registerAction(const std::string& name, ActionHandler handler, ActionPlace place) {
+void registerHandler(const std::string& name, RequestHandler handler, ActionPlace place) {
   actionTable()[name] = Action{std::move(handler), place};
 }
 
@@ -67,6 +63,13 @@ bool refuseBadCallback(HttpRequest& request) {
   return true;
 }
 
+// An action that failed past its own error handling: the failure is told on
+// standard output and answered in place of whatever the action began.
+void answerEscaped(HttpRequest& request, const std::string& message) {
+  std::cout << message << std::endl;
+  answerFailure(request, sellerMessage(message));
+}
+
 }  // namespace
 
 void dispatchRequest(HttpRequest& request) {
@@ -74,19 +77,21 @@ void dispatchRequest(HttpRequest& request) {
   startResponse(request);
   if (refuseBadCallback(request)) return;
   auto found = actionTable().find(action);
-  if (found != actionTable().end()) {
-    currentRequest = &request;
-    try {
-      found->second.run();
-    } catch (...) {
-      resetDbForNextAction();
-      throw;
-    }
-    // The connection stays open, but nothing an action left open (a
-    // transaction, a cursor's read) reaches the next one.
-    resetDbForNextAction();
-  } else {
+  if (found == actionTable().end()) {
     request.responseBody = kBadRequestBody;
+    finishResponse(request);
+    return;
+  }
+  try {
+    Reply reply(request);
+    found->second.run(request, reply);
+  } catch (Exception e) {
+    return answerEscaped(request, e.message());
+  } catch (const std::exception& e) {
+    return answerEscaped(request, e.what());
+  } catch (...) {
+    std::cout << "unknown failure in action " << action << std::endl;
+    return answerFailure(request, gbk(kUnknownFailureUtf8));
   }
   finishResponse(request);
 }
@@ -94,40 +99,30 @@ void dispatchRequest(HttpRequest& request) {
 void answerFailure(HttpRequest& request, const std::string& message) {
   startResponse(request);
   if (refuseBadCallback(request)) return;
-  currentRequest = &request;
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 0;
   reply["MSG"] = message;
-  writeJsonp(reply);
+  Reply(request).writeJsonp(reply);
   finishResponse(request);
 }
 
-void setHeader(const std::string& name, const std::string& value) { currentRequest->responseHeaders[name] = value; }
+namespace {
 
-void appendBody(const std::string& text) { currentRequest->responseBody += text; }
-
-void writeJsonp(const Json::Value& value) {
-  writeStyledJsonp([&value] { return styledJson(value); });
+const std::string& paramOf(const ParamMap& params, const std::string& name) {
+  static const std::string kMissing;
+  auto found = params.find(name);
+  return found == params.end() ? kMissing : found->second;
 }
 
-void writeStyledJsonp(const std::function<std::string()>& styled) {
-  setHeader("Content-Type", "text/javascript;charset=utf-8;");
-  const std::string callback = currentRequest->query["callback"];
-  try {
-    currentRequest->responseBody = gbkToUtf8(callback + "(" + styled() + ")");
-  } catch (Exception e) {
-    // A value that is not GBK cannot be shown; say so instead of sending
-    // bytes the page would misread. The message and the callback are ASCII.
-    Json::Value failure(Json::objectValue);
-    failure["SUCCESS"] = 0;
-    failure["MSG"] = "The answer holds text that is not valid GBK: " + e.message();
-    currentRequest->responseBody = callback + "(" + styledJson(failure) + ")";
-  }
+}  // namespace
+
+const std::string& queryParam(const HttpRequest& request, const std::string& name) {
+  return paramOf(request.query, name);
 }
 
-std::string& queryParam(const std::string& name) { return currentRequest->query[name]; }
-
-std::string& postParam(const std::string& name) { return currentRequest->post[name]; }
+const std::string& postParam(const HttpRequest& request, const std::string& name) {
+  return paramOf(request.post, name);
+}
 
 int toNumber(const std::string& text) {
   // As a stream reads an int: blanks skipped, one sign, decimal digits up to
@@ -142,29 +137,6 @@ int toNumber(const std::string& text) {
   int value = 0;
   if (std::from_chars(begin, end, value).ec != std::errc()) return 0;
   return value;
-}
-
-void answerJsonp(Json::Value reply, const std::function<void(Json::Value&)>& work, const ActionGuard& guard) {
-  auto fail = [&](const std::string& message) {
-    reply["SUCCESS"] = 0;
-    reply["MSG"] = sellerMessage(message);
-    if (guard.onFailure) {
-      try {
-        guard.onFailure();
-      } catch (Exception) {
-        // The failure being reported matters more than a failed clean-up.
-      }
-    }
-  };
-  try {
-    work(reply);
-  } catch (Exception e) {
-    fail(e.message());
-  } catch (const std::exception& e) {
-    if (!guard.catchStandard) throw;
-    fail(e.what());
-  }
-  writeJsonp(reply);
 }
 
 }  // namespace Quorvel

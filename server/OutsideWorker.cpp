@@ -1,7 +1,5 @@
 #include "server/OutsideWorker.h"
 
-#include "store/Db.h"
-
 namespace Quorvel {
 
 OutsideWorker::OutsideWorker(std::size_t maxWaiting)
@@ -33,8 +31,6 @@ void OutsideWorker::run(std::stop_token stop) {
     }
     job();
   }
-  // The connection map is keyed by thread: this thread's entry goes with it.
-  releaseDb();
 }
 
 }  // namespace Quorvel

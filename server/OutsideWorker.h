@@ -3,8 +3,9 @@
 // server thread keeps answering every other action meanwhile.
 //
 // Owned by the HTTP server. `submit` is called on the server thread. The
-// worker thread owns the job it runs and its own database connection, which
-// it releases when it ends. Destruction stops the worker and waits for the
+// worker thread owns the job it runs; what a job takes for itself (the web
+// actions' database connection, api/ActionDispatch.h) the job lets go before
+// it ends. Destruction stops the worker and waits for the
 // job in progress (every outside exchange has its own time bound); jobs still
 // waiting are dropped.
 #pragma once

@@ -1,6 +1,7 @@
 // The server thread's serve loop: picks a random port, runs an httpServer on
 // it, and starts over on a new port whenever the server fails (a port that
-// cannot be bound, or an exception that escaped an action). Each new server
+// cannot be bound, or a failure of the server itself; an action's failure is
+// answered on the same port, server/ActionTable.h). Each new server
 // tells its port (onListening), waits for the start gate if there is one,
 // and then opens the web UI page on its port (onServing).
 //

@@ -255,8 +255,7 @@ int newBatch(const std::shared_ptr<IDb>& db, int categoryId) {
 
 }  // namespace
 
-BatchRemoval CardImport::removeBatch(int batch) {
-  std::shared_ptr<IDb> db = getDb();
+BatchRemoval CardImport::removeBatch(const std::shared_ptr<IDb>& db, int batch) {
   BatchRemoval removal;
   WriteTransaction unit(db);
   std::shared_ptr<IDbResult> found =
@@ -276,16 +275,16 @@ BatchRemoval CardImport::removeBatch(int batch) {
   counts.reset();
   db->execute(std::make_shared<SQL>("delete from `items` where `batch`=? and `send_order_id`=''")->bind(batch));
   if (removal.kept == 0) db->execute(std::make_shared<SQL>("delete from `import_batch` where `id`=?")->bind(batch));
-  Item::instance()->refreshCounters(categoryId);
+  Item::instance()->refreshCounters(db, categoryId);
   unit.commit();
   removal.categoryId = categoryId;
   return removal;
 }
 
-ImportReport CardImport::run(int categoryId, const SplitCards& split, int batch) {
+ImportReport CardImport::run(const std::shared_ptr<IDb>& db, int categoryId, const SplitCards& split,
+                             int batch) {
   ImportReport report;
   report.skipped = split.skipped;
-  std::shared_ptr<IDb> db = getDb();
   std::shared_ptr<Item> items = Item::instance();
   // The lines of this import so far, by (data1, data2).
   std::unordered_map<std::pair<std::string, std::string>, int, PairHash> seen;
@@ -341,12 +340,12 @@ ImportReport CardImport::run(int categoryId, const SplitCards& split, int batch)
       db->execute(insert->bind(categoryId)->bind(card.data1)->bind(card.data2)->bind(card.data3)->bind(batch));
       ++report.imported;
     }
-    items->refreshCounters(categoryId);
+    items->refreshCounters(db, categoryId);
     unit.commit();
   } catch (...) {
     // Rolled back by now; the category cache does not follow a rollback.
     try {
-      items->refreshCounters(categoryId);
+      items->refreshCounters(db, categoryId);
     } catch (Exception) {
       // The counters are read again at the category's next change.
     }

@@ -8,15 +8,19 @@
 // never sold twice. The whole import is one transaction, the category's
 // stock counters included.
 //
-// split is a pure function; run works on the calling thread's connection
-// (getDb) and opens the transaction itself, so call it with none open.
+// split is a pure function; run and removeBatch work on the connection they
+// are given (the calling thread's own) and open the transaction themselves,
+// so call them with none open.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace Quorvel {
+
+class IDb;
 
 enum class CardSeparator { kSpace, kTab, kComma, kDash4 };
 
@@ -82,7 +86,7 @@ class CardImport {
   // its category's counters; cards already reserved or sent stay. The batch
   // is forgotten once none of its cards remain. Raises Exception (Chinese)
   // for an unknown batch.
-  static BatchRemoval removeBatch(int batch);
+  static BatchRemoval removeBatch(const std::shared_ptr<IDb>& db, int batch);
 
   // Adds the cards to the stored category `categoryId` in one transaction
   // (begun with the write lock), skipping duplicates, and refreshes the
@@ -92,7 +96,7 @@ class CardImport {
   // later parts of one import), whose lines of all parts together may not
   // pass kMaxLines (Exception, nothing added). A database failure rolls
   // everything back and raises DbException.
-  static ImportReport run(int categoryId, const SplitCards& split, int batch = 0);
+  static ImportReport run(const std::shared_ptr<IDb>& db, int categoryId, const SplitCards& split, int batch = 0);
 };
 
 }  // namespace Quorvel

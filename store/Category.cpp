@@ -79,8 +79,7 @@ std::vector<CategoryRecord> Category::all() {
   return records;
 }
 
-void Category::add(CategoryRecord& record) {
-  std::shared_ptr<IDb> db = getDb();
+void Category::add(const std::shared_ptr<IDb>& db, CategoryRecord& record) {
   db->execute(bindFields(std::make_shared<SQL>("insert into `category` (`name`,`type`,`flg`,`tpl`,`store_num`,"
                                                "`store_total_num`,`ext`) values(?,?,?,?,?,?,?)"),
                          record));
@@ -89,29 +88,29 @@ void Category::add(CategoryRecord& record) {
   cache_[record.id] = record;
 }
 
-void Category::update(const CategoryRecord& record) {
+void Category::update(const std::shared_ptr<IDb>& db, const CategoryRecord& record) {
   if (!contains(record.id)) {
     throw Exception(gbk("分类不存在（ID ") + std::to_string(record.id) + gbk("），未修改任何分类。"));
   }
-  getDb()->execute(bindFields(std::make_shared<SQL>("update `category` set `name`=?,`type`=?,`flg`=?,`tpl`=?,"
-                                                    "`store_num`=?,`store_total_num`=?,`ext`=? where `id` = ?"),
-                              record)
-                       ->bind(record.id));
+  db->execute(bindFields(std::make_shared<SQL>("update `category` set `name`=?,`type`=?,`flg`=?,`tpl`=?,"
+                                               "`store_num`=?,`store_total_num`=?,`ext`=? where `id` = ?"),
+                         record)
+                  ->bind(record.id));
   WriterLock hold(mutex_);
   // Removed meanwhile by another thread: the row is gone, so is the record.
   auto found = cache_.find(record.id);
   if (found != cache_.end()) found->second = record;
 }
 
-void Category::setCounters(int id, int storeNum, int storeTotalNum) {
+void Category::setCounters(const std::shared_ptr<IDb>& db, int id, int storeNum, int storeTotalNum) {
   // A row that holds these counters already is not written again: a
   // delivery's finish changes the marks of its cards, not their counts, and
   // an unchanged row would still cost its page in the log.
-  getDb()->execute(std::make_shared<SQL>("update `category` set `store_num`=?1,`store_total_num`=?2 where `id`=?3 "
-                                         "and (`store_num` is not ?1 or `store_total_num` is not ?2)")
-                       ->bind(storeNum)
-                       ->bind(storeTotalNum)
-                       ->bind(id));
+  db->execute(std::make_shared<SQL>("update `category` set `store_num`=?1,`store_total_num`=?2 where `id`=?3 "
+                                    "and (`store_num` is not ?1 or `store_total_num` is not ?2)")
+                  ->bind(storeNum)
+                  ->bind(storeTotalNum)
+                  ->bind(id));
   WriterLock hold(mutex_);
   auto found = cache_.find(id);
   if (found == cache_.end()) return;
@@ -119,8 +118,7 @@ void Category::setCounters(int id, int storeNum, int storeTotalNum) {
   found->second.store_total_num = storeTotalNum;
 }
 
-void Category::remove(int id) {
-  std::shared_ptr<IDb> db = getDb();
+void Category::remove(const std::shared_ptr<IDb>& db, int id) {
   {
     // One unit: the count, and the deletes it allows, see the same cards.
     Savepoint unit(db);

@@ -6,8 +6,9 @@
 // Any thread may call any operation: the web UI edits categories while the
 // delivery daemon reads them and the card store rewrites their counters. The
 // cache is guarded by the store's own reader-writer lock, which is never held
-// across database work. The table is written through the calling thread's
-// connection (getDb), inside whatever transaction that thread has open; the
+// across database work. The table is written through the connection the
+// caller gives (its thread's own), inside whatever transaction is open on it
+// (load reads through the calling thread's connection, getDb); the
 // cache does not follow a rollback of the caller's transaction, so a caller
 // that rolls back card changes refreshes the counters of the categories
 // concerned afterwards (Item::refreshCounters).
@@ -24,6 +25,8 @@
 #include "base/Mutex.h"
 
 namespace Quorvel {
+
+class IDb;
 
 // What a category delivers (column `category`.`type`; the stored number is
 // the value). A number the web UI sent that is neither is kept as it came.
@@ -71,14 +74,14 @@ class Category : public std::enable_shared_from_this<Category> {
 
   // Inserts the record and caches it; sets record.id to the new id. A failing
   // insert raises DbException and caches nothing.
-  void add(CategoryRecord& record);
+  void add(const std::shared_ptr<IDb>& db, CategoryRecord& record);
   // Writes every field of the record to the row with its id, then the cache.
   // Raises Exception, and changes nothing, when no category has that id.
-  void update(const CategoryRecord& record);
+  void update(const std::shared_ptr<IDb>& db, const CategoryRecord& record);
   // Writes the two stock counters only (the card store's refresh), so a name
   // or template edited at the same time is never put back. An id not stored
   // changes nothing and creates no record.
-  void setCounters(int id, int storeNum, int storeTotalNum);
+  void setCounters(const std::shared_ptr<IDb>& db, int id, int storeNum, int storeTotalNum);
   // Deletes the category with its bindings and its delivered cards, in one
   // unit (a savepoint), and then drops them from the caches (this one and
   // GoodsCategoryMap's). Raises Exception, and deletes nothing, while the
@@ -86,7 +89,7 @@ class Category : public std::enable_shared_from_this<Category> {
   // flight: the message gives their number. A
   // failing delete raises DbException and leaves table and caches as they
   // were. An id not stored deletes only what is left under it.
-  void remove(int id);
+  void remove(const std::shared_ptr<IDb>& db, int id);
 
   // {"id", "name", "type", "flg", "tpl", "store_num", "store_total_num", "ext"}
   static Json::Value toJson(const CategoryRecord& record);

@@ -55,8 +55,7 @@ std::shared_ptr<Item> Item::makeProcessWide() { return std::shared_ptr<Item>(new
 
 Item::~Item() = default;
 
-Item::Counts Item::counts(int categoryId) {
-  std::shared_ptr<IDb> db = getDb();
+Item::Counts Item::counts(const std::shared_ptr<IDb>& db, int categoryId) {
   std::shared_ptr<IDbResult> rows;
   try {
     rows = db->query(
@@ -78,14 +77,16 @@ Item::Counts Item::counts(int categoryId) {
   return counts;
 }
 
-int Item::cardCount(int categoryId) { return counts(categoryId).total; }
+int Item::cardCount(const std::shared_ptr<IDb>& db, int categoryId) { return counts(db, categoryId).total; }
 
 int Item::pagesOf(int cards, int pageSize) {
   pageSize = std::max(pageSize, 1);
   return static_cast<int>((std::max<std::int64_t>(cards, 0) + pageSize - 1) / pageSize);
 }
 
-int Item::pageCount(int categoryId, int pageSize) { return pagesOf(cardCount(categoryId), pageSize); }
+int Item::pageCount(const std::shared_ptr<IDb>& db, int categoryId, int pageSize) {
+  return pagesOf(cardCount(db, categoryId), pageSize);
+}
 
 namespace {
 
@@ -145,13 +146,12 @@ std::vector<CardRecord> slice(IDb& db, int categoryId, std::int64_t skip, std::i
 
 }  // namespace
 
-std::vector<CardRecord> Item::list(int categoryId, int page, int pageSize, int cards) {
+std::vector<CardRecord> Item::list(const std::shared_ptr<IDb>& db, int categoryId, int page, int pageSize, int cards) {
   pageSize = std::max(pageSize, 1);
   int p = std::min(std::max(page - 1, 0), pagesOf(cards, pageSize) - 1);
   if (p < 0) return {};
   const std::int64_t offset = static_cast<std::int64_t>(p) * pageSize;
   const std::int64_t total = cards;
-  std::shared_ptr<IDb> db = getDb();
   // The range counts and the cards are read from one state.
   Savepoint snapshot(db);
   std::vector<CardRecord> found;
@@ -189,28 +189,27 @@ std::shared_ptr<SQL> searchSql(const std::string& head, const std::string& text,
 
 }  // namespace
 
-int Item::searchCount(const std::string& text, int categoryId) {
-  std::shared_ptr<IDbResult> rows = getDb()->query(searchSql("select count(*) from `items` ", text, categoryId));
+int Item::searchCount(const std::shared_ptr<IDb>& db, const std::string& text, int categoryId) {
+  std::shared_ptr<IDbResult> rows = db->query(searchSql("select count(*) from `items` ", text, categoryId));
   return rows->next() ? rows->intAt(0) : 0;
 }
 
-std::vector<CardRecord> Item::search(const std::string& text, int categoryId, int page, int pageSize, int cards) {
+std::vector<CardRecord> Item::search(const std::shared_ptr<IDb>& db, const std::string& text, int categoryId, int page, int pageSize, int cards) {
   pageSize = std::max(pageSize, 1);
   const int p = std::min(std::max(page - 1, 0), pagesOf(cards, pageSize) - 1);
   if (p < 0) return {};
   std::shared_ptr<SQL> sql = searchSql(kSelectCards, text, categoryId, " order by `id` limit ?,?");
   sql->bind(static_cast<std::int64_t>(p) * pageSize)->bind(static_cast<std::int64_t>(pageSize));
-  return readCards(getDb()->query(sql), pageSize);
+  return readCards(db->query(sql), pageSize);
 }
 
-CardRecord Item::get(int id) {
+CardRecord Item::get(const std::shared_ptr<IDb>& db, int id) {
   std::shared_ptr<IDbResult> rows =
-      getDb()->query(std::make_shared<SQL>(kSelectCards + "where `id`=?")->bind(id));
+      db->query(std::make_shared<SQL>(kSelectCards + "where `id`=?")->bind(id));
   return rows->next() ? readCard(*rows) : CardRecord();
 }
 
-void Item::add(CardRecord& card) {
-  std::shared_ptr<IDb> db = getDb();
+void Item::add(const std::shared_ptr<IDb>& db, CardRecord& card) {
   Savepoint unit(db);
   db->execute(std::make_shared<SQL>(
                   "insert into `items` (`cg_id`,`data1`,`data2`,`data3`,`send_order_id`) values (?,?,?,?,?)")
@@ -220,16 +219,15 @@ void Item::add(CardRecord& card) {
                   ->bind(card.data3)
                   ->bind(card.send_order_id));
   card.id = db->lastInsertId();
-  refreshCounters(card.cg_id);
+  refreshCounters(db, card.cg_id);
   unit.release();
 }
 
-void Item::update(const CardRecord& card) {
-  const CardRecord stored = get(card.id);
+void Item::update(const std::shared_ptr<IDb>& db, const CardRecord& card) {
+  const CardRecord stored = get(db, card.id);
   if (stored.id == 0) {
     throw Exception(gbk("卡密不存在（ID ") + std::to_string(card.id) + gbk("），未修改任何卡密。"));
   }
-  std::shared_ptr<IDb> db = getDb();
   Savepoint unit(db);
   db->execute(std::make_shared<SQL>("update `items` set `cg_id`=? , `data1`=?,`data2`=?,`data3`=?, "
                                     "`send_order_id`=? where `id`=?")
@@ -239,18 +237,17 @@ void Item::update(const CardRecord& card) {
                   ->bind(card.data3)
                   ->bind(card.send_order_id)
                   ->bind(card.id));
-  refreshCounters(card.cg_id);
-  if (stored.cg_id != card.cg_id) refreshCounters(stored.cg_id);
+  refreshCounters(db, card.cg_id);
+  if (stored.cg_id != card.cg_id) refreshCounters(db, stored.cg_id);
   unit.release();
 }
 
-void Item::remove(int id) {
-  const CardRecord stored = get(id);
+void Item::remove(const std::shared_ptr<IDb>& db, int id) {
+  const CardRecord stored = get(db, id);
   if (stored.id == 0) return;
-  std::shared_ptr<IDb> db = getDb();
   Savepoint unit(db);
   db->execute(std::make_shared<SQL>("delete from `items` where `id`=?")->bind(id));
-  refreshCounters(stored.cg_id);
+  refreshCounters(db, stored.cg_id);
   unit.release();
 }
 
@@ -292,7 +289,7 @@ std::vector<std::int64_t> Item::parseIdList(const std::string& ids) {
   return parsed;
 }
 
-void Item::removeMany(const std::string& ids) {
+void Item::removeMany(const std::shared_ptr<IDb>& db, const std::string& ids) {
   const std::vector<std::int64_t> parsed = parseIdList(ids);
   // The ids are bound in groups of kIdsPerStatement, so that no statement
   // grows with the list.
@@ -306,7 +303,6 @@ void Item::removeMany(const std::string& ids) {
       run(sql);
     }
   };
-  std::shared_ptr<IDb> db = getDb();
   std::set<int> categories;
   inGroups("select distinct `cg_id` from `items` where `id` in", [&](const std::shared_ptr<SQL>& sql) {
     std::shared_ptr<IDbResult> rows = db->query(sql);
@@ -315,23 +311,23 @@ void Item::removeMany(const std::string& ids) {
   if (categories.empty()) return;  // none of the ids is a card
   Savepoint unit(db);
   inGroups("delete from `items` where `id` in", [&](const std::shared_ptr<SQL>& sql) { db->execute(sql); });
-  for (int category : categories) refreshCounters(category);
+  for (int category : categories) refreshCounters(db, category);
   unit.release();
 }
 
-std::vector<CardRecord> Item::takeUnsent(int categoryId, int count) {
+std::vector<CardRecord> Item::unsentCards(const std::shared_ptr<IDb>& db, int categoryId, int count) const {
   // A limit below zero would mean "no limit" to SQLite.
   if (count < 1) return {};
-  return readCards(getDb()->query(std::make_shared<SQL>(kSelectCards +
-                                                        "where `cg_id`=? and `send_order_id`='' order by `id` limit 0,?")
-                                       ->bind(categoryId)
-                                       ->bind(count)),
+  return readCards(db->query(std::make_shared<SQL>(kSelectCards +
+                                                   "where `cg_id`=? and `send_order_id`='' order by `id` limit 0,?")
+                                  ->bind(categoryId)
+                                  ->bind(count)),
                    count);
 }
 
-std::vector<int> Item::markedWith(int categoryId, const std::string& mark) {
+std::vector<int> Item::markedWith(const std::shared_ptr<IDb>& db, int categoryId, const std::string& mark) {
   std::vector<int> ids;
-  std::shared_ptr<IDbResult> rows = getDb()->query(
+  std::shared_ptr<IDbResult> rows = db->query(
       std::make_shared<SQL>("select `id` from `items` where `cg_id`=? and `send_order_id`=? order by `id`")
           ->bind(categoryId)
           ->bind(mark));
@@ -339,12 +335,12 @@ std::vector<int> Item::markedWith(int categoryId, const std::string& mark) {
   return ids;
 }
 
-std::vector<CardRecord> Item::cardsOfOrder(const std::string& orderNumber, const std::vector<int>& categoryIds) {
+std::vector<CardRecord> Item::cardsOfOrder(const std::shared_ptr<IDb>& db, const std::string& orderNumber, const std::vector<int>& categoryIds) {
   std::set<int> categories(categoryIds.begin(), categoryIds.end());
   std::vector<CardRecord> cards;
   for (const int categoryId : categories) {
     for (const std::string& mark : {deliveredMark(orderNumber), reservedMark(orderNumber)}) {
-      std::vector<CardRecord> marked = readCards(getDb()->query(
+      std::vector<CardRecord> marked = readCards(db->query(
           std::make_shared<SQL>(kSelectCards + "where `cg_id`=? and `send_order_id`=? order by `id`")
               ->bind(categoryId)
               ->bind(mark)));
@@ -362,11 +358,10 @@ std::string Item::orderNumberOf(const std::string& mark) {
   return std::string();
 }
 
-std::vector<int> Item::remark(int categoryId, const std::string& from, const std::string& to) {
+std::vector<int> Item::remark(const std::shared_ptr<IDb>& db, int categoryId, const std::string& from, const std::string& to) {
   if (from.empty()) throw Exception(gbk("卡密的发货标记为空，无法改写；未修改任何卡密。"));
-  std::shared_ptr<IDb> db = getDb();
   Savepoint unit(db);
-  std::vector<int> ids = markedWith(categoryId, from);
+  std::vector<int> ids = markedWith(db, categoryId, from);
   if (ids.empty()) {
     unit.release();
     return ids;
@@ -375,16 +370,16 @@ std::vector<int> Item::remark(int categoryId, const std::string& from, const std
                   ->bind(to)
                   ->bind(categoryId)
                   ->bind(from));
-  refreshCounters(categoryId);
+  refreshCounters(db, categoryId);
   unit.release();
   return ids;
 }
 
-void Item::refreshCounters(int categoryId) {
+void Item::refreshCounters(const std::shared_ptr<IDb>& db, int categoryId) {
   std::shared_ptr<Category> categories = Category::instance();
   if (!categories->contains(categoryId)) return;
-  const Counts now = counts(categoryId);
-  categories->setCounters(categoryId, now.unsent, now.total);
+  const Counts now = counts(db, categoryId);
+  categories->setCounters(db, categoryId, now.unsent, now.total);
   if (!lowStock) return;
   const std::string threshold = SystemConfig::instance()->get("notice_store_num");
   if (now.unsent >= std::atoi(threshold.c_str())) return;

@@ -6,8 +6,8 @@
 // rewrites the category's stock counters (Category::setCounters), with a
 // low-stock notice to the seller when the calling thread asked for one.
 //
-// No cache: every call works on the calling thread's connection (getDb),
-// inside whatever transaction that thread has open. A change and the counter
+// No cache: every call works on the connection it is given (the calling
+// thread's own, from getDb), inside whatever transaction is open on it. A change and the counter
 // refresh that follows it form one unit (a savepoint), so the counters never
 // disagree with the cards after a failure. Card counts come from the table
 // `item_stock`, which the database keeps exact for every change of `items`,
@@ -24,6 +24,8 @@
 #include <vector>
 
 namespace Quorvel {
+
+class IDb;
 
 // One card; the fresh record (id 0, category 0, empty texts) stands for "no
 // such card".
@@ -45,51 +47,54 @@ class Item {
   virtual ~Item();
 
   // The number of cards of the category (0 for a category without cards).
-  int cardCount(int categoryId);
+  int cardCount(const std::shared_ptr<IDb>& db, int categoryId);
   // The number of pages of `pageSize` cards (rounded up) that `cards` cards
   // fill. `pageSize` below 1 counts as 1.
   static int pagesOf(int cards, int pageSize);
   // pagesOf the category's cardCount.
-  int pageCount(int categoryId, int pageSize);
+  int pageCount(const std::shared_ptr<IDb>& db, int categoryId, int pageSize);
   // Page `page` (from 1; below 1 gives the first page, past the last page the
   // last) of the category's cards in id order, `cards` being the category's
   // cardCount as the caller read it (the list does not count again). Empty
   // when the category has no cards. The range counts and the cards are read
   // in one savepoint, so from one state.
-  std::vector<CardRecord> list(int categoryId, int page, int pageSize, int cards);
+  std::vector<CardRecord> list(const std::shared_ptr<IDb>& db, int categoryId, int page, int pageSize, int cards);
 
   // Cards whose data1, data2 or data3 contains `text` (compared as
   // characters, case included), of the category `categoryId` or, for 0, of
   // every category: how many there are, and page `page` (from 1; past the
   // last page the last) of them in id order. Both read every candidate
   // card's fields: a search, not a lookup.
-  int searchCount(const std::string& text, int categoryId);
-  std::vector<CardRecord> search(const std::string& text, int categoryId, int page, int pageSize, int cards);
+  int searchCount(const std::shared_ptr<IDb>& db, const std::string& text, int categoryId);
+  std::vector<CardRecord> search(const std::shared_ptr<IDb>& db, const std::string& text, int categoryId, int page, int pageSize,
+                                 int cards);
 
   // The card with that id, or the fresh record.
-  CardRecord get(int id);
+  CardRecord get(const std::shared_ptr<IDb>& db, int id);
 
   // Inserts the card (card.id receives the new id) and refreshes its
   // category's counters.
-  void add(CardRecord& card);
+  void add(const std::shared_ptr<IDb>& db, CardRecord& card);
   // Writes every field of the card to the row with its id and refreshes the
   // counters of its category and, when the card moved, of the one it left.
   // Raises Exception, changing nothing, when no card has that id.
-  void update(const CardRecord& card);
+  void update(const std::shared_ptr<IDb>& db, const CardRecord& card);
   // Deletes the card and refreshes its category's counters; an id without a
   // card changes nothing.
-  void remove(int id);
+  void remove(const std::shared_ptr<IDb>& db, int id);
   // Deletes the cards listed as decimal ids separated by commas ("3,17,20")
   // and refreshes each affected category once. Any other text, and a list of
   // more than kMaxRemovedIds ids, is refused with an Exception before a
   // statement is built. The ids are bound, kIdsPerStatement per statement.
-  void removeMany(const std::string& ids);
+  void removeMany(const std::shared_ptr<IDb>& db, const std::string& ids);
   static constexpr std::size_t kMaxRemovedIds = 100000;
   static constexpr std::size_t kIdsPerStatement = 500;
 
   // The category's first `count` unsent cards in id order (fewer when the
-  // stock is short, none for a count below 1). Never a delivered card.
-  std::vector<CardRecord> takeUnsent(int categoryId, int count);
+  // stock is short, none for a count below 1). Never a delivered card. Only
+  // reads: the cards stay unsent until the caller marks them (update or
+  // remark), inside the transaction in which it read them.
+  std::vector<CardRecord> unsentCards(const std::shared_ptr<IDb>& db, int categoryId, int count) const;
 
   // Gives every card of the category that carries the mark `from` the mark
   // `to` (the delivery's reserved cards: their final mark, or unsent again
@@ -98,14 +103,15 @@ class Item {
   // empty. The unit reads before it writes: call it inside a transaction
   // that already holds the write lock (the delivery's), so that no other
   // writer can come between.
-  std::vector<int> remark(int categoryId, const std::string& from, const std::string& to);
+  std::vector<int> remark(const std::shared_ptr<IDb>& db, int categoryId, const std::string& from, const std::string& to);
   // Ids of the category's cards that carry the mark, in id order.
-  std::vector<int> markedWith(int categoryId, const std::string& mark);
+  std::vector<int> markedWith(const std::shared_ptr<IDb>& db, int categoryId, const std::string& mark);
 
   // The cards delivered with the marketplace order `orderNumber` or
   // reserved for it, of the categories `categoryIds` (the order's goods
   // lines'), in id order. Each category is one range of `items_cg_send`.
-  std::vector<CardRecord> cardsOfOrder(const std::string& orderNumber, const std::vector<int>& categoryIds);
+  std::vector<CardRecord> cardsOfOrder(const std::shared_ptr<IDb>& db, const std::string& orderNumber,
+                                       const std::vector<int>& categoryIds);
   // The order number in a delivered or reserved mark; empty for any other
   // text (an unsent card's, or one the seller typed).
   static std::string orderNumberOf(const std::string& mark);
@@ -114,7 +120,7 @@ class Item {
   // cards). When the calling thread's low-stock flag is set and the unsent
   // cards are fewer than the setting `notice_store_num`, the seller is told
   // (sellerNotice). A category that is not stored is left alone.
-  void refreshCounters(int categoryId);
+  void refreshCounters(const std::shared_ptr<IDb>& db, int categoryId);
 
   // The low-stock flag of the calling thread (off until set): the delivery
   // sets it around the update of a card it delivered, so that only deliveries
@@ -146,7 +152,7 @@ class Item {
     int total = 0;
     int unsent = 0;
   };
-  Counts counts(int categoryId);
+  Counts counts(const std::shared_ptr<IDb>& db, int categoryId);
 };
 
 }  // namespace Quorvel

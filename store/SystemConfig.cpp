@@ -46,8 +46,9 @@ std::unordered_map<std::string, std::string> SystemConfig::getAll() {
   return cache_;
 }
 
-void SystemConfig::set(const std::string& key, const std::string& value) {
-  std::shared_ptr<IDb> db = getDb();
+void SystemConfig::set(const std::string& key, const std::string& value) { set(getDb(), key, value); }
+
+void SystemConfig::set(const std::shared_ptr<IDb>& db, const std::string& key, const std::string& value) {
   auto sql = std::make_shared<SQL>("delete from `sys_config` where `key`=?");
   db->execute(sql->bind(key));
   sql->setSql("insert into `sys_config` ( `key` , `value` ) values ( ? , ? )");
@@ -57,8 +58,8 @@ void SystemConfig::set(const std::string& key, const std::string& value) {
   cache_[key] = value;
 }
 
-void SystemConfig::setMany(const std::map<std::string, std::string>& values) {
-  for (const auto& [key, value] : values) set(key, value);
+void SystemConfig::setMany(const std::shared_ptr<IDb>& db, const std::map<std::string, std::string>& values) {
+  for (const auto& [key, value] : values) set(db, key, value);
 }
 
 }  // namespace Quorvel

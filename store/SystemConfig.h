@@ -6,7 +6,8 @@
 // Any thread may call any operation: the web UI writes settings while the
 // daemon threads read them. The cache is guarded by its own reader-writer
 // lock, which is never held across database work; the table is written
-// through the calling thread's connection (getDb). set opens no transaction:
+// through the connection the caller gives (load and the set without one use
+// the calling thread's, getDb). set opens no transaction:
 // callers that write several settings together wrap setMany in begin/commit.
 #pragma once
 
@@ -19,6 +20,8 @@
 #include "base/Mutex.h"
 
 namespace Quorvel {
+
+class IDb;
 
 class SystemConfig {
  public:
@@ -43,9 +46,11 @@ class SystemConfig {
 
   // Writes the table (delete, then insert: one row per key), then the cache.
   // A failing write raises DbException and leaves the cache as it was.
+  void set(const std::shared_ptr<IDb>& db, const std::string& key, const std::string& value);
+  // The same on the calling thread's connection (getDb).
   void set(const std::string& key, const std::string& value);
-  // set for each pair, in key order.
-  void setMany(const std::map<std::string, std::string>& values);
+  // set for each pair, in key order, on `db`.
+  void setMany(const std::shared_ptr<IDb>& db, const std::map<std::string, std::string>& values);
 
  private:
   SystemConfig() = default;

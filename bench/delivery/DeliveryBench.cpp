@@ -75,14 +75,14 @@ int run(int orders) {
   category.flg = CategorySwitch::kOn;
   category.tpl = gbk(R"({"cardTpl":"卡号：{数据1} 密码：{数据2}\r\n","goodsTpl":"{卡密内容}"})");
   category.ext = R"({"email":1})";
-  Category::instance()->add(category);
+  Category::instance()->add(getDb(), category);
   db->exec("begin transaction");
   for (int k = 0; k < orders; ++k) {
     CardRecord card;
     card.cg_id = category.id;
     card.data1 = "CARD" + std::to_string(100000 + k);
     card.data2 = "PW" + std::to_string(900000 + k);
-    Item::instance()->add(card);
+    Item::instance()->add(getDb(), card);
   }
   db->exec("commit transaction");
   const std::string item = sim.shop().addItem({"", gbk("移动话费充值卡 淺東"), "98.50", ""}).id;

@@ -15,6 +15,7 @@
 #include "base/ProcessWide.h"
 #include "market/MarketHosts.h"
 #include "store/DatabaseFile.h"
+#include "store/Db.h"
 #include "store/SystemConfig.h"
 #include "market/PageText.h"
 #include "market/Pattern.h"
@@ -105,7 +106,7 @@ void setHosts() {
   std::filesystem::remove(options->path);
   installProcessWide(options);
   prepareDatabaseFile();
-  SystemConfig::instance()->setMany(
+  SystemConfig::instance()->setMany(getDb(), 
       {{"market_trade_host", "trade.example.com"}, {"market_trade_archive_host", "trade.archive.example.com"}});
   std::atexit([] { std::filesystem::remove(databasePath()); });
 }

@@ -47,14 +47,14 @@ int main(int argc, char** argv) {
   const int requests = argc > 1 ? std::atoi(argv[1]) : 20000;
   const int clients = argc > 2 ? std::atoi(argv[2]) : 1;
 
-  registerAction("getStatus", [] {
+  registerHandler("getStatus", [](const HttpRequest&, Reply& out) {
     Json::Value reply(Json::objectValue);
     reply["SUCCESS"] = 1;
     reply["RUNNING"] = false;
     reply["ACCOUNT"] = "";
     reply["CHECK_TIME"] = 0;
     reply["SEND_MSG_TIME"] = 0;
-    writeJsonp(reply);
+    out.writeJsonp(reply);
   });
 
   boost::asio::io_context io;

@@ -2,7 +2,7 @@
 // web UI's "item lst" of the first, middle and last page (the whole action,
 // with a fresh connection per request as the server makes; each labelled
 // with its median request time and whether it is under 5 ms), the
-// delivery's takeUnsent of 10 cards, and refreshCounters. Each runs on the
+// delivery's unsentCards of 10 cards, and refreshCounters. Each runs on the
 // template's schema and on copies without one of the `items` indexes; the
 // older statements that the card store no longer runs (counting the cards,
 // paging without an order, the middle page by skipping every card before
@@ -135,15 +135,17 @@ BENCHMARK(MiddlePageBySkipping)->Unit(benchmark::kMillisecond);
 void TakeTenUnsent(benchmark::State& state) {
   useStock(static_cast<int>(state.range(0)));
   std::shared_ptr<Item> items = Item::instance();
-  for (auto _ : state) benchmark::DoNotOptimize(items->takeUnsent(kCategory, 10));
-  if (items->takeUnsent(kCategory, 10).size() != 10u) state.SkipWithError("no ten unsent cards");
+  const std::shared_ptr<IDb> db = getDb();
+  for (auto _ : state) benchmark::DoNotOptimize(items->unsentCards(db, kCategory, 10));
+  if (items->unsentCards(db, kCategory, 10).size() != 10u) state.SkipWithError("no ten unsent cards");
 }
 BENCHMARK(TakeTenUnsent)->ArgName("variant")->Arg(kTemplate)->Arg(kWithoutCgSend)->Unit(benchmark::kMillisecond);
 
 void RefreshCounters(benchmark::State& state) {
   useStock(kTemplate);
   std::shared_ptr<Item> items = Item::instance();
-  for (auto _ : state) items->refreshCounters(kCategory);
+  const std::shared_ptr<IDb> db = getDb();
+  for (auto _ : state) items->refreshCounters(db, kCategory);
   CategoryRecord now = Category::instance()->get(kCategory);
   if (now.store_total_num != kCards || now.store_num != kCards - kDelivered) state.SkipWithError("wrong counters");
 }

@@ -47,9 +47,9 @@ void deliver(int n) {
   const int order = db->lastInsertId();
   db->commitDurable();
   db->begin();
-  for (CardRecord card : Item::instance()->takeUnsent(1, 1)) {
+  for (CardRecord card : Item::instance()->unsentCards(getDb(), 1, 1)) {
     card.send_order_id = "order bench-" + std::to_string(n);
-    Item::instance()->update(card);
+    Item::instance()->update(getDb(), card);
   }
   db->execute(std::make_shared<SQL>("update `orders` set `status`=2 where `id`=?")->bind(order));
   db->commitDurable();
@@ -62,12 +62,12 @@ void webRequest(int n) {
     CardRecord card;
     card.cg_id = 2;
     card.data1 = "ADD" + std::to_string(n);
-    items->add(card);
+    items->add(getDb(), card);
     return;
   }
   Savepoint snapshot(getDb());
-  const int cards = items->cardCount(1);
-  items->list(1, Item::pagesOf(cards, 20), 20, cards);
+  const int cards = items->cardCount(getDb(), 1);
+  items->list(getDb(), 1, Item::pagesOf(cards, 20), 20, cards);
   snapshot.release();
 }
 

@@ -66,12 +66,12 @@ struct Harness {
   Harness() {
     installProcessWide(std::make_shared<LaunchKey>(kKey));
     // Echoes what the parser made of the request, through the JSONP writer.
-    registerAction("echo", [] {
+    registerHandler("echo", [](const HttpRequest& request, Reply& out) {
       Json::Value reply(Json::objectValue);
       reply["SUCCESS"] = 1;
-      for (const auto& [key, value] : currentRequest->query) reply["QUERY"][key] = value;
-      for (const auto& [key, value] : currentRequest->post) reply["POST"][key] = value;
-      writeJsonp(reply);
+      for (const auto& [key, value] : request.query) reply["QUERY"][key] = value;
+      for (const auto& [key, value] : request.post) reply["POST"][key] = value;
+      out.writeJsonp(reply);
     });
     HttpServerOptions options;
     // Small bounds, so that short inputs reach them.

@@ -112,9 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   HttpRequest request;
   request.query["callback"] = "cb";
-  currentRequest = &request;
-  writeJsonp(original);
-  currentRequest = nullptr;
+  Reply(request).writeJsonp(original);
 
   const std::string& body = request.responseBody;
   if (body.size() < 5 || body.compare(0, 3, "cb(") != 0 || body.back() != ')') __builtin_trap();

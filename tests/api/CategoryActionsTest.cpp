@@ -37,7 +37,7 @@ class CategoryActions : public StoreFixture {
   static CategoryRecord stored(const std::string& name) {
     CategoryRecord record;
     record.name = name;
-    Category::instance()->add(record);
+    Category::instance()->add(getDb(), record);
     return record;
   }
 
@@ -89,7 +89,7 @@ TEST_F(CategoryActions, AFailedInsertIsReported) {
 TEST_F(CategoryActions, UpdateKeepsTheCountersAndRefusesAnUnknownId) {
   CategoryRecord record;
   record.name = "old";
-  Category::instance()->add(record);
+  Category::instance()->add(getDb(), record);
   addCard(record.id, "", "");
 
   const std::string id = std::to_string(record.id);

@@ -53,7 +53,7 @@ TEST_F(CategoryPreview, TheCardPreviewEqualsTheDeliveredTextForTheSameCards) {
   const std::string tpl = tplJson(cardTpl, goodsTpl);
   const int category = addCategory(1, tpl);
   addCards(category, 2, gbk("亄{数据2}乕"));
-  const std::vector<CardRecord> cards = Item::instance()->takeUnsent(category, 2);
+  const std::vector<CardRecord> cards = Item::instance()->unsentCards(getDb(), category, 2);
   const std::string title = gbk("淺東乛 点卡【亄匽】\\");
   SimOrder order = place("b", {{addItem(title, category), 2}});
   tick();

@@ -12,10 +12,10 @@
 #include <ctime>
 #include <thread>
 
+#include "api/ActionDispatch.h"
 #include "base/Clock.h"
 #include "base/ProcessWide.h"
 #include "delivery/Deamon.h"
-#include "server/ActionTable.h"
 #include "store/Db.h"
 #include "tests/api/ApiClient.h"
 #include "tests/store/StoreFixture.h"
@@ -79,18 +79,18 @@ TEST_F(CleanStateThreads, NothingLeftOpenReachesTheNextActionOrTick) {
   std::shared_ptr<IDbResult> serverCursor;  // touched by the server thread only
   Json::Value success(Json::objectValue);
   success["SUCCESS"] = 1;
-  registerAction("leaveOpen", [&serverCursor, success] {
-    answerJsonp(success, [&serverCursor](Json::Value&) {
-      std::shared_ptr<IDb> db = getDb();
+  registerAction("leaveOpen", [&serverCursor, success](ActionContext& context) {
+    context.answerJsonp(success, [&serverCursor, &context](Json::Value&) {
+      const std::shared_ptr<IDb>& db = context.db;
       db->begin();
       db->execute(std::make_shared<SQL>("insert into `items` (`cg_id`) values (?)")->bind(kServerLeftOpen));
       serverCursor = db->query("select `id` from `items`");
       serverCursor->next();
     });
   });
-  registerAction("look", [success] {
-    answerJsonp(success, [](Json::Value& reply) {
-      std::shared_ptr<IDb> db = getDb();
+  registerAction("look", [success](ActionContext& context) {
+    context.answerJsonp(success, [&context](Json::Value& reply) {
+      const std::shared_ptr<IDb>& db = context.db;
       reply["BUSY"] = busyStatements(db);
       reply["LEFT"] = cardsOf(db, kServerLeftOpen);
       reply["SEEN"] = cardsOf(db, kCommittedElsewhere);

@@ -56,7 +56,7 @@ TEST_F(GbkRoundTrip, CategoryNameAndTemplatesComeBackAsSent) {
 TEST_F(GbkRoundTrip, CardDataComesBackAsSent) {
   CategoryRecord category;
   category.name = gbk("卡" + kAwkward);
-  Category::instance()->add(category);
+  Category::instance()->add(getDb(), category);
   const std::string cg = std::to_string(category.id);
   const std::string data1 = "卡号" + kAwkward + "淺";
   const std::string data2 = "淺\"東";

@@ -89,7 +89,7 @@ TEST_F(ItemActions, EditsKeepTheCountersAndUpdateTakesEveryField) {
   Json::Value list = item("lst", {{"cg_id", cgText}, {"page_num", "10"}});
   ASSERT_EQ(list["LIST"].size(), 2u);
   EXPECT_EQ(list["LIST"][0]["data1"], Json::Value("卡号1"));
-  EXPECT_EQ(Item::instance()->get(list["LIST"][0]["id"].asInt()).data2, gbk("密码1"));
+  EXPECT_EQ(Item::instance()->get(getDb(), list["LIST"][0]["id"].asInt()).data2, gbk("密码1"));
 
   // A delivered card is the record of a delivery: it cannot be made unsent
   // again (SafetyActionsTest has the other refused edits).
@@ -103,7 +103,7 @@ TEST_F(ItemActions, EditsKeepTheCountersAndUpdateTakesEveryField) {
   EXPECT_EQ(item("update", {{"id", unsentId}, {"cg_id", cgText}, {"data1", "1b"}, {"send_order_id", "by hand"}})["SUCCESS"],
             Json::Value(1));
   EXPECT_EQ(counters().store_num, 0);
-  CardRecord updated = Item::instance()->get(std::stoi(unsentId));
+  CardRecord updated = Item::instance()->get(getDb(), std::stoi(unsentId));
   EXPECT_EQ(updated.data1, "1b");
   EXPECT_EQ(updated.data3, "");
 
@@ -163,8 +163,8 @@ TEST_F(ItemActions, IdsMustBeDigitsAndCardsGoOnlyIntoAStoredCategory) {
     EXPECT_FALSE(reply.isMember("LIST"));
   }
   EXPECT_EQ(count("select count(*) as `num` from `items`"), 1);
-  EXPECT_EQ(Item::instance()->get(ids[0]).data1, "card 1");
-  EXPECT_EQ(Item::instance()->get(ids[0]).cg_id, cg);
+  EXPECT_EQ(Item::instance()->get(getDb(), ids[0]).data1, "card 1");
+  EXPECT_EQ(Item::instance()->get(getDb(), ids[0]).cg_id, cg);
   EXPECT_EQ(counters().store_total_num, 1);
 
   // The message names the parameter that was wrong.
@@ -274,7 +274,7 @@ TEST_F(ItemActions, ExportGivesTheUnsentCardsAsQuotedCsv) {
     card.data2 = data2;
     card.data3 = data3;
     card.send_order_id = sent;
-    Item::instance()->add(card);
+    Item::instance()->add(getDb(), card);
   }
   Json::Value reply = item("export", {{"cg_id", cgText}});
   ASSERT_EQ(reply["SUCCESS"], Json::Value(1)) << reply["MSG"].asString();

@@ -121,13 +121,13 @@ namespace {
 
 TEST_F(MessagingActions, MailTestQueuesOneMailToTheNoticeAddressOnceAMailCanGoOut) {
   std::shared_ptr<SystemConfig> config = SystemConfig::instance();
-  config->setMany({{"notice_mailto", "seller.example.com"}, {"email_send_type", "3"},
+  config->setMany(getDb(), {{"notice_mailto", "seller.example.com"}, {"email_send_type", "3"},
                    {"smtp_host", "smtp.example.com"}, {"email_sender", gbk("淺東乛小店 <shop@example.com>")}});
   Json::Value refused = callAction(server_.port(), "mailTest");
   EXPECT_EQ(refused["SUCCESS"], Json::Value(0));
   EXPECT_NE(refused["MSG"].asString().find("notice_mailto"), std::string::npos) << refused["MSG"].asString();
 
-  config->setMany({{"notice_mailto", "seller@example.com"}, {"email_send_type", ""}});
+  config->setMany(getDb(), {{"notice_mailto", "seller@example.com"}, {"email_send_type", ""}});
   refused = callAction(server_.port(), "mailTest");
   EXPECT_EQ(refused["SUCCESS"], Json::Value(0));
   EXPECT_NE(refused["MSG"].asString().find("email_send_type"), std::string::npos) << refused["MSG"].asString();

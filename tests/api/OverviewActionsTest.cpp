@@ -41,8 +41,8 @@ class OverviewActions : public StoreFixture {
   static int addCategory(const std::string& name, int unsent, int total) {
     CategoryRecord record;
     record.name = gbk(name);
-    Category::instance()->add(record);
-    Category::instance()->setCounters(record.id, unsent, total);
+    Category::instance()->add(getDb(), record);
+    Category::instance()->setCounters(getDb(), record.id, unsent, total);
     return record.id;
   }
 

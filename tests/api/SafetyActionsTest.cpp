@@ -90,8 +90,8 @@ TEST_F(SafetyActions, ReservedAndSentCardsCanNeitherBeEditedNorDeleted) {
     Json::Value removed = call("item&action=del", {{"id", id}});
     EXPECT_EQ(removed["SUCCESS"], Json::Value(0));
     EXPECT_NE(removed["MSG"].asString().find("不能删除"), std::string::npos) << removed["MSG"].asString();
-    EXPECT_EQ(Item::instance()->get(card.id).send_order_id, card.send_order_id);
-    EXPECT_EQ(Item::instance()->get(card.id).data1, card.data1);
+    EXPECT_EQ(Item::instance()->get(getDb(), card.id).send_order_id, card.send_order_id);
+    EXPECT_EQ(Item::instance()->get(getDb(), card.id).data1, card.data1);
   }
   EXPECT_NE(call("item&action=update", {{"id", std::to_string(reserved.id)}, {"cg_id", cgText}, {"data1", "x"}})["MSG"].asString().find("发货中"),
             std::string::npos);

@@ -91,10 +91,22 @@ TEST_F(StatusActions, SettingsRoundTripChineseTextAndNumbersAsStrings) {
   EXPECT_EQ(SystemConfig::instance()->number("check_order_timeout"), 30);
 }
 
+// Nothing to store is a success that changes nothing; what the same action
+// then stores is really stored, in the table and in the cache.
 TEST_F(StatusActions, SetConfigWithoutParametersSucceeds) {
+  const int rows = count("select count(*) as `num` from `sys_config`");
+  const auto before = SystemConfig::instance()->getAll();
   Json::Value set = callAction(server_.port(), "setConfig");
   EXPECT_EQ(set["SUCCESS"], Json::Value(1));
   EXPECT_FALSE(set.isMember("MSG"));
+  EXPECT_EQ(count("select count(*) as `num` from `sys_config`"), rows);
+  EXPECT_EQ(SystemConfig::instance()->getAll(), before);
+
+  set = callAction(server_.port(), "setConfig", formOf({{"notice_store_num", "7"}}));
+  EXPECT_EQ(set["SUCCESS"], Json::Value(1)) << set["MSG"].asString();
+  EXPECT_EQ(storedRows("notice_store_num"), 1);
+  EXPECT_EQ(count("select count(*) as `num` from `sys_config` where `key`='notice_store_num' and `value`='7'"), 1);
+  EXPECT_EQ(SystemConfig::instance()->number("notice_store_num"), 7);
 }
 
 TEST_F(StatusActions, FailedSetConfigIsReportedAndStoresNothing) {

@@ -99,7 +99,7 @@ TEST_F(BackupRestore, ARestoreToACopyFromBeforeADeliveryDeliversNothingTwice) {
   ASSERT_EQ(sim_->shop().consignments().size(), 1u);
 
   Deamon daemon;
-  const std::string saved = restoreBackup(daemon, before.name);
+  const std::string saved = restoreBackup(getDb(), daemon, before.name);
   EXPECT_TRUE(Backups::isCopyName(saved));
   EXPECT_NE(saved, before.name);
   EXPECT_FALSE(daemon.held()) << "the daemon goes on after the restore";
@@ -133,7 +133,7 @@ TEST_F(BackupRestore, ARestoreIsRefusedWhileAnOrderIsInFlight) {
   db_->exec("update `orders` set `status`=3");
   Deamon daemon;
   try {
-    restoreBackup(daemon, copy.name);
+    restoreBackup(getDb(), daemon, copy.name);
     ADD_FAILURE() << "refused at status 3";
   } catch (Exception e) {
     EXPECT_NE(e.message().find(gbk("正在发货中")), std::string::npos) << gbkToUtf8(e.message());

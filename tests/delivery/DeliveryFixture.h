@@ -49,7 +49,7 @@ class DeliveryFixture : public SimStoreFixture {
     record.flg = static_cast<CategorySwitch>(flg);
     record.tpl = tpl;
     record.ext = ext;
-    Category::instance()->add(record);
+    Category::instance()->add(getDb(), record);
     return record.id;
   }
 
@@ -62,7 +62,7 @@ class DeliveryFixture : public SimStoreFixture {
       card.data1 = prefix + "N" + std::to_string(k);
       card.data2 = prefix + "P" + std::to_string(k);
       card.data3 = prefix + "X" + std::to_string(k);
-      Item::instance()->add(card);
+      Item::instance()->add(getDb(), card);
       ids.push_back(card.id);
     }
     return ids;

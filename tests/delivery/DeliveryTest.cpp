@@ -125,7 +125,7 @@ TEST_F(Delivery, PlaceholdersAreFoundOnlyWhereACharacterStarts) {
   card.cg_id = category;
   card.data1 = gbk("{数据2}");
   card.data2 = "two";
-  Item::instance()->add(card);
+  Item::instance()->add(getDb(), card);
   SimOrder order = place("b", {{addItem("T", category), 1}});
   tick();
   EXPECT_EQ(ofOrder("`text_msg`", order.id),
@@ -464,7 +464,7 @@ TEST_F(Delivery, EachOrderReadsTheCategoryAsItIsNowAfterAnEdit) {
   CategoryRecord edited = Category::instance()->get(category);
   edited.tpl = tplJson(gbk("{数据2}"), "B:");
   edited.ext = R"({"email":0})";
-  Category::instance()->update(edited);
+  Category::instance()->update(getDb(), edited);
   SimOrder second = place("b", {{item, 1}});
   tick();
   EXPECT_EQ(ofOrder("`text_msg`", second.id), gbk("【G】的发货信息：") + "B:P1\r\n");
@@ -473,7 +473,7 @@ TEST_F(Delivery, EachOrderReadsTheCategoryAsItIsNowAfterAnEdit) {
   // A template that cannot be read fails every order, not only the first,
   // and the old one read fine before does not stand in for it.
   edited.tpl = R"({"cardTpl":[1],"goodsTpl":""})";
-  Category::instance()->update(edited);
+  Category::instance()->update(getDb(), edited);
   SimOrder third = place("b", {{item, 1}});
   tick();
   SimOrder fourth = place("b", {{item, 1}});
@@ -484,7 +484,7 @@ TEST_F(Delivery, EachOrderReadsTheCategoryAsItIsNowAfterAnEdit) {
   // Back to the first texts: read as they were.
   edited.tpl = tplJson(gbk("{数据1}"), "A:");
   edited.ext = R"({"email":1})";
-  Category::instance()->update(edited);
+  Category::instance()->update(getDb(), edited);
   SimOrder fifth = place("b", {{item, 1}});
   tick();
   EXPECT_EQ(ofOrder("`text_msg`", fifth.id), gbk("【G】的发货信息：") + "A:N2\r\n");

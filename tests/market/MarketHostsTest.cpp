@@ -5,6 +5,7 @@
 #include <map>
 
 #include "market/PageText.h"
+#include "store/Db.h"
 #include "store/SystemConfig.h"
 #include "tests/store/StoreFixture.h"
 
@@ -15,7 +16,7 @@ class MarketHostsTest : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    SystemConfig::instance()->setMany(settings_);
+    SystemConfig::instance()->setMany(getDb(), settings_);
   }
 
   std::map<std::string, std::string> settings_{

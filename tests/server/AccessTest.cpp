@@ -27,9 +27,9 @@ class AccessTest : public ::testing::Test {
  protected:
   void SetUp() override {
     installProcessWide(std::make_shared<LaunchKey>(kKey));
-    registerAction("touch", [] {
+    registerHandler("touch", [](const HttpRequest&, Reply& out) {
       ++runs;
-      writeJsonp(Json::Value(Json::objectValue));
+      out.writeJsonp(Json::Value(Json::objectValue));
     });
     runs = 0;
   }

@@ -23,28 +23,28 @@ using testing::RawClient;
 using testing::TestServer;
 
 // Answers with every request header count and parameter it received.
-void echoAction() {
+void echoAction(const HttpRequest& request, Reply& out) {
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 1;
-  reply["HEADERS"] = static_cast<int>(currentRequest->requestHeaders.size());
-  reply["METHOD"] = currentRequest->method;
+  reply["HEADERS"] = static_cast<int>(request.requestHeaders.size());
+  reply["METHOD"] = request.method;
   Json::Value post(Json::objectValue);
-  for (const auto& [key, value] : currentRequest->post) post[key] = value;
+  for (const auto& [key, value] : request.post) post[key] = value;
   reply["POST"] = post;
-  writeJsonp(reply);
+  out.writeJsonp(reply);
 }
 
 class HttpServerTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    registerAction("echo", echoAction);
-    registerAction("chinese", [] {
+    registerHandler("echo", echoAction);
+    registerHandler("chinese", [](const HttpRequest&, Reply& out) {
       Json::Value reply(Json::objectValue);
       reply["MSG"] = "\xD6\xD0\xCE\xC4";  // GBK
       reply["SUCCESS"] = 1;
-      writeJsonp(reply);
+      out.writeJsonp(reply);
     });
-    registerAction("names", [] {
+    registerHandler("names", [](const HttpRequest&, Reply& out) {
       // Names whose second bytes are \ | ^ [ { ], one ending a string.
       Json::Value reply(Json::objectValue);
       reply["SUCCESS"] = 1;
@@ -52,24 +52,24 @@ class HttpServerTest : public ::testing::Test {
       Json::Value list(Json::arrayValue);
       for (const char* name : {"淺", "淺東", "淺n", "東乛乕亄匽淺", "a\"淺"}) list.append(gbk(name));
       reply["LIST"] = list;
-      writeJsonp(reply);
+      out.writeJsonp(reply);
     });
-    registerAction("notGbk", [] {
+    registerHandler("notGbk", [](const HttpRequest& request, Reply& out) {
       Json::Value reply(Json::objectValue);
       reply["SUCCESS"] = 1;
-      reply["MSG"] = queryParam("text");
-      writeJsonp(reply);
+      reply["MSG"] = queryParam(request, "text");
+      out.writeJsonp(reply);
     });
-    registerAction("counted", [] {
+    registerHandler("counted", [](const HttpRequest&, Reply& out) {
       ++countedRuns;
-      writeJsonp(Json::Value(Json::objectValue));
+      out.writeJsonp(Json::Value(Json::objectValue));
     });
-    registerAction("guarded", [] {
-      answerJsonp(Json::Value(Json::objectValue), [](Json::Value& reply) {
+    registerHandler("guarded", [](const HttpRequest& request, Reply& out) {
+      out.answerJsonp(Json::Value(Json::objectValue), [&request](Json::Value& reply) {
         reply["SUCCESS"] = 1;
-        if (queryParam("fail") == "1") throw Exception("it failed");
-        if (queryParam("fail") == "2") throw std::runtime_error("standard failure");
-        reply["N"] = toNumber(queryParam("n"));
+        if (queryParam(request, "fail") == "1") throw Exception("it failed");
+        if (queryParam(request, "fail") == "2") throw std::runtime_error("standard failure");
+        reply["N"] = toNumber(queryParam(request, "n"));
       });
     });
   }
@@ -267,6 +267,46 @@ TEST_F(HttpServerTest, ActionErrorPattern) {
   EXPECT_EQ(failed["MSG"].asString(), "操作失败：it failed") << "the seller is told in Chinese";
   Json::Value standard = jsonOf(exchange(server_.port(), "GET /?do=guarded&callback=cb&fail=2 HTTP/1.1\r\n\r\n"));
   EXPECT_EQ(standard["MSG"].asString(), "操作失败：standard failure");
+}
+
+// Whatever escapes an action is answered on the same port with the failure
+// envelope, in place of what the action had begun to write; the server goes
+// on answering.
+TEST_F(HttpServerTest, WhatEscapesAnActionIsAnsweredAsAFailureOnTheSamePort) {
+  registerHandler("throws", [](const HttpRequest& request, Reply& out) {
+    out.setHeader("Content-Type", "text/html;charset=GBK");
+    out.setHeader("X-Half", "done");
+    out.appendBody("half an answer");
+    if (queryParam(request, "what") == "standard") throw std::runtime_error("vector too long");
+    if (queryParam(request, "what") == "ours") throw Exception("no such card");
+    throw 42;
+  });
+  const struct {
+    const char* what;
+    const char* message;
+  } cases[] = {
+      {"standard", "操作失败：vector too long"},
+      {"ours", "操作失败：no such card"},
+      {"other", "本地程序出现未知错误，请重试。"},
+  };
+  for (const auto& [what, message] : cases) {
+    const std::string response =
+        exchange(server_.port(), std::string("GET /?do=throws&callback=cb&what=") + what + " HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << what << ": " << response;
+    EXPECT_EQ(headerOf(response, "Content-Type"), "text/javascript;charset=utf-8;") << what;
+    EXPECT_EQ(headerOf(response, "X-Half"), "<none>") << what;
+    EXPECT_EQ(headerOf(response, "Content-Length"), std::to_string(bodyOf(response).size())) << what;
+    Json::Value failed = jsonOf(response);
+    EXPECT_EQ(failed["SUCCESS"], Json::Value(0)) << what;
+    EXPECT_EQ(failed["MSG"].asString(), message) << what;
+    // The same port answers the next request.
+    const int before = countedRuns;
+    EXPECT_EQ(bodyOf(exchange(server_.port(), "GET /?do=counted&callback=cb HTTP/1.1\r\n\r\n")), "cb({}\n)") << what;
+    EXPECT_EQ(countedRuns, before + 1) << what;
+  }
+  // A refused callback is still refused before the action runs.
+  const std::string refused = exchange(server_.port(), "GET /?do=throws&callback=1x HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(refused.rfind("HTTP/1.1 400 Bad Request\r\n", 0), 0u) << refused;
 }
 
 // Small size limits and an idle limit far longer than any test: a connection

@@ -28,25 +28,25 @@ Gate gate;
 class OutsideWorkerThreads : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    registerAction("quick", [] {
+    registerHandler("quick", [](const HttpRequest& request, Reply& out) {
       Json::Value reply(Json::objectValue);
       reply["SUCCESS"] = 1;
-      reply["MSG"] = "quick " + queryParam("n");
-      writeJsonp(reply);
+      reply["MSG"] = "quick " + queryParam(request, "n");
+      out.writeJsonp(reply);
     });
-    registerAction(
+    registerHandler(
         "slow",
-        [] {
+        [](const HttpRequest& request, Reply& out) {
           gate.pass();
           Json::Value reply(Json::objectValue);
           reply["SUCCESS"] = 1;
           // Read after the wait: the request is still this action's own.
-          reply["MSG"] = "slow " + queryParam("n") + " " + postParam("p");
-          writeJsonp(reply);
+          reply["MSG"] = "slow " + queryParam(request, "n") + " " + postParam(request, "p");
+          out.writeJsonp(reply);
         },
         ActionPlace::kOutsideWorker);
-    registerAction(
-        "slowFailing", [] { throw Exception("the marketplace did not answer"); }, ActionPlace::kOutsideWorker);
+    registerHandler(
+        "slowFailing", [](const HttpRequest&, Reply&) { throw Exception("the marketplace did not answer"); }, ActionPlace::kOutsideWorker);
   }
   void SetUp() override { gate.close(); }
   void TearDown() override { gate.open(); }

@@ -140,7 +140,7 @@ TEST_F(CardImportRun, DuplicatesOfTheStockAnywhereAndOfEarlierLinesAreSkippedThe
   addCard(other_, gbk("淺東乛"), "p1", gbk("已发货：订单号：9"));  // delivered, in another category
   addCard(cg_, "n2", "p2");
   const std::string text = gbk("淺東乛 p1\nn2 p2\nn2 p3\nn4 p4 x\n亄匽 p5\nn4 p4 y\n亄匽 p5\n");
-  const ImportReport report = CardImport::run(cg_, CardImport::split(text, CardSeparator::kSpace));
+  const ImportReport report = CardImport::run(getDb(), cg_, CardImport::split(text, CardSeparator::kSpace));
   EXPECT_EQ(report.imported, 3);
   std::vector<std::string> skipped;
   for (const SkippedCard& line : report.skipped) skipped.push_back(std::to_string(line.line) + "|" + line.data1);
@@ -152,12 +152,12 @@ TEST_F(CardImportRun, DuplicatesOfTheStockAnywhereAndOfEarlierLinesAreSkippedThe
   EXPECT_EQ(fileValue("select `data3` from `items` where `data1`='n4'"), "x");
   EXPECT_EQ(fileValue("select hex(`data1`) from `items` where `data2`='p5'"), "E4BA84E58CBD") << "UTF-8 in the file";
   // Same number, other password: a different card.
-  EXPECT_EQ(CardImport::run(cg_, CardImport::split("n2 other", CardSeparator::kSpace)).imported, 1);
+  EXPECT_EQ(CardImport::run(getDb(), cg_, CardImport::split("n2 other", CardSeparator::kSpace)).imported, 1);
 }
 
 TEST_F(CardImportRun, ASkippedLineOfTheSplitIsReportedInLineOrder) {
   addCard(cg_, "dup", "1");
-  const ImportReport report = CardImport::run(cg_, CardImport::split("dup,1\n,no number\nnew,2", CardSeparator::kComma));
+  const ImportReport report = CardImport::run(getDb(), cg_, CardImport::split("dup,1\n,no number\nnew,2", CardSeparator::kComma));
   EXPECT_EQ(report.imported, 1);
   ASSERT_EQ(report.skipped.size(), 2u);
   EXPECT_EQ(report.skipped[0].line, 1);
@@ -176,7 +176,7 @@ TEST_F(CardImportRun, AFailureLeavesNeitherCardsNorCountersBehind) {
   getDb()->exec("create trigger `refuse` before insert on `items` when new.`data1`='bad' begin "
                 "select raise(abort, 'disk full'); end");
   try {
-    CardImport::run(cg_, CardImport::split("a 1\nb 2\nc 3\nbad 4\nd 5", CardSeparator::kSpace));
+    CardImport::run(getDb(), cg_, CardImport::split("a 1\nb 2\nc 3\nbad 4\nd 5", CardSeparator::kSpace));
     FAIL() << "the failure is raised";
   } catch (DbException e) {
     EXPECT_NE(e.message().find("disk full"), std::string::npos);
@@ -184,7 +184,7 @@ TEST_F(CardImportRun, AFailureLeavesNeitherCardsNorCountersBehind) {
   EXPECT_EQ(counters(cg_), "1/1 1/1");
   // The connection is usable again, no transaction is left open, and its
   // settings are its own again.
-  EXPECT_EQ(CardImport::run(cg_, CardImport::split("a 1", CardSeparator::kSpace)).imported, 1);
+  EXPECT_EQ(CardImport::run(getDb(), cg_, CardImport::split("a 1", CardSeparator::kSpace)).imported, 1);
   EXPECT_EQ(fileValue("select count(*) from `items`"), "2");
   EXPECT_EQ(pragma("temp_store"), temp);
   EXPECT_EQ(pragma("cache_size"), cache);
@@ -192,38 +192,38 @@ TEST_F(CardImportRun, AFailureLeavesNeitherCardsNorCountersBehind) {
 
 TEST_F(CardImportRun, EveryImportIsABatchItsPartsStayUnderTheCapAndOneBatchIsUndone) {
   addCard(cg_, "own", "1");  // added by hand: in no batch
-  const ImportReport first = CardImport::run(cg_, CardImport::split("a 1\nb 2", CardSeparator::kSpace));
+  const ImportReport first = CardImport::run(getDb(), cg_, CardImport::split("a 1\nb 2", CardSeparator::kSpace));
   ASSERT_GT(first.batch, 0);
-  const ImportReport part = CardImport::run(cg_, CardImport::split("c 3", CardSeparator::kSpace), first.batch);
+  const ImportReport part = CardImport::run(getDb(), cg_, CardImport::split("c 3", CardSeparator::kSpace), first.batch);
   EXPECT_EQ(part.batch, first.batch) << "a later part goes on with the batch";
-  const ImportReport second = CardImport::run(cg_, CardImport::split("d 4", CardSeparator::kSpace));
+  const ImportReport second = CardImport::run(getDb(), cg_, CardImport::split("d 4", CardSeparator::kSpace));
   EXPECT_NE(second.batch, first.batch);
-  EXPECT_THROW(CardImport::run(other_, CardImport::split("e 5", CardSeparator::kSpace), first.batch), Exception);
-  EXPECT_THROW(CardImport::run(cg_, CardImport::split("e 5", CardSeparator::kSpace), 999), Exception);
+  EXPECT_THROW(CardImport::run(getDb(), other_, CardImport::split("e 5", CardSeparator::kSpace), first.batch), Exception);
+  EXPECT_THROW(CardImport::run(getDb(), cg_, CardImport::split("e 5", CardSeparator::kSpace), 999), Exception);
   EXPECT_EQ(counters(cg_), "5/5 5/5");
 
   // A card of the batch already sold stays; the rest of the batch goes.
   getDb()->exec("update `items` set `send_order_id`='sold' where `data1`='b'");
-  const BatchRemoval removal = CardImport::removeBatch(first.batch);
+  const BatchRemoval removal = CardImport::removeBatch(getDb(), first.batch);
   EXPECT_EQ(removal.removed, 2);
   EXPECT_EQ(removal.kept, 1);
   EXPECT_EQ(removal.categoryId, cg_);
   EXPECT_EQ(fileValue("select group_concat(`data1`, ' ') from (select `data1` from `items` order by `id`)"), "own b d");
-  Item::instance()->refreshCounters(cg_);
+  Item::instance()->refreshCounters(getDb(), cg_);
   EXPECT_EQ(counters(cg_), "2/3 2/3");
   // The second batch leaves nothing behind and is forgotten.
-  EXPECT_EQ(CardImport::removeBatch(second.batch).removed, 1);
-  EXPECT_THROW(CardImport::removeBatch(second.batch), Exception);
+  EXPECT_EQ(CardImport::removeBatch(getDb(), second.batch).removed, 1);
+  EXPECT_THROW(CardImport::removeBatch(getDb(), second.batch), Exception);
 
   // The parts of one batch together stay under the line cap.
   std::string lines;
   for (std::size_t k = 0; k < CardImport::kMaxLines / 2; ++k) lines += "n" + std::to_string(k) + " p\n";
-  const ImportReport big = CardImport::run(cg_, CardImport::split(lines, CardSeparator::kSpace));
+  const ImportReport big = CardImport::run(getDb(), cg_, CardImport::split(lines, CardSeparator::kSpace));
   for (char& c : lines) c = c == 'n' ? 'm' : c;
-  EXPECT_EQ(CardImport::run(cg_, CardImport::split(lines, CardSeparator::kSpace), big.batch).imported,
+  EXPECT_EQ(CardImport::run(getDb(), cg_, CardImport::split(lines, CardSeparator::kSpace), big.batch).imported,
             static_cast<int>(CardImport::kMaxLines / 2));
   const std::string before = fileValue("select count(*) from `items`");
-  EXPECT_THROW(CardImport::run(cg_, CardImport::split("over 1", CardSeparator::kSpace), big.batch), Exception);
+  EXPECT_THROW(CardImport::run(getDb(), cg_, CardImport::split("over 1", CardSeparator::kSpace), big.batch), Exception);
   EXPECT_EQ(fileValue("select count(*) from `items`"), before);
 }
 
@@ -245,7 +245,7 @@ TEST_F(CardImportRun, AnOlderDatabaseGetsTheBatchAndSubjectColumnsAndKeepsItsCar
   EXPECT_EQ(fileValue("select `batch` from `items` where `data1`='old'"), "0");
   EXPECT_EQ(fileValue("select count(*) from pragma_table_info('msg_queue') where `name`='subject'"), "1");
   EXPECT_EQ(fileValue("select count(*) from pragma_table_info('msg_queue') where `name`='last_error'"), "1");
-  const ImportReport report = CardImport::run(cg_, CardImport::split("new 2", CardSeparator::kSpace));
+  const ImportReport report = CardImport::run(getDb(), cg_, CardImport::split("new 2", CardSeparator::kSpace));
   EXPECT_EQ(report.imported, 1);
   EXPECT_EQ(fileValue("select `batch` from `items` where `data1`='new'"), std::to_string(report.batch));
 }

@@ -24,7 +24,7 @@ class CatalogTest : public StoreFixture {
     record.flg = CategorySwitch::kOn;
     record.tpl = R"({"email":"x"})";
     record.ext = R"({"limit":1})";
-    Category::instance()->add(record);
+    Category::instance()->add(getDb(), record);
     return record;
   }
 };
@@ -60,10 +60,10 @@ TEST_F(CatalogTest, WritesThatNameNoCategoryChangeNothing) {
   CategoryRecord ghost;
   ghost.id = kept.id + 1;
   ghost.name = "ghost";
-  EXPECT_THROW(categories->update(ghost), Exception);
+  EXPECT_THROW(categories->update(getDb(), ghost), Exception);
   ghost.id = 0;
-  EXPECT_THROW(categories->update(ghost), Exception);
-  categories->setCounters(kept.id + 5, 3, 4);
+  EXPECT_THROW(categories->update(getDb(), ghost), Exception);
+  categories->setCounters(getDb(), kept.id + 5, 3, 4);
   EXPECT_EQ(categories->all().size(), 1u);
   EXPECT_EQ(count("select count(*) as `num` from `category`"), 1);
   EXPECT_FALSE(categories->contains(0));
@@ -75,7 +75,7 @@ TEST_F(CatalogTest, AFailingInsertRaisesAndCachesNothing) {
   CategoryRecord record;
   record.name = "x";
   try {
-    categories->add(record);
+    categories->add(getDb(), record);
     FAIL() << "the insert was refused";
   } catch (DbException e) {
     EXPECT_NE(e.message().find("refused"), std::string::npos);
@@ -88,15 +88,15 @@ TEST_F(CatalogTest, CountersAloneDoNotPutBackAnOlderName) {
   CategoryRecord record = stored("old");
   CategoryRecord renamed = record;
   renamed.name = "new";
-  categories->update(renamed);
-  categories->setCounters(record.id, 7, 9);
+  categories->update(getDb(), renamed);
+  categories->setCounters(getDb(), record.id, 7, 9);
   categories->load();
   CategoryRecord now = categories->get(record.id);
   EXPECT_EQ(now.name, "new");
   EXPECT_EQ(now.store_num, 7);
   EXPECT_EQ(now.store_total_num, 9);
 
-  categories->remove(record.id);
+  categories->remove(getDb(), record.id);
   EXPECT_FALSE(categories->contains(record.id));
   EXPECT_EQ(count("select count(*) as `num` from `category`"), 0);
 }
@@ -111,14 +111,14 @@ TEST_F(CatalogTest, CountersAreWrittenOnlyWhereTheRowDiffers) {
     auto rows = db->query("select total_changes() as `num`");
     return rows->next() ? (*rows->fetch())["num"].toInt() : -1;
   };
-  categories->setCounters(record.id, 7, 9);
+  categories->setCounters(getDb(), record.id, 7, 9);
   const int before = changes();
-  categories->setCounters(record.id, 7, 9);
+  categories->setCounters(getDb(), record.id, 7, 9);
   EXPECT_EQ(changes(), before) << "the same counters again write nothing";
 
   db->exec("update `category` set `store_num`=1, `store_total_num`=NULL where `id`=" + std::to_string(record.id));
   const int behind = changes();
-  categories->setCounters(record.id, 7, 9);
+  categories->setCounters(getDb(), record.id, 7, 9);
   EXPECT_EQ(changes(), behind + 1);
   EXPECT_EQ(fileValue("select `store_num` || '/' || `store_total_num` from `category` where `id`=" +
                       std::to_string(record.id)),
@@ -141,14 +141,14 @@ TEST_F(CatalogTest, RemovingACategoryTakesItsStockOrNothing) {
   auto rows = [&](const std::string& where) { return count("select count(*) as `num` from " + where); };
 
   getDb()->exec("create trigger `refuse` before delete on `category` begin select raise(abort, 'refused'); end");
-  EXPECT_THROW(categories->remove(record.id), DbException);
+  EXPECT_THROW(categories->remove(getDb(), record.id), DbException);
   EXPECT_TRUE(categories->contains(record.id));
   EXPECT_EQ(bindings->categoryOf("1001"), record.id);
   EXPECT_EQ(rows("`items` where `cg_id`=" + id), 2);
   EXPECT_EQ(rows("`c_g_bind` where `cg_id`=" + id), 1);
 
   getDb()->exec("drop trigger `refuse`");
-  categories->remove(record.id);
+  categories->remove(getDb(), record.id);
   EXPECT_FALSE(categories->contains(record.id));
   EXPECT_EQ(bindings->categoryOf("1001"), 0);
   EXPECT_EQ(rows("`items` where `cg_id`=" + id), 0);
@@ -158,7 +158,7 @@ TEST_F(CatalogTest, RemovingACategoryTakesItsStockOrNothing) {
   EXPECT_EQ(bindings->categoryOf("1002"), other.id);
   EXPECT_EQ(rows("`items`"), 1);
   try {
-    categories->remove(other.id);
+    categories->remove(getDb(), other.id);
     FAIL() << "a category with an unsent card was removed";
   } catch (DbException e) {
     FAIL() << e.message();
@@ -176,17 +176,17 @@ TEST_F(CatalogTest, ACategoryWithCardsInFlightIsNotRemoved) {
   CardRecord card;
   card.cg_id = record.id;
   card.send_order_id = Item::reservedMark("100");
-  Item::instance()->add(card);
+  Item::instance()->add(getDb(), card);
   try {
-    Category::instance()->remove(record.id);
+    Category::instance()->remove(getDb(), record.id);
     FAIL() << "removed with a card in flight";
   } catch (Exception e) {
     EXPECT_EQ(e.message(), gbk("该分类还有1张卡密正在发货中，请等发货结束后再删除分类。"));
   }
   EXPECT_EQ(count("select count(*) as `num` from `items` where `cg_id`=" + id), 1);
   card.send_order_id = Item::deliveredMark("100");
-  Item::instance()->update(card);
-  Category::instance()->remove(record.id);
+  Item::instance()->update(getDb(), card);
+  Category::instance()->remove(getDb(), record.id);
   EXPECT_FALSE(Category::instance()->contains(record.id));
 }
 

@@ -18,7 +18,7 @@ class CatalogThreads : public StoreFixture {};
 TEST_F(CatalogThreads, EditsAndReadsOnTwoThreadsKeepCachesAndCountersWhole) {
   CategoryRecord shared;
   shared.name = "shared";
-  Category::instance()->add(shared);
+  Category::instance()->add(getDb(), shared);
   constexpr int kRounds = 8;
 
   // The "web UI": adds categories and cards, renames, binds.
@@ -26,13 +26,13 @@ TEST_F(CatalogThreads, EditsAndReadsOnTwoThreadsKeepCachesAndCountersWhole) {
     for (int k = 0; k < kRounds; ++k) {
       CategoryRecord record;
       record.name = "c" + std::to_string(k);
-      Category::instance()->add(record);
+      Category::instance()->add(getDb(), record);
       CardRecord card;
       card.cg_id = shared.id;
-      Item::instance()->add(card);
+      Item::instance()->add(getDb(), card);
       CategoryRecord renamed = Category::instance()->get(shared.id);
       renamed.name = "shared " + std::to_string(k);
-      Category::instance()->update(renamed);
+      Category::instance()->update(getDb(), renamed);
       GoodsCategoryMap::instance()->bind(std::to_string(k % 5), record.id);
     }
     releaseDb();
@@ -43,9 +43,9 @@ TEST_F(CatalogThreads, EditsAndReadsOnTwoThreadsKeepCachesAndCountersWhole) {
       for (const CategoryRecord& record : Category::instance()->all()) EXPECT_FALSE(record.name.empty());
       GoodsCategoryMap::instance()->categoryOf(std::to_string(k % 5));
       GoodsCategoryMap::instance()->itemsOf(k);
-      for (CardRecord card : Item::instance()->takeUnsent(shared.id, 1)) {
+      for (CardRecord card : Item::instance()->unsentCards(getDb(), shared.id, 1)) {
         card.send_order_id = "order " + std::to_string(k);
-        Item::instance()->update(card);
+        Item::instance()->update(getDb(), card);
       }
     }
     releaseDb();

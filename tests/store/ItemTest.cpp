@@ -74,23 +74,23 @@ TEST_F(ItemTest, CountersFollowAddUpdateMoveRemoveAndRemoveMany) {
 
   // A delivered card made unsent again.
   b.send_order_id = "";
-  items->update(b);
+  items->update(getDb(), b);
   expectCountersTrue(first);
   EXPECT_EQ(Category::instance()->get(first).store_num, 3);
 
   // Moved to the other category: both categories follow.
   a.cg_id = second;
-  items->update(a);
+  items->update(getDb(), a);
   expectCountersTrue(first);
   expectCountersTrue(second);
-  EXPECT_EQ(items->get(a.id).cg_id, second);
+  EXPECT_EQ(items->get(getDb(), a.id).cg_id, second);
 
-  items->remove(c.id);
+  items->remove(getDb(), c.id);
   expectCountersTrue(first);
 
   CardRecord e = card(first, "e");
   CardRecord f = card(second, "f");
-  items->removeMany(std::to_string(e.id) + "," + std::to_string(f.id) + "," + std::to_string(a.id));
+  items->removeMany(getDb(), std::to_string(e.id) + "," + std::to_string(f.id) + "," + std::to_string(a.id));
   expectCountersTrue(first);
   expectCountersTrue(second);
   EXPECT_EQ(count("select count(*) as `num` from `items`"), 2);
@@ -108,18 +108,18 @@ TEST_F(ItemTest, DatabaseWithoutCountTableStillCountsCards) {
   card(first, "c");
   expectCountersTrue(first);
   EXPECT_EQ(Category::instance()->get(first).store_num, 2);
-  EXPECT_EQ(items->pageCount(first, 2), 2);
-  items->remove(a.id);
+  EXPECT_EQ(items->pageCount(getDb(), first, 2), 2);
+  items->remove(getDb(), a.id);
   expectCountersTrue(first);
-  EXPECT_EQ(items->pageCount(first, 2), 1);
+  EXPECT_EQ(items->pageCount(getDb(), first, 2), 1);
 }
 
 TEST_F(ItemTest, IdsWithoutACardChangeNoCounterAndCreateNoCategory) {
   card(first, "a");
   // Counters put out of step on purpose: a refresh would put them right.
-  Category::instance()->setCounters(first, 50, 60);
-  items->remove(9999);
-  items->removeMany("9998,9999");
+  Category::instance()->setCounters(getDb(), first, 50, 60);
+  items->remove(getDb(), 9999);
+  items->removeMany(getDb(), "9998,9999");
   EXPECT_EQ(Category::instance()->get(first).store_num, 50);
   EXPECT_EQ(Category::instance()->all().size(), 2u);
   EXPECT_FALSE(Category::instance()->contains(0));
@@ -127,7 +127,7 @@ TEST_F(ItemTest, IdsWithoutACardChangeNoCounterAndCreateNoCategory) {
   CardRecord ghost;
   ghost.id = 9999;
   ghost.cg_id = first;
-  EXPECT_THROW(items->update(ghost), Exception);
+  EXPECT_THROW(items->update(getDb(), ghost), Exception);
   EXPECT_EQ(Category::instance()->get(first).store_num, 50);
 
   // Cards of a category that is not stored: counted, but no record appears.
@@ -144,7 +144,7 @@ TEST_F(ItemTest, RemoveManyRefusesAnythingButDecimalIdsBeforeAnySql) {
   card(second, "b");
   for (const char* bad : {"", "1,", ",1", "1,,2", "1 ,2", "1) or (1=1", "0x10", "-1", "1;drop table `items`"}) {
     try {
-      items->removeMany(bad);
+      items->removeMany(getDb(), bad);
       ADD_FAILURE() << "accepted: " << bad;
     } catch (DbException e) {
       ADD_FAILURE() << "reached the database: " << bad << ": " << e.message();
@@ -171,9 +171,9 @@ TEST_F(ItemTest, RemoveManyDeletesLongListsGroupByGroup) {
   std::string list;
   for (int id : removed) list += std::to_string(id) + ",";
   list += "999999,99999999999999999999999";  // no such cards: no harm
-  items->removeMany(list);
+  items->removeMany(getDb(), list);
   EXPECT_EQ(count("select count(*) as `num` from `items`"), static_cast<int>(kept.size()));
-  for (int id : kept) EXPECT_EQ(items->get(id).id, id);
+  for (int id : kept) EXPECT_EQ(items->get(getDb(), id).id, id);
   expectCountersTrue(first);
   expectCountersTrue(second);
 }
@@ -183,13 +183,13 @@ TEST_F(ItemTest, RemoveManyRefusesMoreThanItsLimitOfIds) {
   CardRecord a = card(first, "a");
   std::string list = std::to_string(a.id);
   for (size_t k = 1; k < Item::kMaxRemovedIds; ++k) list += ",1";
-  EXPECT_NO_THROW(items->removeMany(list));  // exactly the limit
+  EXPECT_NO_THROW(items->removeMany(getDb(), list));  // exactly the limit
   EXPECT_EQ(count("select count(*) as `num` from `items`"), 0);
 
   CardRecord b = card(first, "b");
   list = std::to_string(b.id) + list.substr(list.find(',')) + ",1";
   try {
-    items->removeMany(list);
+    items->removeMany(getDb(), list);
     ADD_FAILURE() << "a list of " << Item::kMaxRemovedIds + 1 << " ids was accepted";
   } catch (Exception e) {
     EXPECT_NE(e.message().find(gbk("一次最多删除 100000 张卡密")), std::string::npos) << e.message();
@@ -205,11 +205,11 @@ TEST_F(ItemTest, TakeUnsentNeverReturnsADeliveredCard) {
   CardRecord u2 = card(first, "4");
   card(first, "5", "order 10");
   card(second, "6");
-  EXPECT_EQ(ids(items->takeUnsent(first, 10)), (std::vector<int>{u1.id, u2.id}));
-  EXPECT_EQ(ids(items->takeUnsent(first, 1)), std::vector<int>{u1.id});
-  EXPECT_TRUE(items->takeUnsent(first, 0).empty());
-  EXPECT_TRUE(items->takeUnsent(first, -1).empty());  // not "no limit"
-  for (const CardRecord& taken : items->takeUnsent(first, 10)) EXPECT_EQ(taken.send_order_id, "");
+  EXPECT_EQ(ids(items->unsentCards(getDb(), first, 10)), (std::vector<int>{u1.id, u2.id}));
+  EXPECT_EQ(ids(items->unsentCards(getDb(), first, 1)), std::vector<int>{u1.id});
+  EXPECT_TRUE(items->unsentCards(getDb(), first, 0).empty());
+  EXPECT_TRUE(items->unsentCards(getDb(), first, -1).empty());  // not "no limit"
+  for (const CardRecord& taken : items->unsentCards(getDb(), first, 10)) EXPECT_EQ(taken.send_order_id, "");
 }
 
 TEST_F(ItemTest, RemarkChangesOnlyTheCardsOfTheCategoryWithThatMark) {
@@ -223,19 +223,19 @@ TEST_F(ItemTest, RemarkChangesOnlyTheCardsOfTheCategoryWithThatMark) {
   CardRecord e = card(first, "e");
   std::shared_ptr<IDb> db = getDb();
   db->exec("begin immediate transaction");
-  EXPECT_EQ(items->remark(first, reserved, Item::deliveredMark("100")), (std::vector<int>{a.id, c.id}));
+  EXPECT_EQ(items->remark(getDb(), first, reserved, Item::deliveredMark("100")), (std::vector<int>{a.id, c.id}));
   db->exec("commit transaction");
-  EXPECT_EQ(items->get(c.id).send_order_id, Item::deliveredMark("100"));
-  EXPECT_EQ(items->get(d.id).send_order_id, reserved) << "another category";
-  EXPECT_EQ(items->get(e.id).send_order_id, "");
-  EXPECT_EQ(items->markedWith(first, Item::deliveredMark("100")), (std::vector<int>{a.id, b.id, c.id}));
+  EXPECT_EQ(items->get(getDb(), c.id).send_order_id, Item::deliveredMark("100"));
+  EXPECT_EQ(items->get(getDb(), d.id).send_order_id, reserved) << "another category";
+  EXPECT_EQ(items->get(getDb(), e.id).send_order_id, "");
+  EXPECT_EQ(items->markedWith(getDb(), first, Item::deliveredMark("100")), (std::vector<int>{a.id, b.id, c.id}));
 
-  EXPECT_EQ(items->remark(second, reserved, ""), std::vector<int>{d.id});
-  EXPECT_EQ(items->get(d.id).send_order_id, "");
+  EXPECT_EQ(items->remark(getDb(), second, reserved, ""), std::vector<int>{d.id});
+  EXPECT_EQ(items->get(getDb(), d.id).send_order_id, "");
   expectCountersTrue(first);
   expectCountersTrue(second);
-  EXPECT_TRUE(items->remark(second, reserved, "").empty());
-  EXPECT_THROW(items->remark(first, "", "x"), Exception) << "unsent cards are never re-marked in bulk";
+  EXPECT_TRUE(items->remark(getDb(), second, reserved, "").empty());
+  EXPECT_THROW(items->remark(getDb(), first, "", "x"), Exception) << "unsent cards are never re-marked in bulk";
 }
 
 TEST_F(ItemTest, PagesComeInIdOrderFromEitherEnd) {
@@ -248,7 +248,7 @@ TEST_F(ItemTest, PagesComeInIdOrderFromEitherEnd) {
     all.push_back(added.id);
   }
   for (int gone : {44, 30, 17, 2}) {
-    items->remove(all[gone]);
+    items->remove(getDb(), all[gone]);
     all.erase(all.begin() + gone);
   }
   card(second, "other");
@@ -256,13 +256,13 @@ TEST_F(ItemTest, PagesComeInIdOrderFromEitherEnd) {
   ASSERT_EQ(all.size(), 41u);
   expectCountersTrue(first);
 
-  EXPECT_EQ(items->pageCount(first, 40), 2);
-  EXPECT_EQ(items->pageCount(first, 41), 1);
-  EXPECT_EQ(items->pageCount(first, 0), 41);
-  EXPECT_EQ(items->pageCount(99, 40), 0);
-  const int cards = items->cardCount(first);
+  EXPECT_EQ(items->pageCount(getDb(), first, 40), 2);
+  EXPECT_EQ(items->pageCount(getDb(), first, 41), 1);
+  EXPECT_EQ(items->pageCount(getDb(), first, 0), 41);
+  EXPECT_EQ(items->pageCount(getDb(), 99, 40), 0);
+  const int cards = items->cardCount(getDb(), first);
   EXPECT_EQ(cards, 41);
-  EXPECT_EQ(items->cardCount(99), 0);
+  EXPECT_EQ(items->cardCount(getDb(), 99), 0);
 
   // Every page size and page, against the expected slice.
   for (int size : {1, 3, 7, 20, 40, 41, 50}) {
@@ -270,14 +270,14 @@ TEST_F(ItemTest, PagesComeInIdOrderFromEitherEnd) {
     for (int page = 1; page <= pages; ++page) {
       std::vector<int> expected(all.begin() + (page - 1) * size,
                                 all.begin() + std::min<size_t>(all.size(), static_cast<size_t>(page) * size));
-      EXPECT_EQ(ids(items->list(first, page, size, cards)), expected) << "size " << size << " page " << page;
+      EXPECT_EQ(ids(items->list(getDb(), first, page, size, cards)), expected) << "size " << size << " page " << page;
     }
   }
-  EXPECT_EQ(ids(items->list(first, 5, 40, cards)), std::vector<int>{all.back()});  // past the end: the last page
-  EXPECT_EQ(ids(items->list(first, 0, 40, cards)), ids(items->list(first, 1, 40, cards)));
-  EXPECT_EQ(ids(items->list(first, -3, 40, cards)), ids(items->list(first, 1, 40, cards)));
-  EXPECT_TRUE(items->list(99, 1, 40, 0).empty());
-  EXPECT_EQ(items->list(first, 1, 40, cards)[0].data2, "pw-1");
+  EXPECT_EQ(ids(items->list(getDb(), first, 5, 40, cards)), std::vector<int>{all.back()});  // past the end: the last page
+  EXPECT_EQ(ids(items->list(getDb(), first, 0, 40, cards)), ids(items->list(getDb(), first, 1, 40, cards)));
+  EXPECT_EQ(ids(items->list(getDb(), first, -3, 40, cards)), ids(items->list(getDb(), first, 1, 40, cards)));
+  EXPECT_TRUE(items->list(getDb(), 99, 1, 40, 0).empty());
+  EXPECT_EQ(items->list(getDb(), first, 1, 40, cards)[0].data2, "pw-1");
 }
 
 // Deep pages find their cards through the counts per id range: every page,
@@ -300,19 +300,19 @@ class ItemPages : public ItemTest {
   }
 
   void expectEveryPageAsByOffset(int cg) {
-    const int cards = items->cardCount(cg);
+    const int cards = items->cardCount(getDb(), cg);
     for (int size : {1, 7, 40, 1023, 1024, 1500, 5000}) {
       const int pages = Item::pagesOf(cards, size);
       for (int page = 1; page <= pages; ++page) {
-        EXPECT_EQ(ids(items->list(cg, page, size, cards)), reference(cg, std::int64_t(page - 1) * size, size))
+        EXPECT_EQ(ids(items->list(getDb(), cg, page, size, cards)), reference(cg, std::int64_t(page - 1) * size, size))
             << "category " << cg << " size " << size << " page " << page;
       }
       if (pages > 0) {
-        EXPECT_EQ(ids(items->list(cg, pages + 3, size, cards)), reference(cg, std::int64_t(pages - 1) * size, size));
+        EXPECT_EQ(ids(items->list(getDb(), cg, pages + 3, size, cards)), reference(cg, std::int64_t(pages - 1) * size, size));
       }
     }
     // Pages past the cards the caller counted are empty, as by offset.
-    EXPECT_EQ(ids(items->list(cg, 2, 40, cards + 80)), reference(cg, 40, 40));
+    EXPECT_EQ(ids(items->list(getDb(), cg, 2, 40, cards + 80)), reference(cg, 40, 40));
   }
 
   // 4,000 cards from id 1: two of three in the first category, the others
@@ -321,15 +321,15 @@ class ItemPages : public ItemTest {
   void fill() {
     getDb()->begin();
     for (int k = 1; k <= 4000; ++k) card(k % 3 == 0 ? second : first, std::to_string(k));
-    for (int id : {1023, 2049, 3000, 3072}) items->remove(id);
-    for (int id = 1030; id <= 2040; ++id) items->remove(id);
+    for (int id : {1023, 2049, 3000, 3072}) items->remove(getDb(), id);
+    for (int id = 1030; id <= 2040; ++id) items->remove(getDb(), id);
     for (int id = 2050; id < 3071; ++id) {
-      if (items->get(id).cg_id == first) items->remove(id);  // a range where only its last id is of the first category
+      if (items->get(getDb(), id).cg_id == first) items->remove(getDb(), id);  // a range where only its last id is of the first category
     }
     for (int id : {1, 1022, 1024, 1025, 2047, 2048, 3999}) {
-      CardRecord moved = items->get(id);
+      CardRecord moved = items->get(getDb(), id);
       moved.cg_id = moved.cg_id == first ? second : first;
-      items->update(moved);
+      items->update(getDb(), moved);
     }
     getDb()->commit();
   }
@@ -337,7 +337,7 @@ class ItemPages : public ItemTest {
 
 TEST_F(ItemPages, EveryPageEqualsTheOffsetQuery) {
   fill();
-  EXPECT_EQ(items->cardCount(first) + items->cardCount(second), count("select count(*) as `num` from `items`"));
+  EXPECT_EQ(items->cardCount(getDb(), first) + items->cardCount(getDb(), second), count("select count(*) as `num` from `items`"));
   expectEveryPageAsByOffset(first);
   expectEveryPageAsByOffset(second);
   // The counts equal the cards of each range.
@@ -347,8 +347,8 @@ TEST_F(ItemPages, EveryPageEqualsTheOffsetQuery) {
             0);
   EXPECT_EQ(count("select count(*) as `num` from `item_pages` where `total`<0"), 0);
   const int empty = addCategory("empty");
-  EXPECT_TRUE(items->list(empty, 1, 40, 0).empty());
-  EXPECT_TRUE(items->list(empty, 1, 40, 5).empty()) << "a count larger than the stock";
+  EXPECT_TRUE(items->list(getDb(), empty, 1, 40, 0).empty());
+  EXPECT_TRUE(items->list(getDb(), empty, 1, 40, 5).empty()) << "a count larger than the stock";
 }
 
 TEST_F(ItemPages, AnOlderDatabaseWithoutRangeCountsPagesTheSame) {
@@ -376,10 +376,10 @@ TEST_F(ItemPages, StartUpAddsAndFillsTheRangeCounts) {
   upgradeDatabase();  // a database that has them is left alone
   EXPECT_EQ(fileValue("select sum(`total`) from `item_pages`"), fileValue("select count(*) from `items`"));
   expectEveryPageAsByOffset(first);
-  CardRecord moved = items->get(5);
+  CardRecord moved = items->get(getDb(), 5);
   moved.cg_id = second;
-  items->update(moved);
-  items->remove(7);
+  items->update(getDb(), moved);
+  items->remove(getDb(), 7);
   card(first, "new");
   expectEveryPageAsByOffset(first);
   expectEveryPageAsByOffset(second);
@@ -399,7 +399,7 @@ class LowStockNotice : public ItemTest {
   void deliver(CardRecord card) {
     card.send_order_id = "order";
     items->setLowStockFlag(true);
-    items->update(card);
+    items->update(getDb(), card);
     items->setLowStockFlag(false);
   }
 
@@ -416,9 +416,9 @@ TEST_F(LowStockNotice, TheDeliveryTellsTheSellerWithTheSettingAsStored) {
 TEST_F(LowStockNotice, NoNoticeWithTheFlagClearOrEnoughStock) {
   CardRecord changed = cards[0];
   changed.send_order_id = "by hand";
-  items->update(changed);  // a change from the web UI
+  items->update(getDb(), changed);  // a change from the web UI
   card(first, "new");
-  items->remove(cards[1].id);
+  items->remove(getDb(), cards[1].id);
   EXPECT_TRUE(notices().empty());
 
   SystemConfig::instance()->set("notice_store_num", "2");
@@ -431,7 +431,7 @@ TEST_F(LowStockNotice, TheFlagBelongsToTheThreadThatSetIt) {
   std::thread([&] {
     CardRecord changed = cards[0];
     changed.send_order_id = "by hand";
-    items->update(changed);
+    items->update(getDb(), changed);
     releaseDb();
   }).join();
   items->setLowStockFlag(false);

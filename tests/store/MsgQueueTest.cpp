@@ -84,15 +84,15 @@ TEST_F(MsgQueueTest, RemoveDropsTheEntryFromMemoryAndTable) {
 
 TEST_F(MsgQueueTest, SellerNoticeNeedsEmailOnAndAMailbox) {
   std::shared_ptr<SystemConfig> config = SystemConfig::instance();
-  config->setMany({{"notice_type_email", "1"}, {"notice_mailto", "seller.example"}});
+  config->setMany(getDb(), {{"notice_type_email", "1"}, {"notice_mailto", "seller.example"}});
   sellerNotice("no mailbox");
-  config->setMany({{"notice_type_email", "0"}, {"notice_mailto", "seller@example.cn"}});
+  config->setMany(getDb(), {{"notice_type_email", "0"}, {"notice_mailto", "seller@example.cn"}});
   sellerNotice("e-mail off");
   config->set("notice_type_fetion", "1");
   sellerNotice("fetion selects nothing");
   EXPECT_EQ(queue->pending(), 0);
 
-  config->setMany({{"notice_type_email", "1"}, {"email_sender", "Shop <shop@example.cn>"}});
+  config->setMany(getDb(), {{"notice_type_email", "1"}, {"email_sender", "Shop <shop@example.cn>"}});
   sellerNotice(gbk("库存不足"));
   EXPECT_EQ(queue->pending(), 1);
   MsgEntry entry;

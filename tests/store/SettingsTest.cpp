@@ -17,7 +17,7 @@ TEST_F(SettingsTest, ValuesSurviveAReloadWithOneRowPerKey) {
   EXPECT_EQ(config->get("never_stored"), "");
   config->set("comment_msg", gbk("好评！谢谢"));
   config->set("comment_msg", gbk("再次好评"));
-  config->setMany({{"notice_paid_order", "1"}, {"check_order_timeout", ""}, {"notice_store_num", gbk("5件")}});
+  config->setMany(getDb(), {{"notice_paid_order", "1"}, {"check_order_timeout", ""}, {"notice_store_num", gbk("5件")}});
 
   config->load();
   EXPECT_EQ(config->get("comment_msg"), gbk("再次好评"));

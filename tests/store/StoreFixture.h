@@ -71,7 +71,7 @@ class StoreFixture : public ::testing::Test {
   static int addCategory(const std::string& name) {
     CategoryRecord record;
     record.name = name;
-    Category::instance()->add(record);
+    Category::instance()->add(getDb(), record);
     return record.id;
   }
 
@@ -83,7 +83,7 @@ class StoreFixture : public ::testing::Test {
     card.data1 = data1;
     card.data2 = data2;
     card.send_order_id = sent;
-    Item::instance()->add(card);
+    Item::instance()->add(getDb(), card);
     return card;
   }
 
