@@ -57,7 +57,7 @@ bool StartupSafety::lockFolder() {
 void StartupSafety::checkDatabase() {
   std::string told;
   try {
-    told = processWide<SafeMode>()->checkAtStart();
+    told = SafeMode::instance()->checkAtStart();
   } catch (Exception e) {
     told = e.message();
   } catch (const std::exception& e) {
@@ -68,7 +68,7 @@ void StartupSafety::checkDatabase() {
   if (!told.empty()) say(told);
 }
 
-bool StartupSafety::safeMode() const { return processWide<SafeMode>()->damaged(); }
+bool StartupSafety::safeMode() const { return SafeMode::instance()->damaged(); }
 
 void StartupSafety::listening(std::uint16_t port) {
   if (!lock_) return;
@@ -87,7 +87,7 @@ void StartupSafety::backupLoop(std::stop_token stop) {
     try {
       if (safeMode() || !Backups::isDue(last, clock->now())) continue;
       last = clock->now();
-      const BackupCopy copy = processWide<Backups>()->takeNow();
+      const BackupCopy copy = Backups::instance()->takeNow();
       say(gbk("定时备份：") + copy.name);
     } catch (Exception e) {
       say(gbk("定时备份失败：") + e.message());

@@ -21,6 +21,7 @@
 #include "base/Exception.h"
 #include "base/ProcessWide.h"
 #include "base/Clock.h"
+#include "base/Env.h"
 #include "base/WebAddress.h"
 #include "delivery/Deamon.h"
 #include "delivery/MarketPipeline.h"
@@ -31,6 +32,7 @@
 #include "port/CrashReporter.h"
 #include "port/MessageBox.h"
 #include "port/PrivateFile.h"
+#include "port/Socket.h"
 #include "server/LaunchKey.h"
 #include "server/ServerThread.h"
 #include "store/DatabaseFile.h"
@@ -112,6 +114,19 @@ int main() {
   // is the seller's alone.
   port::restrictNewFiles();
 
+  // What the program's parts reach outside themselves, handed to each when
+  // it is built: one clock (the stores read the same one process-wide), the
+  // system's network, and the options of each layer at their defaults. The
+  // database's options carry the clock of its busy wait; the stores read
+  // them process-wide, so the same object is installed there before any
+  // connection opens.
+  Env env(processWide<Clock>());
+  env.set<port::Network>(port::systemNetwork());
+  auto database = std::make_shared<DatabaseOptions>();
+  database->clock = env.sharedClock();
+  env.set(database);
+  installProcessWide<DatabaseOptions>(database);
+
   // Fatal faults leave a crash report beside the database.
   const std::string maker = makerBaseDefault();
   if (port::crashReporterInstall({"Vendara 2012", maker + "/crashrpt/crashrpt.php", maker + "/crashrpt/privacy.html"}) != 0) {
@@ -126,7 +141,7 @@ int main() {
   // The launch key is drawn before anything starts: without it no page may
   // use the server.
   try {
-    processWide<LaunchKey>();
+    LaunchKey::instance();
   } catch (Exception e) {
     port::showMessageBox(gbk("警告"), "Cannot draw the launch key: " + e.message());
     return 3;
@@ -138,6 +153,7 @@ int main() {
   // the end of the start. A start that fails ends the server with it.
   auto browser = port::systemBrowserLauncher();
   ServerLoopOptions options;
+  options.env = env;
   options.localHost = localHost;
   // A base address is an origin: scheme, host and port.
   options.pageOrigin = [] { return makerBase(true); };
@@ -176,9 +192,10 @@ int main() {
   installProcessWide<GoodsSource>(std::make_shared<GoodsScraper>());
   buildStores();
 
+  installProcessWide<Deamon>(std::make_shared<Deamon>(env));
   std::shared_ptr<Deamon> daemon = Deamon::instance();
   daemon->setOrderPipeline(std::make_shared<MarketPipeline>());
-  daemon->setMessageDispatch(std::make_shared<MessageDispatcher>());
+  daemon->setMessageDispatch(std::make_shared<MessageDispatcher>(env));
   if (!safety.safeMode()) daemon->start();  // a restore starts it in safe mode
   safety.startBackups();
   registerBackupActions(daemon);

@@ -33,9 +33,13 @@ class SystemClock : public Clock {
   bool sleepForMillis(std::int64_t millis, std::stop_token stop) override {
     return pause(std::chrono::milliseconds(millis), stop);
   }
+
+  Instant monotonic() override { return std::chrono::steady_clock::now(); }
 };
 
 }  // namespace
+
+std::shared_ptr<void> Clock::whenStepped(std::function<void()>) { return nullptr; }
 
 std::shared_ptr<Clock> Clock::makeProcessWide() { return std::make_shared<SystemClock>(); }
 

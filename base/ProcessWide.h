@@ -1,7 +1,12 @@
 // The one way the program holds a process-wide object: the record stores, the
-// settings, the registry, the daemon, the cookie jar, and every party outside
-// the process that tests replace with a fake (the clock and its pauses, the
-// network, the marketplace's goods source, the IM client's windows).
+// settings, the registry, the daemon, the backups, the safe mode, the launch
+// key and the like: the program's own state. Parties outside the process (the
+// clock and its pauses, the network) and the options of each layer travel in
+// an Env (base/Env.h) instead; the stores' clock and the marketplace's goods
+// source, the IM channel and the window system are still reached here.
+//
+// Callers spell it T::instance(); only those instance() definitions (and
+// tests installing a fake) name the template itself:
 //
 //   processWide<T>()              the object, built on first use and kept
 //   installProcessWide<T>(object) replaces it (the program's start-up wiring,

@@ -20,8 +20,10 @@ namespace Quorvel {
 
 std::shared_ptr<Deamon> Deamon::instance() { return processWide<Deamon>(); }
 
-Deamon::Deamon()
-    : clock_(processWide<Clock>()), pipeline_(idleOrderPipeline()), dispatch_(idleMessageDispatch()) {
+Deamon::Deamon() : Deamon(Env(processWide<Clock>())) {}
+
+Deamon::Deamon(const Env& env)
+    : clock_(env.sharedClock()), pipeline_(idleOrderPipeline()), dispatch_(idleMessageDispatch()) {
   std::shared_ptr<Registry> registry = Registry::instance();
   registry->set<std::int64_t>("checkLastTime", 0);
   registry->set<std::string>("account", std::string());

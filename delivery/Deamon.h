@@ -5,11 +5,11 @@
 // life (heartbeat) for more than 120 seconds: the stale worker is asked to
 // stop and detached, and ends at its next pause.
 //
-// The program uses the one process-wide instance (instance()), started once
-// at start-up; its threads are never stopped and end with the process. Tests
-// build their own instances after installing a fake clock; such an instance
-// stops its threads and waits for them when it is destroyed. The clock is
-// the process clock (processWide<Clock>) as it was when the daemon was built.
+// The program uses the one process-wide instance (instance()), which it
+// installs at start-up built with its Env, and starts once; its threads are
+// never stopped and end with the process. Tests build their own instances
+// with an Env holding a fake clock; such an instance stops its threads and
+// waits for them when it is destroyed. Every pause runs on the Env's clock.
 //
 // Any thread may call start, setRunning, running and state. The running flag,
 // the heartbeats, the thread handles and the installed steps are guarded by
@@ -31,6 +31,7 @@
 #include <thread>
 
 #include "base/Clock.h"
+#include "base/Env.h"
 #include "base/GlobalLock.h"
 #include "base/Mutex.h"
 #include "delivery/MessageDispatch.h"
@@ -61,6 +62,8 @@ class Deamon {
 
   // Stopped, no threads; seeds the Registry keys "checkLastTime" and
   // "sendMsgTime" with 0 and "account" with empty text.
+  explicit Deamon(const Env& env);
+  // The same with the stores' clock (processWide<Clock>) as it is now.
   Deamon();
   Deamon(const Deamon&) = delete;
   Deamon& operator=(const Deamon&) = delete;

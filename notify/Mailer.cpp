@@ -4,7 +4,6 @@
 #include <cctype>
 #include <ctime>
 
-#include "base/ProcessWide.h"
 #include "notify/MailExchangers.h"
 #include "port/Random.h"
 
@@ -36,8 +35,8 @@ bool startsWith(const std::string& text, std::string_view prefix) {
 // the status to the caller.
 class Dialogue {
  public:
-  Dialogue(port::TcpSocket& socket, std::string& status, const Mailer::Timeouts& timeouts)
-      : socket_(socket), status_(status), timeouts_(timeouts) {}
+  Dialogue(port::TcpSocket& socket, std::string& status, const Mailer::Timeouts& timeouts, Clock& clock)
+      : socket_(socket), status_(status), timeouts_(timeouts), clock_(clock) {}
 
   bool send(std::string_view bytes) { return socket_.send(bytes, timeouts_.reply); }
 
@@ -71,10 +70,10 @@ class Dialogue {
   // Reads one whole reply: lines up to the one whose code is not followed by
   // "-", all within one reply time-out.
   bool readReply(std::string& reply) {
-    auto deadline = std::chrono::steady_clock::now() + timeouts_.reply;
+    const Clock::Instant deadline = clock_.monotonic() + timeouts_.reply;
     std::string line;
     for (;;) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_.monotonic());
       if (!socket_.receiveLine(line, kMaxReplyLine, std::max(left, std::chrono::milliseconds(0)))) return false;
       reply += line;
       if (reply.size() > kMaxReply) return false;
@@ -85,6 +84,7 @@ class Dialogue {
   port::TcpSocket& socket_;
   std::string& status_;
   const Mailer::Timeouts& timeouts_;
+  Clock& clock_;
 };
 
 // LOGIN authentication after a successful EHLO whose reply was `ehloReply`.
@@ -128,12 +128,13 @@ bool authenticateLogin(Dialogue& dialogue, std::string& status, const std::strin
 
 }  // namespace
 
-Mailer::Mailer(bool mxDelivery, uint16_t port)
+Mailer::Mailer(const Env& env, bool mxDelivery, uint16_t port)
     : port_(port),
       mxDelivery_(mxDelivery),
-      network_(processWide<port::Network>()),
-      dnsPort_(processWide<MailerOptions>()->dnsPort),
-      timeouts_(processWide<MailerOptions>()->timeouts) {}
+      clock_(env.clock()),
+      network_(env.get<port::Network>()),
+      dnsPort_(env.get<MailerOptions>()->dnsPort),
+      timeouts_(env.get<MailerOptions>()->timeouts) {}
 
 bool Mailer::setSender(const std::string& text) {
   if (text.empty() || holdsLineBreak(text)) return false;
@@ -242,7 +243,7 @@ bool Mailer::attempt(port::TcpSocket& socket, const port::Endpoint& address, con
     status_ = "554 Transaction failed: server connect error.";
     return false;
   }
-  Dialogue dialogue(socket, status_, timeouts_);
+  Dialogue dialogue(socket, status_, timeouts_, clock_);
   if (!dialogue.receive()) {
     status_ = "554 Transaction failed: server connect response error.";
     return false;

@@ -5,9 +5,9 @@
 // The dispatch pass builds one Mailer per queued e-mail, sets it up, calls
 // send once and discards it. The outcome is only the status text (an
 // SMTP-style reply line); nothing is thrown. A Mailer belongs to the one
-// thread that uses it (the message worker). It reaches the network through
-// processWide<port::Network>() and waits as processWide<MailerOptions>()
-// says, both read when the Mailer is built.
+// thread that uses it (the message worker). It reaches the network, waits
+// and counts its deadlines as the Env it is built with says (its
+// port::Network, its MailerOptions, its clock).
 #pragma once
 
 #include <chrono>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/Codes.h"
+#include "base/Env.h"
 #include "notify/MailFormat.h"
 #include "port/Socket.h"
 
@@ -28,8 +29,8 @@ struct MailTimeouts {
   std::chrono::milliseconds dns{5000};     // for the MX reply datagram
 };
 
-// Where and how long the mailer talks to the outside (processWide; tests
-// install their own, never changed in place).
+// Where and how long the mailer talks to the outside (an entry of the Env;
+// tests put in their own).
 struct MailerOptions {
   MailTimeouts timeouts;
   std::uint16_t dnsPort = kDnsPort;  // the DNS server's port for MX queries
@@ -39,12 +40,12 @@ struct MailerOptions {
 
 class Mailer {
  public:
-  enum class AuthType { Login = 1 };
   using Timeouts = MailTimeouts;
 
   // `mxDelivery`: look up the recipient domain's exchangers (true) or use the
   // relay named by setServer (false). `port`: the SMTP port to connect to.
-  Mailer(bool mxDelivery, uint16_t port);
+  // The Env's clock must outlive the Mailer.
+  Mailer(const Env& env, bool mxDelivery, uint16_t port);
 
   // Parses the text as an address. Refused (false, nothing changed) when the
   // text is empty or holds a line break.
@@ -70,7 +71,6 @@ class Mailer {
   // Whether a server accepted the message (its reply to the mail text was
   // positive) in the last send.
   bool accepted() const { return accepted_; }
-  AuthType authType() const { return authType_; }
 
  private:
   bool addressList(std::vector<port::Endpoint>& addresses);
@@ -79,7 +79,6 @@ class Mailer {
   // One attempt on one address; true when the message was accepted.
   bool attempt(port::TcpSocket& socket, const port::Endpoint& address, const std::string& text);
 
-  AuthType authType_ = AuthType::Login;
   std::vector<MailAddress> recipients_;
   MailAddress sender_;
   std::string subject_;
@@ -94,6 +93,7 @@ class Mailer {
   std::string status_;
   bool accepted_ = false;
 
+  Clock& clock_;
   std::shared_ptr<port::Network> network_;
   uint16_t dnsPort_;
   Timeouts timeouts_;

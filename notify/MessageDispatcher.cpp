@@ -90,18 +90,18 @@ std::string mailSender(const PassSettings& settings, const MsgEntry& entry) {
 
 // Sends one e-mail over SMTP; the message is removed whatever happened, and
 // the mail server's last reply goes to the order log.
-Attempt sendBySmtp(const PassSettings& settings, const MsgEntry& entry, bool mxDelivery) {
+Attempt sendBySmtp(const Env& env, const PassSettings& settings, const MsgEntry& entry, bool mxDelivery) {
   std::unique_ptr<Mailer> mailer;
   if (mxDelivery) {
-    mailer = std::make_unique<Mailer>(true, processWide<MailerOptions>()->mxPort);
+    mailer = std::make_unique<Mailer>(env, true, env.get<MailerOptions>()->mxPort);
     if (!settings.get("email_dns_server").empty()) mailer->setServer(settings.get("email_dns_server"));
   } else {
     // An empty (or unusable) port setting means the relay's usual port, not
     // port 0, which no relay listens on.
     const int configured = std::atoi(settings.get("smtp_port").c_str());
     const std::uint16_t port = (configured >= 1 && configured <= 65535) ? static_cast<std::uint16_t>(configured)
-                                                                         : processWide<MailerOptions>()->relayPort;
-    mailer = std::make_unique<Mailer>(false, port);
+                                                                         : env.get<MailerOptions>()->relayPort;
+    mailer = std::make_unique<Mailer>(env, false, port);
     if (!settings.get("smtp_host").empty()) mailer->setServer(settings.get("smtp_host"));
     mailer->setLogin(settings.get("smtp_user"), settings.get("smtp_pwd"));
   }
@@ -115,7 +115,7 @@ Attempt sendBySmtp(const PassSettings& settings, const MsgEntry& entry, bool mxD
 
 // Sends one e-mail the way "email_send_type" says; done when the message is
 // done with (sent, or removed after its one SMTP attempt).
-Attempt sendMail(const PassSettings& settings, const MsgEntry& entry) {
+Attempt sendMail(const Env& env, const PassSettings& settings, const MsgEntry& entry) {
   switch (static_cast<EmailSendType>(std::atoi(settings.get("email_send_type").c_str()))) {
     case EmailSendType::kMakerService: {
       Attempt attempt;
@@ -126,9 +126,9 @@ Attempt sendMail(const PassSettings& settings, const MsgEntry& entry) {
       return attempt;
     }
     case EmailSendType::kDirect:
-      return sendBySmtp(settings, entry, true);
+      return sendBySmtp(env, settings, entry, true);
     case EmailSendType::kRelay:
-      return sendBySmtp(settings, entry, false);
+      return sendBySmtp(env, settings, entry, false);
     default:
       // No way to send it: it waits for a valid setting.
       return {false, false, gbk("没有选择邮件发送方式（email_send_type），邮件等设置好后再发")};
@@ -172,7 +172,7 @@ std::string replyText(const std::string& raw) {
 void MessageDispatcher::sendMessages(std::stop_token stop) {
   // Settings changed during the pass take effect at the next one.
   PassSettings settings{SystemConfig::instance()->getAll(), endpointSetting("maker_base")};
-  Registry::instance()->set<std::int64_t>("sendMsgTime", processWide<Clock>()->now());
+  Registry::instance()->set<std::int64_t>("sendMsgTime", env_.clock().now());
   const std::shared_ptr<ImChannel> im = processWide<ImChannel>();
   OrderLog::instance();  // made (and its table checked) before any message is sent
 
@@ -193,7 +193,7 @@ void MessageDispatcher::sendMessages(std::stop_token stop) {
         attempt.done = true;
         return attempt;
       case kEmail:
-        return sendMail(settings, entry);
+        return sendMail(env_, settings, entry);
       default:
         if (entry.to.empty()) {
           // A chat message without an addressee can never be sent: dropped.

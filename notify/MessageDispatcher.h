@@ -10,12 +10,13 @@
 // its pass while its successor starts one: every message is claimed before it
 // is sent, so the two never send the same one, and a pass ends between two
 // messages once its worker is asked to stop. The dispatcher keeps no state
-// between passes; it reads the process clock, the IM channel and the mailer's
-// network (processWide) at every pass.
+// between passes but its Env, whose clock, network and mailer options it
+// uses; it reads the IM channel (processWide) at every pass.
 #pragma once
 
 #include <stop_token>
 
+#include "base/Env.h"
 #include "delivery/MessageDispatch.h"
 
 namespace Quorvel {
@@ -30,6 +31,8 @@ class MessageDispatcher : public MessageDispatch {
   // Used when neither the message nor "email_sender" names a sender.
   static const char* const kDefaultSender;
 
+  explicit MessageDispatcher(Env env) : env_(std::move(env)) {}
+
   // One pass: snapshot of the settings, "sendMsgTime" = now, then rounds of
   // at most one message of each type, in the order 0, 1, 2, until the queue
   // holds nothing more to try; then one round of the waiting IM messages.
@@ -41,6 +44,9 @@ class MessageDispatcher : public MessageDispatch {
   // client failures are raised and end the pass (the message being sent
   // stays queued).
   void sendMessages(std::stop_token stop) override;
+
+ private:
+  const Env env_;
 };
 
 }  // namespace Quorvel

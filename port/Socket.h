@@ -4,9 +4,9 @@
 //
 // A Network object has no state of its own and may be used from any thread;
 // a TcpSocket belongs to the one thread that created it (the message worker).
-// The program's network is processWide<port::Network>(): the system's unless
-// a test installs a decorator (for example one that resolves made-up host
-// names to loopback addresses).
+// The program's network is the port::Network entry of its Env (base/Env.h):
+// the system's, unless a test puts in a decorator (for example one that
+// resolves made-up host names to loopback addresses).
 #pragma once
 
 #include <chrono>

@@ -12,6 +12,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "base/Clock.h"
+
 namespace Quorvel {
 
 using TcpSocket = boost::asio::ip::tcp::socket;
@@ -51,9 +53,9 @@ struct HttpRequest {
   int hostHeaders = 0;
 
   // For the server's sweep: when the connection was accepted and when its
-  // last bytes arrived.
-  std::chrono::steady_clock::time_point acceptedAt{};
-  std::chrono::steady_clock::time_point lastReceived{};
+  // last bytes arrived, on the server's clock.
+  Clock::Instant acceptedAt{};
+  Clock::Instant lastReceived{};
   // Request bytes this connection holds against the server's budget for all
   // connections (its buffer, or the body it announced when larger).
   std::size_t charged = 0;

@@ -80,10 +80,11 @@ constexpr std::size_t kLargeRequest = 1024 * 1024;
 
 }  // namespace
 
-httpServer::httpServer(asio::io_context& io, std::uint16_t port, HttpServerOptions options)
-    : server(io, port),
+httpServer::httpServer(asio::io_context& io, std::uint16_t port, const Env& env, HttpServerOptions options)
+    : server(io, port, env.clock()),
+      clock_(env.clock()),
       options_(std::move(options)),
-      sweepTimer_(io),
+      sweepTimer_(io, clock_),
       worker_(options_.limits.maxWaitingOutside) {
   startSweep();
   if (options_.onListening) options_.onListening(localPort());
@@ -109,7 +110,7 @@ void httpServer::onAccept(const boost::system::error_code& error, SocketPtr sock
   if (!error) {
     HttpRequest& request = connections_[socket];
     request.socket = socket;
-    request.acceptedAt = request.lastReceived = std::chrono::steady_clock::now();
+    request.acceptedAt = request.lastReceived = clock_.monotonic();
   }
   server::onAccept(error, socket);
 }
@@ -124,7 +125,7 @@ void httpServer::onData(SocketPtr socket, std::shared_ptr<std::string> data) {
     return;
   }
   request.buffer += *data;
-  request.lastReceived = std::chrono::steady_clock::now();
+  request.lastReceived = clock_.monotonic();
   parseRequest(request);
 }
 
@@ -161,7 +162,7 @@ bool httpServer::evictStranger() {
   // Connections that have not shown the key cannot hold the server: however
   // many a local process opens, the seller's page always finds a place.
   SocketPtr oldest;
-  std::chrono::steady_clock::time_point oldestAt{};
+  Clock::Instant oldestAt{};
   for (const auto& [socket, request] : connections_) {
     if (request.state & HttpRequest::kKeyed) continue;
     if (!oldest || request.acceptedAt < oldestAt) {
@@ -178,16 +179,14 @@ void httpServer::startSweep() {
   const HttpServerLimits& limits = options_.limits;
   auto interval = std::min({limits.idleTimeout, limits.requestDeadline, limits.headDeadline}) / 4;
   interval = std::clamp(interval, std::chrono::milliseconds(5), std::chrono::milliseconds(1000));
-  sweepTimer_.expires_after(interval);
-  sweepTimer_.async_wait([this](const boost::system::error_code& error) {
-    if (error == asio::error::operation_aborted) return;  // the server is going away
+  sweepTimer_.callAfter(interval, [this] {
     sweep();
     startSweep();
   });
 }
 
 void httpServer::sweep() {
-  const auto now = std::chrono::steady_clock::now();
+  const Clock::Instant now = clock_.monotonic();
   const HttpServerLimits& limits = options_.limits;
   std::vector<SocketPtr> expired;
   for (const auto& [socket, request] : connections_) {
@@ -391,7 +390,7 @@ bool httpServer::mayUse(const HttpRequest& request) {
   if (!ours) return false;
 
   auto token = request.query.find("token");
-  return token != request.query.end() && processWide<LaunchKey>()->matches(token->second);
+  return token != request.query.end() && LaunchKey::instance()->matches(token->second);
 }
 
 void httpServer::refuse(HttpRequest& request) {

@@ -24,6 +24,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "base/Env.h"
+#include "server/ClockTimer.h"
 #include "server/OutsideWorker.h"
 #include "server/Server.h"
 
@@ -73,13 +75,16 @@ inline constexpr const char* kForbiddenBody =
 
 class httpServer : public server {
  public:
-  httpServer(boost::asio::io_context& io, std::uint16_t port, HttpServerOptions options = {});
+  // Every time limit and pause runs on the clock of `env`, which must outlive
+  // the server.
+  httpServer(boost::asio::io_context& io, std::uint16_t port, const Env& env, HttpServerOptions options = {});
   ~httpServer() override;
 
+  // Open connections, and those whose request has shown the launch key.
   std::size_t openConnections() const { return connections_.size(); }
-  // Open connections whose request has shown the launch key.
   std::size_t keyedConnections() const;
   // Request bytes held by all connections together (see HttpServerLimits).
+  // The fuzzer checks that this and openConnections come back to 0.
   std::size_t bufferedBytes() const { return bufferedBytes_; }
 
  protected:
@@ -137,10 +142,11 @@ class httpServer : public server {
   // gone meanwhile.
   void answerFromWorker(const std::shared_ptr<HttpRequest>& done);
 
+  Clock& clock_;
   HttpServerOptions options_;
   std::unordered_map<SocketPtr, HttpRequest, SocketHash> connections_;
   std::size_t bufferedBytes_ = 0;  // sum of the connections' `charged`
-  boost::asio::steady_timer sweepTimer_;
+  ClockTimer sweepTimer_;
   // Last: stopped and joined before anything its jobs reach goes away.
   OutsideWorker worker_;
 };

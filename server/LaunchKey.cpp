@@ -5,6 +5,8 @@
 
 namespace Quorvel {
 
+std::shared_ptr<LaunchKey> LaunchKey::instance() { return processWide<LaunchKey>(); }
+
 std::shared_ptr<LaunchKey> LaunchKey::makeProcessWide() {
   unsigned char bytes[kRandomBytes];
   port::randomBytes(bytes, sizeof bytes);
@@ -29,6 +31,6 @@ bool LaunchKey::matches(std::string_view candidate) const {
   return !text_.empty() && difference == 0;
 }
 
-std::string launchKey() { return processWide<LaunchKey>()->text(); }
+std::string launchKey() { return LaunchKey::instance()->text(); }
 
 }  // namespace Quorvel

@@ -4,7 +4,7 @@
 // server must carry it as the query parameter `token`; a page of any other
 // site cannot learn it, so it cannot drive the program.
 //
-// The program's key is processWide<LaunchKey>(), drawn from the operating
+// The program's key is LaunchKey::instance(), drawn from the operating
 // system on first use; tests install one they know. Immutable once built:
 // any thread may read it.
 #pragma once
@@ -17,6 +17,9 @@ namespace Quorvel {
 
 class LaunchKey {
  public:
+  // The program's one (processWide).
+  static std::shared_ptr<LaunchKey> instance();
+
   // Bytes drawn from the system: 256 bits, far beyond guessing.
   static constexpr std::size_t kRandomBytes = 32;
 
@@ -36,7 +39,7 @@ class LaunchKey {
   const std::string text_;
 };
 
-// The current key's text (processWide<LaunchKey>()->text()).
+// The current key's text (LaunchKey::instance()->text()).
 std::string launchKey();
 
 }  // namespace Quorvel

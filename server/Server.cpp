@@ -8,8 +8,8 @@ namespace Quorvel {
 namespace asio = boost::asio;
 using boost::asio::ip::tcp;
 
-server::server(asio::io_context& io, std::uint16_t port, std::chrono::milliseconds acceptRetryDelay)
-    : io_(io), acceptor_(io), acceptRetryDelay_(acceptRetryDelay), acceptRetry_(io) {
+server::server(asio::io_context& io, std::uint16_t port, Clock& clock, std::chrono::milliseconds acceptRetryDelay)
+    : io_(io), acceptor_(io), acceptRetryDelay_(acceptRetryDelay), acceptRetry_(io, clock) {
   tcp::endpoint endpoint(asio::ip::make_address_v4("127.0.0.1"), port);
   acceptor_.open(endpoint.protocol());
   acceptor_.set_option(asio::socket_base::reuse_address(true));
@@ -35,11 +35,7 @@ void server::onAccept(const boost::system::error_code& error, SocketPtr socket) 
   }
   // The error is usually lasting (no file descriptor left): the connection
   // stays queued, and accepting again at once would fail again at once.
-  acceptRetry_.expires_after(acceptRetryDelay_);
-  acceptRetry_.async_wait([this](const boost::system::error_code& waitError) {
-    if (waitError == asio::error::operation_aborted) return;  // the server is going away
-    startAccept();
-  });
+  acceptRetry_.callAfter(acceptRetryDelay_, [this] { startAccept(); });
 }
 
 void server::startRead(SocketPtr socket) {

@@ -3,12 +3,11 @@
 // `httpServer` builds HTTP on top of it.
 //
 // Everything runs on the thread that runs the I/O context (the server thread).
-// Not copyable; the I/O context must outlive the server.
+// Not copyable; the I/O context and the clock must outlive the server.
 #pragma once
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/system/error_code.hpp>
 
 #include <chrono>
@@ -17,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Clock.h"
+#include "server/ClockTimer.h"
 #include "server/HttpRequest.h"
 
 namespace Quorvel {
@@ -26,8 +27,9 @@ class server {
   // Opens, configures (SO_REUSEADDR), binds 127.0.0.1:`port` and listens, then
   // starts accepting. Raises boost::system::system_error naming the failing
   // step ("open", "set_option", "bind", "listen"). Port 0 takes a free port.
-  // After a failed accept the next one starts `acceptRetryDelay` later.
-  server(boost::asio::io_context& io, std::uint16_t port,
+  // After a failed accept the next one starts `acceptRetryDelay` later on
+  // `clock`.
+  server(boost::asio::io_context& io, std::uint16_t port, Clock& clock,
          std::chrono::milliseconds acceptRetryDelay = kAcceptRetryDelay);
   server(const server&) = delete;
   server& operator=(const server&) = delete;
@@ -58,7 +60,7 @@ class server {
 
  private:
   const std::chrono::milliseconds acceptRetryDelay_;
-  boost::asio::steady_timer acceptRetry_;  // the pause after a failed accept
+  ClockTimer acceptRetry_;  // the pause after a failed accept
 
   std::uint16_t port_ = 0;  // the port listened on, read once it is bound
 };

@@ -51,7 +51,7 @@ void serveOnce(const ServerLoopOptions& options, std::uint16_t port, std::stop_t
     uiPort = listening;
     if (options.onListening) options.onListening(listening);
   };
-  httpServer server(io, port, serverOptions);
+  httpServer server(io, port, options.env, serverOptions);
   if (options.startGate && !options.startGate->wait(stop)) return;
   if (options.onServing) options.onServing(server.localPort());
   std::stop_callback onStop(stop, [&io] { io.stop(); });

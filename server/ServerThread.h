@@ -40,6 +40,7 @@ std::string uiAddress(const std::string& makerBase, std::uint16_t port, bool por
 std::string localAddress(const std::string& host, const std::string& query);
 
 struct ServerLoopOptions {
+  Env env;  // the program's: every server's clock
   std::function<std::uint16_t()> choosePort = randomPort;
   HttpServerLimits limits;
   std::function<void(std::uint16_t)> onListening;  // the port is taken: says so

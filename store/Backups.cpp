@@ -18,6 +18,8 @@
 
 namespace Quorvel {
 
+std::shared_ptr<Backups> Backups::instance() { return processWide<Backups>(); }
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -67,7 +69,6 @@ int numberOf(sqlite3* db, const char* sql) {
   throw Exception(gbkWhat + (detail.empty() ? std::string() : gbk("（") + detail + gbk("）")));
 }
 
-void pause(int millis) { processWide<Clock>()->sleepForMillis(millis, std::stop_token()); }
 
 // Runs `backup` to its end: `pages` at a time with a pause between steps, or
 // all at once (pages -1). A source written by another connection makes
@@ -78,16 +79,18 @@ void pause(int millis) { processWide<Clock>()->sleepForMillis(millis, std::stop_
 int runBackup(sqlite3_backup* backup, int pages) {
   int restarts = 0;
   int left = -1;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyMillis);
+  // On the clock of the pauses, so that the pauses add up to the deadline.
+  Clock& clock = *processWide<Clock>();
+  const Clock::Instant deadline = clock.monotonic() + std::chrono::milliseconds(kBusyMillis);
   for (;;) {
     int rc = sqlite3_backup_step(backup, pages);
     if (rc == SQLITE_DONE) return rc;
     if (rc != SQLITE_OK && rc != SQLITE_BUSY && rc != SQLITE_LOCKED) return rc;
-    if (rc != SQLITE_OK && std::chrono::steady_clock::now() > deadline) return rc;
+    if (rc != SQLITE_OK && clock.monotonic() > deadline) return rc;
     const int remaining = sqlite3_backup_remaining(backup);
     if (left >= 0 && remaining > left && ++restarts >= 2) pages = -1;
     left = remaining;
-    pause(Backups::kPauseMillis);
+    clock.sleepForMillis(Backups::kPauseMillis, std::stop_token());
   }
 }
 

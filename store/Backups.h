@@ -19,6 +19,8 @@
 // connections of their own, never the calling thread's.
 #pragma once
 
+#include <memory>
+
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -42,6 +44,9 @@ struct BackupCopy {
 
 class Backups {
  public:
+  // The program's one (processWide).
+  static std::shared_ptr<Backups> instance();
+
   static constexpr int kDefaultKeep = 7;
   static constexpr int kDefaultIntervalHours = 24;
   // Pages copied per step, and the pause between steps.

@@ -12,7 +12,10 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "base/Clock.h"
 
 namespace Quorvel {
 
@@ -22,6 +25,9 @@ struct DatabaseOptions {
   // How long a statement waits for another connection's lock before it fails
   // with SQLITE_BUSY; given to connections when they open.
   std::chrono::milliseconds busyTimeout{5000};
+  // The clock of that wait (its pauses and its deadline): the program's,
+  // from its Env. Unset: the system clock.
+  std::shared_ptr<Clock> clock;
   // For tests: called on the waiting thread, with the number of earlier
   // tries, each time a connection meets another connection's lock and waits.
   std::function<void(int attempts)> busyObserver;

@@ -78,6 +78,7 @@ Db::Db(std::string path) : path_(std::move(path)) {
   std::shared_ptr<DatabaseOptions> options = processWide<DatabaseOptions>();
   busyTimeout_ = options->busyTimeout;
   busyObserver_ = options->busyObserver;
+  clock_ = options->clock ? options->clock : Clock::makeProcessWide();
   wantWriteAheadLog_ = options->writeAheadLog;
   statements_ = std::make_shared<StatementCache>(options->statementCacheSize);
 }
@@ -137,7 +138,7 @@ void Db::configure() {
 
 int Db::onBusy(void* self, int attempts) {
   auto* db = static_cast<Db*>(self);
-  auto now = std::chrono::steady_clock::now();
+  const Clock::Instant now = db->clock_->monotonic();
   if (attempts == 0) db->busySince_ = now;
   auto left = db->busyTimeout_ - std::chrono::duration_cast<std::chrono::milliseconds>(now - db->busySince_);
   if (left <= std::chrono::milliseconds::zero()) return 0;
@@ -146,7 +147,7 @@ int Db::onBusy(void* self, int attempts) {
   static const int pausesMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
   constexpr int kPauses = sizeof(pausesMs) / sizeof(pausesMs[0]);
   std::chrono::milliseconds pause{pausesMs[std::min(attempts, kPauses - 1)]};
-  std::this_thread::sleep_for(std::min(pause, left));
+  db->clock_->sleepForMillis(std::min(pause, left).count(), std::stop_token());
   return 1;
 }
 

@@ -23,6 +23,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Clock.h"
 #include "store/DbException.h"
 #include "store/DbResult.h"
 #include "store/Sql.h"
@@ -107,8 +108,9 @@ class Db : public IDb, public std::enable_shared_from_this<Db> {
   sqlite3_stmt* prepare(std::string_view text, std::string_view* rest, bool* keep);
   std::shared_ptr<DbResult> cursor(sqlite3_stmt* statement, bool keep);
 
-  // SQLite's busy handler: sleeps a little and asks for another try until
-  // the busy timeout has passed since the first refusal.
+  // SQLite's busy handler: pauses a little on the options' clock and asks
+  // for another try until the busy timeout has passed on it since the first
+  // refusal.
   static int onBusy(void* self, int attempts);
 
   sqlite3* handle_ = nullptr;  // null while closed
@@ -118,7 +120,8 @@ class Db : public IDb, public std::enable_shared_from_this<Db> {
   std::shared_ptr<StatementCache> statements_;
   std::chrono::milliseconds busyTimeout_;
   std::function<void(int attempts)> busyObserver_;
-  std::chrono::steady_clock::time_point busySince_;  // first refusal of the current wait
+  std::shared_ptr<Clock> clock_;  // of the busy wait
+  Clock::Instant busySince_;      // first refusal of the current wait
 };
 
 // The connection to the program's database file (databasePath()), opened at

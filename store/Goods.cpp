@@ -125,7 +125,7 @@ class RefreshEnd {
 
 void Goods::refreshHeld() {
   std::vector<GoodsRecord> read;
-  std::shared_ptr<GoodsRefreshProgress> progress = processWide<GoodsRefreshProgress>();
+  std::shared_ptr<GoodsRefreshProgress> progress = GoodsRefreshProgress::instance();
   RefreshEnd end(progress);
   try {
     std::shared_ptr<GoodsSource> from = processWide<GoodsSource>();

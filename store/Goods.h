@@ -48,7 +48,7 @@ class Goods : public std::enable_shared_from_this<Goods> {
   // every item read, in one unit, and sets the refreshed flag. Failures are
   // swallowed (their message goes to standard output): the table keeps its
   // rows, the list holds the items read before the failure, and the flag
-  // keeps its value. processWide<GoodsRefreshProgress>() follows each
+  // keeps its value. GoodsRefreshProgress::instance() follows each
   // refresh: begun, page by page, ended with the failure's message.
   void refresh();
 

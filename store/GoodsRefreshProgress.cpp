@@ -1,6 +1,12 @@
 #include "store/GoodsRefreshProgress.h"
 
+#include "base/ProcessWide.h"
+
 namespace Quorvel {
+
+std::shared_ptr<GoodsRefreshProgress> GoodsRefreshProgress::instance() {
+  return processWide<GoodsRefreshProgress>();
+}
 
 void GoodsRefreshProgress::started() {
   MutexLock hold(mutex_);

@@ -2,12 +2,14 @@
 // for the status page while the marketplace answers slowly: whether one is
 // running, the pages and items it has read so far (or the last one read),
 // when the last one ended and why it failed, if it did. The process's one
-// is processWide<GoodsRefreshProgress>(); the refresh writes it, page by
+// is GoodsRefreshProgress::instance(); the refresh writes it, page by
 // page, and "getStatus" reads it.
 //
 // Any thread may call any operation. The fields are guarded by the object's
 // own mutex, held only to copy them: a reader never waits for a page.
 #pragma once
+
+#include <memory>
 
 #include <cstdint>
 #include <mutex>
@@ -19,6 +21,9 @@ namespace Quorvel {
 
 class GoodsRefreshProgress {
  public:
+  // The program's one (processWide).
+  static std::shared_ptr<GoodsRefreshProgress> instance();
+
   struct State {
     bool running = false;
     int pages = 0;              // pages read by the refresh running, or the last one

@@ -13,6 +13,8 @@
 
 namespace Quorvel {
 
+std::shared_ptr<SafeMode> SafeMode::instance() { return processWide<SafeMode>(); }
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -31,7 +33,7 @@ bool holdsData() {
 // the program reaches the same maker's service and marketplace hosts (the
 // page is served from there) while the seller restores.
 void carryOverSettings() {
-  const std::string newest = processWide<Backups>()->newest();
+  const std::string newest = Backups::instance()->newest();
   if (newest.empty()) return;
   std::string path = (Backups::folder() / newest).string();
   std::string quoted;
@@ -60,7 +62,7 @@ std::string SafeMode::checkAtStart() {
   if (!Backups::isDamaged(live, &detail)) {
     try {
       if (!holdsData()) return std::string();
-      const BackupCopy copy = processWide<Backups>()->takeNow();
+      const BackupCopy copy = Backups::instance()->takeNow();
       return gbk("启动备份：") + (Backups::folder() / copy.name).string();
     } catch (Exception e) {
       return gbk("启动时没能备份数据库：") + e.message();
@@ -111,7 +113,7 @@ std::string SafeMode::message() const {
     MutexLock hold(mutex_);
     kept = keptAs_;
   }
-  const std::string newest = processWide<Backups>()->newest();
+  const std::string newest = Backups::instance()->newest();
   std::string text = gbk("数据库文件已损坏，已原样另存为 ") + kept +
                      gbk("。程序在安全模式下运行：自动发货已停止，现在使用的是一个空数据库（设置取自最新的备份）。");
   text += newest.empty() ? gbk("没有找到完好的备份。")

@@ -13,6 +13,8 @@
 // thread before the other threads start; any thread may read the state.
 #pragma once
 
+#include <memory>
+
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -23,6 +25,9 @@ namespace Quorvel {
 
 class SafeMode {
  public:
+  // The program's one (processWide).
+  static std::shared_ptr<SafeMode> instance();
+
   // Checks the live database (databasePath(), already prepared from the
   // template when it was missing). Returns the lines to tell the seller on
   // standard output (GBK): what was found, where the damaged file is kept,

@@ -58,7 +58,7 @@ using Quorvel::percentEncode;
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
 struct Options {
   std::string program = QUORVEL_VENDARA;
@@ -133,7 +133,7 @@ Program start(const Options& options, const fs::path& dir, double* startup = nul
   fs::create_directories(dir / "no-browser");
   const std::vector<std::string> env = environmentWithPath((dir / "no-browser").string());
   const fs::path out = dir / "out.txt";
-  const auto begin = Clock::now();
+  const auto begin = Steady::now();
   Program started;
   started.pid = spawnIn(dir, {fs::absolute(options.program).string()}, env, out);
 
@@ -141,9 +141,9 @@ Program start(const Options& options, const fs::path& dir, double* startup = nul
   // (a build without a key prints none; its requests then carry none).
   const std::string marker = "Local server listening on 127.0.0.1:";
   const std::string keyMarker = "#token=";
-  auto deadline = Clock::now() + std::chrono::seconds(30);
+  auto deadline = Steady::now() + std::chrono::seconds(30);
   bool listening = false;
-  while (Clock::now() < deadline) {
+  while (Steady::now() < deadline) {
     std::ifstream file(out);
     std::string line;
     while (std::getline(file, line)) {
@@ -151,7 +151,7 @@ Program start(const Options& options, const fs::path& dir, double* startup = nul
       if (at != std::string::npos) started.port = static_cast<std::uint16_t>(std::atoi(line.c_str() + at + marker.size()));
       if (started.port != 0 && !listening && accepts(started.port)) {
         listening = true;
-        if (startup) *startup = std::chrono::duration<double>(Clock::now() - begin).count();
+        if (startup) *startup = std::chrono::duration<double>(Steady::now() - begin).count();
       }
       if (started.port == 0 || line.rfind("Web UI: ", 0) != 0) continue;
       at = line.find(keyMarker);
@@ -197,14 +197,14 @@ Program startNginx(const Options& options, const fs::path& dir, const std::strin
       << "http { access_log off; keepalive_timeout 0; types {} default_type \"text/javascript;charset=utf-8\";\n"
       << "  server { listen 127.0.0.1:" << started.port << "; root " << home.string()
       << "; location / { try_files /status.js =404; } } }\n";
-  const auto begin = Clock::now();
+  const auto begin = Steady::now();
   started.pid = spawnIn(home, {options.nginx, "-p", home.string(), "-c", (home / "nginx.conf").string(), "-e",
                                (home / "logs/error.log").string()},
                         environmentWithPath("/usr/sbin:/usr/bin"), home / "out.txt");
-  auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (Clock::now() < deadline) {
+  auto deadline = Steady::now() + std::chrono::seconds(10);
+  while (Steady::now() < deadline) {
     if (accepts(started.port)) {
-      if (startup) *startup = std::chrono::duration<double>(Clock::now() - begin).count();
+      if (startup) *startup = std::chrono::duration<double>(Steady::now() - begin).count();
       return started;
     }
     int status = 0;
@@ -303,12 +303,12 @@ Result load(const Program& program, int clients, double seconds,
   std::atomic<int> done{0};
   std::atomic<int> failures{0};
   const double cpuBefore = cpuSeconds(program.pid);
-  const auto begin = Clock::now();
-  const auto end = begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const auto begin = Steady::now();
+  const auto end = begin + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(seconds));
   std::vector<std::thread> threads;
   for (int c = 0; c < clients; ++c) {
     threads.emplace_back([&, c] {
-      for (int i = 0; Clock::now() < end; ++i) {
+      for (int i = 0; Steady::now() < end; ++i) {
         std::string answer = exchange(program.port, request(c, i));
         if (answer.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 && answer.find("\"SUCCESS\" : 1") != std::string::npos) {
           ++done;
@@ -320,7 +320,7 @@ Result load(const Program& program, int clients, double seconds,
   }
   for (auto& thread : threads) thread.join();
   Result result;
-  result.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+  result.seconds = std::chrono::duration<double>(Steady::now() - begin).count();
   result.cpu = cpuSeconds(program.pid) - cpuBefore;
   result.requests = done;
   result.failures = failures;

@@ -38,10 +38,10 @@
 namespace Quorvel {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
+double secondsSince(Steady::time_point start) {
+  return std::chrono::duration<double>(Steady::now() - start).count();
 }
 
 // Markup and Chinese text of the kind that fills a seller page: rows of other
@@ -165,7 +165,7 @@ int run(int orders, size_t pageBytes, int rounds) {
   for (int round = 0; round < rounds; ++round) {
     db->exec("delete from `orders`; delete from `order_goods`;");
     OrderIntake intake;
-    Clock::time_point start = Clock::now();
+    Steady::time_point start = Steady::now();
     intake.fetchPaidOrders(db);
     intake.parseNewOrders(db);
     bestPipeline = std::min(bestPipeline, secondsSince(start));
@@ -179,7 +179,7 @@ int run(int orders, size_t pageBytes, int rounds) {
   // The same pages fetched and read, nothing stored.
   double bestFetched = 1e9;
   for (int round = 0; round < rounds; ++round) {
-    Clock::time_point start = Clock::now();
+    Steady::time_point start = Steady::now();
     std::vector<std::pair<std::string, std::string>> listed =
         OrderScraper::listedOrders(httpGet(MarketHosts::paidOrdersPage()));
     for (size_t order = 0; order < listed.size(); ++order) {
@@ -190,10 +190,10 @@ int run(int orders, size_t pageBytes, int rounds) {
   double bestPatterns = 1e9;
   double bestPages = 1e9;
   for (int round = 0; round < rounds; ++round) {
-    Clock::time_point start = Clock::now();
+    Steady::time_point start = Steady::now();
     patternsOnly(site, orders);
     bestPatterns = std::min(bestPatterns, secondsSince(start));
-    start = Clock::now();
+    start = Steady::now();
     pagesOnly(site, orders);
     bestPages = std::min(bestPages, secondsSince(start));
   }

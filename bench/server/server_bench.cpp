@@ -58,10 +58,11 @@ int main(int argc, char** argv) {
   });
 
   boost::asio::io_context io;
+  const Env env;
   std::promise<std::uint16_t> ready;
   auto started = ready.get_future();
   std::thread serverThread([&] {
-    httpServer server(io, 0);
+    httpServer server(io, 0, env);
     ready.set_value(server.localPort());
     io.run();
   });

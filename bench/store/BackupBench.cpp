@@ -25,22 +25,22 @@
 namespace {
 
 using namespace Quorvel;
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double ms(Steady::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 // Commits one card at a time until `stop`; the time of each commit.
 std::vector<double> write(const std::string& path, const std::atomic<bool>& stop) {
   auto db = std::make_shared<Db>(path)->connect();
   std::vector<double> times;
   for (int k = 0; !stop; ++k) {
-    const auto start = Clock::now();
+    const auto start = Steady::now();
     db->begin();
     db->execute(std::make_shared<SQL>("insert into `items` (`cg_id`,`data1`,`data2`,`data3`,`send_order_id`) "
                                       "values (1, ?, 'p', '', '')")
                     ->bind("W" + std::to_string(k)));
     db->commit();
-    times.push_back(ms(Clock::now() - start));
+    times.push_back(ms(Steady::now() - start));
   }
   return times;
 }
@@ -75,10 +75,10 @@ int main(int argc, char** argv) {
   stop = false;
   std::vector<double> beside;
   std::thread writer([&] { beside = write(database.path(), stop); });
-  const auto start = Clock::now();
+  const auto start = Steady::now();
   Backups backups;
   const BackupCopy copy = backups.takeNow(1);
-  const double took = ms(Clock::now() - start);
+  const double took = ms(Steady::now() - start);
   stop = true;
   writer.join();
   std::printf("%d cards: copy %s of %.1f MB in %.0f ms\n", cards, copy.name.c_str(), copy.size / 1e6, took);

@@ -28,7 +28,7 @@
 namespace Quorvel {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 constexpr int kCards = 100000;
 
 struct Outcome {
@@ -81,9 +81,9 @@ Outcome run(bool writeAheadLog, double seconds, const std::filesystem::path& dir
   installProcessWide(options);
 
   Outcome outcome;
-  const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const auto end = Steady::now() + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(seconds));
   std::thread daemon([&] {
-    for (int n = 0; Clock::now() < end; ++n) {
+    for (int n = 0; Steady::now() < end; ++n) {
       try {
         deliver(n);
         ++outcome.deliveries;
@@ -95,11 +95,11 @@ Outcome run(bool writeAheadLog, double seconds, const std::filesystem::path& dir
     releaseDb();
   });
   std::thread web([&] {
-    for (int n = 0; Clock::now() < end; ++n) {
-      const auto begin = Clock::now();
+    for (int n = 0; Steady::now() < end; ++n) {
+      const auto begin = Steady::now();
       try {
         webRequest(n);
-        outcome.pageMicros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - begin).count());
+        outcome.pageMicros.push_back(std::chrono::duration<double, std::micro>(Steady::now() - begin).count());
       } catch (Exception) {
         ++outcome.pageFailures;
       }

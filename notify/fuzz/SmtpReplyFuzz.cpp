@@ -60,17 +60,14 @@ class ScriptedNetwork : public port::Network {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static std::shared_ptr<ScriptedNetwork> network = [] {
-    auto made = std::make_shared<ScriptedNetwork>();
-    installProcessWide<port::Network>(made);
-    return made;
-  }();
+  static std::shared_ptr<ScriptedNetwork> network = std::make_shared<ScriptedNetwork>();
+  static const Env env = Env().set<port::Network>(network);
   if (size == 0) return 0;
   // A copy of exactly the input's bytes, so AddressSanitizer flags any read past it.
   const std::string replies(reinterpret_cast<const char*>(data) + 1, size - 1);
   network->replies = replies;
 
-  Mailer mailer(false, 25);
+  Mailer mailer(env, false, 25);
   mailer.setSender("Vendara <noreply@localhost>");
   mailer.addRecipient("buyer@example.com");
   mailer.setSubject("fuzz");

@@ -60,6 +60,7 @@ class FuzzServer : public httpServer {
 
 struct Harness {
   boost::asio::io_context io;
+  Env env;
   std::unique_ptr<FuzzServer> server;
   std::string port;
 
@@ -81,7 +82,7 @@ struct Harness {
     options.limits.maxConnections = 2;
     options.localHost = [] { return std::string("vendara.local"); };
     options.pageOrigin = [] { return std::string("http://127.0.0.1:18080"); };
-    server = std::make_unique<FuzzServer>(io, 0, options);
+    server = std::make_unique<FuzzServer>(io, 0, env, options);
     port = std::to_string(server->localPort());
   }
 };

@@ -14,6 +14,7 @@
 #include "store/Item.h"
 #include "tests/api/ApiClient.h"
 #include "tests/store/StoreFixture.h"
+#include "tests/support/Eventually.h"
 
 namespace Quorvel::testing {
 namespace {
@@ -315,10 +316,12 @@ TEST_F(ItemActions, ASixteenMegabyteDeleteListIsRefusedAndItsMemoryGivenBack) {
 
   // The server lets go of the connection once it has seen the close.
   long after = residentBytes();
-  for (int wait = 0; wait < 200 && after - before >= 20 * 1024 * 1024; ++wait) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    after = residentBytes();
-  }
+  testing::eventually(
+      [&] {
+        after = residentBytes();
+        return after - before < 20 * 1024 * 1024;
+      },
+      std::chrono::milliseconds(50));
   EXPECT_LT(after - before, 20 * 1024 * 1024) << "before " << before << ", after " << after;
 }
 

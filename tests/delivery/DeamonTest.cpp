@@ -21,7 +21,7 @@ class DeamonThreads : public StoreFixture {
   void SetUp() override {
     StoreFixture::SetUp();
     installProcessWide<Clock>(clock_);
-    daemon_ = std::make_unique<Deamon>();
+    daemon_ = std::make_unique<Deamon>(Env(clock_));
     SystemConfig::instance()->set("check_order_timeout", "");
     SystemConfig::instance()->set("check_msg_timeout", "");
     daemon_->setOrderPipeline(pipeline_);

@@ -19,6 +19,7 @@
 
 #include "store/DatabaseFile.h"
 #include "tests/delivery/DeliveryFixture.h"
+#include "tests/support/Eventually.h"
 
 extern char** environ;
 
@@ -161,11 +162,8 @@ TEST_F(DeliveryCrash, KilledWhileTheSiteHoldsTheAnswerToItsConsignPost) {
   sim_->shop().setFaults(faults);
   const pid_t driver = spawn("");
   // The site has carried out the consignment and holds its answer back.
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while ((sim_->heldAnswers() == 0 || sim_->shop().consignments().empty()) &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  testing::eventually([&] { return sim_->heldAnswers() != 0 && !sim_->shop().consignments().empty(); },
+                      std::chrono::milliseconds(2));
   ASSERT_EQ(sim_->shop().consignments().size(), 1u);
   ASSERT_EQ(::kill(driver, SIGKILL), 0);
   EXPECT_TRUE(wait(driver).killed);

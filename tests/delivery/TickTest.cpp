@@ -26,7 +26,7 @@ class OrderTick : public StoreFixture {
   void SetUp() override {
     StoreFixture::SetUp();
     installProcessWide<Clock>(clock_);
-    daemon_ = std::make_unique<Deamon>();
+    daemon_ = std::make_unique<Deamon>(Env(clock_));
     // These tests write many settings; waiting for the disk at every commit
     // would only make them slow.
     getDb()->exec("pragma synchronous = off;");

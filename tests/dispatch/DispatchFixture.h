@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Env.h"
 #include "base/ProcessWide.h"
 #include "notify/ImChannel.h"
 #include "notify/MessageDispatcher.h"
@@ -80,11 +81,13 @@ class DispatchFixture : public StoreFixture {
   }
 
   // One dispatch pass that nobody stops.
-  void pass() { MessageDispatcher().sendMessages(std::stop_token()); }
+  void pass() { MessageDispatcher(env_).sendMessages(std::stop_token()); }
 
   std::shared_ptr<SystemConfig> config_;
   MakerService service_;
   std::shared_ptr<FakeClock> clock_ = std::make_shared<FakeClock>(kNow, true);
+  // The dispatcher's: the clock above, and the mailer's network and options.
+  Env env_{clock_};
   std::shared_ptr<FakeImChannel> im_ = std::make_shared<FakeImChannel>(service_);
 };
 

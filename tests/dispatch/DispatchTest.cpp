@@ -347,7 +347,7 @@ class DispatchThreads : public DispatchFixture {
   // Starts a pass on its own thread, as a message worker would.
   std::jthread worker(std::stop_source& stop) {
     return std::jthread([this, token = stop.get_token()] {
-      MessageDispatcher().sendMessages(token);
+      MessageDispatcher(env_).sendMessages(token);
       releaseDb();
     });
   }

@@ -31,11 +31,11 @@ class MailRoutes : public DispatchFixture {
   // so its connections go to `mxPort` and its DNS queries to `dnsPort`.
   void SetUp() override {
     DispatchFixture::SetUp();
-    installProcessWide<port::Network>(network_);
+    env_.set<port::Network>(network_);
     useMailers(0, 0);
   }
   void useMailers(uint16_t mxPort, uint16_t dnsPort) {
-    installProcessWide(std::make_shared<MailerOptions>(MailerOptions{{1000ms, 1000ms, 1000ms}, dnsPort, mxPort}));
+    env_.set(std::make_shared<MailerOptions>(MailerOptions{{1000ms, 1000ms, 1000ms}, dnsPort, mxPort}));
   }
 
   void useRelay(uint16_t port, const std::string& user = "", const std::string& password = "") {
@@ -71,7 +71,7 @@ TEST_F(MailRoutes, AnEmptyRelayPortMeansTheUsualSmtpPort) {
   SmtpTestServer smtp({kAccepting});
   useRelay(smtp.port());
   config_->set("smtp_port", "");
-  installProcessWide(std::make_shared<MailerOptions>(MailerOptions{{1000ms, 1000ms, 1000ms}, 0, 0, smtp.port()}));
+  env_.set(std::make_shared<MailerOptions>(MailerOptions{{1000ms, 1000ms, 1000ms}, 0, 0, smtp.port()}));
   queue(1, "buyer@example.test", "Low stock", "");
   pass();
   // The transcript waits for the dialogue to end; the count is taken after it.

@@ -26,18 +26,18 @@ class MailerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     resetProcessWide();
-    installProcessWide<port::Network>(network_);
+    env_.set<port::Network>(network_);
   }
   void TearDown() override { resetProcessWide(); }
 
   // Mailers built from now on wait as `timeouts_` says and ask DNS on `dnsPort`.
   void useOptions(uint16_t dnsPort = kDnsPort) {
-    installProcessWide(std::make_shared<MailerOptions>(MailerOptions{timeouts_, dnsPort}));
+    env_.set(std::make_shared<MailerOptions>(MailerOptions{timeouts_, dnsPort}));
   }
 
   std::unique_ptr<Mailer> relayMailer(const SmtpTestServer& server) {
     useOptions();
-    auto mailer = std::make_unique<Mailer>(false, server.port());
+    auto mailer = std::make_unique<Mailer>(env_, false, server.port());
     setUp(*mailer);
     mailer->setServer("127.0.0.1");
     return mailer;
@@ -49,6 +49,7 @@ class MailerTest : public ::testing::Test {
     mailer.setMessage("card 1234\n.pin 99");
   }
   std::shared_ptr<TestNetwork> network_ = std::make_shared<TestNetwork>();
+  Env env_;
   // Generous for servers that answer; tests of silent servers wait out a
   // short one instead.
   Mailer::Timeouts timeouts_{1000ms, 1000ms, 1000ms};
@@ -77,7 +78,7 @@ TEST_F(MailerTest, HeloFallbackWithoutLoginSendsTheWholeTransaction) {
 TEST_F(MailerTest, AMailClientReadsTheChineseSubjectSenderAndBody) {
   SmtpTestServer server({{"220 relay.test", "250 relay.test", "250 ok", "250 ok", "354 go", "250 queued", "221 bye"}});
   useOptions();
-  Mailer mailer(false, server.port());
+  Mailer mailer(env_, false, server.port());
   mailer.setServer("127.0.0.1");
   mailer.setSender(gbk("网店小铺 <shop@example.test>"));
   mailer.addRecipient("buyer@example.test");
@@ -110,7 +111,7 @@ TEST_F(MailerTest, AMailClientReadsTheChineseSubjectSenderAndBody) {
 
   // Two mails never share a Message-ID.
   SmtpTestServer again({{"220 relay.test", "250 relay.test", "250 ok", "250 ok", "354 go", "250 queued", "221 bye"}});
-  Mailer second(false, again.port());
+  Mailer second(env_, false, again.port());
   second.setServer("127.0.0.1");
   second.setSender("shop@example.test");
   second.addRecipient("buyer@example.test");
@@ -219,7 +220,7 @@ TEST_F(MailerTest, SilentServersTimeOutWithTheReceiveFailureTexts) {
 }
 
 TEST_F(MailerTest, LocalFailuresNeverReachTheNetwork) {
-  Mailer empty(false, 25);
+  Mailer empty(env_, false, 25);
   empty.send();
   EXPECT_EQ(empty.status(), "451 Requested action aborted: local error who am I mailing");
   EXPECT_FALSE(empty.setSender(""));
@@ -249,7 +250,7 @@ TEST_F(MailerTest, RefusedConnectionAndSubjectLineBreaks) {
     SmtpTestServer gone({});
     closedPort = gone.port();
   }
-  Mailer mailer(false, closedPort);
+  Mailer mailer(env_, false, closedPort);
   setUp(mailer);
   mailer.setServer("127.0.0.1");
   mailer.send();
@@ -266,7 +267,7 @@ class MxMailerTest : public MailerTest {
  protected:
   std::unique_ptr<Mailer> mxMailer(uint16_t smtpPort, uint16_t dnsPort) {
     useOptions(dnsPort);
-    auto mailer = std::make_unique<Mailer>(true, smtpPort);
+    auto mailer = std::make_unique<Mailer>(env_, true, smtpPort);
     setUp(*mailer);
     mailer->setServer("127.0.0.1");
     return mailer;

@@ -1,5 +1,6 @@
-// A failed accept (no file descriptor left) is retried after a pause, not in a
-// busy loop, and the waiting connection is served once descriptors are free.
+// A failed accept (no file descriptor left) is retried after a pause on the
+// server's clock, not in a busy loop, and the waiting connection is served
+// once descriptors are free.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -8,13 +9,15 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "server/HttpServer.h"
 #include "tests/server/TestServer.h"
+#include "tests/support/FakeClock.h"
 
 namespace Quorvel {
 namespace {
@@ -22,13 +25,30 @@ namespace {
 class CountingServer : public httpServer {
  public:
   using httpServer::httpServer;
-  std::atomic<int> failedAccepts{0};
+
+  int failedAccepts() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return failed_;
+  }
+  // Waits until `count` accepts have failed.
+  bool waitFailed(int count) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return changed_.wait_for(hold, testing::kPatience, [&] { return failed_ >= count; });
+  }
 
  protected:
   void onAccept(const boost::system::error_code& error, SocketPtr socket) override {
-    if (error) ++failedAccepts;
     httpServer::onAccept(error, socket);
+    if (!error) return;
+    std::lock_guard<std::mutex> hold(mutex_);
+    ++failed_;
+    changed_.notify_all();
   }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int failed_ = 0;  // guarded by mutex_
 };
 
 // Takes every free file descriptor of the process (under a lowered soft
@@ -59,8 +79,10 @@ class DescriptorsExhausted {
 };
 
 TEST(AcceptErrors, AreRetriedAfterAPauseAndTheConnectionIsServedLater) {
+  auto clock = std::make_shared<testing::FakeClock>(1'700'000'000);
+  const Env env(clock);
   boost::asio::io_context io;
-  CountingServer server(io, 0);
+  CountingServer server(io, 0, env);
   std::thread runner([&io] { io.run(); });
   struct StopAtEnd {
     boost::asio::io_context& io;
@@ -82,17 +104,30 @@ TEST(AcceptErrors, AreRetriedAfterAPauseAndTheConnectionIsServedLater) {
 
   DescriptorsExhausted exhausted;
   ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (server.failedAccepts == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_GT(server.failedAccepts, 0) << "the accept did not fail";
-  // Six retries fit into this window at 50 ms apiece; a busy loop makes
-  // thousands.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  int failed = server.failedAccepts;
+  ASSERT_TRUE(server.waitFailed(1)) << "the accept did not fail";
+  // Runs on the server thread after everything handed to it so far.
+  auto settle = [&io] {
+    std::promise<void> done;
+    boost::asio::post(io, [&done] { done.set_value(); });
+    done.get_future().wait();
+  };
+  // No retry until the pause has passed on the clock, however long the
+  // real wait; then exactly one, which fails again.
+  clock->step(server::kAcceptRetryDelay - std::chrono::milliseconds(1));
+  settle();
+  EXPECT_EQ(server.failedAccepts(), 1);
+  clock->step(std::chrono::milliseconds(1));
+  ASSERT_TRUE(server.waitFailed(2));
+  settle();
+  EXPECT_EQ(server.failedAccepts(), 2);
+  clock->step(server::kAcceptRetryDelay * 3);
+  ASSERT_TRUE(server.waitFailed(3));
+  settle();
+  EXPECT_EQ(server.failedAccepts(), 3) << "one retry per pause, however much time passed";
+
+  // Once descriptors are free, the retry after the next pause accepts.
   exhausted.release();
-  EXPECT_LE(failed, 12);
+  clock->step(server::kAcceptRetryDelay);
 
   const std::string request = testing::withAccess(server.localPort(), "GET / HTTP/1.1\r\n\r\n");
   ASSERT_EQ(::send(client, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));

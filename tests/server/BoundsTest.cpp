@@ -1,7 +1,8 @@
 // Whatever clients do, the server's connections and buffered bytes stay
 // bounded: a request must be whole within its deadline however slowly it
 // trickles, there are at most so many connections, and all connections
-// together hold at most so many request bytes.
+// together hold at most so many request bytes. Time limits run on a fake
+// clock the tests step.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -13,6 +14,7 @@
 
 #include "server/HttpServer.h"
 #include "tests/server/TestServer.h"
+#include "tests/support/FakeClock.h"
 
 namespace Quorvel {
 namespace {
@@ -27,31 +29,36 @@ constexpr std::chrono::seconds kSoon{10};
 
 bool answers(std::uint16_t port) { return bodyOf(exchange(port, "GET / HTTP/1.1\r\n\r\n")) == "<h2>Bad Request!</h2>"; }
 
+std::shared_ptr<testing::FakeClock> fakeClock() { return std::make_shared<testing::FakeClock>(1'700'000'000); }
+
+std::size_t openConnections(TestServer& server) {
+  return server.onServer([](httpServer& s) { return s.openConnections(); });
+}
+
 TEST(RequestDeadline, ATricklingSenderIsCutOffThoughItNeverFallsSilent) {
   HttpServerLimits limits;
   limits.idleTimeout = std::chrono::minutes(10);  // never reached here
   limits.requestDeadline = std::chrono::milliseconds(300);
-  TestServer server(limits);
+  auto clock = fakeClock();
+  TestServer server(limits, Env(clock));
 
   // One byte every 20 ms: the request would take minutes to complete, and
   // the idle limit never ends it.
   RawClient client(server.port());
+  ASSERT_TRUE(server.waitUntil([](httpServer& s) { return s.openConnections() == 1; }));
   const std::string request = withAccess(server.port(), "GET / HTTP/1.1\r\nX-Pad: " + std::string(2000, 'p'));
-  bool closed = false;
-  for (size_t i = 0; i < request.size() && !closed; ++i) {
-    try {
-      client.send(request.substr(i, 1));
-    } catch (const boost::system::system_error&) {
-      closed = true;  // the server has gone
-      break;
-    }
-    std::optional<std::string> answer = client.readAllWithin(std::chrono::milliseconds(20));
-    if (answer) {
-      EXPECT_EQ(*answer, "");  // closed without an answer
-      closed = true;
-    }
+  std::size_t sent = 0;
+  while (sent < request.size()) {
+    client.send(request.substr(sent++, 1));
+    clock->step(std::chrono::milliseconds(20));
+    server.settle();
+    if (openConnections(server) == 0) break;
   }
-  EXPECT_TRUE(closed) << "the trickling request was never cut off";
+  // Cut off at the deadline (found by the first sweep after it, a quarter
+  // of the deadline apart), not earlier, and long before the request ended.
+  EXPECT_GE(sent, 300u / 20u) << "cut off before its deadline";
+  EXPECT_LE(sent, (300u + 75u) / 20u + 1) << "the trickling request was not cut off at its deadline";
+  EXPECT_EQ(client.readAllWithin(kSoon), std::optional<std::string>(""));  // closed without an answer
   EXPECT_TRUE(answers(server.port()));
 }
 
@@ -114,22 +121,27 @@ TEST(ConnectionCap, WhenEveryConnectionHasShownTheKeyTheNewcomerIsClosed) {
 
   // A place that frees up is taken by the next newcomer.
   first.reset();
-  bool served = false;
-  for (int attempt = 0; attempt < 100 && !served; ++attempt) {
-    served = answers(server.port());
-    if (!served) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(served);
+  ASSERT_TRUE(server.waitForKeyed(1));
+  EXPECT_TRUE(answers(server.port()));
 }
 
 TEST(HeadDeadline, AHeadNotWholeInTimeIsCutOffButASlowBodyIsNot) {
   HttpServerLimits limits;
   limits.headDeadline = std::chrono::milliseconds(200);
-  TestServer server(limits);
+  auto clock = fakeClock();
+  TestServer server(limits, Env(clock));
 
   auto late = stranger(server.port());
   // The whole head arrived in time; its body may take the request deadline.
   auto slowBody = seller(server.port());
+  ASSERT_TRUE(server.waitForKeyed(1));
+  ASSERT_TRUE(server.waitUntil([](httpServer& s) { return s.openConnections() == 2; }));
+  clock->step(std::chrono::milliseconds(199));
+  server.settle();
+  EXPECT_EQ(openConnections(server), 2u) << "cut off before its deadline";
+  // The next sweep, a quarter of the deadline later, finds it late.
+  clock->step(std::chrono::milliseconds(60));
+  server.settle();
   EXPECT_TRUE(closedUnanswered(*late));
   EXPECT_TRUE(stillOpen(*slowBody));
   slowBody->send("cd");
@@ -188,15 +200,12 @@ TEST(BufferedBytes, AllConnectionsTogetherStayWithinTheBudget) {
   std::optional<std::string> answer = first.readAllWithin(kSoon);
   ASSERT_TRUE(answer.has_value());
   EXPECT_EQ(bodyOf(*answer), "<h2>Bad Request!</h2>");
-  bool fits = false;
-  for (int attempt = 0; attempt < 100 && !fits; ++attempt) {
-    RawClient third(server.port());
-    third.send(post(6000) + std::string(6000, 'c'));
-    std::optional<std::string> thirdAnswer = third.readAllWithin(kSoon);
-    fits = thirdAnswer && bodyOf(*thirdAnswer) == "<h2>Bad Request!</h2>";
-    if (!fits) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(fits);
+  ASSERT_TRUE(server.waitUntil([](httpServer& s) { return s.bufferedBytes() == 0; }));
+  RawClient third(server.port());
+  third.send(post(6000) + std::string(6000, 'c'));
+  std::optional<std::string> thirdAnswer = third.readAllWithin(kSoon);
+  ASSERT_TRUE(thirdAnswer.has_value());
+  EXPECT_EQ(bodyOf(*thirdAnswer), "<h2>Bad Request!</h2>");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "server/ActionTable.h"
 #include "server/HttpServer.h"
 #include "tests/server/TestServer.h"
+#include "tests/support/FakeClock.h"
 #include "tests/support/Gate.h"
 
 namespace Quorvel {
@@ -135,11 +136,22 @@ TEST_F(OutsideWorkerThreads, AWaitingRequestOutlivesTheSweepLimits) {
   HttpServerLimits limits;
   limits.idleTimeout = std::chrono::milliseconds(40);
   limits.requestDeadline = std::chrono::milliseconds(40);
-  TestServer server(limits);
+  auto clock = std::make_shared<testing::FakeClock>(1'700'000'000);
+  TestServer server(limits, Env(clock));
   auto slow = std::async(std::launch::async, [&] { return exchange(server.port(), get("do=slow&n=1")); });
   ASSERT_TRUE(gate.waitHeld(1));
-  // Several sweeps pass while the action waits.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // Several sweeps pass while the action waits, each one past both limits.
+  for (int sweep = 0; sweep < 5; ++sweep) {
+    clock->step(std::chrono::milliseconds(50));
+    server.settle();
+  }
+  // A connection that is not with the worker goes at the very next sweep:
+  // the sweeps did run.
+  RawClient idle(server.port());
+  ASSERT_TRUE(server.waitUntil([](httpServer& s) { return s.openConnections() == 2; }));
+  clock->step(std::chrono::milliseconds(50));
+  server.settle();
+  EXPECT_EQ(idle.readAllWithin(std::chrono::seconds(10)), std::optional<std::string>(""));
   gate.open();
   EXPECT_NE(bodyOf(slow.get()).find("slow 1"), std::string::npos);
 }

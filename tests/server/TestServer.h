@@ -1,5 +1,8 @@
 // An httpServer on a free loopback port, run on its own thread, and a tiny
 // blocking client that sends raw bytes and reads until the server closes.
+// The server runs on the clock of the Env it is given (a test's FakeClock
+// moves its time limits); waits for the server's state wake on the server's
+// own events (accept, data, close), never after a fixed time.
 //
 // Requests made with `exchange` are sent the way the seller's page sends them:
 // with the launch key (`token`) and the Host header the browser gives
@@ -18,25 +21,70 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <future>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 
+#include "base/Env.h"
 #include "server/HttpServer.h"
 #include "server/LaunchKey.h"
+#include "tests/support/FakeClock.h"
 
 namespace Quorvel::testing {
 
+// Counts the server's events, so that a test can wait for the next one.
+class ObservedServer : public httpServer {
+ public:
+  ObservedServer(boost::asio::io_context& io, const Env& env, HttpServerOptions options)
+      : httpServer(io, 0, env, std::move(options)) {}
+
+  std::uint64_t events() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return events_;
+  }
+  // Waits until an event comes after the `seen`-th; false after kPatience.
+  bool waitEventAfter(std::uint64_t seen) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return changed_.wait_for(hold, kPatience, [&] { return events_ > seen; });
+  }
+
+ protected:
+  void onAccept(const boost::system::error_code& error, SocketPtr socket) override {
+    httpServer::onAccept(error, std::move(socket));
+    happened();
+  }
+  void onData(SocketPtr socket, std::shared_ptr<std::string> data) override {
+    httpServer::onData(std::move(socket), std::move(data));
+    happened();
+  }
+  void onClose(SocketPtr socket) override {
+    httpServer::onClose(std::move(socket));
+    happened();
+  }
+
+ private:
+  void happened() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    ++events_;
+    changed_.notify_all();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t events_ = 0;  // guarded by mutex_
+};
+
 class TestServer {
  public:
-  explicit TestServer(HttpServerLimits limits = {}) : TestServer(optionsWith(limits)) {}
-  explicit TestServer(HttpServerOptions options) {
+  explicit TestServer(HttpServerLimits limits = {}, Env env = {}) : TestServer(optionsWith(limits), std::move(env)) {}
+  explicit TestServer(HttpServerOptions options, Env env = {}) : env_(std::move(env)) {
     std::promise<std::uint16_t> ready;
     auto started = ready.get_future();
     thread_ = std::thread([this, options, &ready] {
-      server_ = std::make_unique<httpServer>(io_, 0, options);
+      server_ = std::make_unique<ObservedServer>(io_, env_, options);
       ready.set_value(server_->localPort());
       io_.run();
       server_.reset();
@@ -57,14 +105,25 @@ class TestServer {
     boost::asio::post(io_, [&task] { task(); });
     return result.get();
   }
-  // Waits, looking a hundred times a second for up to ten seconds, until the
-  // server holds `count` connections that have shown the launch key.
-  bool waitForKeyed(std::size_t count) {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-      if (onServer([](httpServer& server) { return server.keyedConnections(); }) == count) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // Waits until `holds` is true of the server, looking again after each of
+  // its events; false when it is not after kPatience without one.
+  template <typename Holds>
+  bool waitUntil(Holds holds) {
+    for (;;) {
+      const std::uint64_t seen = server_->events();
+      if (onServer([&holds](httpServer& server) { return holds(server); })) return true;
+      if (!server_->waitEventAfter(seen)) return false;
     }
-    return false;
+  }
+  // Waits until the server holds `count` connections that have shown the
+  // launch key.
+  bool waitForKeyed(std::size_t count) {
+    return waitUntil([count](httpServer& server) { return server.keyedConnections() == count; });
+  }
+  // Returns once the server thread has done everything handed to it so far
+  // (a timer's check after a step of the clock, say).
+  void settle() {
+    onServer([](httpServer&) { return true; });
   }
 
   static HttpServerOptions optionsWith(HttpServerLimits limits) {
@@ -74,8 +133,9 @@ class TestServer {
   }
 
  private:
+  Env env_;
   boost::asio::io_context io_;
-  std::unique_ptr<httpServer> server_;
+  std::unique_ptr<ObservedServer> server_;
   std::thread thread_;
   std::uint16_t port_ = 0;
 };

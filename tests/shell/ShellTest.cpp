@@ -17,6 +17,7 @@
 
 #include "tests/shell/Watcher.h"
 #include "tests/support/ChildProgram.h"
+#include "tests/support/Eventually.h"
 
 namespace Quorvel::testing {
 namespace {
@@ -80,12 +81,16 @@ class ShellTest : public ::testing::Test {
 
   // Waits until the browser was started `count` times; its last address.
   std::string waitForBrowserStarts(std::size_t count) {
-    for (int i = 0; i < 300; ++i) {
-      auto lines = fileLines(work_ / "opened.txt");
-      if (lines.size() >= count) return lines.back();
-      std::this_thread::sleep_for(100ms);
-    }
-    return {};
+    std::string last;
+    testing::eventually(
+        [&] {
+          auto lines = fileLines(work_ / "opened.txt");
+          if (lines.size() < count) return false;
+          last = lines.back();
+          return true;
+        },
+        100ms, 30s);
+    return last;
   }
 
   // The page the browser was sent to must lead to this run's keyed address.
@@ -212,10 +217,12 @@ TEST_F(ShellTest, OnADesktopTheTrayItemOpensTheKeyedPageAndClosesWithoutLosingAW
 
   // The menu reaches the bus a moment after the item: read it until it is there.
   std::vector<std::pair<int, std::string>> entries;
-  for (int i = 0; i < 100 && entries.size() < 2; ++i) {
-    entries = menuEntries(watcher.bus(), item, menu);
-    if (entries.size() < 2) std::this_thread::sleep_for(100ms);
-  }
+  testing::eventually(
+      [&] {
+        entries = menuEntries(watcher.bus(), item, menu);
+        return entries.size() >= 2;
+      },
+      100ms);
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].second, "打开");
   EXPECT_EQ(entries[1].second, "关闭");
@@ -241,7 +248,7 @@ TEST_F(ShellTest, OnADesktopTheTrayItemOpensTheKeyedPageAndClosesWithoutLosingAW
       ++answered;
     }
   });
-  for (int i = 0; i < 3000 && answered.load() < 20; ++i) std::this_thread::sleep_for(10ms);
+  testing::eventually([&] { return answered.load() >= 20; });
   click(watcher.bus(), item, menu, entries[1].first);
   EXPECT_EQ(program->waitExit(), 0) << program->output();
   writer.join();

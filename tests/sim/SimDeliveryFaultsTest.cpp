@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "SimTestKit.h"
+#include "tests/support/Eventually.h"
 
 namespace Quorvel {
 namespace {
@@ -84,10 +85,8 @@ TEST_F(SimDeliveryForms, AHeldConsignAnswerComesAfterTheShipmentIsRecorded) {
     }
     answered = true;
   });
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while ((sim_.heldAnswers() == 0 || sim_.shop().consignments().empty()) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  Quorvel::testing::eventually([&] { return sim_.heldAnswers() != 0 && !sim_.shop().consignments().empty(); },
+                               std::chrono::milliseconds(1));
   EXPECT_EQ(sim_.shop().consignments().size(), 1u);
   EXPECT_FALSE(answered) << "held back";
   sim_.stop();  // ends the held answer

@@ -3,9 +3,11 @@
 #include <sqlite3.h>
 
 #include <fstream>
+#include <numeric>
 
 #include "tests/store/SyncCountingVfs.h"
 #include "tests/store/StoreFixture.h"
+#include "tests/support/FakeClock.h"
 
 namespace Quorvel {
 namespace {
@@ -34,6 +36,29 @@ class ConnectionTest : public StoreFixture {
     return other;
   }
 };
+
+TEST_F(ConnectionTest, ALockWaitPausesOnItsClockAndGivesUpWhenTheTimeoutHasPassedThere) {
+  auto clock = std::make_shared<testing::FakeClock>(1'700'000'000);
+  changeDatabaseOptions([&](DatabaseOptions& changed) {
+    changed.busyTimeout = std::chrono::milliseconds(5000);
+    changed.clock = clock;
+  });
+  auto holder = otherConnection();
+  holder->begin();  // holds the write lock
+  auto waiting = otherConnection();
+  try {
+    waiting->exec("insert into `items` (`cg_id`) values (1)");
+    ADD_FAILURE() << "the write got through a held lock";
+  } catch (DbException e) {
+    EXPECT_EQ(e.code() & 0xFF, SQLITE_BUSY);
+  }
+  // Five seconds of pauses on the clock, none of them waited for in real
+  // time, and not one millisecond more.
+  const std::vector<std::int64_t> pauses = clock->millisPauses();
+  ASSERT_FALSE(pauses.empty());
+  EXPECT_EQ(std::accumulate(pauses.begin(), pauses.end(), std::int64_t{0}), 5000);
+  holder->rollback();
+}
 
 TEST_F(ConnectionTest, ARepeatedStatementComesFromTheCacheWithItsBindingsCleared) {
   Db& db = connection(getDb());

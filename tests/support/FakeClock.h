@@ -1,13 +1,16 @@
 // A clock for tests whose time moves only when the test says so (or, with
 // autoAdvance, by exactly the pauses asked of it), so that code that waits
-// minutes runs in microseconds. Install it with installProcessWide<Clock>.
-// Any thread may use it while the test thread advances it.
+// minutes runs in microseconds. Put it in the Env of the code under test
+// (testing::envWith) or install it with installProcessWide<Clock>. Any
+// thread may use it while the test thread advances it.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <list>
 #include <mutex>
 #include <stop_token>
 #include <vector>
@@ -32,11 +35,13 @@ class FakeClock : public Clock {
     return now_;
   }
 
-  // Millisecond pauses are recorded and pass at once; they never move the
-  // clock's whole seconds.
+  // Millisecond pauses are recorded and pass at once: they move the
+  // monotonic time on by their length (so deadlines counted in them come),
+  // never the clock's whole seconds.
   bool sleepForMillis(std::int64_t millis, std::stop_token stop) override {
     std::lock_guard<std::mutex> hold(mutex_);
     millisPauses_.push_back(millis);
+    monotonic_ += std::chrono::milliseconds(std::max<std::int64_t>(millis, 0));
     return !stop.stop_requested();
   }
 
@@ -50,6 +55,7 @@ class FakeClock : public Clock {
     pauses_.push_back(seconds);
     if (autoAdvance_) {
       now_ += std::max<std::int64_t>(seconds, 0);
+      monotonic_ += std::chrono::seconds(std::max<std::int64_t>(seconds, 0));
       return true;
     }
     const std::int64_t started = now_;
@@ -61,10 +67,44 @@ class FakeClock : public Clock {
     return whole;
   }
 
+  // Moves both times on by `seconds`.
   void advance(std::int64_t seconds) {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      now_ += seconds;
+      monotonic_ += std::chrono::seconds(seconds);
+      changed_.notify_all();
+    }
+    tellStepped();
+  }
+
+  // Moves the monotonic time on by `by`, and the wall time by the whole
+  // seconds the steps add up to. Once it returns, every subscriber of
+  // whenStepped has been told.
+  void step(std::chrono::milliseconds by) {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      monotonic_ += by;
+      stepMillis_ += by.count();
+      now_ += stepMillis_ / 1000;
+      stepMillis_ %= 1000;
+      changed_.notify_all();
+    }
+    tellStepped();
+  }
+
+  Instant monotonic() override {
     std::lock_guard<std::mutex> hold(mutex_);
-    now_ += seconds;
-    changed_.notify_all();
+    return monotonic_;
+  }
+
+  std::shared_ptr<void> whenStepped(std::function<void()> stepped) override {
+    std::lock_guard<std::mutex> hold(listenersMutex_);
+    auto entry = listeners_.insert(listeners_.end(), std::move(stepped));
+    return std::shared_ptr<void>(nullptr, [this, entry](void*) {
+      std::lock_guard<std::mutex> hold(listenersMutex_);
+      listeners_.erase(entry);
+    });
   }
 
   // Sets the time without waking anyone (the clock set back or forward).
@@ -90,6 +130,11 @@ class FakeClock : public Clock {
   }
 
  private:
+  void tellStepped() {
+    std::lock_guard<std::mutex> hold(listenersMutex_);
+    for (auto& stepped : listeners_) stepped();
+  }
+
   std::mutex mutex_;
   std::condition_variable_any changed_;
   std::int64_t now_;                    // guarded by mutex_
@@ -97,6 +142,13 @@ class FakeClock : public Clock {
   std::vector<std::int64_t> sleepers_;  // start times of the sleeps in progress; guarded by mutex_
   std::vector<std::int64_t> pauses_;    // guarded by mutex_
   std::vector<std::int64_t> millisPauses_;  // guarded by mutex_
+  // Starts at an arbitrary point, far from the real clock's.
+  Instant monotonic_{std::chrono::hours(1000)};  // guarded by mutex_
+  std::int64_t stepMillis_ = 0;                 // milliseconds stepped short of a second; guarded by mutex_
+  // Held while subscribers are told, so that dropping a subscription waits
+  // for a call in progress.
+  std::mutex listenersMutex_;
+  std::list<std::function<void()>> listeners_;  // guarded by listenersMutex_
 };
 
 }  // namespace Quorvel::testing

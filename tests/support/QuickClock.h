@@ -1,13 +1,15 @@
 // A clock for tests of threads that cycle: the system's time, with every
 // pause cut to a millisecond, so that the daemon's workers tick nearly back
-// to back. Install it with installProcessWide<Clock>. Any thread.
+// to back. Install it with installProcessWide<Clock> or put it in an Env.
+// Any thread.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 #include <stop_token>
-#include <thread>
 
 #include "base/Clock.h"
 
@@ -18,9 +20,14 @@ class QuickClock : public Clock {
   std::int64_t now() override { return std::time(nullptr); }
   bool sleepFor(std::int64_t, std::stop_token stop) override { return sleepForMillis(1, stop); }
   bool sleepForMillis(std::int64_t, std::stop_token stop) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Nothing notifies: the wait ends after the millisecond or at the stop.
+    std::mutex mutex;
+    std::condition_variable_any never;
+    std::unique_lock<std::mutex> hold(mutex);
+    never.wait_for(hold, stop, std::chrono::milliseconds(1), [] { return false; });
     return !stop.stop_requested();
   }
+  Instant monotonic() override { return std::chrono::steady_clock::now(); }
 };
 
 }  // namespace Quorvel::testing

@@ -7,19 +7,13 @@
 
 #include "base/Charset.h"
 #include "imwindows/ImWindowSteps.h"
+#include "tests/support/Eventually.h"
 
 namespace Quorvel::testing {
 
 namespace fs = std::filesystem;
 
-bool waitUntil(const std::function<bool()>& ready) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
+bool waitUntil(const std::function<bool()>& ready) { return eventually(ready, std::chrono::milliseconds(20), kPatience); }
 
 fs::path programFolder() {
   char path[MAX_PATH] = {};

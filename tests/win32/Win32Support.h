@@ -140,6 +140,7 @@ class RecordingClock : public Clock {
   std::int64_t now() override { return 1'700'000'000; }
   bool sleepFor(std::int64_t seconds, std::stop_token stop) override;
   bool sleepForMillis(std::int64_t millis, std::stop_token stop) override;
+  Instant monotonic() override { return Instant(std::chrono::seconds(now())); }
 
  private:
   std::shared_ptr<Recorder> recorder_;
