@@ -227,8 +227,8 @@ TEST_F(Dispatch, MessagesOfAnUnknownTypeDoNotKeepThePassRunning) {
   // milliseconds, and the test fails instead of hanging.
   std::promise<void> ended;
   std::future<void> passEnded = ended.get_future();
-  std::jthread passThread([&ended](std::stop_token stop) {
-    MessageDispatcher().sendMessages(stop);
+  std::jthread passThread([this, &ended](std::stop_token stop) {
+    MessageDispatcher(env_).sendMessages(stop);
     ended.set_value();
   });
   const bool endedByItself = passEnded.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
