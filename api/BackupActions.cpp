@@ -46,7 +46,7 @@ void reloadStores() {
 }
 
 void listCopies(ActionContext&, Json::Value& reply) {
-  std::shared_ptr<Backups> backups = processWide<Backups>();
+  std::shared_ptr<Backups> backups = Backups::instance();
   Json::Value list(Json::arrayValue);
   for (const BackupCopy& copy : backups->list()) {
     Json::Value row(Json::objectValue);
@@ -64,16 +64,16 @@ void listCopies(ActionContext&, Json::Value& reply) {
   reply["FOLDER"] = (ec ? Backups::folder() : folder).string();
   reply["KEEP"] = Backups::keepSetting();
   reply["INTERVAL_HOURS"] = Backups::intervalHoursSetting();
-  std::shared_ptr<SafeMode> safe = processWide<SafeMode>();
+  std::shared_ptr<SafeMode> safe = SafeMode::instance();
   reply["DB_DAMAGED"] = safe->damaged();
   reply["SAFE_MSG"] = safe->message();
 }
 
 void backUpNow(ActionContext&, Json::Value& reply) {
-  if (processWide<SafeMode>()->damaged()) {
+  if (SafeMode::instance()->damaged()) {
     throw Exception(gbk("安全模式下不做新备份：现在的数据库只是空的替代品，备份它会挤掉完好的旧备份。请先恢复一个备份。"));
   }
-  const BackupCopy copy = processWide<Backups>()->takeNow();
+  const BackupCopy copy = Backups::instance()->takeNow();
   reply["NAME"] = copy.name;
   reply["MSG"] = gbk("已备份为 ") + copy.name;
 }
@@ -90,7 +90,7 @@ std::string restoreBackup(const std::shared_ptr<IDb>& db, Deamon& daemon, const 
   } resume{daemon};
   // A tick may have reserved an order between the first look and the hold.
   refuseWhileInFlight(db);
-  std::shared_ptr<Backups> backups = processWide<Backups>();
+  std::shared_ptr<Backups> backups = Backups::instance();
   BackupCopy before;
   try {
     before = backups->takeNow(-1);  // pruned after the restore, never the copy being restored
@@ -100,7 +100,7 @@ std::string restoreBackup(const std::shared_ptr<IDb>& db, Deamon& daemon, const 
   backups->restoreFrom(name);
   reloadStores();
   backups->prune(Backups::keepSetting());
-  std::shared_ptr<SafeMode> safe = processWide<SafeMode>();
+  std::shared_ptr<SafeMode> safe = SafeMode::instance();
   if (safe->damaged()) {
     safe->leave();
     daemon.start();  // not started in safe mode
@@ -109,8 +109,8 @@ std::string restoreBackup(const std::shared_ptr<IDb>& db, Deamon& daemon, const 
 }
 
 void registerBackupActions(std::shared_ptr<Deamon> daemon) {
-  processWide<SafeMode>();
-  processWide<Backups>();
+  SafeMode::instance();
+  Backups::instance();
   registerAction(
       "backup",
       [daemon](ActionContext& context) {

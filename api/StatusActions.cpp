@@ -139,7 +139,7 @@ void getStatus(ActionContext& context, Deamon& daemon) {
     }
     reply[Json::StaticString("LOGIN_MSG")] = std::move(loginMessage);
     // The goods refresh, from its own lock only: never waits for a page.
-    const GoodsRefreshProgress::State refresh = processWide<GoodsRefreshProgress>()->state();
+    const GoodsRefreshProgress::State refresh = GoodsRefreshProgress::instance()->state();
     Json::Value progress(Json::objectValue);
     progress[Json::StaticString("RUNNING")] = refresh.running;
     progress[Json::StaticString("PAGES")] = refresh.pages;
@@ -149,7 +149,7 @@ void getStatus(ActionContext& context, Deamon& daemon) {
     reply[Json::StaticString("REFRESH")] = std::move(progress);
     // Safe mode (the database was found damaged at start) and a disk that
     // does not take writes: the page shows a banner for each.
-    const std::shared_ptr<SafeMode> safe = processWide<SafeMode>();
+    const std::shared_ptr<SafeMode> safe = SafeMode::instance();
     reply[Json::StaticString("DB_DAMAGED")] = safe->damaged();
     reply[Json::StaticString("SAFE_MSG")] = safe->message();
     reply[Json::StaticString("STORAGE_MSG")] = storageHealth().message();
@@ -164,8 +164,8 @@ void getStatus(ActionContext& context, Deamon& daemon) {
 void registerStatusActions(std::shared_ptr<Deamon> daemon) {
   // Built now, so that getStatus finds it made and never builds it (building
   // a process-wide object takes the global lock).
-  processWide<GoodsRefreshProgress>();
-  processWide<SafeMode>();
+  GoodsRefreshProgress::instance();
+  SafeMode::instance();
   processWide<port::WindowSystem>();
   registerAction("setConfig", setConfig);
   registerAction("getConfig", getConfig);

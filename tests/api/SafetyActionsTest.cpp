@@ -168,7 +168,7 @@ TEST_F(SafetyActions, SafeModeShowsInTheStatusRefusesNewCopiesAndEndsWithARestor
   Json::Value status = call("getStatus");
   EXPECT_EQ(status["DB_DAMAGED"], Json::Value(false));
   EXPECT_EQ(status["STORAGE_MSG"], Json::Value(""));
-  processWide<SafeMode>()->enter(dbPath() + ".damaged-20260101-000000", "page 3 is malformed");
+  SafeMode::instance()->enter(dbPath() + ".damaged-20260101-000000", "page 3 is malformed");
   status = call("getStatus");
   EXPECT_EQ(status["DB_DAMAGED"], Json::Value(true));
   EXPECT_NE(status["SAFE_MSG"].asString().find(name), std::string::npos) << status["SAFE_MSG"].asString();

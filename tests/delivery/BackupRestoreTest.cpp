@@ -92,7 +92,7 @@ TEST_F(BackupRestore, ARestoreToACopyFromBeforeADeliveryDeliversNothingTwice) {
   SimOrder first = place("b1", {{item_, 1}});
   readOrders();
   ASSERT_EQ(statusOf(first.id), kOrderDetailsRead);
-  const BackupCopy before = processWide<Backups>()->takeNow();
+  const BackupCopy before = Backups::instance()->takeNow();
   deliver();
   ASSERT_EQ(statusOf(first.id), kOrderDelivered);
   ASSERT_EQ(markOf(cards[0]), Item::deliveredMark(first.id));
@@ -129,7 +129,7 @@ TEST_F(BackupRestore, ARestoreIsRefusedWhileAnOrderIsInFlight) {
   addCards(category_, 2);
   SimOrder order = place("b", {{item_, 1}});
   readOrders();
-  const BackupCopy copy = processWide<Backups>()->takeNow();
+  const BackupCopy copy = Backups::instance()->takeNow();
   db_->exec("update `orders` set `status`=3");
   Deamon daemon;
   try {
@@ -139,7 +139,7 @@ TEST_F(BackupRestore, ARestoreIsRefusedWhileAnOrderIsInFlight) {
     EXPECT_NE(e.message().find(gbk("正在发货中")), std::string::npos) << gbkToUtf8(e.message());
   }
   EXPECT_EQ(statusOf(order.id), kOrderDelivering) << "nothing restored";
-  EXPECT_EQ(processWide<Backups>()->list().size(), 1u) << "and nothing copied";
+  EXPECT_EQ(Backups::instance()->list().size(), 1u) << "and nothing copied";
   EXPECT_FALSE(daemon.held());
 }
 

@@ -232,11 +232,11 @@ TEST_F(BackupsTest, ASoundFileIsCopiedAtStartUnlessItHoldsNothing) {
   SafeMode safe;
   EXPECT_EQ(safe.checkAtStart(), "");
   EXPECT_FALSE(safe.damaged());
-  EXPECT_TRUE(processWide<Backups>()->list().empty()) << "a database fresh from the template is not copied";
+  EXPECT_TRUE(Backups::instance()->list().empty()) << "a database fresh from the template is not copied";
   stock(1);
   const std::string told = safe.checkAtStart();
   EXPECT_FALSE(safe.damaged());
-  EXPECT_EQ(processWide<Backups>()->list().size(), 1u);
+  EXPECT_EQ(Backups::instance()->list().size(), 1u);
   EXPECT_NE(told.find("vendara2012-20260101-000000.db"), std::string::npos);
 }
 
