@@ -58,7 +58,12 @@ std::string TrayIcon::openDesktop() {
     g_clear_error(&failure);
     return "没有桌面会话总线（D-Bus）";
   }
-  g_object_unref(bus);  // GIO keeps the shared connection for the indicator
+  // The shared connection is kept for the life of the process. GIO holds it
+  // only weakly: dropped here, it could be closing while the indicator asks
+  // for it again, and the indicator was then handed no connection and never
+  // registered its item.
+  static GDBusConnection* const kept = bus;
+  (void)kept;
   if (!gtk_init_check(nullptr, nullptr)) return "无法打开图形桌面";
   return std::string();
 }
