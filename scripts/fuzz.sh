@@ -7,6 +7,9 @@
 # build-fuzz/findings/NAME/; the new inputs it made stay in
 # build-fuzz/corpus/NAME/ for the next run. FUZZ_JOBS targets run at once
 # (default 2). Extra arguments name the targets to run (default: all).
+# With FUZZ_TESTS=ON the build holds the C++ suite too (built here with the
+# targets, so that one clang build serves the fuzzing and the suite's
+# sanitizer pass; scripts/test.sh runs the suite there afterwards).
 #
 #   bash scripts/fuzz.sh            # every target, 30 s each
 #   bash scripts/fuzz.sh 300 http_request_fuzz
@@ -24,9 +27,14 @@ if ! command -v clang++ >/dev/null || ! dpkg-query -W -f='${Status}' libclang-rt
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq clang libclang-rt-14-dev
 fi
 
+tests=${FUZZ_TESTS:-OFF}
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON \
-  -DQUORVEL_TESTS=OFF -DQUORVEL_BENCH=OFF >/dev/null
-cmake --build "$build_dir" -j "${JOBS:-2}" --target quorvel_fuzz
+  -DQUORVEL_TESTS="$tests" -DQUORVEL_BENCH=OFF >/dev/null
+if [ "$tests" = ON ]; then
+  cmake --build "$build_dir" -j "${JOBS:-2}"
+else
+  cmake --build "$build_dir" -j "${JOBS:-2}" --target quorvel_fuzz
+fi
 
 # Every fuzz target's program and its source folder: build-fuzz/X/fuzz/NAME.
 mapfile -t programs < <(find "$build_dir" -path '*/fuzz/*_fuzz' -type f -perm -u+x | sort)

@@ -219,8 +219,11 @@ TEST_F(LoginActions, TheGlobalLockIsHeldWhileTheMarketplaceAnswersButTheStatusDo
   EXPECT_EQ(categories["SUCCESS"].asInt(), 1) << categories.toStyledString();
   EXPECT_FALSE(done) << "the marketplace was meant to be still answering";
   login.join();
-  ASSERT_TRUE(globalLock().try_lock());
-  globalLock().unlock();
+  if (globalLock().try_lock()) {
+    globalLock().unlock();
+  } else {
+    ADD_FAILURE() << "the global lock stayed held after the login";
+  }
 }
 
 TEST_F(LoginActions, ScriptProxyAnswersWithTheRequestedCharset) {
