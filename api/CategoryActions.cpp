@@ -11,6 +11,7 @@
 #include "store/Goods.h"
 #include "store/GoodsCategoryMap.h"
 #include "store/Item.h"
+#include "store/Savepoint.h"
 
 namespace Quorvel {
 
@@ -54,15 +55,26 @@ void removeCategory(ActionContext& context, Json::Value&) { Category::instance()
 
 // The stock counters are not the request's to set: after the update they are
 // taken again from the cards, so a counter refresh that ran between reading
-// the record and writing it back is not undone.
+// the record and writing it back is not undone. Both are one unit: the
+// update takes the write lock first, so the count sees every card change
+// committed before it and none (a delivery's) can commit between the count
+// and the counters written. A unit that fails is undone whole, and the cache
+// then reads back what the table kept.
 void updateCategory(ActionContext& context, Json::Value&) {
   const int id = requireId(context, "id");
   std::shared_ptr<Category> categories = Category::instance();
   CategoryRecord record = categories->get(id);
   record.id = id;  // an id not stored is refused by update, naming this id
   readFields(context, record);
-  categories->update(context.db, record);
-  Item::instance()->refreshCounters(context.db, id);
+  try {
+    Savepoint unit(context.db);
+    categories->update(context.db, record);
+    Item::instance()->refreshCounters(context.db, id);
+    unit.release();
+  } catch (...) {
+    categories->load();
+    throw;
+  }
 }
 
 // Only a marketplace item id (digits) to a stored category.

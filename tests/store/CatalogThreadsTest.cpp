@@ -8,6 +8,7 @@
 #include "store/Category.h"
 #include "store/GoodsCategoryMap.h"
 #include "store/Item.h"
+#include "store/Savepoint.h"
 #include "tests/store/StoreFixture.h"
 
 namespace Quorvel {
@@ -30,9 +31,16 @@ TEST_F(CatalogThreads, EditsAndReadsOnTwoThreadsKeepCachesAndCountersWhole) {
       CardRecord card;
       card.cg_id = shared.id;
       Item::instance()->add(getDb(), card);
+      // As the category edit does: the counters are taken again from the
+      // cards in the same unit, so the stale ones in `renamed` never stay.
       CategoryRecord renamed = Category::instance()->get(shared.id);
       renamed.name = "shared " + std::to_string(k);
-      Category::instance()->update(getDb(), renamed);
+      {
+        Savepoint unit(getDb());
+        Category::instance()->update(getDb(), renamed);
+        Item::instance()->refreshCounters(getDb(), shared.id);
+        unit.release();
+      }
       GoodsCategoryMap::instance()->bind(std::to_string(k % 5), record.id);
     }
     releaseDb();
