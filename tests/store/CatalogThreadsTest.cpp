@@ -33,7 +33,7 @@ TEST_F(CatalogThreads, EditsAndReadsOnTwoThreadsKeepCachesAndCountersWhole) {
       CategoryRecord renamed = Category::instance()->get(shared.id);
       renamed.name = "shared " + std::to_string(k);
       Category::instance()->update(getDb(), renamed);
-      GoodsCategoryMap::instance()->bind(std::to_string(k % 5), record.id);
+      GoodsCategoryMap::instance()->bind(getDb(), std::to_string(k % 5), record.id);
     }
     releaseDb();
   });
@@ -61,7 +61,7 @@ TEST_F(CatalogThreads, EditsAndReadsOnTwoThreadsKeepCachesAndCountersWhole) {
   // The binding cache says what the table says.
   std::vector<int> cached;
   for (int k = 0; k < 5; ++k) cached.push_back(GoodsCategoryMap::instance()->categoryOf(std::to_string(k)));
-  GoodsCategoryMap::instance()->load();
+  GoodsCategoryMap::instance()->load(getDb());
   for (int k = 0; k < 5; ++k) EXPECT_EQ(GoodsCategoryMap::instance()->categoryOf(std::to_string(k)), cached[k]);
   EXPECT_EQ(count("select count(*) as `num` from `c_g_bind`"), 5);
 }
