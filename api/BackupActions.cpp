@@ -37,12 +37,12 @@ void refuseWhileInFlight(const std::shared_ptr<IDb>& db) {
 }
 
 // The caches of the stores that keep one, read again from the restored file.
-void reloadStores() {
-  SystemConfig::instance()->load();
-  Category::instance()->load();
-  Goods::instance()->load();
-  GoodsCategoryMap::instance()->load();
-  MsgQueue::instance()->load();
+void reloadStores(const std::shared_ptr<IDb>& db) {
+  SystemConfig::instance()->load(db);
+  Category::instance()->load(db);
+  Goods::instance()->load(db);
+  GoodsCategoryMap::instance()->load(db);
+  MsgQueue::instance()->load(db);
 }
 
 void listCopies(ActionContext&, Json::Value& reply) {
@@ -98,7 +98,7 @@ std::string restoreBackup(const std::shared_ptr<IDb>& db, Deamon& daemon, const 
     throw Exception(gbk("恢复前没能备份当前的数据库，所以没有恢复：") + e.message());
   }
   backups->restoreFrom(name);
-  reloadStores();
+  reloadStores(db);
   backups->prune(Backups::keepSetting());
   std::shared_ptr<SafeMode> safe = SafeMode::instance();
   if (safe->damaged()) {

@@ -21,7 +21,7 @@ namespace {
 // "SUCCESS": 0 in place of the array.
 void getGoodsLst(ActionContext& context) {
   const bool force = context.postParam("flush") == "1";
-  context.answerJsonp(Json::Value(), [force](Json::Value& reply) { reply = Goods::instance()->list(force); });
+  context.answerJsonp(Json::Value(), [&context, force](Json::Value& reply) { reply = Goods::instance()->list(context.db, force); });
 }
 
 // name, tpl, flg, type and ext from the request; a missing name, or a tpl or
@@ -80,12 +80,14 @@ void updateCategory(ActionContext& context, Json::Value&) {
 // Only a marketplace item id (digits) to a stored category.
 void bindItem(ActionContext& context, Json::Value&) {
   const int categoryId = requireCategory(context, "cg_id");
-  GoodsCategoryMap::instance()->bind(requireItemId(context, "item_id"), categoryId);
+  GoodsCategoryMap::instance()->bind(context.db, requireItemId(context, "item_id"), categoryId);
 }
 
 // `cg_id` is not needed (an item has one binding at most), and any item id is
 // taken, so that a binding stored by an older version can still be removed.
-void unbindItem(ActionContext& context, Json::Value&) { GoodsCategoryMap::instance()->unbind(context.postParam("item_id")); }
+void unbindItem(ActionContext& context, Json::Value&) {
+  GoodsCategoryMap::instance()->unbind(context.db, context.postParam("item_id"));
+}
 
 void listBoundItems(ActionContext& context, Json::Value& reply) {
   Json::Value items;  // null when nothing is bound

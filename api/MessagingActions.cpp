@@ -51,7 +51,7 @@ void wwTest(ActionContext& context) {
   }
   reply["SUCCESS"] = 1;
   context.answerJsonp(reply, [&](Json::Value&) {
-    MsgQueue::instance()->add(kChat, to, account, gbk("这是测试的消息发送，您收到这条消息，说明旺旺已经发货成功！"), "", "");
+    MsgQueue::instance()->add(context.db, kChat, to, account, gbk("这是测试的消息发送，您收到这条消息，说明旺旺已经发货成功！"), "", "");
   });
 }
 
@@ -75,7 +75,7 @@ std::string mailRoute(const std::shared_ptr<SystemConfig>& config) {
 void mailTest(ActionContext& context) {
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 1;
-  context.answerJsonp(reply, [](Json::Value& reply) {
+  context.answerJsonp(reply, [&context](Json::Value& reply) {
     std::shared_ptr<SystemConfig> config = SystemConfig::instance();
     const std::string mailto = config->get("notice_mailto");
     if (mailto.find('@') == std::string::npos) {
@@ -83,7 +83,7 @@ void mailTest(ActionContext& context) {
     }
     const std::string route = mailRoute(config);
     if (route.empty()) throw Exception(gbk("请先选择邮件发送方式（email_send_type），否则邮件不会发出。"));
-    MsgQueue::instance()->add(kEmail, mailto, config->get("email_sender"),
+    MsgQueue::instance()->add(context.db, kEmail, mailto, config->get("email_sender"),
                               gbk("这是一封测试邮件：收到它，说明邮件通知的设置是正确的。"), "", "");
     reply["MSG"] = gbk("测试邮件已加入发送队列，将由 ") + route + gbk(" 发送到 ") + mailto + gbk("。");
   });
@@ -93,9 +93,9 @@ void mailTest(ActionContext& context) {
 // channel, addressee, failed tries and last error, and "TOTAL".
 constexpr std::size_t kListedMessages = 500;
 
-void listQueue(ActionContext&, Json::Value& reply) {
+void listQueue(ActionContext& context, Json::Value& reply) {
   std::size_t total = 0;
-  const std::vector<MsgEntry> entries = MsgQueue::instance()->waiting(kListedMessages, total);
+  const std::vector<MsgEntry> entries = MsgQueue::instance()->waiting(context.db, kListedMessages, total);
   Json::Value list(Json::arrayValue);
   for (const MsgEntry& entry : entries) {
     Json::Value row(Json::objectValue);
@@ -127,13 +127,13 @@ void refuseChange(MsgQueue::Change change, int id) {
 
 void retryMessage(ActionContext& context, Json::Value& reply) {
   const int id = requireId(context, "id");
-  refuseChange(MsgQueue::instance()->retry(id), id);
+  refuseChange(MsgQueue::instance()->retry(context.db, id), id);
   reply["MSG"] = gbk("已重新计数，下一轮发送时再试。");
 }
 
 void deleteMessage(ActionContext& context, Json::Value& reply) {
   const int id = requireId(context, "id");
-  refuseChange(MsgQueue::instance()->discard(id), id);
+  refuseChange(MsgQueue::instance()->discard(context.db, id), id);
   reply["MSG"] = gbk("消息已删除，不会再发送。");
 }
 

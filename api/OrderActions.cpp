@@ -99,9 +99,9 @@ void listOrders(ActionContext& context, Json::Value& reply) {
   int page = std::max(toNumber(context.postParam("page")), 1);
   std::shared_ptr<Order> orders = Order::instance();
   Savepoint snapshot(context.db);
-  const int pages = orders->pageCount(filter, pageSize);
+  const int pages = orders->pageCount(context.db, filter, pageSize);
   page = std::min(page, pages);
-  const std::vector<OrderRecord> shown = orders->list(filter, page, pageSize, pages);
+  const std::vector<OrderRecord> shown = orders->list(context.db, filter, page, pageSize, pages);
   snapshot.release();
   Json::Value list;  // null when there is no order
   for (const OrderRecord& order : shown) {
@@ -150,8 +150,8 @@ void exportOrders(ActionContext& context, Json::Value& reply) {
   std::shared_ptr<Order> orders = Order::instance();
   std::shared_ptr<Item> items = Item::instance();
   Savepoint snapshot(context.db);
-  const int total = orders->countOf(filter);
-  const std::vector<OrderRecord> chosen = orders->matching(filter, kMaxExported);
+  const int total = orders->countOf(context.db, filter);
+  const std::vector<OrderRecord> chosen = orders->matching(context.db, filter, kMaxExported);
   std::string csv = gbk("时间,订单号,买家,买家邮箱,宝贝,状态,发货卡密\r\n");
   for (const OrderRecord& order : chosen) {
     std::string goods;
@@ -185,7 +185,7 @@ void orderCards(ActionContext& context, Json::Value& reply) {
   const int id = requireId(context, "id");
   OrderRecord order = Order::instance()->get(context.db, id);
   if (order.id == 0) throw Exception(gbk("订单不存在（ID ") + std::to_string(id) + gbk("），可能已被删除。"));
-  order.goods = Order::instance()->goodsOf(id);
+  order.goods = Order::instance()->goodsOf(context.db, id);
   Json::Value list(Json::arrayValue);
   for (const CardRecord& card : Item::instance()->cardsOfOrder(context.db, order.order_id, categoriesOf(order))) {
     list.append(cardJson(card));
@@ -196,16 +196,16 @@ void orderCards(ActionContext& context, Json::Value& reply) {
 
 // A delete that fails answers "SUCCESS": 0 with the reason; an id without an
 // order deletes nothing and succeeds.
-void removeOrder(ActionContext& context, Json::Value&) { Order::instance()->remove(requireId(context, "id")); }
+void removeOrder(ActionContext& context, Json::Value&) { Order::instance()->remove(context.db, requireId(context, "id")); }
 
-void resetOrder(ActionContext& context, Json::Value&) { Order::instance()->reset(requireId(context, "id")); }
+void resetOrder(ActionContext& context, Json::Value&) { Order::instance()->reset(context.db, requireId(context, "id")); }
 
 // The order numbers the seller deleted, newest first (at most 500): "LIST"
 // of {"order_id", "time"}. A deleted order stays away however often the
 // marketplace lists it, until "undelete" with its `order_id`.
-void deletedOrders(ActionContext&, Json::Value& reply) {
+void deletedOrders(ActionContext& context, Json::Value& reply) {
   Json::Value list(Json::arrayValue);
-  for (const Order::DeletedOrder& row : Order::instance()->deletedOrders(500)) {
+  for (const Order::DeletedOrder& row : Order::instance()->deletedOrders(context.db, 500)) {
     Json::Value item(Json::objectValue);
     item["order_id"] = row.order_id;
     item["time"] = static_cast<Json::Int64>(row.time);
@@ -217,7 +217,7 @@ void deletedOrders(ActionContext&, Json::Value& reply) {
 void undeleteOrder(ActionContext& context, Json::Value&) {
   const std::string number = context.postParam("order_id");
   if (number.empty() || number.size() > 64) throw Exception(gbk("请给出订单号。"));
-  if (!Order::instance()->forgetDeleted(number)) {
+  if (!Order::instance()->forgetDeleted(context.db, number)) {
     throw Exception(gbk("订单 ") + number + gbk(" 不在已删除的订单中。"));
   }
 }
@@ -230,7 +230,7 @@ void orderLog(ActionContext& context, Json::Value& reply) {
   const OrderRecord order = Order::instance()->get(context.db, id);
   if (order.id == 0) throw Exception(gbk("订单不存在（ID ") + std::to_string(id) + gbk("），可能已被删除。"));
   Json::Value list(Json::arrayValue);
-  for (const OrderLogRow& row : OrderLog::instance()->of(order.order_id)) list.append(OrderLog::toJson(row));
+  for (const OrderLogRow& row : OrderLog::instance()->of(context.db, order.order_id)) list.append(OrderLog::toJson(row));
   reply["ORDER_ID"] = order.order_id;
   reply["LIST"] = std::move(list);
 }

@@ -39,9 +39,9 @@ void orderFigures(const std::shared_ptr<IDb>& db, Json::Value& reply) {
   }
   std::shared_ptr<Order> orders = Order::instance();
   Savepoint snapshot(db);  // every figure from one state of the table
-  const std::vector<Order::Outcomes> perDay = orders->outcomesBetween(boundaries);
-  const int waiting = orders->pageCount(StatusRange{kOrderFound, kOrderDetailsRead}, 1) +
-                      orders->pageCount(StatusRange::exactly(kOrderDelivering), 1);
+  const std::vector<Order::Outcomes> perDay = orders->outcomesBetween(db, boundaries);
+  const int waiting = orders->pageCount(db, StatusRange{kOrderFound, kOrderDetailsRead}, 1) +
+                      orders->pageCount(db, StatusRange::exactly(kOrderDelivering), 1);
   snapshot.release();
 
   Json::Value list(Json::arrayValue);

@@ -43,7 +43,7 @@ void setConfig(ActionContext& context) {
   guard.onFailure = [&db, &begun] {
     if (!begun) return;
     db->rollback();
-    SystemConfig::instance()->load();
+    SystemConfig::instance()->load(db);
   };
   context.answerJsonp(
       reply,

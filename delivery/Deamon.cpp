@@ -187,7 +187,7 @@ void Deamon::checkOrders() {
     // The marketplace session is gone: stop until the next login.
     setRunning(false);
     if (config->get("notice_service_stop") == "1") {
-      sellerNotice(gbk("Vendara提醒你：您的帐号【") + config->get("taobao_user") + gbk("】已经停止运行"));
+      sellerNotice(db, gbk("Vendara提醒你：您的帐号【") + config->get("taobao_user") + gbk("】已经停止运行"));
     }
   } catch (Exception e) {
     // The remaining steps run again at the next tick, which starts over from

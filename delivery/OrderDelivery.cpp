@@ -166,7 +166,7 @@ class Delivery {
   // tick).
   void logAlone(const std::string& number, const char* step, const std::string& text, bool once = false);
   void notice(const char* flag, const std::string& text) {
-    if (config_->flag(flag)) sellerNotice(text);
+    if (config_->flag(flag)) sellerNotice(db_, text);
   }
 
   std::shared_ptr<IDb> db_;
@@ -314,7 +314,7 @@ void Delivery::fail(Attempt& attempt, int code, const std::string& message) {
     report("Order " + attempt.number() + " failed (" + message + ") and its failure cannot be recorded: " +
            e.message());
   }
-  if (!attempt.stockNotice.empty()) sellerNotice(attempt.stockNotice);
+  if (!attempt.stockNotice.empty()) sellerNotice(db_, attempt.stockNotice);
   notice("notice_failed_order", gbk("订单：") + attempt.number() + gbk("发货失败，原因：") + message +
                                     gbk("含商品：") + attempt.summary);
 }
@@ -379,7 +379,7 @@ bool Delivery::finish(Attempt& attempt, const std::string& consigned) {
       if (line.text_msg.empty()) continue;
       std::vector<QueuedMessage> queued;
       try {
-        queued = queueBuyerMessages(categories->get(line.category_id), attempt.order, line.text_msg);
+        queued = queueBuyerMessages(db_, categories->get(line.category_id), attempt.order, line.text_msg);
       } catch (const std::exception& e) {
         // The category was changed to a switch of the wrong kind after the
         // reservation: the order is shipped, so it is finished all the same.
@@ -512,23 +512,23 @@ void OrderDelivery::deliverOrders(const std::shared_ptr<IDb>& db) {
   }
 }
 
-std::vector<QueuedMessage> queueBuyerMessages(const CategoryRecord& category, const OrderInfo& order,
-                                              const std::string& text) {
+std::vector<QueuedMessage> queueBuyerMessages(const std::shared_ptr<IDb>& db, const CategoryRecord& category,
+                                              const OrderInfo& order, const std::string& text) {
   const BuyerChannels channels = channelsOf(category);
   const std::string account = Registry::instance()->getOr<std::string>("account", "");
   std::shared_ptr<MsgQueue> queue = MsgQueue::instance();
   std::vector<QueuedMessage> queued;
   if (!account.empty() && channels.ww) {
-    queued.push_back({queue->add(kChat, order.buyer_ww, account, text, order.order_id, ""), kChat, order.buyer_ww});
+    queued.push_back({queue->add(db, kChat, order.buyer_ww, account, text, order.order_id, ""), kChat, order.buyer_ww});
   }
   if (channels.email) {
     const std::string subject = fillMailSubject(templatesOf(category).mailSubject, order.order_id);
     queued.push_back(
-        {queue->add(kEmail, order.buyer_email, "", text, order.order_id, "", subject), kEmail, order.buyer_email});
+        {queue->add(db, kEmail, order.buyer_email, "", text, order.order_id, "", subject), kEmail, order.buyer_email});
   }
   if (!account.empty() && channels.web) {
     queued.push_back(
-        {queue->add(kWebMessage, order.buyer, account, text, order.order_id, order.alipay_id), kWebMessage, order.buyer});
+        {queue->add(db, kWebMessage, order.buyer, account, text, order.order_id, order.alipay_id), kWebMessage, order.buyer});
   }
   return queued;
 }

@@ -73,10 +73,10 @@ class OrderDelivery {
 
 // Queues `text` for the buyer on the channels the category's ext switches on
 // ("ww": an IM message to order.buyer_ww, "email": an e-mail to
-// order.buyer_email, "web": a web message to order.buyer), through the
-// calling thread's connection. IM and web messages go out from the seller's
-// account (Registry "account") and are not queued while it is empty.
-std::vector<QueuedMessage> queueBuyerMessages(const CategoryRecord& category, const OrderInfo& order,
-                                              const std::string& text);
+// order.buyer_email, "web": a web message to order.buyer), through `db`.
+// IM and web messages go out from the seller's account (Registry "account")
+// and are not queued while it is empty.
+std::vector<QueuedMessage> queueBuyerMessages(const std::shared_ptr<IDb>& db, const CategoryRecord& category,
+                                              const OrderInfo& order, const std::string& text);
 
 }  // namespace Quorvel

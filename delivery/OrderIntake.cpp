@@ -52,7 +52,7 @@ void OrderIntake::parseNewOrders(const std::shared_ptr<IDb>& db) {
       Savepoint unit(db);
       // An order deleted meanwhile is not brought back, and not announced.
       if (orders->storeDetails(db, info) && SystemConfig::instance()->flag("notice_paid_order")) {
-        sellerNotice(paidNotice(info));
+        sellerNotice(db, paidNotice(info));
       }
       unit.release();
     } catch (Exception e) {

@@ -10,6 +10,7 @@
 #include "base/ProcessWide.h"
 #include "imwindows/ImWindowSteps.h"
 #include "market/MarketHosts.h"
+#include "store/Db.h"
 #include "store/MsgQueue.h"
 #include "store/MsgType.h"
 #include "store/SystemConfig.h"
@@ -87,6 +88,7 @@ void ImAutomation::sendWaitingChats(std::stop_token stop) {
   if (!config->flag("wangwang_initiative_enable")) return;
   const std::int64_t limit = std::int64_t{config->number("wangwang_retry_timeout")} * 86400;
   const std::shared_ptr<MsgQueue> queue = MsgQueue::instance();
+  const std::shared_ptr<IDb> db = getDb();  // the pass's thread's connection
 
   // Every waiting message is claimed while the lock is held, so that a pass
   // running beside this one takes none of them; the claims of the messages
@@ -96,12 +98,12 @@ void ImAutomation::sendWaitingChats(std::stop_token stop) {
   {
     GlobalGuard hold;
     const std::int64_t now = processWide<Clock>()->now();
-    queue->load();
+    queue->load(db);
     MsgEntry entry;
     while (queue->claim(kWaitingChat, entry)) {
       claims.hold(entry);
       if (now - entry.create_time > limit) {
-        queue->remove(entry);
+        queue->remove(db, entry);
         claims.forget(entry);
       } else {
         byChat[chatTitle(entry.to, entry.from)].push_back(entry);
@@ -120,7 +122,7 @@ void ImAutomation::sendWaitingChats(std::stop_token stop) {
       // in their order.
       if (typing.nothingSent()) break;
       if (!typing.finished()) queueWaitingChat(entry.to, entry.from, typing.rest, entry.order_id);
-      queue->remove(entry);
+      queue->remove(db, entry);
       claims.forget(entry);
     }
   }
@@ -128,7 +130,8 @@ void ImAutomation::sendWaitingChats(std::stop_token stop) {
 
 void ImAutomation::queueWaitingChat(const std::string& to, const std::string& from, const std::string& text,
                                     const std::string& orderId) {
-  MsgQueue::instance()->add(kWaitingChat, to, from, text, orderId, "");
+  // On the thread's connection: the channel's callers (a dispatch pass) pass none.
+  MsgQueue::instance()->add(getDb(), kWaitingChat, to, from, text, orderId, "");
 }
 
 }  // namespace Quorvel

@@ -18,6 +18,7 @@
 #include "market/HttpClient.h"
 #include "notify/ImChannel.h"
 #include "notify/Mailer.h"
+#include "store/Db.h"
 #include "store/EmailSendType.h"
 #include "store/Endpoints.h"
 #include "store/MsgQueue.h"
@@ -137,11 +138,11 @@ Attempt sendMail(const Env& env, const PassSettings& settings, const MsgEntry& e
 
 // A buyer message's outcome in its order's log; a failure to write it is
 // only named on standard output, the message itself is handled.
-void logOutcome(const MsgEntry& entry, const Attempt& attempt) {
+void logOutcome(const std::shared_ptr<IDb>& db, const MsgEntry& entry, const Attempt& attempt) {
   if (entry.order_id.empty()) return;  // seller notices and test messages
   try {
     OrderLog::instance()->addOnce(
-        entry.order_id, attempt.sent ? OrderLog::kSent : OrderLog::kRefused,
+        db, entry.order_id, attempt.sent ? OrderLog::kSent : OrderLog::kRefused,
         "#" + std::to_string(entry.id) + " " + msgTypeName(entry.type) + " " + entry.to + " " + attempt.reply);
   } catch (Exception e) {
     std::printf("The log of order %s misses a message outcome: %s\n", entry.order_id.c_str(), e.message().c_str());
@@ -212,7 +213,8 @@ void MessageDispatcher::sendMessages(std::stop_token stop) {
   // pending reloads the queue.
   std::array<bool, 3> setAside{};
   const auto queue = MsgQueue::instance();
-  while (!stop.stop_requested() && queue->pending() > 0) {
+  const std::shared_ptr<IDb> db = getDb();  // the pass's thread's connection
+  while (!stop.stop_requested() && queue->pending(db) > 0) {
     bool tried = false;
     for (int type : {kWebMessage, kEmail, kChat}) {
       if (stop.stop_requested()) return;
@@ -226,11 +228,11 @@ void MessageDispatcher::sendMessages(std::stop_token stop) {
         queue->release(entry);
         throw;
       }
-      logOutcome(entry, attempt);
+      logOutcome(db, entry, attempt);
       if (attempt.done) {
-        queue->remove(entry);
+        queue->remove(db, entry);
       } else {
-        queue->failed(entry, attempt.reply);
+        queue->failed(db, entry, attempt.reply);
         setAside[type] = true;
       }
     }

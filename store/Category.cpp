@@ -34,15 +34,15 @@ std::shared_ptr<Category> Category::instance() { return processWide<Category>();
 
 std::shared_ptr<Category> Category::makeProcessWide() {
   std::shared_ptr<Category> made(new Category);
-  made->load();
+  made->load(getDb());
   return made;
 }
 
 Category::~Category() = default;
 
-void Category::load() {
+void Category::load(const std::shared_ptr<IDb>& db) {
   std::map<int, CategoryRecord> loaded;
-  std::shared_ptr<IDbResult> rows = getDb()->query("select * from `category`");
+  std::shared_ptr<IDbResult> rows = db->query("select * from `category`");
   while (rows->next()) {
     std::shared_ptr<DbRow> row = rows->fetch();
     CategoryRecord record;

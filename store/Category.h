@@ -8,7 +8,7 @@
 // cache is guarded by the store's own reader-writer lock, which is never held
 // across database work. The table is written through the connection the
 // caller gives (its thread's own), inside whatever transaction is open on it
-// (load reads through the calling thread's connection, getDb); the
+// (the first use's load reads the building thread's connection, getDb); the
 // cache does not follow a rollback of the caller's transaction, so a caller
 // that rolls back card changes refreshes the counters of the categories
 // concerned afterwards (Item::refreshCounters).
@@ -64,7 +64,7 @@ class Category : public std::enable_shared_from_this<Category> {
   virtual ~Category();
 
   // Replaces the cache with every row of `category`.
-  void load();
+  void load(const std::shared_ptr<IDb>& db);
 
   // A copy of the cached record, or the default record for an id not stored.
   CategoryRecord get(int id);

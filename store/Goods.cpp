@@ -34,7 +34,7 @@ std::shared_ptr<Goods> Goods::instance() { return processWide<Goods>(); }
 
 std::shared_ptr<Goods> Goods::makeProcessWide() {
   std::shared_ptr<Goods> made(new Goods);
-  made->load();
+  made->load(getDb());
   return made;
 }
 
@@ -42,9 +42,9 @@ std::shared_ptr<GoodsSource> GoodsSource::makeProcessWide() { return std::make_s
 
 Goods::~Goods() = default;
 
-void Goods::load() {
+void Goods::load(const std::shared_ptr<IDb>& db) {
   std::vector<GoodsRecord> loaded;
-  std::shared_ptr<IDbResult> rows = getDb()->query("select * from `goods`");
+  std::shared_ptr<IDbResult> rows = db->query("select * from `goods`");
   while (rows->next()) {
     std::shared_ptr<DbRow> row = rows->fetch();
     GoodsRecord record;
@@ -59,13 +59,13 @@ void Goods::load() {
   refreshed_ = false;
 }
 
-Json::Value Goods::list(bool force) {
+Json::Value Goods::list(const std::shared_ptr<IDb>& db, bool force) {
   if (force) {
-    refresh();
+    refresh(db);
   } else if (!refreshed()) {
     // Two first lists at once scrape once: the second finds the flag set.
     MutexLock running(refreshMutex_);
-    if (!refreshed()) refreshHeld();
+    if (!refreshed()) refreshHeld(db);
   }
   Json::Value array;  // null while empty
   for (const GoodsRecord& record : items()) array.append(toJson(record));
@@ -90,9 +90,9 @@ void Goods::readPages(GoodsSource& source, std::vector<GoodsRecord>& read, Goods
   }
 }
 
-void Goods::refresh() {
+void Goods::refresh(const std::shared_ptr<IDb>& db) {
   MutexLock running(refreshMutex_);
-  refreshHeld();
+  refreshHeld(db);
 }
 
 namespace {
@@ -123,7 +123,7 @@ class RefreshEnd {
 
 }  // namespace
 
-void Goods::refreshHeld() {
+void Goods::refreshHeld(const std::shared_ptr<IDb>& db) {
   std::vector<GoodsRecord> read;
   std::shared_ptr<GoodsRefreshProgress> progress = GoodsRefreshProgress::instance();
   RefreshEnd end(progress);
@@ -132,7 +132,6 @@ void Goods::refreshHeld() {
     // Every page is read before the table is touched, so no write lock is
     // held while the marketplace answers.
     readPages(*from, read, *progress);
-    std::shared_ptr<IDb> db = getDb();
     Savepoint unit(db);
     db->exec("delete from `goods`");
     auto sql = std::make_shared<SQL>();

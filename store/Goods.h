@@ -7,7 +7,8 @@
 // flag are guarded by the store's reader-writer lock, never held across a
 // page fetch or database work; refreshes run one at a time (refreshMutex_,
 // held for the whole refresh and taken by nothing else). A refresh writes the
-// table through the calling thread's connection.
+// table through the connection it is given; the first use's load reads the
+// building thread's connection (getDb), later loads the one they are given.
 #pragma once
 
 #include <json/value.h>
@@ -23,6 +24,8 @@
 
 namespace Quorvel {
 
+class IDb;
+
 class Goods : public std::enable_shared_from_this<Goods> {
  public:
   // Pages read by one refresh at most.
@@ -35,12 +38,12 @@ class Goods : public std::enable_shared_from_this<Goods> {
   virtual ~Goods();
 
   // Replaces the list with the rows of `goods` and clears the refreshed flag.
-  void load();
+  void load(const std::shared_ptr<IDb>& db);
 
   // The list as a JSON array of goods objects, in store order; null when
   // there are none. Refreshes first when `force` is set or when no refresh
   // has succeeded in this run.
-  Json::Value list(bool force);
+  Json::Value list(const std::shared_ptr<IDb>& db, bool force);
 
   // Reads the on-sale list page by page until a page shows no item, a page
   // shows exactly the items of the page before it (a site that ignores the
@@ -50,7 +53,7 @@ class Goods : public std::enable_shared_from_this<Goods> {
   // rows, the list holds the items read before the failure, and the flag
   // keeps its value. GoodsRefreshProgress::instance() follows each
   // refresh: begun, page by page, ended with the failure's message.
-  void refresh();
+  void refresh(const std::shared_ptr<IDb>& db);
 
   std::vector<GoodsRecord> items();
   bool refreshed();
@@ -64,7 +67,7 @@ class Goods : public std::enable_shared_from_this<Goods> {
   Goods() = default;
 
   // The refresh, run while holding refreshMutex_.
-  void refreshHeld() REQUIRES(refreshMutex_);
+  void refreshHeld(const std::shared_ptr<IDb>& db) REQUIRES(refreshMutex_);
   // Reads the pages; `read` receives what was read even when this raises.
   // Each page read is counted in `progress`.
   void readPages(GoodsSource& source, std::vector<GoodsRecord>& read, GoodsRefreshProgress& progress);

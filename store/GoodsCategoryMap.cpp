@@ -19,15 +19,15 @@ std::shared_ptr<GoodsCategoryMap> GoodsCategoryMap::instance() { return processW
 
 std::shared_ptr<GoodsCategoryMap> GoodsCategoryMap::makeProcessWide() {
   std::shared_ptr<GoodsCategoryMap> made(new GoodsCategoryMap);
-  made->load();
+  made->load(getDb());
   return made;
 }
 
 GoodsCategoryMap::~GoodsCategoryMap() = default;
 
-void GoodsCategoryMap::load() {
+void GoodsCategoryMap::load(const std::shared_ptr<IDb>& db) {
   std::map<std::string, int> loaded;
-  std::shared_ptr<IDbResult> rows = getDb()->query("select * from `c_g_bind`");
+  std::shared_ptr<IDbResult> rows = db->query("select * from `c_g_bind`");
   while (rows->next()) {
     std::shared_ptr<DbRow> row = rows->fetch();
     loaded[(*row)["item_id"].toString()] = (*row)["cg_id"].toInt();
@@ -56,8 +56,7 @@ std::map<std::string, int> GoodsCategoryMap::all() {
   return cache_;
 }
 
-void GoodsCategoryMap::bind(const std::string& itemId, int categoryId) {
-  std::shared_ptr<IDb> db = getDb();
+void GoodsCategoryMap::bind(const std::shared_ptr<IDb>& db, const std::string& itemId, int categoryId) {
   // Without the unit, a failing insert would leave the item unbound in the
   // table while the cache still binds it.
   Savepoint unit(db);
@@ -70,8 +69,8 @@ void GoodsCategoryMap::bind(const std::string& itemId, int categoryId) {
   cache_[itemId] = categoryId;
 }
 
-void GoodsCategoryMap::unbind(const std::string& itemId) {
-  getDb()->execute(std::make_shared<SQL>(kDeleteBinding)->bind(itemId));
+void GoodsCategoryMap::unbind(const std::shared_ptr<IDb>& db, const std::string& itemId) {
+  db->execute(std::make_shared<SQL>(kDeleteBinding)->bind(itemId));
   WriterLock hold(mutex_);
   cache_.erase(itemId);
 }

@@ -5,8 +5,9 @@
 // Any thread may call any operation: the web UI binds while the order
 // pipeline looks bindings up. The cache is guarded by the store's own
 // reader-writer lock, never held across database work; the table is written
-// first, through the calling thread's connection, and failures (DbException)
-// reach the caller with the cache unchanged.
+// first, through the connection it is given, and failures (DbException)
+// reach the caller with the cache unchanged. The first use's load reads the
+// building thread's connection (getDb), later loads the one they are given.
 #pragma once
 
 #include <map>
@@ -19,6 +20,8 @@
 
 namespace Quorvel {
 
+class IDb;
+
 class GoodsCategoryMap : public std::enable_shared_from_this<GoodsCategoryMap> {
  public:
   // The store (processWide), built and loaded from the database on first use.
@@ -28,7 +31,7 @@ class GoodsCategoryMap : public std::enable_shared_from_this<GoodsCategoryMap> {
   virtual ~GoodsCategoryMap();
 
   // Replaces the cache with every row of `c_g_bind`.
-  void load();
+  void load(const std::shared_ptr<IDb>& db);
 
   // The category bound to the item; 0 when it has none.
   int categoryOf(const std::string& itemId);
@@ -38,8 +41,8 @@ class GoodsCategoryMap : public std::enable_shared_from_this<GoodsCategoryMap> {
   std::map<std::string, int> all();
 
   // Replaces the item's binding (delete and insert in one unit).
-  void bind(const std::string& itemId, int categoryId);
-  void unbind(const std::string& itemId);
+  void bind(const std::shared_ptr<IDb>& db, const std::string& itemId, int categoryId);
+  void unbind(const std::shared_ptr<IDb>& db, const std::string& itemId);
   // Drops the cached bindings of a category whose `c_g_bind` rows were
   // deleted together with it (Category::remove, once its unit is kept).
   void forgetCategory(int categoryId);

@@ -383,7 +383,7 @@ void Item::refreshCounters(const std::shared_ptr<IDb>& db, int categoryId) {
   if (!lowStock) return;
   const std::string threshold = SystemConfig::instance()->get("notice_store_num");
   if (now.unsent >= std::atoi(threshold.c_str())) return;
-  sellerNotice(categories->get(categoryId).name + gbk("的库存量已经不足") + threshold + gbk("件，当前为") +
+  sellerNotice(db, categories->get(categoryId).name + gbk("的库存量已经不足") + threshold + gbk("件，当前为") +
                std::to_string(now.unsent) + gbk("件。"));
 }
 

@@ -17,12 +17,12 @@ namespace Quorvel {
 
 namespace {
 
-void deleteRow(int id) {
-  getDb()->execute(std::make_shared<SQL>("delete from `msg_queue` where `id`=? ")->bind(id));
+void deleteRow(const std::shared_ptr<IDb>& db, int id) {
+  db->execute(std::make_shared<SQL>("delete from `msg_queue` where `id`=? ")->bind(id));
 }
 
-bool rowExists(int id) {
-  auto found = getDb()->query(std::make_shared<SQL>("select count(*) as `num` from `msg_queue` where `id`=? ")->bind(id));
+bool rowExists(const std::shared_ptr<IDb>& db, int id) {
+  auto found = db->query(std::make_shared<SQL>("select count(*) as `num` from `msg_queue` where `id`=? ")->bind(id));
   return found->next() && (*found->fetch())["num"].toInt() > 0;
 }
 
@@ -59,17 +59,17 @@ std::shared_ptr<MsgQueue> MsgQueue::instance() { return processWide<MsgQueue>();
 
 std::shared_ptr<MsgQueue> MsgQueue::makeProcessWide() {
   std::shared_ptr<MsgQueue> made(new MsgQueue);
-  made->load();
+  made->load(getDb());
   return made;
 }
 
 MsgQueue::~MsgQueue() = default;
 
-void MsgQueue::load() {
+void MsgQueue::load(const std::shared_ptr<IDb>& db) {
   GlobalGuard hold;
   std::unordered_map<int, std::list<MsgEntry>> loaded;
   std::set<int> present;
-  std::shared_ptr<IDbResult> rows = getDb()->query(kSelectRows);
+  std::shared_ptr<IDbResult> rows = db->query(kSelectRows);
   while (rows->next()) {
     std::shared_ptr<DbRow> row = rows->fetch();
     MsgEntry entry;
@@ -91,11 +91,10 @@ void MsgQueue::load() {
   std::erase_if(unreadable_, [&](int id) { return present.count(id) == 0; });
 }
 
-int MsgQueue::add(int type, const std::string& to, const std::string& from, const std::string& msg,
+int MsgQueue::add(const std::shared_ptr<IDb>& db, int type, const std::string& to, const std::string& from, const std::string& msg,
                   const std::string& order_id, const std::string& alipay_id, const std::string& subject) {
   GlobalGuard hold;
   const std::int64_t now = processWide<Clock>()->now();
-  std::shared_ptr<IDb> db = getDb();
   auto sql = std::make_shared<SQL>(
       "insert into `msg_queue`( `to` , `from` , `msg` , `type` , `error_times` , `create_time` , `order_id` , "
       "`alipay_id` , `subject` ) values ( ?,?,?,?,?,?,?,?,? ) ");
@@ -105,9 +104,9 @@ int MsgQueue::add(int type, const std::string& to, const std::string& from, cons
   return db->lastInsertId();
 }
 
-int MsgQueue::pending() {
+int MsgQueue::pending(const std::shared_ptr<IDb>& db) {
   GlobalGuard hold;
-  load();
+  load(db);
   int count = 0;
   for (const auto& [type, entries] : queues_) {
     if (type != kWaitingChat) count += static_cast<int>(entries.size());
@@ -142,13 +141,13 @@ void MsgQueue::release(const MsgEntry& entry) {
   claimed_.erase(entry.id);
 }
 
-void MsgQueue::failed(const MsgEntry& entry, const std::string& reason) {
+void MsgQueue::failed(const std::shared_ptr<IDb>& db, const MsgEntry& entry, const std::string& reason) {
   GlobalGuard hold;
   claimed_.erase(entry.id);
   // The count is for the seller to read; a disk that does not take it leaves
   // the message queued as it was, and the next pass tries it again.
   try {
-    getDb()->execute(
+    db->execute(
         std::make_shared<SQL>("update `msg_queue` set `error_times`=`error_times`+1, `last_error`=? where `id`=? ")
             ->bind(reason)
             ->bind(entry.id));
@@ -166,9 +165,9 @@ void MsgQueue::failed(const MsgEntry& entry, const std::string& reason) {
   }
 }
 
-std::vector<MsgEntry> MsgQueue::waiting(std::size_t limit, std::size_t& total) {
+std::vector<MsgEntry> MsgQueue::waiting(const std::shared_ptr<IDb>& db, std::size_t limit, std::size_t& total) {
   GlobalGuard hold;
-  load();
+  load(db);
   std::vector<MsgEntry> all;
   for (const auto& [type, entries] : queues_) all.insert(all.end(), entries.begin(), entries.end());
   std::sort(all.begin(), all.end(), [](const MsgEntry& a, const MsgEntry& b) { return a.id < b.id; });
@@ -178,31 +177,31 @@ std::vector<MsgEntry> MsgQueue::waiting(std::size_t limit, std::size_t& total) {
   return all;
 }
 
-MsgQueue::Change MsgQueue::retry(int id) {
+MsgQueue::Change MsgQueue::retry(const std::shared_ptr<IDb>& db, int id) {
   GlobalGuard hold;
   if (claimed_.count(id) != 0) return Change::kSending;
-  if (!rowExists(id)) return Change::kMissing;
-  getDb()->execute(
+  if (!rowExists(db, id)) return Change::kMissing;
+  db->execute(
       std::make_shared<SQL>("update `msg_queue` set `error_times`=0, `last_error`='' where `id`=? ")->bind(id));
-  load();
+  load(db);
   return Change::kDone;
 }
 
-MsgQueue::Change MsgQueue::discard(int id) {
+MsgQueue::Change MsgQueue::discard(const std::shared_ptr<IDb>& db, int id) {
   GlobalGuard hold;
   // A message the dispatcher is sending now stays: it may already be out.
   if (claimed_.count(id) != 0) return Change::kSending;
-  if (!rowExists(id)) return Change::kMissing;
-  deleteRow(id);
-  load();
+  if (!rowExists(db, id)) return Change::kMissing;
+  deleteRow(db, id);
+  load(db);
   return Change::kDone;
 }
 
-bool MsgQueue::take(int type, MsgEntry& out) {
+bool MsgQueue::take(const std::shared_ptr<IDb>& db, int type, MsgEntry& out) {
   GlobalGuard hold;
   if (!claim(type, out)) return false;
   try {
-    remove(out);
+    remove(db, out);
   } catch (...) {
     // The row stays, so does the entry: it is handed out again later.
     release(out);
@@ -211,11 +210,11 @@ bool MsgQueue::take(int type, MsgEntry& out) {
   return true;
 }
 
-void MsgQueue::remove(const MsgEntry& entry) {
+void MsgQueue::remove(const std::shared_ptr<IDb>& db, const MsgEntry& entry) {
   GlobalGuard hold;
   // The row goes first: when its delete fails, the entry stays queued in
   // memory as it does in the table.
-  deleteRow(entry.id);
+  deleteRow(db, entry.id);
   claimed_.erase(entry.id);
   auto found = queues_.find(entry.type);
   if (found == queues_.end()) return;
@@ -238,11 +237,11 @@ std::string msgTypeName(int type) {
   }
 }
 
-void sellerNotice(const std::string& text) {
+void sellerNotice(const std::shared_ptr<IDb>& db, const std::string& text) {
   std::shared_ptr<SystemConfig> config = SystemConfig::instance();
   std::string mailto = config->get("notice_mailto");
   if (!config->flag("notice_type_email") || mailto.find('@') == std::string::npos) return;
-  MsgQueue::instance()->add(kEmail, mailto, config->get("email_sender"), text, "", "");
+  MsgQueue::instance()->add(db, kEmail, mailto, config->get("email_sender"), text, "", "");
 }
 
 }  // namespace Quorvel

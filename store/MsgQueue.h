@@ -24,7 +24,8 @@
 // Any thread may call any operation. Every operation holds the global lock
 // for its whole run, database work included, so the in-memory lists, the
 // claims and the table never look half-updated; callers may already hold that
-// lock. Each operation uses the calling thread's connection (getDb).
+// lock. Each operation that touches the table uses the connection it is given;
+// the load of the first use reads the building thread's connection (getDb).
 #pragma once
 
 #include <cstdint>
@@ -38,6 +39,8 @@
 #include "base/GlobalLock.h"
 
 namespace Quorvel {
+
+class IDb;
 
 struct MsgEntry {
   int id = 0;
@@ -65,17 +68,17 @@ class MsgQueue : public std::enable_shared_from_this<MsgQueue> {
 
   // Rebuilds the lists from the table as the calling connection sees it, in
   // id order. Claims of entries that are gone are dropped.
-  void load();
+  void load(const std::shared_ptr<IDb>& db);
 
   // Writes a message with error_times 0 and create_time now (the process
-  // clock) through the calling thread's connection; returns its id. It is
-  // not in the lists until a load sees it.
-  int add(int type, const std::string& to, const std::string& from, const std::string& msg,
+  // clock) through `db`; returns its id. It is not in the lists until a load
+  // sees it.
+  int add(const std::shared_ptr<IDb>& db, int type, const std::string& to, const std::string& from, const std::string& msg,
           const std::string& order_id, const std::string& alipay_id, const std::string& subject = "");
 
   // Reloads from the table (so rows committed by other connections count)
   // and returns the number of entries of every type but 3.
-  int pending();
+  int pending(const std::shared_ptr<IDb>& db);
 
   // Copies the oldest unclaimed entry of `type` into `out`; false (and
   // out.none set) when there is none.
@@ -90,30 +93,30 @@ class MsgQueue : public std::enable_shared_from_this<MsgQueue> {
 
   // Gives a claimed entry back after a try that did not send it: its
   // error_times grows by one and `reason` becomes its last_error.
-  void failed(const MsgEntry& entry, const std::string& reason);
+  void failed(const std::shared_ptr<IDb>& db, const MsgEntry& entry, const std::string& reason);
 
   // The seller's view of the queue: at most `limit` messages, oldest first,
   // as the table holds them now (rows set aside as unreadable are left out);
   // `total` gets how many there are.
-  std::vector<MsgEntry> waiting(std::size_t limit, std::size_t& total);
+  std::vector<MsgEntry> waiting(const std::shared_ptr<IDb>& db, std::size_t limit, std::size_t& total);
 
   // What the seller asked of one message.
   enum class Change { kDone, kMissing, kSending };
 
   // Starts a message's count of failed tries again (error_times 0, no last
   // error); it is tried at the next dispatch pass, as every queued message is.
-  Change retry(int id);
+  Change retry(const std::shared_ptr<IDb>& db, int id);
 
   // Deletes a queued message unsent. One a dispatch pass is sending now is
   // left alone (kSending): it may already be on its way.
-  Change discard(int id);
+  Change discard(const std::shared_ptr<IDb>& db, int id);
 
   // As claim, then deletes that entry's row and drops it from the list.
-  bool take(int type, MsgEntry& out);
+  bool take(const std::shared_ptr<IDb>& db, int type, MsgEntry& out);
 
   // Deletes the row with the entry's id, drops it from its type's list and
   // ends its claim.
-  void remove(const MsgEntry& entry);
+  void remove(const std::shared_ptr<IDb>& db, const MsgEntry& entry);
 
   // Ids of the rows set aside as unreadable so far.
   std::set<int> setAside();
@@ -133,6 +136,6 @@ std::string msgTypeName(int type);
 // Queues `text` as an e-mail (type 1) to the seller's own mailbox when
 // "notice_type_email" is "1" and "notice_mailto" holds an address with "@";
 // the sender is "email_sender" (may be empty). Otherwise does nothing.
-void sellerNotice(const std::string& text);
+void sellerNotice(const std::shared_ptr<IDb>& db, const std::string& text);
 
 }  // namespace Quorvel

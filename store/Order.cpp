@@ -100,7 +100,7 @@ struct Order::Condition {
   std::vector<IValue> values;
 };
 
-Order::Reading Order::readingOf(const OrderFilter& filter) {
+Order::Reading Order::readingOf(const std::shared_ptr<IDb>& db, const OrderFilter& filter) {
   const bool timed = filter.from != std::numeric_limits<std::int64_t>::min() ||
                      filter.to != std::numeric_limits<std::int64_t>::max();
   if (filter.text.empty() || !timed) return Reading::kIndexes;
@@ -113,7 +113,7 @@ Order::Reading Order::readingOf(const OrderFilter& filter) {
   auto sql = std::make_shared<SQL>("select count(*) as `num` from (select 1 from `orders`" + condition.text +
                                    " limit " + std::to_string(kSortedAtMost + 1) + ")");
   for (const IValue& value : condition.values) sql->bind(value);
-  std::shared_ptr<IDbResult> rows = getDb()->query(sql);
+  std::shared_ptr<IDbResult> rows = db->query(sql);
   const int found = rows->next() ? (*rows->fetch())["num"].toInt() : 0;
   return found > kSortedAtMost ? Reading::kTimeRange : Reading::kIndexes;
 }
@@ -173,53 +173,54 @@ std::shared_ptr<Order> Order::makeProcessWide() { return std::shared_ptr<Order>(
 
 Order::~Order() = default;
 
-int Order::pageCount(int status, int pageSize) { return pageCount(StatusRange::of(status), pageSize); }
+int Order::pageCount(const std::shared_ptr<IDb>& db, int status, int pageSize) { return pageCount(db, StatusRange::of(status), pageSize); }
 
-int Order::pageCount(StatusRange statuses, int pageSize) {
+int Order::pageCount(const std::shared_ptr<IDb>& db, StatusRange statuses, int pageSize) {
   OrderFilter filter;
   filter.statuses = statuses;
-  return pageCount(filter, pageSize);
+  return pageCount(db, filter, pageSize);
 }
 
-std::vector<OrderRecord> Order::list(int status, int page, int pageSize, int pages) {
-  return list(StatusRange::of(status), page, pageSize, pages);
+std::vector<OrderRecord> Order::list(const std::shared_ptr<IDb>& db, int status, int page, int pageSize, int pages) {
+  return list(db, StatusRange::of(status), page, pageSize, pages);
 }
 
-std::vector<OrderRecord> Order::list(StatusRange statuses, int page, int pageSize, int pages) {
+std::vector<OrderRecord> Order::list(const std::shared_ptr<IDb>& db, StatusRange statuses, int page, int pageSize, int pages) {
   OrderFilter filter;
   filter.statuses = statuses;
-  return list(filter, page, pageSize, pages);
+  return list(db, filter, page, pageSize, pages);
 }
 
-int Order::countOf(const OrderFilter& filter) {
-  const Condition condition = conditionOf(filter, readingOf(filter));
+int Order::countOf(const std::shared_ptr<IDb>& db, const OrderFilter& filter) {
+  const Condition condition = conditionOf(filter, readingOf(db, filter));
   auto sql = std::make_shared<SQL>("select count(*) as `num` from `orders`" + condition.text);
   for (const IValue& value : condition.values) sql->bind(value);
-  std::shared_ptr<IDbResult> rows = getDb()->query(sql);
+  std::shared_ptr<IDbResult> rows = db->query(sql);
   return rows->next() ? (*rows->fetch())["num"].toInt() : 0;
 }
 
-int Order::pageCount(const OrderFilter& filter, int pageSize) {
+int Order::pageCount(const std::shared_ptr<IDb>& db, const OrderFilter& filter, int pageSize) {
   pageSize = std::max(pageSize, 1);
-  const std::int64_t count = countOf(filter);
+  const std::int64_t count = countOf(db, filter);
   return static_cast<int>((count + pageSize - 1) / pageSize);
 }
 
-std::vector<OrderRecord> Order::list(const OrderFilter& filter, int page, int pageSize, int pages) {
+std::vector<OrderRecord> Order::list(const std::shared_ptr<IDb>& db, const OrderFilter& filter, int page, int pageSize, int pages) {
   pageSize = std::max(pageSize, 1);
   int p = std::max(page - 1, 0);
   if (p >= pages) p = pages - 1;
   // No page at all (pages 0) reads from the start.
   const std::int64_t offset = std::max<std::int64_t>(static_cast<std::int64_t>(p) * pageSize, 0);
-  return read(filter, offset, pageSize, static_cast<std::int64_t>(pages) * pageSize > kSortedAtMost);
+  return read(db, filter, offset, pageSize, static_cast<std::int64_t>(pages) * pageSize > kSortedAtMost);
 }
 
-std::vector<OrderRecord> Order::matching(const OrderFilter& filter, int limit) {
-  return read(filter, 0, std::max(limit, 0), countOf(filter) > kSortedAtMost);
+std::vector<OrderRecord> Order::matching(const std::shared_ptr<IDb>& db, const OrderFilter& filter, int limit) {
+  return read(db, filter, 0, std::max(limit, 0), countOf(db, filter) > kSortedAtMost);
 }
 
-std::vector<OrderRecord> Order::read(const OrderFilter& filter, std::int64_t offset, int count, bool walk) {
-  const Condition condition = conditionOf(filter, walk ? Reading::kWalk : readingOf(filter));
+std::vector<OrderRecord> Order::read(const std::shared_ptr<IDb>& db, const OrderFilter& filter, std::int64_t offset,
+                                     int count, bool walk) {
+  const Condition condition = conditionOf(filter, walk ? Reading::kWalk : readingOf(db, filter));
   // A few orders are found through an index and sorted ("+": without it the
   // planner, not knowing how many the limit takes, would walk the table);
   // many are met soon enough walking the table from the newest.
@@ -227,7 +228,6 @@ std::vector<OrderRecord> Order::read(const OrderFilter& filter, std::int64_t off
   auto sql = std::make_shared<SQL>("select * from `orders`" + condition.text + order + " limit ?,?");
   for (const IValue& value : condition.values) sql->bind(value);
   sql->bind(offset)->bind(static_cast<std::int64_t>(count));
-  std::shared_ptr<IDb> db = getDb();
   std::vector<OrderRecord> orders;
   std::shared_ptr<IDbResult> rows = db->query(sql);
   while (rows->next()) orders.push_back(readListed(*rows->fetch()));
@@ -236,10 +236,10 @@ std::vector<OrderRecord> Order::read(const OrderFilter& filter, std::int64_t off
   return orders;
 }
 
-std::vector<Order::Outcomes> Order::outcomesBetween(const std::vector<std::int64_t>& boundaries) {
+std::vector<Order::Outcomes> Order::outcomesBetween(const std::shared_ptr<IDb>& db, const std::vector<std::int64_t>& boundaries) {
   if (boundaries.size() < 2) return {};
   std::vector<Outcomes> periods(boundaries.size() - 1);
-  std::shared_ptr<IDbResult> rows = getDb()->query(
+  std::shared_ptr<IDbResult> rows = db->query(
       std::make_shared<SQL>("select `time`,`status` from `orders` where `time`>=? and "
                             "`time`<? and (`status`=? or `status`>=?)")
           ->bind(boundaries.front())
@@ -256,7 +256,7 @@ std::vector<Order::Outcomes> Order::outcomesBetween(const std::vector<std::int64
   return periods;
 }
 
-std::vector<OrderGoods> Order::goodsOf(int orderId) { return loadOrderGoods(getDb(), orderId); }
+std::vector<OrderGoods> Order::goodsOf(const std::shared_ptr<IDb>& db, int orderId) { return loadOrderGoods(db, orderId); }
 
 std::vector<OrderGoods> Order::loadOrderGoods(const std::shared_ptr<IDb>& db, int orderId) {
   std::vector<OrderGoods> lines;
@@ -266,8 +266,7 @@ std::vector<OrderGoods> Order::loadOrderGoods(const std::shared_ptr<IDb>& db, in
   return lines;
 }
 
-void Order::remove(int orderId) {
-  std::shared_ptr<IDb> db = getDb();
+void Order::remove(const std::shared_ptr<IDb>& db, int orderId) {
   // Both deletes or neither: a failure rolls the unit back and reaches the
   // caller, so the page can say the order is still there. The unit writes
   // first, so it holds the write lock before it reads.
@@ -285,9 +284,9 @@ void Order::remove(int orderId) {
   unit.release();
 }
 
-std::vector<Order::DeletedOrder> Order::deletedOrders(int limit) {
+std::vector<Order::DeletedOrder> Order::deletedOrders(const std::shared_ptr<IDb>& db, int limit) {
   std::vector<DeletedOrder> list;
-  std::shared_ptr<IDbResult> rows = getDb()->query(
+  std::shared_ptr<IDbResult> rows = db->query(
       std::make_shared<SQL>("select `order_id`, `time` from `deleted_orders` order by `time` desc, `rowid` desc limit ?")
           ->bind(limit));
   while (rows->next()) {
@@ -297,8 +296,7 @@ std::vector<Order::DeletedOrder> Order::deletedOrders(int limit) {
   return list;
 }
 
-bool Order::forgetDeleted(const std::string& orderId) {
-  std::shared_ptr<IDb> db = getDb();
+bool Order::forgetDeleted(const std::shared_ptr<IDb>& db, const std::string& orderId) {
   std::shared_ptr<IDbResult> rows = db->query(
       std::make_shared<SQL>("select count(*) as `num` from `deleted_orders` where `order_id`=?")->bind(orderId));
   const bool kept = rows->next() && (*rows->fetch())["num"].toInt() > 0;
@@ -307,8 +305,7 @@ bool Order::forgetDeleted(const std::string& orderId) {
   return kept;
 }
 
-void Order::reset(int orderId) {
-  std::shared_ptr<IDb> db = getDb();
+void Order::reset(const std::shared_ptr<IDb>& db, int orderId) {
   Savepoint unit(db);
   db->execute(std::make_shared<SQL>(
                   "update `orders` set `status`=1 , `text_msg`='' , `send_msg`='' where `id`=? and `status`<>?")

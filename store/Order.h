@@ -4,10 +4,10 @@
 // processing statuses (OrderStatus in store/OrderStatus.h); the web UI pages through
 // the orders, deletes them and sends one back for another delivery.
 //
-// Every statement on the two tables is here. No cache. The web UI's
-// operations work on the calling thread's connection (getDb); the pipeline's
-// take the connection of the thread that runs it (the order worker's), so
-// that they belong to whatever transaction it has open there. Any thread may
+// Every statement on the two tables is here. No cache. Every operation works
+// on the connection it is given: the web action's, or the one of the thread
+// that runs the pipeline (the order worker's), so that it belongs to
+// whatever transaction is open there. Any thread may
 // call any operation; SQLite's locking (with the busy timeout) is the only
 // coordination between the server thread and the order worker.
 #pragma once
@@ -93,26 +93,26 @@ class Order {
 
   virtual ~Order();
 
-  // The web UI's side, on the calling thread's connection.
+  // The web UI's side, on the connection it is given.
 
   // Pages of `pageSize` (below 1 counts as 1) the orders of processing
   // status `status` fill, rounded up; -1 counts every order.
-  int pageCount(int status, int pageSize);
-  int pageCount(StatusRange statuses, int pageSize);
+  int pageCount(const std::shared_ptr<IDb>& db, int status, int pageSize);
+  int pageCount(const std::shared_ptr<IDb>& db, StatusRange statuses, int pageSize);
   // Page `page` (from 1; below 1 the first, past `pages` the last) of those
   // orders, newest first, each with its goods lines; `pages` is pageCount
   // with the same page size.
-  std::vector<OrderRecord> list(int status, int page, int pageSize, int pages);
-  std::vector<OrderRecord> list(StatusRange statuses, int page, int pageSize, int pages);
+  std::vector<OrderRecord> list(const std::shared_ptr<IDb>& db, int status, int page, int pageSize, int pages);
+  std::vector<OrderRecord> list(const std::shared_ptr<IDb>& db, StatusRange statuses, int page, int pageSize, int pages);
   // The same for the orders `filter` lets through, newest first.
-  int pageCount(const OrderFilter& filter, int pageSize);
-  std::vector<OrderRecord> list(const OrderFilter& filter, int page, int pageSize, int pages);
+  int pageCount(const std::shared_ptr<IDb>& db, const OrderFilter& filter, int pageSize);
+  std::vector<OrderRecord> list(const std::shared_ptr<IDb>& db, const OrderFilter& filter, int page, int pageSize, int pages);
   // How many orders `filter` lets through.
-  int countOf(const OrderFilter& filter);
+  int countOf(const std::shared_ptr<IDb>& db, const OrderFilter& filter);
   // The first `limit` of them, newest first, each with its goods lines.
-  std::vector<OrderRecord> matching(const OrderFilter& filter, int limit);
+  std::vector<OrderRecord> matching(const std::shared_ptr<IDb>& db, const OrderFilter& filter, int limit);
   // The goods lines of the order, in table order.
-  std::vector<OrderGoods> goodsOf(int orderId);
+  std::vector<OrderGoods> goodsOf(const std::shared_ptr<IDb>& db, int orderId);
 
   // Orders delivered (status 2) and failed (any failure) per period: period
   // k runs from boundaries[k] (included) to boundaries[k + 1] (excluded),
@@ -122,27 +122,27 @@ class Order {
     int delivered = 0;
     int failed = 0;
   };
-  std::vector<Outcomes> outcomesBetween(const std::vector<std::int64_t>& boundaries);
+  std::vector<Outcomes> outcomesBetween(const std::shared_ptr<IDb>& db, const std::vector<std::int64_t>& boundaries);
   // Deletes the order and its goods lines together, and keeps its number
   // among the deleted ones, so that the marketplace listing it again as paid
   // does not bring it back (addFound) until forgetDeleted. A failure raises
   // and leaves the tables unchanged; an id without an order changes nothing.
   // An order being delivered (status 3: its cards are reserved and the
   // marketplace may be shipping it) is refused with an Exception.
-  void remove(int orderId);
+  void remove(const std::shared_ptr<IDb>& db, int orderId);
   struct DeletedOrder {
     std::string order_id;
     std::int64_t time = 0;  // when it was deleted
   };
   // The numbers kept by remove, newest first, at most `limit`.
-  std::vector<DeletedOrder> deletedOrders(int limit);
+  std::vector<DeletedOrder> deletedOrders(const std::shared_ptr<IDb>& db, int limit);
   // Lets the number be recorded again by the next tick that lists it;
   // false when it was not kept.
-  bool forgetDeleted(const std::string& orderId);
+  bool forgetDeleted(const std::shared_ptr<IDb>& db, const std::string& orderId);
   // Puts the order back to status 1 with both message texts emptied, so the
   // delivery takes it up again; its goods lines stay. An order being
   // delivered (status 3) is refused with an Exception, changing nothing.
-  void reset(int orderId);
+  void reset(const std::shared_ptr<IDb>& db, int orderId);
 
   // {"id", "order_id", "status", "order_status", "time", "buyer",
   //  "buyer_mail" (the buyer's e-mail), "buyer_ww", "send_msg", "text_msg",
@@ -206,12 +206,12 @@ class Order {
   // without a text, the time or the status index), through the time index
   // testing the text on each order of the range, or walking the table.
   enum class Reading { kIndexes, kTimeRange, kWalk };
-  Reading readingOf(const OrderFilter& filter);
+  Reading readingOf(const std::shared_ptr<IDb>& db, const OrderFilter& filter);
   // The WHERE clause of `filter` for that reading.
   static Condition conditionOf(const OrderFilter& filter, Reading reading);
   // Up to `count` orders `filter` lets through from `offset` on, newest
   // first, with their goods lines.
-  std::vector<OrderRecord> read(const OrderFilter& filter, std::int64_t offset, int count, bool walk);
+  std::vector<OrderRecord> read(const std::shared_ptr<IDb>& db, const OrderFilter& filter, std::int64_t offset, int count, bool walk);
 };
 
 }  // namespace Quorvel

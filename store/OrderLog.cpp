@@ -28,10 +28,6 @@ void OrderLog::add(const std::shared_ptr<IDb>& db, const std::string& orderNumbe
                   ->bind(gbkPrefix(text, kMaxText)));
 }
 
-void OrderLog::add(const std::string& orderNumber, const std::string& step, const std::string& text) {
-  add(getDb(), orderNumber, step, text);
-}
-
 void OrderLog::addOnce(const std::shared_ptr<IDb>& db, const std::string& orderNumber, const std::string& step,
                        const std::string& text) {
   std::shared_ptr<IDbResult> latest = db->query(
@@ -45,13 +41,9 @@ void OrderLog::addOnce(const std::shared_ptr<IDb>& db, const std::string& orderN
   add(db, orderNumber, step, text);
 }
 
-void OrderLog::addOnce(const std::string& orderNumber, const std::string& step, const std::string& text) {
-  addOnce(getDb(), orderNumber, step, text);
-}
-
-std::vector<OrderLogRow> OrderLog::of(const std::string& orderNumber) {
+std::vector<OrderLogRow> OrderLog::of(const std::shared_ptr<IDb>& db, const std::string& orderNumber) {
   std::vector<OrderLogRow> rows;
-  std::shared_ptr<IDbResult> found = getDb()->query(
+  std::shared_ptr<IDbResult> found = db->query(
       std::make_shared<SQL>("select * from `order_log` where `order_id`=? order by `id`")->bind(orderNumber));
   while (found->next()) {
     std::shared_ptr<DbRow> row = found->fetch();

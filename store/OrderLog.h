@@ -66,16 +66,12 @@ class OrderLog {
   // Writes a row with the current time (the process clock) through `db`.
   void add(const std::shared_ptr<IDb>& db, const std::string& orderNumber, const std::string& step,
            const std::string& text);
-  // The same through the calling thread's connection.
-  void add(const std::string& orderNumber, const std::string& step, const std::string& text);
   // As add, unless the order's latest row has the same step and text.
   void addOnce(const std::shared_ptr<IDb>& db, const std::string& orderNumber, const std::string& step,
                const std::string& text);
-  // addOnce through the calling thread's connection.
-  void addOnce(const std::string& orderNumber, const std::string& step, const std::string& text);
 
   // The order's rows, oldest first.
-  std::vector<OrderLogRow> of(const std::string& orderNumber);
+  std::vector<OrderLogRow> of(const std::shared_ptr<IDb>& db, const std::string& orderNumber);
 
   // Order numbers with a memo due and neither written nor failed since.
   std::vector<std::string> memosDue(const std::shared_ptr<IDb>& db);

@@ -13,15 +13,14 @@ std::shared_ptr<SystemConfig> SystemConfig::instance() { return processWide<Syst
 
 std::shared_ptr<SystemConfig> SystemConfig::makeProcessWide() {
   std::shared_ptr<SystemConfig> made(new SystemConfig);
-  made->load();
+  made->load(getDb());
   return made;
 }
 
 SystemConfig::~SystemConfig() = default;
 
-void SystemConfig::load() {
+void SystemConfig::load(const std::shared_ptr<IDb>& db) {
   std::unordered_map<std::string, std::string> loaded;
-  std::shared_ptr<IDb> db = getDb();
   std::shared_ptr<IDbResult> rows = db->query("select * from `sys_config`;");
   while (rows->next()) {
     std::shared_ptr<DbRow> row = rows->fetch();
@@ -45,8 +44,6 @@ std::unordered_map<std::string, std::string> SystemConfig::getAll() {
   ReaderLock hold(mutex_);
   return cache_;
 }
-
-void SystemConfig::set(const std::string& key, const std::string& value) { set(getDb(), key, value); }
 
 void SystemConfig::set(const std::shared_ptr<IDb>& db, const std::string& key, const std::string& value) {
   auto sql = std::make_shared<SQL>("delete from `sys_config` where `key`=?");

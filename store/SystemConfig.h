@@ -6,8 +6,8 @@
 // Any thread may call any operation: the web UI writes settings while the
 // daemon threads read them. The cache is guarded by its own reader-writer
 // lock, which is never held across database work; the table is written
-// through the connection the caller gives (load and the set without one use
-// the calling thread's, getDb). set opens no transaction:
+// through the connection the caller gives (the first use's load reads the
+// building thread's, getDb). set opens no transaction:
 // callers that write several settings together wrap setMany in begin/commit.
 #pragma once
 
@@ -33,7 +33,7 @@ class SystemConfig {
   virtual ~SystemConfig();
 
   // Replaces the cache with every row of `sys_config`.
-  void load();
+  void load(const std::shared_ptr<IDb>& db);
 
   // The cached value; empty when the key was never stored.
   std::string get(const std::string& key);
@@ -47,8 +47,6 @@ class SystemConfig {
   // Writes the table (delete, then insert: one row per key), then the cache.
   // A failing write raises DbException and leaves the cache as it was.
   void set(const std::shared_ptr<IDb>& db, const std::string& key, const std::string& value);
-  // The same on the calling thread's connection (getDb).
-  void set(const std::string& key, const std::string& value);
   // set for each pair, in key order, on `db`.
   void setMany(const std::shared_ptr<IDb>& db, const std::map<std::string, std::string>& values);
 

@@ -63,10 +63,10 @@ int run(int orders) {
   MarketSim sim(simOptions);
   sim.start(0);
   std::shared_ptr<SystemConfig> config = SystemConfig::instance();
-  config->set("market_base", sim.baseUrl());
-  config->set("notice_type_email", "1");
-  config->set("notice_mailto", "seller@example.com");
-  config->set("notice_success_order", "1");
+  config->set(getDb(), "market_base", sim.baseUrl());
+  config->set(getDb(), "notice_type_email", "1");
+  config->set(getDb(), "notice_mailto", "seller@example.com");
+  config->set(getDb(), "notice_success_order", "1");
 
   std::shared_ptr<IDb> db = getDb();
   CategoryRecord category;
@@ -86,7 +86,7 @@ int run(int orders) {
   }
   db->exec("commit transaction");
   const std::string item = sim.shop().addItem({"", gbk("移动话费充值卡 淺東"), "98.50", ""}).id;
-  GoodsCategoryMap::instance()->bind(item, category.id);
+  GoodsCategoryMap::instance()->bind(getDb(), item, category.id);
   for (int k = 0; k < orders; ++k) {
     SimOrderRequest wanted;
     wanted.buyer = gbk("買家") + std::to_string(k);

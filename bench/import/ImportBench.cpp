@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
              ") insert into `items` (`cg_id`,`data1`,`data2`) select 1, 'OLD-'||i, 'PWD-'||i from n");
     db->commit();
   }
-  Category::instance()->load();
+  Category::instance()->load(getDb());
   registerItemActions();
 
   // GBK card numbers whose characters carry "\" and "{" as second bytes.

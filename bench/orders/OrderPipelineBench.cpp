@@ -157,8 +157,8 @@ int run(int orders, size_t pageBytes, int rounds) {
   CookieJar::instance()->open((dir / "cookie.txt").string());
 
   Site site(orders, pageBytes);
-  SystemConfig::instance()->set("market_base", site.base());
-  GoodsCategoryMap::instance()->bind("520123450000", 1);
+  SystemConfig::instance()->set(getDb(), "market_base", site.base());
+  GoodsCategoryMap::instance()->bind(getDb(), "520123450000", 1);
   std::shared_ptr<IDb> db = getDb();
 
   double bestPipeline = 1e9;

@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
              "(`cg_id`,`data1`,`data2`) select 1, 'NEW'||i, 'PW'||i from n");
     db->commit();
   }
-  Category::instance()->load();
+  Category::instance()->load(getDb());
   registerOrderActions();
   std::printf("%d orders, %d cards built in %.1f s\n", orders, orders + 200000,
               std::chrono::duration<double>(std::chrono::steady_clock::now() - build).count());

@@ -140,7 +140,7 @@ TEST_F(CategoryActions, BindingMovesAnItemAndBindListFollows) {
 TEST_F(CategoryActions, AnIdThatIsNotAllDigitsIsRefusedNamingTheParameter) {
   CategoryRecord first = stored("first");
   ASSERT_EQ(first.id, 1);  // what "1 OR 1=1" would be read as
-  GoodsCategoryMap::instance()->bind("5001", first.id);
+  GoodsCategoryMap::instance()->bind(getDb(), "5001", first.id);
   for (const std::string& bad : {std::string("1 OR 1=1"), std::string(""), std::string("-1"), std::string(" 1"),
                                  std::string("99999999999")}) {
     for (const auto& [action, parameter] : std::vector<std::pair<std::string, std::string>>{
@@ -182,7 +182,7 @@ TEST_F(CategoryActions, ACategoryWithUnsentCardsIsKeptOneWithoutGoesWithItsStock
   for (const CategoryRecord& record : {kept, gone}) {
     card(record.id, "order 1");
     card(record.id, "order 2");
-    GoodsCategoryMap::instance()->bind(std::to_string(5000 + record.id), record.id);
+    GoodsCategoryMap::instance()->bind(getDb(), std::to_string(5000 + record.id), record.id);
   }
   card(kept.id, "");
   card(kept.id, "");

@@ -41,7 +41,7 @@ class SettingsReadingPipeline : public OrderPipeline {
 class QueueReadingDispatch : public MessageDispatch {
  public:
   void sendMessages(std::stop_token) override {
-    MsgQueue::instance()->pending();
+    MsgQueue::instance()->pending(getDb());
     Registry::instance()->set<std::int64_t>("sendMsgTime", processWide<Clock>()->now());
     ++passes;
   }

@@ -88,7 +88,7 @@ TEST_F(GbkRoundTrip, SettingsComeBackAsSentAndSurviveBeingSavedAgain) {
   for (const std::string& key : list.getMemberNames()) shown.emplace_back(key, list[key].asString());
   ASSERT_EQ(call("setConfig", shown)["SUCCESS"], Json::Value(1));
   EXPECT_EQ(call("getConfig")["LIST"], list);
-  SystemConfig::instance()->load();
+  SystemConfig::instance()->load(getDb());
   EXPECT_EQ(SystemConfig::instance()->get("comment_msg"), gbk(comment));
 }
 

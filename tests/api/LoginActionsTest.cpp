@@ -43,8 +43,8 @@ class LoginActions : public StoreFixture {
     StoreFixture::SetUp();
     installProcessWide<Clock>(std::make_shared<FakeClock>(kNow));
     sim_.start(0);
-    config()->set("market_base", sim_.baseUrl());
-    config()->set("maker_base", maker_.url(""));
+    config()->set(getDb(), "market_base", sim_.baseUrl());
+    config()->set(getDb(), "maker_base", maker_.url(""));
     CookieJar::instance()->open(folder_.file("cookie.txt"));
     daemon_ = std::make_shared<Deamon>();
     registerStatusActions(daemon_);
@@ -108,16 +108,16 @@ TEST_F(LoginActions, AVisitShowsTheRewrittenPageAndStopsTheDaemon) {
 }
 
 TEST_F(LoginActions, LoginInfoCarriesTheStoredAccountAndTheAutoSwitch) {
-  config()->set("taobao_user", gbk("乕卖家"));
-  config()->set("taobao_pwd", "a\"b</script>&");
-  config()->set("taobao_autologin", "1");
+  config()->set(getDb(), "taobao_user", gbk("乕卖家"));
+  config()->set(getDb(), "taobao_pwd", "a\"b</script>&");
+  config()->set(getDb(), "taobao_autologin", "1");
   std::string page = bodyOf(get("/?do=login"));
   EXPECT_NE(page.find("var loginInfo={\"auto\":1,\"pwd\":\"a\\\"b\\u003c/script\\u003e\\u0026\",\"user\":\"" +
                       gbk("乕卖家") + "\"}\n;"),
             std::string::npos);
   EXPECT_EQ(page.find("</script>&"), std::string::npos) << "no stored value can end the script";
 
-  config()->set("taobao_autologin", "true");
+  config()->set(getDb(), "taobao_autologin", "true");
   EXPECT_NE(bodyOf(get("/?do=login")).find("var loginInfo={\"auto\":0,"), std::string::npos);
 }
 

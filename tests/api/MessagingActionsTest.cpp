@@ -133,7 +133,7 @@ TEST_F(MessagingActions, MailTestQueuesOneMailToTheNoticeAddressOnceAMailCanGoOu
   EXPECT_NE(refused["MSG"].asString().find("email_send_type"), std::string::npos) << refused["MSG"].asString();
   EXPECT_TRUE(queued().empty());
 
-  config->set("email_send_type", "3");
+  config->set(getDb(), "email_send_type", "3");
   Json::Value answer = callAction(server_.port(), "mailTest");
   EXPECT_EQ(answer["SUCCESS"], Json::Value(1));
   EXPECT_EQ(answer["MSG"], Json::Value("测试邮件已加入发送队列，将由 SMTP 服务器 smtp.example.com 发送到 seller@example.com。"));
@@ -161,8 +161,8 @@ TEST_F(MessagingActions, WhereNoImClientCanRunTheTestSaysSoAndQueuesNothing) {
 // The queue view through the server: the list with tries and last error,
 // a retry that starts the count again, a delete, and refusals that say why.
 TEST_F(MessagingActions, TheQueueViewListsRetriesAndDeletes) {
-  const int chat = MsgQueue::instance()->add(kChat, gbk("买家"), "shop", "text", "77", "");
-  const int mail = MsgQueue::instance()->add(kEmail, "a@x.cn", "shop", "mail", "", "");
+  const int chat = MsgQueue::instance()->add(getDb(), kChat, gbk("买家"), "shop", "text", "77", "");
+  const int mail = MsgQueue::instance()->add(getDb(), kEmail, "a@x.cn", "shop", "mail", "", "");
   getDb()->exec("update `msg_queue` set `error_times`=3, `last_error`='" + std::string("no window") +
                 "' where `id`=" + std::to_string(chat));
 

@@ -225,9 +225,9 @@ TEST_F(OrderActions, LogAnswersTheOrdersStepsOldestFirst) {
   const int id = add("600", kOrderDelivered);
   add("601", kOrderDelivered);
   std::shared_ptr<OrderLog> log = OrderLog::instance();
-  log->add("600", OrderLog::kReserved, "3,4");
-  log->add("601", OrderLog::kReserved, "5");
-  log->add("600", OrderLog::kSent, gbk("#7 邮件 b@example.com 淺"));
+  log->add(getDb(), "600", OrderLog::kReserved, "3,4");
+  log->add(getDb(), "601", OrderLog::kReserved, "5");
+  log->add(getDb(), "600", OrderLog::kSent, gbk("#7 邮件 b@example.com 淺"));
   Json::Value answer = order("log", {{"id", std::to_string(id)}});
   ASSERT_EQ(answer["SUCCESS"], Json::Value(1)) << answer["MSG"].asString();
   EXPECT_EQ(answer["ORDER_ID"], Json::Value("600"));

@@ -32,7 +32,7 @@ TEST_F(OrderActionsThreads, ThePageListsResetsAndDeletesWhileTicksStoreOrders) {
   MarketSim sim(options);
   sim.start(0);
   TempFolder folder;
-  SystemConfig::instance()->set("market_base", sim.baseUrl());
+  SystemConfig::instance()->set(getDb(), "market_base", sim.baseUrl());
   CookieJar::instance()->open(folder.file("cookie.txt"));
   std::vector<std::string> items;
   for (int k = 0; k < 3; ++k) items.push_back(sim.shop().addItem({"", "card " + std::to_string(k), "1.00", ""}).id);

@@ -90,7 +90,7 @@ TEST_F(OverviewActions, OrdersCountOnTheLocalDayOfTheirTimeOverThirtyDays) {
 TEST_F(OverviewActions, StockComesFromTheCountersAndTheCardTableIsNeverRead) {
   const int low = addCategory("乕亄匽 话费卡", 2, 10);
   const int enough = addCategory("淺東乛", 5, 5);
-  SystemConfig::instance()->set("notice_store_num", "5");
+  SystemConfig::instance()->set(getDb(), "notice_store_num", "5");
   // Without the card table, any read of it would fail the action.
   getDb()->exec("drop table `items`");
   order(kOrderDelivered, today_);
@@ -125,7 +125,7 @@ TEST_F(OverviewActions, NoCategoryAndNoOrderGiveZerosAndEmptyStock) {
 }
 
 TEST_F(OverviewActions, GetConfigNamesTheRangesAndDefaultsBesideTheSettings) {
-  SystemConfig::instance()->set("check_order_timeout", "30");
+  SystemConfig::instance()->set(getDb(), "check_order_timeout", "30");
   EXPECT_FALSE(callAction(server_.port(), "getConfig").isMember("RULES")) << "only the form asks for them";
   Json::Value reply = callAction(server_.port(), "getConfig", formOf({{"rules", "1"}}));
   EXPECT_EQ(reply["LIST"]["check_order_timeout"], Json::Value("30"));

@@ -69,7 +69,7 @@ TEST_F(RefreshProgressThreads, StatusShowsThePagesReadWhileAPageIsHeldAndTheEndA
   source->holdAt = 3;
   installProcessWide<GoodsSource>(source);
   std::shared_ptr<Goods> goods = Goods::instance();
-  std::thread refresh([goods] { goods->refresh(); });
+  std::thread refresh([goods] { goods->refresh(getDb()); });
   ASSERT_TRUE(source->gate.waitHeld(1));
   Json::Value during = refreshStatus();
   source->gate.open();
@@ -91,7 +91,7 @@ TEST_F(RefreshProgressThreads, AFailedRefreshSaysWhyAndTheNextOneStartsAfresh) {
   auto failing = std::make_shared<SlowSource>();
   failing->failAt = 2;
   installProcessWide<GoodsSource>(failing);
-  Goods::instance()->refresh();
+  Goods::instance()->refresh(getDb());
   Json::Value failed = refreshStatus();
   EXPECT_EQ(failed["RUNNING"], Json::Value(false));
   EXPECT_EQ(failed["PAGES"], Json::Value(1));
@@ -99,7 +99,7 @@ TEST_F(RefreshProgressThreads, AFailedRefreshSaysWhyAndTheNextOneStartsAfresh) {
 
   clock_->advance(60);
   installProcessWide<GoodsSource>(std::make_shared<SlowSource>());
-  Goods::instance()->refresh();
+  Goods::instance()->refresh(getDb());
   Json::Value next = refreshStatus();
   EXPECT_EQ(next["PAGES"], Json::Value(3));
   EXPECT_EQ(next["MSG"], Json::Value(""));

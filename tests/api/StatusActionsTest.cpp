@@ -86,7 +86,7 @@ TEST_F(StatusActions, SettingsRoundTripChineseTextAndNumbersAsStrings) {
   EXPECT_EQ(list["taobao_user"], Json::Value("小店"));
 
   // Stored for good, and what the daemon reads is GBK.
-  SystemConfig::instance()->load();
+  SystemConfig::instance()->load(getDb());
   EXPECT_EQ(SystemConfig::instance()->get("comment_msg"), gbk("好评，谢谢"));
   EXPECT_EQ(SystemConfig::instance()->number("check_order_timeout"), 30);
 }
@@ -134,7 +134,7 @@ TEST_F(StatusActions, FailedSetConfigIsReportedAndStoresNothing) {
 // A number that is not one, or out of its range, refuses the whole request:
 // the other values of the same request are not stored either.
 TEST_F(StatusActions, SetConfigRefusesANumberOutOfRangeAndStoresNothingOfTheRequest) {
-  SystemConfig::instance()->set("check_order_timeout", "30");
+  SystemConfig::instance()->set(getDb(), "check_order_timeout", "30");
   const std::vector<std::pair<std::string, std::string>> refused = {
       {"check_order_timeout", "abc"}, {"check_order_timeout", "0"},         {"check_order_timeout", "-5"},
       {"check_order_timeout", " 5"},  {"check_order_timeout", "1 OR 1=1"},  {"check_msg_timeout", "99999999999"},
@@ -182,7 +182,7 @@ TEST_F(StatusActions, SetConfigNamesEveryRefusedValueAtOnce) {
 // An address that could reach the browser as an option, or send the cards
 // elsewhere in a shape no check expects, is refused with the whole request.
 TEST_F(StatusActions, SetConfigRefusesEndpointsThatAreNotPlainAddresses) {
-  SystemConfig::instance()->set("maker_base", "http://127.0.0.1:18080");
+  SystemConfig::instance()->set(getDb(), "maker_base", "http://127.0.0.1:18080");
   const std::vector<std::pair<std::string, std::string>> refused = {
       {"maker_base", "--renderer-cmd-prefix=touch /tmp/owned"},
       {"maker_base", "http://127.0.0.1:18080 --renderer-cmd-prefix=x"},

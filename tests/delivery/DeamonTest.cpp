@@ -22,8 +22,8 @@ class DeamonThreads : public StoreFixture {
     StoreFixture::SetUp();
     installProcessWide<Clock>(clock_);
     daemon_ = std::make_unique<Deamon>(Env(clock_));
-    SystemConfig::instance()->set("check_order_timeout", "");
-    SystemConfig::instance()->set("check_msg_timeout", "");
+    SystemConfig::instance()->set(getDb(), "check_order_timeout", "");
+    SystemConfig::instance()->set(getDb(), "check_msg_timeout", "");
     daemon_->setOrderPipeline(pipeline_);
     daemon_->setMessageDispatch(dispatch_);
   }
@@ -110,7 +110,7 @@ TEST_F(DeamonThreads, HungOrderWorkerIsReplacedOnceItsHeartbeatIsOlderThan120Sec
 }
 
 TEST_F(DeamonThreads, WorkerPausingLongerThan120SecondsIsAbandonedAndItsPauseEnds) {
-  SystemConfig::instance()->set("check_order_timeout", "300");
+  SystemConfig::instance()->set(getDb(), "check_order_timeout", "300");
   daemon_->superviseOnce();
   ASSERT_TRUE(clock_->waitSleepers(2, kStart));
 

@@ -36,7 +36,7 @@ class DeliveryCrash : public DeliveryFixture {
  protected:
   void SetUp() override {
     DeliveryFixture::SetUp();
-    config_->set("notice_success_order", "1");
+    config_->set(getDb(), "notice_success_order", "1");
     category_ = addCategory(1, tplJson(gbk("卡号:{数据1} 密码:{数据2};"), gbk("{卡密内容}")), R"({"email":1})");
     cards_ = addCards(category_, 40, gbk("淺"));
     item_ = addItem(gbk("话费卡淺"), category_);
@@ -87,7 +87,7 @@ class DeliveryCrash : public DeliveryFixture {
 
   // The cards first reserved for the order, as its log recorded them.
   std::string firstReservation(const std::string& number) {
-    for (const OrderLogRow& row : OrderLog::instance()->of(number)) {
+    for (const OrderLogRow& row : OrderLog::instance()->of(getDb(), number)) {
       if (row.step == OrderLog::kReserved) return row.text;
     }
     return "none";

@@ -71,7 +71,7 @@ class DeliveryFixture : public SimStoreFixture {
   // An item on sale, bound to `category` unless 0.
   std::string addItem(const std::string& title, int category) {
     const std::string id = sim_->shop().addItem({"", title, "9.90", ""}).id;
-    if (category != 0) GoodsCategoryMap::instance()->bind(id, category);
+    if (category != 0) GoodsCategoryMap::instance()->bind(getDb(), id, category);
     return id;
   }
 
@@ -130,12 +130,12 @@ class DeliveryFixture : public SimStoreFixture {
   // The order's log as "step:text" rows.
   std::vector<std::string> logOf(const std::string& number) {
     std::vector<std::string> rows;
-    for (const OrderLogRow& row : OrderLog::instance()->of(number)) rows.push_back(row.step + ":" + row.text);
+    for (const OrderLogRow& row : OrderLog::instance()->of(getDb(), number)) rows.push_back(row.step + ":" + row.text);
     return rows;
   }
   std::vector<std::string> stepsOf(const std::string& number) {
     std::vector<std::string> steps;
-    for (const OrderLogRow& row : OrderLog::instance()->of(number)) steps.push_back(row.step);
+    for (const OrderLogRow& row : OrderLog::instance()->of(getDb(), number)) steps.push_back(row.step);
     return steps;
   }
 

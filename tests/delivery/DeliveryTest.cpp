@@ -29,7 +29,7 @@ TEST_F(Delivery, TwoCardsOfThreeGoOutWithTheExactTextsAndMarks) {
   const std::vector<int> cards = addCards(category, 3, gbk("淺"));
   const std::string title = gbk("淺東乛 点卡【亄】");
   SimOrder order = place(gbk("買家乕"), {{addItem(title, category), 2}});
-  config_->set("notice_success_order", "1");
+  config_->set(getDb(), "notice_success_order", "1");
   tick();
 
   const std::string line = gbk("【") + title + gbk("】的发货信息：") + cardLine(gbk("淺N0"), gbk("淺P0")) +
@@ -76,9 +76,9 @@ TEST_F(Delivery, AShortStockFailsWith1001TakingNothingAndBothNoticesSurvive) {
   const std::string first = gbk("先发的卡");
   const std::string title = gbk("缺货的卡淺");
   SimOrder order = place("b", {{addItem(first, other), 2}, {addItem(title, category), 2}});
-  config_->set("notice_store_enable", "1");
-  config_->set("notice_store_num", "5");
-  config_->set("notice_failed_order", "1");
+  config_->set(getDb(), "notice_store_enable", "1");
+  config_->set(getDb(), "notice_store_num", "5");
+  config_->set(getDb(), "notice_failed_order", "1");
   tick();
 
   EXPECT_EQ(statusOf(order.id), orderFailed(1));
@@ -151,8 +151,8 @@ TEST_F(Delivery, AnOrderWithNothingBoundIsNotDeliveredAndSaysSo) {
   addCards(off, 1);
   const std::string unbound = addItem("unbound", 0);
   SimOrder order = place("b", {{unbound, 1}, {addItem("off", off), 1}, {addItem("odd", otherType), 1}});
-  config_->set("notice_success_order", "1");
-  config_->set("notice_failed_order", "1");
+  config_->set(getDb(), "notice_success_order", "1");
+  config_->set(getDb(), "notice_failed_order", "1");
   tick();
   EXPECT_EQ(statusOf(order.id), orderFailed(kNotBound));
   EXPECT_TRUE(isOrderFailed(statusOf(order.id))) << "never counted as delivered";
@@ -167,29 +167,29 @@ TEST_F(Delivery, AnOrderWithNothingBoundIsNotDeliveredAndSaysSo) {
   // Bound now and sent again by the seller: it is delivered.
   const int cards = addCategory(1, tplJson(gbk("{数据1}"), gbk("{卡密内容}")));
   addCards(cards, 1);
-  GoodsCategoryMap::instance()->bind(unbound, cards);
-  Order::instance()->reset(orderRow(order.id));
+  GoodsCategoryMap::instance()->bind(getDb(), unbound, cards);
+  Order::instance()->reset(getDb(), orderRow(order.id));
   deliver();
   EXPECT_EQ(statusOf(order.id), kOrderDelivered);
   EXPECT_EQ(sim_->shop().consignments().size(), 1u);
 }
 
 TEST_F(Delivery, ADeletedOrderStaysAwayWhileListedAsPaidUntilTheSellerLetsItBack) {
-  config_->set("notice_paid_order", "1");
+  config_->set(getDb(), "notice_paid_order", "1");
   SimOrder order = place("b", {{addItem("unbound", 0), 1}});
   readOrders();
   ASSERT_EQ(notices().size(), 1u);
-  Order::instance()->remove(orderRow(order.id));
+  Order::instance()->remove(getDb(), orderRow(order.id));
   tick();
   tick();
   EXPECT_EQ(fileValue("select count(*) from `orders`"), "0") << "the marketplace still lists it as paid";
   EXPECT_EQ(notices().size(), 1u) << "the seller is not told again";
-  const auto deleted = Order::instance()->deletedOrders(10);
+  const auto deleted = Order::instance()->deletedOrders(getDb(), 10);
   ASSERT_EQ(deleted.size(), 1u);
   EXPECT_EQ(deleted[0].order_id, order.id);
 
-  EXPECT_TRUE(Order::instance()->forgetDeleted(order.id));
-  EXPECT_FALSE(Order::instance()->forgetDeleted(order.id));
+  EXPECT_TRUE(Order::instance()->forgetDeleted(getDb(), order.id));
+  EXPECT_FALSE(Order::instance()->forgetDeleted(getDb(), order.id));
   readOrders();
   EXPECT_EQ(statusOf(order.id), kOrderDetailsRead);
   EXPECT_EQ(notices().size(), 2u);
@@ -274,7 +274,7 @@ TEST_F(Delivery, PurchaseLimitAndBlacklistFailBeforeAnyCardOfTheLine) {
   EXPECT_EQ(ofOrder("`text_msg`", overLimit.id), gbk("发货失败：单件购买限制"));
   EXPECT_EQ(fileValue("select count(*) from `items` where `send_order_id`<>''"), "0");
 
-  config_->set("black_list", gbk("  坏人淺  \r\n\r\n") + "other\r\n");
+  config_->set(getDb(), "black_list", gbk("  坏人淺  \r\n\r\n") + "other\r\n");
   SimOrder black = place(gbk("坏人淺"), {{addItem("L1", limited), 1}});
   SimOrder fine = place(gbk("好人"), {{addItem("U1", unlimited), 3}});
   tick();
@@ -347,7 +347,7 @@ TEST_F(Delivery, AFormWithoutInputsFails1099AndGivesTheCardsBack) {
     return faults;
   }());
   SimOrder order = place("b", {{addItem("T", category), 1}});
-  config_->set("notice_failed_order", "1");
+  config_->set(getDb(), "notice_failed_order", "1");
   tick();
   EXPECT_EQ(statusOf(order.id), orderFailed(99));
   EXPECT_EQ(ofOrder("`text_msg` || '/' || `send_msg`", order.id), gbk("发货匹配规则1失败") + "/");
@@ -366,7 +366,7 @@ TEST_F(Delivery, AMemoPageWithoutItsFormLeavesTheOrderDeliveredAndTellsTheSeller
   faults.dropMemoForm = true;
   sim_->shop().setFaults(faults);
   SimOrder order = place("b", {{addItem("T", category), 1}});
-  config_->set("notice_failed_order", "1");
+  config_->set(getDb(), "notice_failed_order", "1");
   tick();
   EXPECT_EQ(statusOf(order.id), kOrderDelivered);
   EXPECT_EQ(markOf(cards[0]), gbk("已发货：订单号：") + order.id);
@@ -388,7 +388,7 @@ TEST_F(Delivery, TheSimulatorRefusingTheConsignmentReleasesOnlyThisAttemptsCards
   ASSERT_EQ(markOf(cards[0]), gbk("已发货：订单号：") + order.id);
 
   // Sent back for another delivery, which the site refuses.
-  Order::instance()->reset(orderRow(order.id));
+  Order::instance()->reset(getDb(), orderRow(order.id));
   ASSERT_TRUE(sim_->shop().setOrderState(order.id, kSimPaid));
   SimFaults faults;
   faults.refuseConsign = true;
@@ -499,8 +499,8 @@ TEST_F(Delivery, AnOrderBeingDeliveredCanBeNeitherResetNorDeleted) {
   SimOrder order = place("b", {{addItem("T", category), 1}});
   readOrders();
   db_->exec("update `orders` set `status`=3");
-  EXPECT_THROW(Order::instance()->reset(orderRow(order.id)), Exception);
-  EXPECT_THROW(Order::instance()->remove(orderRow(order.id)), Exception);
+  EXPECT_THROW(Order::instance()->reset(getDb(), orderRow(order.id)), Exception);
+  EXPECT_THROW(Order::instance()->remove(getDb(), orderRow(order.id)), Exception);
   EXPECT_EQ(statusOf(order.id), kOrderDelivering);
   EXPECT_EQ(fileValue("select count(*) from `order_goods`"), "1");
 }

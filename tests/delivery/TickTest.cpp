@@ -31,11 +31,11 @@ class OrderTick : public StoreFixture {
     // would only make them slow.
     getDb()->exec("pragma synchronous = off;");
     config_ = SystemConfig::instance();
-    config_->set("comment_enable", "");
-    config_->set("notice_service_stop", "");
-    config_->set("notice_type_email", "1");
-    config_->set("notice_mailto", "seller@example.com");
-    config_->set("taobao_user", gbk("小店"));
+    config_->set(getDb(), "comment_enable", "");
+    config_->set(getDb(), "notice_service_stop", "");
+    config_->set(getDb(), "notice_type_email", "1");
+    config_->set(getDb(), "notice_mailto", "seller@example.com");
+    config_->set(getDb(), "taobao_user", gbk("小店"));
     daemon_->setOrderPipeline(pipeline_);
     daemon_->setMessageDispatch(dispatch_);
   }
@@ -44,8 +44,8 @@ class OrderTick : public StoreFixture {
   std::vector<std::string> takeNotices() {
     std::vector<std::string> texts;
     MsgEntry entry;
-    MsgQueue::instance()->load();
-    while (MsgQueue::instance()->take(1, entry)) texts.push_back(entry.msg);
+    MsgQueue::instance()->load(getDb());
+    while (MsgQueue::instance()->take(getDb(), 1, entry)) texts.push_back(entry.msg);
     return texts;
   }
 
@@ -78,7 +78,7 @@ TEST_F(OrderTick, StoppedTickRefreshesOnlyTheHeartbeatRunningTickRunsEveryStep) 
 }
 
 TEST_F(OrderTick, LostLoginStopsTheDaemonAndQueuesOneNoticeWhenAsked) {
-  config_->set("notice_service_stop", "1");
+  config_->set(getDb(), "notice_service_stop", "1");
   failDiscoveryWithLostLogin();
   daemon_->setRunning(true);
 
@@ -97,7 +97,7 @@ TEST_F(OrderTick, LostLoginStopsTheDaemonAndQueuesOneNoticeWhenAsked) {
 TEST_F(OrderTick, LostLoginWithoutTheNoticeSwitchStopsSilently) {
   failDiscoveryWithLostLogin();
   for (const char* value : {"0", "", "true"}) {
-    config_->set("notice_service_stop", value);
+    config_->set(getDb(), "notice_service_stop", value);
     daemon_->setRunning(true);
     daemon_->checkOrders();
     EXPECT_FALSE(daemon_->running()) << value;
@@ -121,14 +121,14 @@ TEST_F(OrderTick, OtherFailuresSkipTheRestOfTheTickAndKeepRunning) {
 
 TEST_F(OrderTick, OnlyTheExactTextOneEnablesRating) {
   daemon_->setRunning(true);
-  config_->set("comment_msg", gbk("好评，谢谢"));
-  config_->set("comment_timeout", "15");
+  config_->set(getDb(), "comment_msg", gbk("好评，谢谢"));
+  config_->set(getDb(), "comment_timeout", "15");
   for (const char* value : {"true", "yes", " 1", "01"}) {
-    config_->set("comment_enable", value);
+    config_->set(getDb(), "comment_enable", value);
     daemon_->checkOrders();
     EXPECT_EQ(pipeline_->count("rate"), 0) << value;
   }
-  config_->set("comment_enable", "1");
+  config_->set(getDb(), "comment_enable", "1");
   daemon_->checkOrders();
   ASSERT_EQ(pipeline_->count("rate"), 1);
   EXPECT_EQ(pipeline_->ratingText, gbk("好评，谢谢"));
@@ -142,9 +142,9 @@ TEST_F(OrderTick, PausesAreReadBeforeEveryPauseEmptyMeansTenAndNeverLessThanOne)
       {"", 10}, {"abc", 1}, {"   ", 1}, {"0", 1}, {"-5", 1}, {"30", 30}, {"300", 300}, {"7s", 7}};
   std::vector<std::int64_t> expected;
   for (const auto& [value, seconds] : cases) {
-    config_->set("check_order_timeout", value);
+    config_->set(getDb(), "check_order_timeout", value);
     daemon_->orderCycle(stop_.get_token());
-    config_->set("check_msg_timeout", value);
+    config_->set(getDb(), "check_msg_timeout", value);
     daemon_->messageCycle(stop_.get_token());
     expected.insert(expected.end(), {seconds, seconds});
   }
@@ -153,8 +153,8 @@ TEST_F(OrderTick, PausesAreReadBeforeEveryPauseEmptyMeansTenAndNeverLessThanOne)
 }
 
 TEST_F(OrderTick, FailingTicksAndPassesStillPause) {
-  config_->set("check_order_timeout", "20");
-  config_->set("check_msg_timeout", "40");
+  config_->set(getDb(), "check_order_timeout", "20");
+  config_->set(getDb(), "check_msg_timeout", "40");
   daemon_->setRunning(true);
   pipeline_->failAt = [](const std::string& step) {
     if (step == "fetch") throw DbException("database is locked", 5);

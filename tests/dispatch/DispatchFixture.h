@@ -58,7 +58,7 @@ class DispatchFixture : public StoreFixture {
     installProcessWide<ImChannel>(im_);
     getDb()->exec("pragma synchronous = off;");
     config_ = SystemConfig::instance();
-    config_->set("maker_base", "http://127.0.0.1:" + std::to_string(service_.start(0)));
+    config_->set(getDb(), "maker_base", "http://127.0.0.1:" + std::to_string(service_.start(0)));
   }
   void TearDown() override {
     service_.stop();
@@ -67,12 +67,12 @@ class DispatchFixture : public StoreFixture {
 
   int queue(int type, const std::string& to, const std::string& msg, const std::string& from = "shop",
             const std::string& orderId = "", const std::string& alipayId = "") {
-    return MsgQueue::instance()->add(type, to, from, msg, orderId, alipayId);
+    return MsgQueue::instance()->add(getDb(), type, to, from, msg, orderId, alipayId);
   }
 
   // The ids still queued under `type`, oldest first.
   std::vector<int> queued(int type) {
-    MsgQueue::instance()->load();
+    MsgQueue::instance()->load(getDb());
     std::vector<int> ids;
     auto rows = getDb()->query("select `id` from `msg_queue` where `type`=" + std::to_string(type) +
                                " order by `id` asc");

@@ -22,7 +22,7 @@ namespace {
 using Dispatch = DispatchFixture;
 
 TEST_F(Dispatch, EachRoundSendsOneMessageOfEachTypeInTypeOrder) {
-  config_->set("email_send_type", "1");
+  config_->set(getDb(), "email_send_type", "1");
   queue(0, "buyer1", "web 1");
   queue(2, "im1", "chat 1");
   queue(0, "buyer2", "web 2");
@@ -63,7 +63,7 @@ TEST_F(Dispatch, EmptyQueueStillStampsThePassAndRunsTheWaitingChats) {
 }
 
 TEST_F(Dispatch, FormValuesGoOutAsUtf8AndSurviveFormEncoding) {
-  config_->set("email_send_type", "1");
+  config_->set(getDb(), "email_send_type", "1");
   queue(0, gbk("买家"), gbk("卡号：1234 & 密码=5+6%"), gbk("小店"), "20240101", "alipay 9");
   queue(1, "a@b.test", gbk("库存不足"), "", gbk("单号"));
   pass();
@@ -92,14 +92,14 @@ TEST_F(Dispatch, WebMessageIsRemovedAfterOneAttemptWhateverTheReply) {
   MakerService gone;
   const auto port = gone.start(0);
   gone.stop();
-  config_->set("maker_base", "http://127.0.0.1:" + std::to_string(port));
+  config_->set(getDb(), "maker_base", "http://127.0.0.1:" + std::to_string(port));
   queue(0, "buyer", "unreachable");
   pass();
   EXPECT_TRUE(queued(0).empty());
 }
 
 TEST_F(Dispatch, EmailThroughTheServiceStaysUntilItIsAcceptedAndThePassStillEnds) {
-  config_->set("email_send_type", "1");
+  config_->set(getDb(), "email_send_type", "1");
   service_.setAccepting(false);
   const int mail = queue(1, "a@b.test", "mail");
   queue(0, "buyer1", "web 1");
@@ -123,7 +123,7 @@ TEST_F(Dispatch, EmailThroughTheServiceStaysUntilItIsAcceptedAndThePassStillEnds
 
 // The seller's queue view reads how often a message failed and why.
 TEST_F(Dispatch, EachFailedTryIsCountedWithItsReasonAndASentMessageLeaves) {
-  config_->set("email_send_type", "1");
+  config_->set(getDb(), "email_send_type", "1");
   service_.setAccepting(false);
   im_->answer = false;
   const int mail = queue(1, "a@b.test", "mail");
@@ -132,7 +132,7 @@ TEST_F(Dispatch, EachFailedTryIsCountedWithItsReasonAndASentMessageLeaves) {
   pass();
   pass();
   std::size_t total = 0;
-  std::vector<MsgEntry> waiting = MsgQueue::instance()->waiting(10, total);
+  std::vector<MsgEntry> waiting = MsgQueue::instance()->waiting(getDb(), 10, total);
   ASSERT_EQ(total, 2u);
   EXPECT_EQ(waiting[0].id, mail);
   EXPECT_EQ(waiting[0].error_times, 2);
@@ -143,7 +143,7 @@ TEST_F(Dispatch, EachFailedTryIsCountedWithItsReasonAndASentMessageLeaves) {
 
   service_.setAccepting(true);
   pass();
-  waiting = MsgQueue::instance()->waiting(10, total);
+  waiting = MsgQueue::instance()->waiting(getDb(), 10, total);
   ASSERT_EQ(total, 1u);
   EXPECT_EQ(waiting[0].id, chat);
 }
@@ -152,7 +152,7 @@ TEST_F(Dispatch, EachFailedTryIsCountedWithItsReasonAndASentMessageLeaves) {
 // reply; a refusal repeated pass after pass is logged once, and messages
 // without an order (seller notices) are not logged.
 TEST_F(Dispatch, OutcomesOfOrderMessagesGoToTheOrderLog) {
-  config_->set("email_send_type", "1");
+  config_->set(getDb(), "email_send_type", "1");
   service_.setAccepting(false);
   const int web = queue(0, "buyer", "web", "shop", "900");
   const int mail = queue(1, "a@b.test", "mail", "", "900");
@@ -161,7 +161,7 @@ TEST_F(Dispatch, OutcomesOfOrderMessagesGoToTheOrderLog) {
   pass();
   service_.setAccepting(true);
   pass();
-  std::vector<OrderLogRow> rows = OrderLog::instance()->of("900");
+  std::vector<OrderLogRow> rows = OrderLog::instance()->of(getDb(), "900");
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0].step, "refused");
   EXPECT_EQ(rows[0].text.rfind("#" + std::to_string(web) + " " + gbk("站内信") + " buyer ", 0), 0u) << rows[0].text;
@@ -176,15 +176,15 @@ TEST_F(Dispatch, OutcomesOfOrderMessagesGoToTheOrderLog) {
   queue(2, "im", "chat", "seller", "901");
   pass();
   pass();
-  rows = OrderLog::instance()->of("901");
+  rows = OrderLog::instance()->of(getDb(), "901");
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].step, "refused");
 }
 
 TEST_F(Dispatch, EmailWithoutAValidSendingTypeWaitsUnsent) {
   for (const char* type : {"", "0", "4", "x"}) {
-    config_->set("email_send_type", type);
-    MsgQueue::instance()->add(1, "a@b.test", "", "mail", "", "");
+    config_->set(getDb(), "email_send_type", type);
+    MsgQueue::instance()->add(getDb(), 1, "a@b.test", "", "mail", "", "");
     pass();
     EXPECT_EQ(queued(1).size(), 1u) << type;
     getDb()->exec("delete from `msg_queue`;");
@@ -240,7 +240,7 @@ TEST_F(Dispatch, MessagesOfAnUnknownTypeDoNotKeepThePassRunning) {
 }
 
 TEST_F(Dispatch, SettingsChangedDuringAPassApplyFromTheNextPass) {
-  config_->set("email_send_type", "1");
+  config_->set(getDb(), "email_send_type", "1");
   queue(0, "buyer", "web");
   queue(1, "a@b.test", "mail");
   // A chat sent in round one switches e-mail off; the pass keeps its snapshot.
@@ -249,8 +249,8 @@ TEST_F(Dispatch, SettingsChangedDuringAPassApplyFromTheNextPass) {
     using FakeImChannel::FakeImChannel;
     bool sendChatMessage(const std::string& to, const std::string& from, const std::string& text,
                          const std::string& orderId, std::stop_token stop) override {
-      SystemConfig::instance()->set("email_send_type", "0");
-      MsgQueue::instance()->add(1, "c@d.test", "", "late mail", "", "");
+      SystemConfig::instance()->set(getDb(), "email_send_type", "0");
+      MsgQueue::instance()->add(getDb(), 1, "c@d.test", "", "late mail", "", "");
       return FakeImChannel::sendChatMessage(to, from, text, orderId, stop);
     }
   };
@@ -289,8 +289,8 @@ class ScriptedService {
 TEST_F(Dispatch, OnlyATrueOrNonZeroSuccessCountsAsSent) {
   std::string reply;
   ScriptedService scripted(&reply);
-  config_->set("maker_base", "http://127.0.0.1:" + std::to_string(scripted.port()));
-  config_->set("email_send_type", "1");
+  config_->set(getDb(), "maker_base", "http://127.0.0.1:" + std::to_string(scripted.port()));
+  config_->set(getDb(), "email_send_type", "1");
   const std::pair<const char*, bool> cases[] = {
       {"{\"SUCCESS\":true}", true},     {"{\"SUCCESS\":2}", true},        {"{\"SUCCESS\":0.5}", true},
       {"{\"SUCCESS\":0}", false},       {"{\"SUCCESS\":false}", false},   {"{\"SUCCESS\":null}", false},

@@ -17,9 +17,9 @@ class ImDispatch : public DispatchFixture {
   void SetUp() override {
     DispatchFixture::SetUp();
     installProcessWide<ImChannel>(ImChannel::makeProcessWide());
-    config_->set("market_webim_host", "http://im.test");
-    config_->set("wangwang_initiative_enable", "1");
-    config_->set("wangwang_retry_timeout", "3");
+    config_->set(getDb(), "market_webim_host", "http://im.test");
+    config_->set(getDb(), "wangwang_initiative_enable", "1");
+    config_->set(getDb(), "wangwang_retry_timeout", "3");
     sim_->install();
   }
 

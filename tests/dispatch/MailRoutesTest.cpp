@@ -39,11 +39,11 @@ class MailRoutes : public DispatchFixture {
   }
 
   void useRelay(uint16_t port, const std::string& user = "", const std::string& password = "") {
-    config_->set("email_send_type", "3");
-    config_->set("smtp_host", "127.0.0.1");
-    config_->set("smtp_port", std::to_string(port));
-    config_->set("smtp_user", user);
-    config_->set("smtp_pwd", password);
+    config_->set(getDb(), "email_send_type", "3");
+    config_->set(getDb(), "smtp_host", "127.0.0.1");
+    config_->set(getDb(), "smtp_port", std::to_string(port));
+    config_->set(getDb(), "smtp_user", user);
+    config_->set(getDb(), "smtp_pwd", password);
   }
 
   std::shared_ptr<TestNetwork> network_ = std::make_shared<TestNetwork>();
@@ -52,7 +52,7 @@ class MailRoutes : public DispatchFixture {
 TEST_F(MailRoutes, RelayWithoutUserSendsUnauthenticatedWithTheDefaultSenderAndTextAsSubject) {
   SmtpTestServer smtp({kAccepting});
   useRelay(smtp.port());
-  config_->set("email_sender", "");
+  config_->set(getDb(), "email_sender", "");
   queue(1, "buyer@example.test", "Low stock", "");
   pass();
 
@@ -70,7 +70,7 @@ TEST_F(MailRoutes, RelayWithoutUserSendsUnauthenticatedWithTheDefaultSenderAndTe
 TEST_F(MailRoutes, AnEmptyRelayPortMeansTheUsualSmtpPort) {
   SmtpTestServer smtp({kAccepting});
   useRelay(smtp.port());
-  config_->set("smtp_port", "");
+  config_->set(getDb(), "smtp_port", "");
   env_.set(std::make_shared<MailerOptions>(MailerOptions{{1000ms, 1000ms, 1000ms}, 0, 0, smtp.port()}));
   queue(1, "buyer@example.test", "Low stock", "");
   pass();
@@ -83,7 +83,7 @@ TEST_F(MailRoutes, RelayLogsInWithTheConfiguredUserAndTheSubjectNamesTheOrder) {
   SmtpTestServer smtp({{"220 relay.test", "250-relay.test\r\n250 AUTH LOGIN", "334 VXNlcm5hbWU6",
                         "334 UGFzc3dvcmQ6", "235 ok", "250 ok", "250 ok", "354 go", "250 queued", "221 bye"}});
   useRelay(smtp.port(), "shop", "secret");
-  config_->set("email_sender", "Shop <shop@example.test>");
+  config_->set(getDb(), "email_sender", "Shop <shop@example.test>");
   queue(1, "buyer@example.test", gbk("卡号 1234"), "", "777");
   pass();
 
@@ -101,8 +101,8 @@ TEST_F(MailRoutes, RelayLogsInWithTheConfiguredUserAndTheSubjectNamesTheOrder) {
 TEST_F(MailRoutes, AQueuedSubjectComesBeforeTheUsualOne) {
   SmtpTestServer smtp({kAccepting});
   useRelay(smtp.port());
-  config_->set("email_sender", gbk("小店 <shop@example.test>"));
-  MsgQueue::instance()->add(1, "buyer@example.test", "", gbk("卡号 1"), "778", "", gbk("您的卡密 778"));
+  config_->set(getDb(), "email_sender", gbk("小店 <shop@example.test>"));
+  MsgQueue::instance()->add(getDb(), 1, "buyer@example.test", "", gbk("卡号 1"), "778", "", gbk("您的卡密 778"));
   pass();
   const ParsedMail mail = parseWithPython(smtp.transcript(0));
   ASSERT_TRUE(mail.ok) << mail.error;
@@ -114,7 +114,7 @@ TEST_F(MailRoutes, AQueuedSubjectComesBeforeTheUsualOne) {
 TEST_F(MailRoutes, MessageSenderComesBeforeTheConfiguredOne) {
   SmtpTestServer smtp({kAccepting});
   useRelay(smtp.port());
-  config_->set("email_sender", "Shop <shop@example.test>");
+  config_->set(getDb(), "email_sender", "Shop <shop@example.test>");
   queue(1, "buyer@example.test", "text", "own@example.test");
   pass();
   EXPECT_THAT(smtp.transcript(0), HasSubstr("MAIL FROM:<own@example.test>"));
@@ -124,20 +124,20 @@ TEST_F(MailRoutes, RefusedOrFailedSmtpStillRemovesTheMessage) {
   SmtpTestServer smtp({{"220 relay.test", "250 relay.test", "250 ok", "250 ok", "354 go", "554 rejected", "221 bye"}});
   useRelay(smtp.port());
   // A relay name that does not resolve on the test network.
-  config_->set("smtp_host", "relay.unknown.test");
+  config_->set(getDb(), "smtp_host", "relay.unknown.test");
   queue(1, "buyer@example.test", "no relay 1");
   queue(1, "buyer@example.test", "no relay 2");
   pass();
   EXPECT_EQ(smtp.connections(), 0u);
   EXPECT_TRUE(queued(1).empty());
 
-  config_->set("smtp_host", "127.0.0.1");
+  config_->set(getDb(), "smtp_host", "127.0.0.1");
   queue(1, "buyer@example.test", "refused", "", "900");
   pass();
   EXPECT_THAT(smtp.transcript(0), HasSubstr("\r\n" + base64Encode("refused") + "\r\n.\r\n"));
   EXPECT_TRUE(queued(1).empty());
   // The order's log keeps the server's last reply line.
-  std::vector<OrderLogRow> rows = OrderLog::instance()->of("900");
+  std::vector<OrderLogRow> rows = OrderLog::instance()->of(getDb(), "900");
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].step, "refused");
   EXPECT_THAT(rows[0].text, HasSubstr("554 rejected"));
@@ -149,8 +149,8 @@ TEST_F(MailRoutes, MxDeliveryAsksTheConfiguredDnsServerAndUsesTheExchangersPort)
   });
   SmtpTestServer smtp({kAccepting});
   network_->hosts = {{"mx.example.test", kLoopback}};
-  config_->set("email_send_type", "2");
-  config_->set("email_dns_server", "127.0.0.1");
+  config_->set(getDb(), "email_send_type", "2");
+  config_->set(getDb(), "email_dns_server", "127.0.0.1");
   queue(1, "Buyer <buyer@example.test>", "card", "shop@example.test", "9");
   useMailers(smtp.port(), dns.port());
   pass();

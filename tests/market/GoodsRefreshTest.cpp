@@ -21,11 +21,11 @@ class GoodsRefreshOnSim : public StoreFixture {
   void start(SimOptions options) {
     sim_ = std::make_unique<MarketSim>(options);
     sim_->start(0);
-    SystemConfig::instance()->set("market_base", sim_->baseUrl());
+    SystemConfig::instance()->set(getDb(), "market_base", sim_->baseUrl());
     CookieJar::instance()->open(folder_.file("cookie.txt"));
     installProcessWide<GoodsSource>(std::make_shared<GoodsScraper>());
     getDb()->exec("insert into `goods` (`url`,`item_id`,`name`,`img_url`) values ('u','9','old','i')");
-    Goods::instance()->load();
+    Goods::instance()->load(getDb());
   }
 
   void TearDown() override {
@@ -58,7 +58,7 @@ TEST_F(GoodsRefreshOnSim, EveryItemOfEveryPageIsStoredInPageOrder) {
   std::vector<SimItem> onSale = sim_->shop().items();
   ASSERT_EQ(onSale.size(), 11u);  // three pages
 
-  Json::Value list = Goods::instance()->list(false);
+  Json::Value list = Goods::instance()->list(getDb(), false);
   std::vector<GoodsRecord> rows = table();
   ASSERT_EQ(rows.size(), onSale.size());
   ASSERT_EQ(list.size(), onSale.size());
@@ -77,14 +77,14 @@ TEST_F(GoodsRefreshOnSim, AnEmptyShopEmptiesTheTable) {
   options.open = true;
   options.demoShop = false;
   start(options);
-  EXPECT_TRUE(Goods::instance()->list(true).isNull());
+  EXPECT_TRUE(Goods::instance()->list(getDb(), true).isNull());
   EXPECT_TRUE(table().empty());
 }
 
 TEST_F(GoodsRefreshOnSim, WithoutASessionTheTableKeepsItsRows) {
   start(SimOptions());  // not logged in: every seller page shows the login box
   EXPECT_THROW(GoodsScraper().page(1), AuthException);
-  EXPECT_TRUE(Goods::instance()->list(true).isNull());
+  EXPECT_TRUE(Goods::instance()->list(getDb(), true).isNull());
   ASSERT_EQ(table().size(), 1u);
   EXPECT_EQ(table()[0].item_id, "9");
   EXPECT_FALSE(Goods::instance()->refreshed());

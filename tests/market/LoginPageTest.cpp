@@ -140,7 +140,7 @@ TEST_F(ScriptFetch, FetchesOnlyFromTheConfiguredHostsAndStaysOnThem) {
     if (request.target == "/missing.js") return testing::answer(404, "<h1>Not found</h1>");
     return testing::answer(200, "var ok = 1;");
   });
-  SystemConfig::instance()->set("maker_base", maker.url(""));
+  SystemConfig::instance()->set(getDb(), "maker_base", maker.url(""));
 
   EXPECT_EQ(fetchScript(maker.url("/js/a.js")), "var ok = 1;");
   EXPECT_EQ(fetchScript(maker.url("/away.js")), "") << "a redirect off the allowed hosts is not followed";
@@ -149,7 +149,7 @@ TEST_F(ScriptFetch, FetchesOnlyFromTheConfiguredHostsAndStaysOnThem) {
   EXPECT_TRUE(foreign.requests().empty());
 
   // A configured marketplace host is allowed too.
-  SystemConfig::instance()->set("market_base", foreign.url(""));
+  SystemConfig::instance()->set(getDb(), "market_base", foreign.url(""));
   EXPECT_EQ(fetchScript(foreign.url("/x.js")), "stolen();");
 }
 

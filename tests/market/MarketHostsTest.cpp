@@ -46,12 +46,12 @@ TEST_F(MarketHostsTest, PageAddressesFromTheHostSettings) {
             0u);
   EXPECT_NE(MarketHosts::unratedOrdersPage().find("&commentStatus=I_HAS_NOT_COMMENT&"), std::string::npos);
 
-  SystemConfig::instance()->set("market_trade_host", "trade2.example.com");  // read again at every call
+  SystemConfig::instance()->set(getDb(), "market_trade_host", "trade2.example.com");  // read again at every call
   EXPECT_EQ(MarketHosts::tradeBase(), "http://trade2.example.com");
 }
 
 TEST_F(MarketHostsTest, OneBaseAddressOverridesEveryHost) {
-  SystemConfig::instance()->set("market_base", "http://127.0.0.1:18090/");
+  SystemConfig::instance()->set(getDb(), "market_base", "http://127.0.0.1:18090/");
   EXPECT_EQ(MarketHosts::loginPage(), "http://127.0.0.1:18090/member/login.jhtml");
   EXPECT_EQ(MarketHosts::rateSubmitPage(), "http://127.0.0.1:18090/remarkBuyer.htm");
   EXPECT_EQ(MarketHosts::itemBase(), "http://127.0.0.1:18090");
@@ -91,10 +91,10 @@ class MarketHostsSettings : public StoreFixture {};
 
 TEST_F(MarketHostsSettings, ComeFromTheEndpointSettings) {
   EXPECT_EQ(MarketHosts::consignPage("1"), "https://wuliu.taobao.com/user/consign.htm?trade_id=1");
-  SystemConfig::instance()->set("market_trade_host", "http://trade.test");
+  SystemConfig::instance()->set(getDb(), "market_trade_host", "http://trade.test");
   EXPECT_EQ(MarketHosts::sellerMemoPage("2"),
             "http://trade.test/trade/memo/update_sell_memo.htm?user_type=1&biz_order_id=2");
-  SystemConfig::instance()->set("market_base", "http://127.0.0.1:4567/");
+  SystemConfig::instance()->set(getDb(), "market_base", "http://127.0.0.1:4567/");
   EXPECT_EQ(MarketHosts::loginPage(), "http://127.0.0.1:4567/member/login.jhtml");
   EXPECT_EQ(MarketHosts::sellerMemoPage("2"),
             "http://127.0.0.1:4567/trade/memo/update_sell_memo.htm?user_type=1&biz_order_id=2");

@@ -141,7 +141,7 @@ TEST_F(DetailPage, OnlyTheWholeStateTextCounts) {
 TEST_F(OrderScraperOnSim, GoodsLinesTakeTheFirstQuantitiesTheirItemIdsAndTheirCategories) {
   const std::string bound = addItem(gbk("淺亄匽 点卡"), "520123456789");
   const std::string unbound = addItem(gbk("東乛乕 月卡"));
-  GoodsCategoryMap::instance()->bind(bound, 7);
+  GoodsCategoryMap::instance()->bind(getDb(), bound, 7);
   SimOrder order = place(gbk("東乛乕買家"), {{bound, 2}, {unbound, 3}});
   tick();
 
@@ -168,9 +168,9 @@ TEST_F(OrderScraperOnSim, GoodsLinesTakeTheFirstQuantitiesTheirItemIdsAndTheirCa
 }
 
 TEST_F(OrderScraperOnSim, ArchivedSnapshotsAreFollowedOnTheArchiveHost) {
-  config_->set("market_base", "");
-  config_->set("market_trade_host", sim_->baseUrl());
-  config_->set("market_trade_archive_host", sim_->baseUrl() + "/archive");
+  config_->set(getDb(), "market_base", "");
+  config_->set(getDb(), "market_trade_host", sim_->baseUrl());
+  config_->set(getDb(), "market_trade_archive_host", sim_->baseUrl() + "/archive");
   sim_->shop().setArchivePrefix("/archive");
   const std::string item = addItem("card");
   SimOrderRequest wanted;
@@ -188,12 +188,12 @@ TEST_F(OrderScraperOnSim, PaidNoticeIsExactWithItsTrailingSpaceAndOnlyWhenAsked)
   const std::string item = addItem(title);
   const std::string buyer = gbk("東乛乕");
   place(buyer, {{item, 2}});
-  config_->set("notice_paid_order", "0");
+  config_->set(getDb(), "notice_paid_order", "0");
   tick();
   EXPECT_TRUE(notices().empty());
 
   place(buyer, {{item, 2}, {item, 1}});
-  config_->set("notice_paid_order", "1");
+  config_->set(getDb(), "notice_paid_order", "1");
   tick();
   ASSERT_EQ(notices().size(), 1u);
   EXPECT_EQ(notices()[0], gbk("买家") + buyer + gbk("已拍下并付款：") + title + gbk("×") + "2 " + title + gbk("×") + "1 ");
@@ -258,7 +258,7 @@ TEST_F(OrderScraperOnSim, ASnapshotThatFailsLeavesTheOrderNew) {
                                     "</span><a href=\"" + trade->url("/trade/detail/trade_snap.htm?trade_id=5") +
                                     "\" title=\"T\"><td class=\"num\">1</td>");
   });
-  config_->set("market_base", trade->url(""));
+  config_->set(getDb(), "market_base", trade->url(""));
   Order::instance()->addFound(db_, "5", trade->url("/detail?bizOrderId=5"));
   try {
     OrderScraper::parseOrderDetail(1, trade->url("/detail?bizOrderId=5"));

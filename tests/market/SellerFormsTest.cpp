@@ -112,7 +112,7 @@ TEST_F(ConsignOnALoopbackSite, TwoFormsTheFirstWithoutInputsAndAnAnswerThatNever
     }
     return answer ? testing::answer(200, gbk("<h3>恭喜您，操作成功！</h3>")) : std::string("HTTP/1.1 200 OK\r\n");
   });
-  SystemConfig::instance()->set("market_base", site->url(""));
+  SystemConfig::instance()->set(getDb(), "market_base", site->url(""));
   ConsignOutcome outcome = consignOrder("7", "note");
   EXPECT_TRUE(outcome.confirmed());
   EXPECT_EQ(outcome.confirmation, gbk("恭喜您，操作成功！"));
@@ -148,7 +148,7 @@ TEST_F(ConsignOnALoopbackSite, AMemoFormWithoutInputsAndAMemoPostWithoutAnAnswer
     }
     return std::string("HTTP/1.1 200 OK\r\n");
   });
-  SystemConfig::instance()->set("market_base", site.url(""));
+  SystemConfig::instance()->set(getDb(), "market_base", site.url(""));
   OrderInfo order;
   order.order_id = "7";
   order.send_msg = "sent";
@@ -196,7 +196,7 @@ TEST_F(PurchaseLimits, LimitAboveZeroAndTheBlacklist) {
     EXPECT_EQ(e.message(), gbk("发货失败：单件购买限制"));
   }
   category.ext = "";
-  SystemConfig::instance()->set("black_list", gbk("甲\n 淺人 "));
+  SystemConfig::instance()->set(getDb(), "black_list", gbk("甲\n 淺人 "));
   try {
     checkPurchaseLimits(category, order, line);
     FAIL() << "not on the blacklist";

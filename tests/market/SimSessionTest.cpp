@@ -21,7 +21,7 @@ class SimSessionTest : public StoreFixture {
   void SetUp() override {
     StoreFixture::SetUp();
     sim_.start(0);
-    SystemConfig::instance()->set("market_base", sim_.baseUrl());
+    SystemConfig::instance()->set(getDb(), "market_base", sim_.baseUrl());
     CookieJar::instance()->open(folder_.file("cookie.txt"));
   }
   void TearDown() override {

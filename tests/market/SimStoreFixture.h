@@ -32,9 +32,9 @@ class SimStoreFixture : public StoreFixture {
     sim_ = std::make_unique<MarketSim>(options);
     sim_->start(0);
     config_ = SystemConfig::instance();
-    config_->set("market_base", sim_->baseUrl());
-    config_->set("notice_type_email", "1");
-    config_->set("notice_mailto", "seller@example.com");
+    config_->set(getDb(), "market_base", sim_->baseUrl());
+    config_->set(getDb(), "notice_type_email", "1");
+    config_->set(getDb(), "notice_mailto", "seller@example.com");
     CookieJar::instance()->open(folder_.file("cookie.txt"));
     db_ = getDb();
     file_ = otherConnection();

@@ -66,7 +66,7 @@ class ImAutomationTest : public StoreFixture {
   void SetUp() override {
     StoreFixture::SetUp();
     config_ = SystemConfig::instance();
-    config_->set("market_webim_host", "http://im.test");
+    config_->set(getDb(), "market_webim_host", "http://im.test");
     sim_->install();
   }
 
@@ -100,8 +100,8 @@ class ImAutomationTest : public StoreFixture {
   }
 
   void enableWaiting(const std::string& days) {
-    config_->set("wangwang_initiative_enable", "1");
-    config_->set("wangwang_retry_timeout", days);
+    config_->set(getDb(), "wangwang_initiative_enable", "1");
+    config_->set(getDb(), "wangwang_retry_timeout", days);
   }
 
   const std::string seller_ = gbk("好店");
@@ -373,19 +373,19 @@ TEST_F(ImAutomationTest, WaitingMessagesAreTypedIntoTheOpenChatInOrderAndRemoved
 }
 
 TEST_F(ImAutomationTest, WaitingMessagesExpireOnlyWhileWaitingMessagesAreEnabled) {
-  config_->set("wangwang_retry_timeout", "2");
+  config_->set(getDb(), "wangwang_retry_timeout", "2");
   queueWaiting("old", 3);
   queueWaiting("recent", 1);
   sim_->openChat();
 
   for (const char* off : {"", "0", "true"}) {
-    config_->set("wangwang_initiative_enable", off);
+    config_->set(getDb(), "wangwang_initiative_enable", off);
     ImAutomation().sendWaitingChats({});
     EXPECT_EQ(rows().size(), 2u) << off;
   }
   EXPECT_TRUE(sim_->typed().empty());
 
-  config_->set("wangwang_initiative_enable", "1");
+  config_->set(getDb(), "wangwang_initiative_enable", "1");
   ImAutomation().sendWaitingChats({});
   EXPECT_EQ(sim_->typed(), std::vector<std::string>{"recent"});  // the old one went untyped
   EXPECT_TRUE(rows().empty());

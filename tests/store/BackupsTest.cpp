@@ -104,7 +104,7 @@ TEST_F(BackupsTest, ACopyIsOneCheckedPrivateFileListedWithItsCounts) {
 
 TEST_F(BackupsTest, PruningKeepsTheNewestCopiesAndNothingElseIsTouched) {
   stock(2);
-  SystemConfig::instance()->set("backup_keep", "3");
+  SystemConfig::instance()->set(getDb(), "backup_keep", "3");
   fs::create_directories(dir_ / "backup");
   std::ofstream(dir_ / "backup" / "notes.txt") << "mine";
   std::ofstream(dir_ / "backup" / "vendara2012-2026-broken.db") << "not a copy name";
@@ -122,18 +122,18 @@ TEST_F(BackupsTest, PruningKeepsTheNewestCopiesAndNothingElseIsTouched) {
   EXPECT_EQ(backups_->newest(), "vendara2012-20260101-040000-2.db");
 
   // A keep below 1 still keeps the newest.
-  SystemConfig::instance()->set("backup_keep", "0");
+  SystemConfig::instance()->set(getDb(), "backup_keep", "0");
   EXPECT_EQ(Backups::keepSetting(), 1);
-  SystemConfig::instance()->set("backup_keep", "");
+  SystemConfig::instance()->set(getDb(), "backup_keep", "");
   EXPECT_EQ(Backups::keepSetting(), 7);
 }
 
 TEST_F(BackupsTest, ACopyIsDueEveryIntervalUnlessTheIntervalIsZero) {
   EXPECT_FALSE(Backups::isDue(kNow, kNow + 24 * 3600 - 1));
   EXPECT_TRUE(Backups::isDue(kNow, kNow + 24 * 3600));
-  SystemConfig::instance()->set("backup_interval_hours", "2");
+  SystemConfig::instance()->set(getDb(), "backup_interval_hours", "2");
   EXPECT_TRUE(Backups::isDue(kNow, kNow + 7200));
-  SystemConfig::instance()->set("backup_interval_hours", "0");
+  SystemConfig::instance()->set(getDb(), "backup_interval_hours", "0");
   EXPECT_FALSE(Backups::isDue(kNow, kNow + 365 * 24 * 3600));
 }
 
@@ -198,7 +198,7 @@ void damage(const fs::path& file, std::size_t length) {
 
 TEST_F(BackupsTest, ADamagedFileIsKeptUnwrittenAndGivesSafeModeNamingTheNewestCopy) {
   stock(800);
-  SystemConfig::instance()->set("taobao_user", "seller1");
+  SystemConfig::instance()->set(getDb(), "taobao_user", "seller1");
   const BackupCopy copy = backups_->takeNow();
   installProcessWide<Backups>(backups_);
   getDb()->exec("pragma wal_checkpoint(TRUNCATE)");

@@ -42,7 +42,7 @@ TEST_F(CatalogTest, UnknownIdGivesTheDefaultRecordAndAnAddedOneReadsBackWhole) {
   CategoryRecord added = stored(gbk("点卡"));
   EXPECT_GT(added.id, 0);
   // Read back from the table, not only from the cache.
-  categories->load();
+  categories->load(getDb());
   CategoryRecord again = categories->get(added.id);
   EXPECT_EQ(again.id, added.id);
   EXPECT_EQ(again.name, gbk("点卡"));
@@ -90,7 +90,7 @@ TEST_F(CatalogTest, CountersAloneDoNotPutBackAnOlderName) {
   renamed.name = "new";
   categories->update(getDb(), renamed);
   categories->setCounters(getDb(), record.id, 7, 9);
-  categories->load();
+  categories->load(getDb());
   CategoryRecord now = categories->get(record.id);
   EXPECT_EQ(now.name, "new");
   EXPECT_EQ(now.store_num, 7);
@@ -136,8 +136,8 @@ TEST_F(CatalogTest, RemovingACategoryTakesItsStockOrNothing) {
   const std::string id = std::to_string(record.id);
   getDb()->exec("insert into `items` (`cg_id`,`send_order_id`) values (" + id + ",'order 1'),(" + id + ",'order 2')," +
                 "(" + std::to_string(other.id) + ",'')");
-  bindings->bind("1001", record.id);
-  bindings->bind("1002", other.id);
+  bindings->bind(getDb(), "1001", record.id);
+  bindings->bind(getDb(), "1002", other.id);
   auto rows = [&](const std::string& where) { return count("select count(*) as `num` from " + where); };
 
   getDb()->exec("create trigger `refuse` before delete on `category` begin select raise(abort, 'refused'); end");
@@ -208,27 +208,27 @@ TEST_F(CatalogTest, TemplatesAreReadAsJsonThroughUtf8) {
 
 TEST_F(CatalogTest, BindingAgainMovesTheItemAndLeavesOneRow) {
   std::shared_ptr<GoodsCategoryMap> bindings = GoodsCategoryMap::instance();
-  bindings->bind("1001", 1);
-  bindings->bind("1002", 1);
-  bindings->bind("1001", 2);
+  bindings->bind(getDb(), "1001", 1);
+  bindings->bind(getDb(), "1002", 1);
+  bindings->bind(getDb(), "1001", 2);
   EXPECT_EQ(count("select count(*) as `num` from `c_g_bind` where `item_id`='1001'"), 1);
   EXPECT_EQ(bindings->categoryOf("1001"), 2);
   EXPECT_EQ(bindings->itemsOf(1), std::vector<std::string>{"1002"});
   EXPECT_EQ(bindings->itemsOf(2), std::vector<std::string>{"1001"});
   EXPECT_TRUE(bindings->itemsOf(3).empty());
 
-  bindings->unbind("1002");
+  bindings->unbind(getDb(), "1002");
   EXPECT_EQ(bindings->categoryOf("1002"), 0);
-  bindings->load();
+  bindings->load(getDb());
   EXPECT_EQ(bindings->categoryOf("1001"), 2);
   EXPECT_TRUE(bindings->itemsOf(1).empty());
 }
 
 TEST_F(CatalogTest, AFailingBindKeepsTheOldBindingInTableAndCache) {
   std::shared_ptr<GoodsCategoryMap> bindings = GoodsCategoryMap::instance();
-  bindings->bind("1001", 1);
+  bindings->bind(getDb(), "1001", 1);
   getDb()->exec("create trigger `refuse` before insert on `c_g_bind` begin select raise(abort, 'refused'); end");
-  EXPECT_THROW(bindings->bind("1001", 2), DbException);
+  EXPECT_THROW(bindings->bind(getDb(), "1001", 2), DbException);
   EXPECT_EQ(bindings->categoryOf("1001"), 1);
   EXPECT_EQ(count("select count(*) as `num` from `c_g_bind` where `item_id`='1001' and `cg_id`=1"), 1);
 }
@@ -263,7 +263,7 @@ class GoodsRefresh : public CatalogTest {
     CatalogTest::SetUp();
     installProcessWide<GoodsSource>(source);
     getDb()->exec("insert into `goods` (`url`,`item_id`,`name`,`img_url`) values ('u','9','old','i')");
-    Goods::instance()->load();
+    Goods::instance()->load(getDb());
   }
 
   std::vector<std::string> tableIds() {
@@ -284,7 +284,7 @@ class GoodsRefresh : public CatalogTest {
 
 TEST_F(GoodsRefresh, FirstListOfARunScrapesThenServesMemoryUntilForced) {
   source->pages = {{FakeSource::item("1"), FakeSource::item("2")}, {FakeSource::item("3")}};
-  Json::Value list = Goods::instance()->list(false);
+  Json::Value list = Goods::instance()->list(getDb(), false);
   EXPECT_EQ(source->asked, (std::vector<int>{1, 2, 3}));
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0]["item_id"].asString(), "1");
@@ -294,15 +294,15 @@ TEST_F(GoodsRefresh, FirstListOfARunScrapesThenServesMemoryUntilForced) {
   EXPECT_EQ(tableIds(), (std::vector<std::string>{"1", "2", "3"}));
 
   source->pages = {{FakeSource::item("4")}};
-  Goods::instance()->list(false);
+  Goods::instance()->list(getDb(), false);
   EXPECT_EQ(source->asked.size(), 3u);  // from memory
-  EXPECT_EQ(Goods::instance()->list(true).size(), 1u);
+  EXPECT_EQ(Goods::instance()->list(getDb(), true).size(), 1u);
   EXPECT_EQ(source->asked.size(), 5u);
   EXPECT_EQ(tableIds(), std::vector<std::string>{"4"});
 }
 
 TEST_F(GoodsRefresh, AnEmptyFirstPageEmptiesTheTableAndTheListIsNull) {
-  EXPECT_TRUE(Goods::instance()->list(false).isNull());
+  EXPECT_TRUE(Goods::instance()->list(getDb(), false).isNull());
   EXPECT_TRUE(tableIds().empty());
   EXPECT_TRUE(Goods::instance()->refreshed());
 }
@@ -310,7 +310,7 @@ TEST_F(GoodsRefresh, AnEmptyFirstPageEmptiesTheTableAndTheListIsNull) {
 TEST_F(GoodsRefresh, StopsWhenAPageRepeatsThePageBeforeIt) {
   source->pages = {{FakeSource::item("1")}, {FakeSource::item("2")}};
   source->repeatLast = true;
-  Goods::instance()->refresh();
+  Goods::instance()->refresh(getDb());
   EXPECT_EQ(source->asked, (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(tableIds(), (std::vector<std::string>{"1", "2"}));
 }
@@ -318,7 +318,7 @@ TEST_F(GoodsRefresh, StopsWhenAPageRepeatsThePageBeforeIt) {
 TEST_F(GoodsRefresh, StopsAtThePageLimitAndKeepsWhatItRead) {
   source->endless = true;
   Goods::instance()->setPageLimit(5);
-  Goods::instance()->refresh();
+  Goods::instance()->refresh(getDb());
   EXPECT_EQ(source->asked, (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_EQ(tableIds(), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
   EXPECT_TRUE(Goods::instance()->refreshed());
@@ -327,7 +327,7 @@ TEST_F(GoodsRefresh, StopsAtThePageLimitAndKeepsWhatItRead) {
 TEST_F(GoodsRefresh, AFailureKeepsTheTableAndLeavesTheFlagClear) {
   source->pages = {{FakeSource::item("1")}, {FakeSource::item("2")}};
   source->failAt = 2;
-  Goods::instance()->refresh();
+  Goods::instance()->refresh(getDb());
   EXPECT_EQ(tableIds(), std::vector<std::string>{"9"});
   EXPECT_EQ(listIds(), std::vector<std::string>{"1"});  // what was read before the failure
   EXPECT_FALSE(Goods::instance()->refreshed());
@@ -335,7 +335,7 @@ TEST_F(GoodsRefresh, AFailureKeepsTheTableAndLeavesTheFlagClear) {
   // A table that refuses the rows: nothing of the rewrite stays.
   source->failAt = 0;
   getDb()->exec("create trigger `refuse` before insert on `goods` begin select raise(abort, 'refused'); end");
-  Goods::instance()->refresh();
+  Goods::instance()->refresh(getDb());
   EXPECT_EQ(tableIds(), std::vector<std::string>{"9"});
   EXPECT_FALSE(Goods::instance()->refreshed());
 }

@@ -41,7 +41,7 @@ TEST_F(CatalogThreads, EditsAndReadsOnTwoThreadsKeepCachesAndCountersWhole) {
         Item::instance()->refreshCounters(getDb(), shared.id);
         unit.release();
       }
-      GoodsCategoryMap::instance()->bind(std::to_string(k % 5), record.id);
+      GoodsCategoryMap::instance()->bind(getDb(), std::to_string(k % 5), record.id);
     }
     releaseDb();
   });
@@ -69,7 +69,7 @@ TEST_F(CatalogThreads, EditsAndReadsOnTwoThreadsKeepCachesAndCountersWhole) {
   // The binding cache says what the table says.
   std::vector<int> cached;
   for (int k = 0; k < 5; ++k) cached.push_back(GoodsCategoryMap::instance()->categoryOf(std::to_string(k)));
-  GoodsCategoryMap::instance()->load();
+  GoodsCategoryMap::instance()->load(getDb());
   for (int k = 0; k < 5; ++k) EXPECT_EQ(GoodsCategoryMap::instance()->categoryOf(std::to_string(k)), cached[k]);
   EXPECT_EQ(count("select count(*) as `num` from `c_g_bind`"), 5);
 }

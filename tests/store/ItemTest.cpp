@@ -389,9 +389,9 @@ class LowStockNotice : public ItemTest {
  protected:
   void SetUp() override {
     ItemTest::SetUp();
-    SystemConfig::instance()->set("notice_type_email", "1");
-    SystemConfig::instance()->set("notice_mailto", "seller@example.com");
-    SystemConfig::instance()->set("notice_store_num", "5");
+    SystemConfig::instance()->set(getDb(), "notice_type_email", "1");
+    SystemConfig::instance()->set(getDb(), "notice_mailto", "seller@example.com");
+    SystemConfig::instance()->set(getDb(), "notice_store_num", "5");
     for (int k = 0; k < 4; ++k) cards.push_back(card(first, std::to_string(k)));
   }
 
@@ -421,7 +421,7 @@ TEST_F(LowStockNotice, NoNoticeWithTheFlagClearOrEnoughStock) {
   items->remove(getDb(), cards[1].id);
   EXPECT_TRUE(notices().empty());
 
-  SystemConfig::instance()->set("notice_store_num", "2");
+  SystemConfig::instance()->set(getDb(), "notice_store_num", "2");
   deliver(cards[2]);  // two unsent left: not fewer than two
   EXPECT_TRUE(notices().empty());
 }

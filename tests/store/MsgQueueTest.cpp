@@ -23,15 +23,15 @@ class MsgQueueTest : public StoreFixture {
 
 TEST_F(MsgQueueTest, EachTypeComesOutOldestFirstAndTakeDeletesTheRow) {
   installProcessWide<Clock>(std::make_shared<testing::FakeClock>(1700000000));
-  int first = queue->add(1, "a@x.cn", "me", gbk("第一封"), "O1", "A1");
-  queue->add(0, "web", "", "other type", "", "");
-  int second = queue->add(1, "b@x.cn", "me", "second", "", "");
+  int first = queue->add(getDb(), 1, "a@x.cn", "me", gbk("第一封"), "O1", "A1");
+  queue->add(getDb(), 0, "web", "", "other type", "", "");
+  int second = queue->add(getDb(), 1, "b@x.cn", "me", "second", "", "");
   EXPECT_GT(first, 0);
 
   MsgEntry entry;
   // Rows join the lists when a load sees them.
   EXPECT_FALSE(queue->peek(1, entry));
-  queue->load();
+  queue->load(getDb());
   ASSERT_TRUE(queue->peek(1, entry));
   EXPECT_EQ(entry.id, first);
   EXPECT_EQ(entry.msg, gbk("第一封"));
@@ -39,16 +39,16 @@ TEST_F(MsgQueueTest, EachTypeComesOutOldestFirstAndTakeDeletesTheRow) {
   EXPECT_EQ(entry.create_time, 1700000000);
   EXPECT_FALSE(entry.none);
 
-  ASSERT_TRUE(queue->take(1, entry));
+  ASSERT_TRUE(queue->take(getDb(), 1, entry));
   EXPECT_EQ(entry.id, first);
-  ASSERT_TRUE(queue->take(1, entry));
+  ASSERT_TRUE(queue->take(getDb(), 1, entry));
   EXPECT_EQ(entry.id, second);
-  EXPECT_FALSE(queue->take(1, entry));
+  EXPECT_FALSE(queue->take(getDb(), 1, entry));
   EXPECT_TRUE(entry.none);
   EXPECT_EQ(count("select count(*) as `num` from `msg_queue` where `type`=1"), 0);
 
   // What was taken stays taken after a reload; the other type is untouched.
-  queue->load();
+  queue->load(getDb());
   EXPECT_FALSE(queue->peek(1, entry));
   ASSERT_TRUE(queue->peek(0, entry));
   EXPECT_EQ(entry.msg, "other type");
@@ -56,64 +56,64 @@ TEST_F(MsgQueueTest, EachTypeComesOutOldestFirstAndTakeDeletesTheRow) {
 }
 
 TEST_F(MsgQueueTest, PendingSeesRowsOfOtherConnectionsButNeverType3) {
-  queue->add(2, "buyer", "", "now", "", "");
-  queue->add(3, "buyer", "", "waits for the chat window", "", "");
+  queue->add(getDb(), 2, "buyer", "", "now", "", "");
+  queue->add(getDb(), 3, "buyer", "", "waits for the chat window", "", "");
   otherConnection()->exec(
       "insert into `msg_queue` (`to`,`from`,`msg`,`type`,`error_times`,`create_time`,`order_id`,`alipay_id`) "
       "values ('x','y','z',0,2,0,'',''), ('x','y','z',3,0,0,'','')");
-  EXPECT_EQ(queue->pending(), 2);
+  EXPECT_EQ(queue->pending(getDb()), 2);
   MsgEntry entry;
   ASSERT_TRUE(queue->peek(0, entry));
   EXPECT_EQ(entry.error_times, 2);
 }
 
 TEST_F(MsgQueueTest, RemoveDropsTheEntryFromMemoryAndTable) {
-  queue->add(0, "a", "", "1", "", "");
-  int middle = queue->add(0, "b", "", "2", "", "");
-  queue->add(0, "c", "", "3", "", "");
-  queue->load();
+  queue->add(getDb(), 0, "a", "", "1", "", "");
+  int middle = queue->add(getDb(), 0, "b", "", "2", "", "");
+  queue->add(getDb(), 0, "c", "", "3", "", "");
+  queue->load(getDb());
   MsgEntry entry;
   entry.id = middle;
   entry.type = 0;
-  queue->remove(entry);
-  queue->take(0, entry);
-  queue->take(0, entry);
+  queue->remove(getDb(), entry);
+  queue->take(getDb(), 0, entry);
+  queue->take(getDb(), 0, entry);
   EXPECT_EQ(entry.to, "c");
-  EXPECT_EQ(queue->pending(), 0);
+  EXPECT_EQ(queue->pending(getDb()), 0);
 }
 
 TEST_F(MsgQueueTest, SellerNoticeNeedsEmailOnAndAMailbox) {
   std::shared_ptr<SystemConfig> config = SystemConfig::instance();
   config->setMany(getDb(), {{"notice_type_email", "1"}, {"notice_mailto", "seller.example"}});
-  sellerNotice("no mailbox");
+  sellerNotice(getDb(), "no mailbox");
   config->setMany(getDb(), {{"notice_type_email", "0"}, {"notice_mailto", "seller@example.cn"}});
-  sellerNotice("e-mail off");
-  config->set("notice_type_fetion", "1");
-  sellerNotice("fetion selects nothing");
-  EXPECT_EQ(queue->pending(), 0);
+  sellerNotice(getDb(), "e-mail off");
+  config->set(getDb(), "notice_type_fetion", "1");
+  sellerNotice(getDb(), "fetion selects nothing");
+  EXPECT_EQ(queue->pending(getDb()), 0);
 
   config->setMany(getDb(), {{"notice_type_email", "1"}, {"email_sender", "Shop <shop@example.cn>"}});
-  sellerNotice(gbk("库存不足"));
-  EXPECT_EQ(queue->pending(), 1);
+  sellerNotice(getDb(), gbk("库存不足"));
+  EXPECT_EQ(queue->pending(getDb()), 1);
   MsgEntry entry;
   ASSERT_TRUE(queue->peek(1, entry));
   EXPECT_EQ(entry.to, "seller@example.cn");
   EXPECT_EQ(entry.from, "Shop <shop@example.cn>");
   EXPECT_EQ(entry.msg, gbk("库存不足"));
   EXPECT_EQ(entry.order_id, "");
-  EXPECT_EQ(queue->pending(), 1);
+  EXPECT_EQ(queue->pending(getDb()), 1);
 }
 
 // A message queued inside a transaction that rolls back was never there; one
 // whose transaction is still open is not handed out to anyone yet.
 TEST_F(MsgQueueTest, OnlyCommittedMessagesAreEverHandedOut) {
-  queue->load();
+  queue->load(getDb());
   auto db = getDb();
   db->begin();
-  queue->add(1, "buyer@x.cn", "", "cards of an order that fails", "O1", "");
+  queue->add(getDb(), 1, "buyer@x.cn", "", "cards of an order that fails", "O1", "");
   db->rollback();
   db->begin();
-  queue->add(1, "buyer@x.cn", "", "cards of an order still in flight", "O2", "");
+  queue->add(getDb(), 1, "buyer@x.cn", "", "cards of an order still in flight", "O2", "");
 
   // The dispatcher, on its own thread and connection, is handed neither:
   // not from the lists as they stand, nor after reloading them.
@@ -122,7 +122,7 @@ TEST_F(MsgQueueTest, OnlyCommittedMessagesAreEverHandedOut) {
   std::thread dispatcher([&] {
     MsgEntry entry;
     handed = queue->peek(1, entry);
-    seen = queue->pending();
+    seen = queue->pending(getDb());
     handed = handed || queue->peek(1, entry);
     releaseDb();
   });
@@ -133,7 +133,7 @@ TEST_F(MsgQueueTest, OnlyCommittedMessagesAreEverHandedOut) {
   db->commit();
   MsgEntry entry;
   std::thread later([&] {
-    seen = queue->pending();
+    seen = queue->pending(getDb());
     handed = queue->peek(1, entry);
     releaseDb();
   });
@@ -144,21 +144,21 @@ TEST_F(MsgQueueTest, OnlyCommittedMessagesAreEverHandedOut) {
 }
 
 TEST_F(MsgQueueTest, AClaimedMessageIsHandedToNoOtherPassUntilReleased) {
-  queue->add(0, "a", "", "first", "", "");
-  queue->add(0, "b", "", "second", "", "");
-  queue->load();
+  queue->add(getDb(), 0, "a", "", "first", "", "");
+  queue->add(getDb(), 0, "b", "", "second", "", "");
+  queue->load(getDb());
   MsgEntry mine, theirs;
   ASSERT_TRUE(queue->claim(0, mine));
   EXPECT_EQ(mine.msg, "first");
   // Another pass, even after reloading, gets the next one.
-  queue->load();
+  queue->load(getDb());
   ASSERT_TRUE(queue->claim(0, theirs));
   EXPECT_EQ(theirs.msg, "second");
   EXPECT_FALSE(queue->claim(0, theirs));
-  EXPECT_FALSE(queue->take(0, theirs));
+  EXPECT_FALSE(queue->take(getDb(), 0, theirs));
 
   queue->release(mine);
-  ASSERT_TRUE(queue->take(0, theirs));
+  ASSERT_TRUE(queue->take(getDb(), 0, theirs));
   EXPECT_EQ(theirs.id, mine.id);
   EXPECT_EQ(count("select count(*) as `num` from `msg_queue`"), 1);
 }
@@ -166,7 +166,7 @@ TEST_F(MsgQueueTest, AClaimedMessageIsHandedToNoOtherPassUntilReleased) {
 // Rows edited in from outside that the program cannot read are set aside,
 // named once, and everything else still goes out.
 TEST_F(MsgQueueTest, UnreadableRowsAreSetAsideAndTheRestIsStillHandedOut) {
-  queue->add(1, "before@x.cn", "", "readable", "", "");
+  queue->add(getDb(), 1, "before@x.cn", "", "readable", "", "");
   auto other = otherConnection();
   other->exec(
       "insert into `msg_queue` (`to`,`from`,`msg`,`type`,`error_times`,`create_time`,`order_id`,`alipay_id`) "
@@ -177,17 +177,17 @@ TEST_F(MsgQueueTest, UnreadableRowsAreSetAsideAndTheRestIsStillHandedOut) {
   other->exec(
       "insert into `msg_queue` (`to`,`from`,`msg`,`type`,`error_times`,`create_time`,`order_id`,`alipay_id`) "
       "values ('typed@x.cn','','x','one',0,0,'','')");
-  queue->add(1, "after@x.cn", "", "readable too", "", "");
+  queue->add(getDb(), 1, "after@x.cn", "", "readable too", "", "");
 
-  EXPECT_EQ(queue->pending(), 2);
+  EXPECT_EQ(queue->pending(getDb()), 2);
   EXPECT_EQ(queue->setAside().size(), 3u);
   std::vector<std::string> handedOut;
   MsgEntry entry;
-  while (queue->take(1, entry)) handedOut.push_back(entry.to);
+  while (queue->take(getDb(), 1, entry)) handedOut.push_back(entry.to);
   EXPECT_EQ(handedOut, (std::vector<std::string>{"before@x.cn", "after@x.cn"}));
   // The unreadable rows stay in the table for the seller to mend or delete.
   EXPECT_EQ(count("select count(*) as `num` from `msg_queue`"), 3);
-  EXPECT_EQ(queue->pending(), 0);
+  EXPECT_EQ(queue->pending(getDb()), 0);
 }
 
 TEST(BlackList, LinesAreSplitOnAnyBreakAndTrimmedOfSpaces) {
@@ -209,19 +209,19 @@ TEST(BlackList, LinesAreSplitOnAnyBreakAndTrimmedOfSpaces) {
 // neither retried nor deleted, one that is gone is named as gone, and a
 // retry starts the count of failed tries again.
 TEST_F(MsgQueueTest, TheSellerRetriesAndDeletesOnlyMessagesNoPassHolds) {
-  const int first = queue->add(2, "im1", "shop", "one", "O1", "");
-  const int second = queue->add(1, "a@x.cn", "shop", "two", "", "");
-  const int third = queue->add(0, "web", "", "three", "", "");
-  queue->load();
+  const int first = queue->add(getDb(), 2, "im1", "shop", "one", "O1", "");
+  const int second = queue->add(getDb(), 1, "a@x.cn", "shop", "two", "", "");
+  const int third = queue->add(getDb(), 0, "web", "", "three", "", "");
+  queue->load(getDb());
 
   MsgEntry held;
   ASSERT_TRUE(queue->claim(2, held));
-  queue->failed(held, gbk("旺旺未能发送"));
+  queue->failed(getDb(), held, gbk("旺旺未能发送"));
   ASSERT_TRUE(queue->claim(2, held));  // the failure ended the claim
   EXPECT_EQ(held.error_times, 1);
 
   std::size_t total = 0;
-  std::vector<MsgEntry> listed = queue->waiting(2, total);
+  std::vector<MsgEntry> listed = queue->waiting(getDb(), 2, total);
   EXPECT_EQ(total, 3u);
   ASSERT_EQ(listed.size(), 2u);  // the oldest, whatever their type
   EXPECT_EQ(listed[0].id, first);
@@ -230,27 +230,27 @@ TEST_F(MsgQueueTest, TheSellerRetriesAndDeletesOnlyMessagesNoPassHolds) {
   EXPECT_EQ(listed[1].id, second);
   EXPECT_FALSE(listed[1].sending);
 
-  EXPECT_EQ(queue->discard(first), MsgQueue::Change::kSending);
-  EXPECT_EQ(queue->retry(first), MsgQueue::Change::kSending);
-  queue->failed(held, "again");
-  EXPECT_EQ(queue->retry(first), MsgQueue::Change::kDone);
-  listed = queue->waiting(10, total);
+  EXPECT_EQ(queue->discard(getDb(), first), MsgQueue::Change::kSending);
+  EXPECT_EQ(queue->retry(getDb(), first), MsgQueue::Change::kSending);
+  queue->failed(getDb(), held, "again");
+  EXPECT_EQ(queue->retry(getDb(), first), MsgQueue::Change::kDone);
+  listed = queue->waiting(getDb(), 10, total);
   EXPECT_EQ(listed[0].error_times, 0);
   EXPECT_EQ(listed[0].last_error, "");
 
-  EXPECT_EQ(queue->discard(third), MsgQueue::Change::kDone);
-  EXPECT_EQ(queue->discard(third), MsgQueue::Change::kMissing);
-  EXPECT_EQ(queue->retry(third), MsgQueue::Change::kMissing);
-  EXPECT_EQ(queue->discard(4242), MsgQueue::Change::kMissing);
+  EXPECT_EQ(queue->discard(getDb(), third), MsgQueue::Change::kDone);
+  EXPECT_EQ(queue->discard(getDb(), third), MsgQueue::Change::kMissing);
+  EXPECT_EQ(queue->retry(getDb(), third), MsgQueue::Change::kMissing);
+  EXPECT_EQ(queue->discard(getDb(), 4242), MsgQueue::Change::kMissing);
   MsgEntry web;
   EXPECT_FALSE(queue->claim(0, web));  // the deleted one is never handed out
   EXPECT_EQ(count("select count(*) as `num` from `msg_queue`"), 2);
 }
 
 TEST_F(MsgQueueTest, BlackListReadsTheSetting) {
-  SystemConfig::instance()->set("black_list", "carol\ndave");
+  SystemConfig::instance()->set(getDb(), "black_list", "carol\ndave");
   EXPECT_TRUE(BlackList().contains("dave"));
-  SystemConfig::instance()->set("black_list", "");
+  SystemConfig::instance()->set(getDb(), "black_list", "");
   EXPECT_FALSE(BlackList().contains("dave"));
 }
 

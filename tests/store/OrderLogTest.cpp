@@ -27,7 +27,7 @@ class OrderLogStore : public StoreFixture {
 
   std::vector<std::string> rows(const std::string& number) {
     std::vector<std::string> out;
-    for (const OrderLogRow& row : log_->of(number)) {
+    for (const OrderLogRow& row : log_->of(getDb(), number)) {
       out.push_back(std::to_string(row.time - kNow) + " " + row.step + " " + row.text);
     }
     return out;
@@ -38,21 +38,21 @@ class OrderLogStore : public StoreFixture {
 };
 
 TEST_F(OrderLogStore, RowsComeBackInOrderWithoutRepeatsOfTheLatest) {
-  log_->add("100", OrderLog::kReserved, "3,4");
+  log_->add(getDb(), "100", OrderLog::kReserved, "3,4");
   clock_->advance(5);
-  log_->add("200", OrderLog::kReserved, "5");
-  log_->addOnce("100", OrderLog::kRefused, gbk("#7 旺旺 b 旺旺未能发送"));
-  log_->addOnce("100", OrderLog::kRefused, gbk("#7 旺旺 b 旺旺未能发送"));  // the next pass, the same
-  log_->addOnce("100", OrderLog::kSent, gbk("#7 旺旺 b 已发送"));
-  log_->addOnce("100", OrderLog::kReserved, "3,4");  // not the latest: written
+  log_->add(getDb(), "200", OrderLog::kReserved, "5");
+  log_->addOnce(getDb(), "100", OrderLog::kRefused, gbk("#7 旺旺 b 旺旺未能发送"));
+  log_->addOnce(getDb(), "100", OrderLog::kRefused, gbk("#7 旺旺 b 旺旺未能发送"));  // the next pass, the same
+  log_->addOnce(getDb(), "100", OrderLog::kSent, gbk("#7 旺旺 b 已发送"));
+  log_->addOnce(getDb(), "100", OrderLog::kReserved, "3,4");  // not the latest: written
   EXPECT_EQ(rows("100"), (std::vector<std::string>{"0 reserved 3,4", "5 refused " + gbk("#7 旺旺 b 旺旺未能发送"),
                                                    "5 sent " + gbk("#7 旺旺 b 已发送"), "5 reserved 3,4"}));
   EXPECT_EQ(rows("200"), std::vector<std::string>{"5 reserved 5"});
-  log_->add("200", OrderLog::kReserved, "5");  // add writes whatever came before
+  log_->add(getDb(), "200", OrderLog::kReserved, "5");  // add writes whatever came before
   EXPECT_EQ(rows("200").size(), 2u);
   EXPECT_TRUE(rows("300").empty());
 
-  const Json::Value json = OrderLog::toJson(log_->of("200")[0]);
+  const Json::Value json = OrderLog::toJson(log_->of(getDb(), "200")[0]);
   EXPECT_EQ(json["step"], Json::Value("reserved"));
   EXPECT_EQ(json["time"], Json::Value(static_cast<int>(kNow + 5)));
   EXPECT_EQ(json["text"], Json::Value("5"));
@@ -60,8 +60,8 @@ TEST_F(OrderLogStore, RowsComeBackInOrderWithoutRepeatsOfTheLatest) {
 
 TEST_F(OrderLogStore, LongTextsAreCutBetweenCharacters) {
   const std::string text = std::string(OrderLog::kMaxText - 1, 'x') + gbk("淺") + "tail";
-  log_->add("100", OrderLog::kConsignFailed, text);
-  EXPECT_EQ(log_->of("100").at(0).text, std::string(OrderLog::kMaxText - 1, 'x'));
+  log_->add(getDb(), "100", OrderLog::kConsignFailed, text);
+  EXPECT_EQ(log_->of(getDb(), "100").at(0).text, std::string(OrderLog::kMaxText - 1, 'x'));
 }
 
 TEST_F(OrderLogStore, RowsStandOrFallWithTheWritersTransaction) {
@@ -80,12 +80,12 @@ TEST_F(OrderLogStore, RowsStandOrFallWithTheWritersTransaction) {
 
 TEST_F(OrderLogStore, MemosAreDueUntilWrittenOrFailed) {
   std::shared_ptr<IDb> db = getDb();
-  log_->add("100", OrderLog::kMemoDue, "");
-  log_->add("200", OrderLog::kMemoDue, "");
-  log_->add("200", OrderLog::kMemoWritten, "HTTP 200");
-  log_->add("300", OrderLog::kMemoDue, "");
-  log_->add("300", OrderLog::kMemoFailed, "x");
-  log_->add("300", OrderLog::kMemoDue, "");  // delivered again after a reset
+  log_->add(getDb(), "100", OrderLog::kMemoDue, "");
+  log_->add(getDb(), "200", OrderLog::kMemoDue, "");
+  log_->add(getDb(), "200", OrderLog::kMemoWritten, "HTTP 200");
+  log_->add(getDb(), "300", OrderLog::kMemoDue, "");
+  log_->add(getDb(), "300", OrderLog::kMemoFailed, "x");
+  log_->add(getDb(), "300", OrderLog::kMemoDue, "");  // delivered again after a reset
   EXPECT_EQ(log_->memosDue(db), (std::vector<std::string>{"100", "300"}));
 }
 
@@ -100,7 +100,7 @@ TEST_F(OrderLogStore, ADatabaseFromAnOlderTemplateGetsTheTableAtStart) {
   upgradeDatabase();  // a database that has it is left alone
   otherConnection()->exec("drop table `order_log`");
   installProcessWide<Clock>(clock_);
-  OrderLog::instance()->add("1", OrderLog::kReserved, "9");  // the store adds it before its first use
+  OrderLog::instance()->add(getDb(), "1", OrderLog::kReserved, "9");  // the store adds it before its first use
   EXPECT_EQ(fileValue("select `text` from `order_log`"), "9");
 }
 

@@ -75,23 +75,23 @@ TEST_F(OrderStore, PagesCountAndListNewestFirstWithTheStatusFilter) {
   for (int k = 1; k <= 5; ++k) ids.push_back(addRead(std::to_string(k), {"100" + std::to_string(k)}, k % 2 ? 1 : 2));
   // statuses: 1, 2, 1, 2, 1
 
-  EXPECT_EQ(orders_->pageCount(-1, 2), 3);
-  EXPECT_EQ(orders_->pageCount(1, 2), 2);
-  EXPECT_EQ(orders_->pageCount(2, 5), 1);
-  EXPECT_EQ(orders_->pageCount(1, 0), 3) << "a page size below 1 counts as 1";
-  EXPECT_EQ(orders_->pageCount(1003, 10), 0);
-  EXPECT_TRUE(orders_->list(1003, 1, 10, 0).empty());
+  EXPECT_EQ(orders_->pageCount(getDb(), -1, 2), 3);
+  EXPECT_EQ(orders_->pageCount(getDb(), 1, 2), 2);
+  EXPECT_EQ(orders_->pageCount(getDb(), 2, 5), 1);
+  EXPECT_EQ(orders_->pageCount(getDb(), 1, 0), 3) << "a page size below 1 counts as 1";
+  EXPECT_EQ(orders_->pageCount(getDb(), 1003, 10), 0);
+  EXPECT_TRUE(orders_->list(getDb(), 1003, 1, 10, 0).empty());
 
-  std::vector<OrderRecord> first = orders_->list(-1, 1, 2, 3);
+  std::vector<OrderRecord> first = orders_->list(getDb(), -1, 1, 2, 3);
   ASSERT_EQ(first.size(), 2u);
   EXPECT_EQ(first[0].id, ids[4]);
   EXPECT_EQ(first[1].id, ids[3]);
-  std::vector<OrderRecord> last = orders_->list(-1, 9, 2, 3);
+  std::vector<OrderRecord> last = orders_->list(getDb(), -1, 9, 2, 3);
   ASSERT_EQ(last.size(), 1u) << "past the last page: the last page";
   EXPECT_EQ(last[0].id, ids[0]);
-  EXPECT_EQ(orders_->list(-1, -4, 2, 3)[0].id, ids[4]) << "below 1: the first page";
+  EXPECT_EQ(orders_->list(getDb(), -1, -4, 2, 3)[0].id, ids[4]) << "below 1: the first page";
 
-  std::vector<OrderRecord> waiting = orders_->list(1, 2, 2, 2);
+  std::vector<OrderRecord> waiting = orders_->list(getDb(), 1, 2, 2, 2);
   ASSERT_EQ(waiting.size(), 1u);
   EXPECT_EQ(waiting[0].id, ids[0]);
   EXPECT_EQ(waiting[0].status, 1);
@@ -106,7 +106,7 @@ TEST_F(OrderStore, TwelveDigitItemIdsAndLinesWithoutOneReadBackWhole) {
   EXPECT_EQ(fileValue("select group_concat(typeof(`item_id`) || ':' || `item_id`, ' ') from `order_goods`"),
             "integer:520123456789 text: integer:2147483648 integer:42");
 
-  std::vector<OrderGoods> lines = orders_->goodsOf(id);
+  std::vector<OrderGoods> lines = orders_->goodsOf(getDb(), id);
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0].item_id, "520123456789");
   EXPECT_EQ(lines[1].item_id, "") << "a line without an item id does not fail the order list";
@@ -115,7 +115,7 @@ TEST_F(OrderStore, TwelveDigitItemIdsAndLinesWithoutOneReadBackWhole) {
   EXPECT_EQ(lines[3].category_id, 7);
   EXPECT_EQ(lines[3].goods_name, "goods 3");
 
-  Json::Value goods = Order::toJson(orders_->list(-1, 1, 10, 1).at(0))["goods"];
+  Json::Value goods = Order::toJson(orders_->list(getDb(), -1, 1, 10, 1).at(0))["goods"];
   ASSERT_EQ(goods.size(), 4u);
   EXPECT_TRUE(goods[0]["item_id"].isInt64());
   EXPECT_EQ(goods[0]["item_id"].asInt64(), 520123456789LL);
@@ -157,17 +157,17 @@ TEST_F(OrderStore, JsonCarriesTheAgreedKeysWithTheMailUnderBuyerMail) {
 TEST_F(OrderStore, RemoveTakesTheGoodsAlongOrNothingAtAll) {
   const int kept = addRead("1", {"11", "12"});
   const int gone = addRead("2", {"21", "22"});
-  orders_->remove(gone);
+  orders_->remove(getDb(), gone);
   EXPECT_EQ(fileValue("select group_concat(`id`) from `orders`"), std::to_string(kept));
   EXPECT_EQ(fileValue("select group_concat(`item_id`) from `order_goods`"), "11,12");
 
-  orders_->remove(9999);  // no such order: nothing changes, nothing is raised
+  orders_->remove(getDb(), 9999);  // no such order: nothing changes, nothing is raised
   EXPECT_EQ(fileValue("select count(*) from `order_goods`"), "2");
 
   // The goods delete fails after the order row went: both stay.
   file_->exec("create trigger `keep_goods` before delete on `order_goods` begin select raise(abort, 'goods kept'); end;");
   try {
-    orders_->remove(kept);
+    orders_->remove(getDb(), kept);
     ADD_FAILURE() << "a failed delete must be reported";
   } catch (DbException e) {
     EXPECT_NE(e.message().find("goods kept"), std::string::npos) << e.message();
@@ -184,8 +184,8 @@ TEST_F(OrderStore, ResetSendsAnyOrderBackToDeliveryKeepingItsGoods) {
   orders_->setDeliveryText(db_, delivered, "text", "sent");
   orders_->setStatus(db_, delivered, kOrderDelivered);
 
-  orders_->reset(failed);
-  orders_->reset(delivered);
+  orders_->reset(getDb(), failed);
+  orders_->reset(getDb(), delivered);
   EXPECT_EQ(fileValue("select group_concat(`status` || '[' || `text_msg` || '|' || `send_msg` || ']') from `orders`"),
             "1[|],1[|]");
   EXPECT_EQ(fileValue("select count(*) from `order_goods`"), "2");
@@ -222,12 +222,12 @@ TEST_F(OrderStore, DetailsReplaceTheGoodsAndMoveTheOrderOn) {
             "2012000000000001,1,2,m@example.com," + std::to_string(kNow + 30));
   EXPECT_EQ(fileValue("select group_concat(`item_id` || 'x' || `num` || '@' || `category_id`) from `order_goods`"),
             "33x3@9");
-  EXPECT_EQ(orders_->list(1, 1, 1, 1).at(0).buyer_ww, gbk("亄乕旺旺"));
+  EXPECT_EQ(orders_->list(getDb(), 1, 1, 1, 1).at(0).buyer_ww, gbk("亄乕旺旺"));
   EXPECT_EQ(orders_->found(db_).size(), 1u);
 
   // Deleted from the web UI while its pages were read: no lines without an order.
   info.id = found[1].id;
-  orders_->remove(info.id);
+  orders_->remove(getDb(), info.id);
   EXPECT_FALSE(orders_->storeDetails(db_, info));
   EXPECT_EQ(fileValue("select count(*) from `order_goods` where `o_id`=" + std::to_string(info.id)), "0");
 }
@@ -235,15 +235,15 @@ TEST_F(OrderStore, DetailsReplaceTheGoodsAndMoveTheOrderOn) {
 TEST_F(OrderStore, AnOrderBeingDeliveredIsNeitherResetNorDeleted) {
   const int delivering = addRead("100", {"11", "12"}, kOrderDelivering);
   const int delivered = addRead("101", {"13"}, kOrderDelivered);
-  EXPECT_THROW(orders_->reset(delivering), Exception);
-  EXPECT_THROW(orders_->remove(delivering), Exception);
+  EXPECT_THROW(orders_->reset(getDb(), delivering), Exception);
+  EXPECT_THROW(orders_->remove(getDb(), delivering), Exception);
   EXPECT_EQ(fileValue("select `status` from `orders` where `id`=" + std::to_string(delivering)), "3");
   EXPECT_EQ(fileValue("select count(*) from `order_goods` where `o_id`=" + std::to_string(delivering)), "2");
-  orders_->reset(delivered);
+  orders_->reset(getDb(), delivered);
   EXPECT_EQ(orders_->statusOf(db_, delivered), kOrderDetailsRead);
-  orders_->remove(delivered);
+  orders_->remove(getDb(), delivered);
   EXPECT_EQ(orders_->statusOf(db_, delivered), -1);
-  orders_->reset(424242);  // no such order: nothing happens
+  orders_->reset(getDb(), 424242);  // no such order: nothing happens
 }
 
 TEST_F(OrderStore, LineTextsFollowTheLinesAndAReleaseEmptiesThem) {

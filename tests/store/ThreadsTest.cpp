@@ -87,13 +87,13 @@ TEST_F(StoreThreads, SettingsAndQueueFromManyThreadsAtOnce) {
       for (int round = 0; round < kRounds; ++round) {
         try {
           getDb()->exec("pragma synchronous=off");
-          config->set(key, std::to_string(round));
+          config->set(getDb(), key, std::to_string(round));
           if (config->get(key) != std::to_string(round)) ++failures;
-          queue->add(t % 3, "to", "from", key, "", "");
-          queue->add(t % 3, "to", "from", key, "", "");
-          queue->pending();  // committed rows join the lists
+          queue->add(getDb(), t % 3, "to", "from", key, "", "");
+          queue->add(getDb(), t % 3, "to", "from", key, "", "");
+          queue->pending(getDb());  // committed rows join the lists
           MsgEntry entry;
-          if (!queue->take(t % 3, entry)) ++failures;
+          if (!queue->take(getDb(), t % 3, entry)) ++failures;
         } catch (Exception e) {
           ADD_FAILURE() << e.message();
         }
@@ -112,9 +112,9 @@ TEST_F(StoreThreads, SettingsAndQueueFromManyThreadsAtOnce) {
   reader.join();
 
   EXPECT_EQ(failures, 0);
-  config->load();
+  config->load(getDb());
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(config->get("key" + std::to_string(t)), std::to_string(kRounds - 1));
-  EXPECT_EQ(queue->pending(), kThreads * kRounds);
+  EXPECT_EQ(queue->pending(getDb()), kThreads * kRounds);
   EXPECT_EQ(count("select count(*) as `num` from `msg_queue`"), kThreads * kRounds);
 }
 
