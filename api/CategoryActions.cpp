@@ -72,7 +72,7 @@ void updateCategory(ActionContext& context, Json::Value&) {
     Item::instance()->refreshCounters(context.db, id);
     unit.release();
   } catch (...) {
-    categories->load();
+    categories->load(context.db);
     throw;
   }
 }
