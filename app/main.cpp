@@ -45,6 +45,7 @@
 #include "store/Order.h"
 #include "store/OrderLog.h"
 #include "store/SystemConfig.h"
+#include "store/ThreadConnections.h"
 
 namespace {
 
@@ -115,17 +116,13 @@ int main() {
   port::restrictNewFiles();
 
   // What the program's parts reach outside themselves, handed to each when
-  // it is built: one clock (the stores read the same one process-wide), the
-  // system's network, and the options of each layer at their defaults. The
-  // database's options carry the clock of its busy wait; the stores read
-  // them process-wide, so the same object is installed there before any
-  // connection opens.
+  // it is built: one clock, the system's network, and the options of each
+  // layer at their defaults. Every database connection is opened in it (its
+  // options, the clock of its busy wait and of the stores' stamps): the
+  // pool of connections is built on it before any connection opens.
   Env env(processWide<Clock>());
   env.set<port::Network>(port::systemNetwork());
-  auto database = std::make_shared<DatabaseOptions>();
-  database->clock = env.sharedClock();
-  env.set(database);
-  installProcessWide<DatabaseOptions>(database);
+  installProcessWide(std::make_shared<ThreadConnections>(env));
 
   // Fatal faults leave a crash report beside the database.
   const std::string maker = makerBaseDefault();

@@ -2,15 +2,17 @@
 
 #include <filesystem>
 
-#include "base/ProcessWide.h"
 #include "port/PrivateFile.h"
 #include "store/Db.h"
+#include "store/ThreadConnections.h"
 
 namespace Quorvel {
 
-std::string databasePath() { return processWide<DatabaseOptions>()->path; }
+std::string databasePath() { return ThreadConnections::instance()->env().get<DatabaseOptions>()->path; }
 
-std::string templatePath() { return processWide<DatabaseOptions>()->templatePath; }
+std::string templatePath() {
+  return ThreadConnections::instance()->env().get<DatabaseOptions>()->templatePath;
+}
 
 bool prepareDatabaseFile() {
   namespace fs = std::filesystem;
@@ -103,7 +105,7 @@ void upgradeDatabase() {
       {"items", "batch", "ALTER TABLE `items` ADD COLUMN `batch` INTEGER DEFAULT 0;"},
       {"msg_queue", "last_error", "ALTER TABLE `msg_queue` ADD COLUMN `last_error` TEXT DEFAULT '';"},
   };
-  auto db = std::make_shared<Db>(databasePath());
+  auto db = std::make_shared<Db>(ThreadConnections::instance()->env());
   db->open();
   addPageCounts(*db);
   for (const auto& [table, column, sql] : kAddedColumns) {

@@ -2,11 +2,14 @@
 // waits for another one's lock, and the start-up rule that creates the live
 // database from the template.
 //
-// The options are the process-wide DatabaseOptions (processWide): the program
-// keeps the defaults ("vendara2012.db" and "tpl/vendara2012.db", relative to
-// the working directory, and a 5-second wait); tests install their own before
-// any connection opens. Options are never changed in place: a new object is
-// installed. Any thread may read them.
+// The options are an entry of the Env the connections are opened in
+// (env.get<DatabaseOptions>()): the program keeps the defaults
+// ("vendara2012.db" and "tpl/vendara2012.db", relative to the working
+// directory, and a 5-second wait); a test sets its own in the Env of its
+// connection pool (store/ThreadConnections.h) before any connection opens.
+// Options are never changed in place: a new object is set. Any thread may
+// read them. The functions below work on the file of the process-wide
+// pool's Env.
 #pragma once
 
 #include <chrono>
@@ -15,7 +18,6 @@
 #include <memory>
 #include <string>
 
-#include "base/Clock.h"
 
 namespace Quorvel {
 
@@ -25,9 +27,6 @@ struct DatabaseOptions {
   // How long a statement waits for another connection's lock before it fails
   // with SQLITE_BUSY; given to connections when they open.
   std::chrono::milliseconds busyTimeout{5000};
-  // The clock of that wait (its pauses and its deadline): the program's,
-  // from its Env. Unset: the system clock.
-  std::shared_ptr<Clock> clock;
   // For tests: called on the waiting thread, with the number of earlier
   // tries, each time a connection meets another connection's lock and waits.
   std::function<void(int attempts)> busyObserver;
@@ -38,6 +37,7 @@ struct DatabaseOptions {
   std::size_t statementCacheSize = 64;
 };
 
+// The paths of the process-wide pool's options.
 std::string databasePath();
 std::string templatePath();
 

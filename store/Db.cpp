@@ -3,12 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <map>
-#include <mutex>
-#include <thread>
 
-#include "base/Mutex.h"
-#include "base/ProcessWide.h"
 #include "store/DatabaseFile.h"
 #include "store/DbText.h"
 #include "store/StatementCache.h"
@@ -17,15 +12,6 @@
 namespace Quorvel {
 
 namespace {
-
-// The per-thread connections. The map has a lock of its own, held for the
-// lookup (and a first open) only, so that a thread holding the global lock
-// through a long outside exchange (a login) keeps no other thread from its
-// connection.
-struct ThreadConnections {
-  Mutex mutex;
-  std::map<std::thread::id, std::shared_ptr<IDb>> byThread GUARDED_BY(mutex);  // guarded by mutex
-};
 
 void bindValue(sqlite3_stmt* statement, int index, const IValue& value) {
   // Bind result codes are not examined: a value past the last placeholder is
@@ -74,11 +60,12 @@ void bindValue(sqlite3_stmt* statement, int index, const IValue& value) {
 
 }  // namespace
 
-Db::Db(std::string path) : path_(std::move(path)) {
-  std::shared_ptr<DatabaseOptions> options = processWide<DatabaseOptions>();
+Db::Db(Env env) : Db(env, env.get<DatabaseOptions>()->path) {}
+
+Db::Db(Env env, std::string path) : env_(std::move(env)), path_(std::move(path)) {
+  std::shared_ptr<DatabaseOptions> options = env_.get<DatabaseOptions>();
   busyTimeout_ = options->busyTimeout;
   busyObserver_ = options->busyObserver;
-  clock_ = options->clock ? options->clock : Clock::makeProcessWide();
   wantWriteAheadLog_ = options->writeAheadLog;
   statements_ = std::make_shared<StatementCache>(options->statementCacheSize);
 }
@@ -138,7 +125,7 @@ void Db::configure() {
 
 int Db::onBusy(void* self, int attempts) {
   auto* db = static_cast<Db*>(self);
-  const Clock::Instant now = db->clock_->monotonic();
+  const Clock::Instant now = db->env_.clock().monotonic();
   if (attempts == 0) db->busySince_ = now;
   auto left = db->busyTimeout_ - std::chrono::duration_cast<std::chrono::milliseconds>(now - db->busySince_);
   if (left <= std::chrono::milliseconds::zero()) return 0;
@@ -147,7 +134,7 @@ int Db::onBusy(void* self, int attempts) {
   static const int pausesMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
   constexpr int kPauses = sizeof(pausesMs) / sizeof(pausesMs[0]);
   std::chrono::milliseconds pause{pausesMs[std::min(attempts, kPauses - 1)]};
-  db->clock_->sleepForMillis(std::min(pause, left).count(), std::stop_token());
+  db->env_.clock().sleepForMillis(std::min(pause, left).count(), std::stop_token());
   return 1;
 }
 
@@ -280,46 +267,8 @@ int Db::statementsInUse() const {
   return busy;
 }
 
-SqliteDb::SqliteDb() : Db(databasePath()) { open(); }
+SqliteDb::SqliteDb(Env env) : Db(std::move(env)) { open(); }
 
 SqliteDb::~SqliteDb() = default;
-
-std::shared_ptr<IDb> getDb() {
-  auto connections = processWide<ThreadConnections>();
-  MutexLock hold(connections->mutex);
-  std::shared_ptr<IDb>& entry = connections->byThread[std::this_thread::get_id()];
-  if (!entry) entry = std::make_shared<SqliteDb>();
-  return entry;
-}
-
-void releaseDb() {
-  std::shared_ptr<IDb> dropped;
-  {
-    auto connections = processWide<ThreadConnections>();
-    MutexLock hold(connections->mutex);
-    auto found = connections->byThread.find(std::this_thread::get_id());
-    if (found == connections->byThread.end()) return;
-    dropped = std::move(found->second);
-    connections->byThread.erase(found);
-  }
-  // `dropped` closes the connection here, outside the lock, if it was the last holder.
-}
-
-void resetDbForNextAction() {
-  std::shared_ptr<IDb> db;
-  {
-    auto connections = processWide<ThreadConnections>();
-    MutexLock hold(connections->mutex);
-    auto found = connections->byThread.find(std::this_thread::get_id());
-    if (found == connections->byThread.end() || !found->second) return;
-    db = found->second;
-  }
-  try {
-    db->resetForNextAction();
-  } catch (const std::exception&) {
-    // Whatever state it is in, a fresh connection has none of it.
-    releaseDb();
-  }
-}
 
 }  // namespace Quorvel

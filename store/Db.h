@@ -1,11 +1,16 @@
 // IDb / Db / SqliteDb: one connection to the program's SQLite database, and
 // getDb / releaseDb / resetDbForNextAction, which hand each thread its own
-// connection and keep it clean between two pieces of work.
+// connection from the process-wide pool (store/ThreadConnections.h) and keep
+// it clean between two pieces of work.
+//
+// A connection knows the Env it was opened in: its DatabaseOptions
+// (store/DatabaseFile.h) name the file and how it waits, its clock times the
+// wait, and the stores stamp what they write through it with that clock.
 //
 // A connection and the cursors it hands out belong to the thread that got it
 // from getDb; several threads share the database file only through their own
-// connections. Every connection waits up to the busy timeout of the
-// DatabaseOptions (store/DatabaseFile.h) for another connection's lock before
+// connections. Every connection waits up to the busy timeout of its Env's
+// DatabaseOptions for another connection's lock before
 // a statement fails with SQLITE_BUSY. Every failure is a DbException carrying
 // SQLite's message and result code.
 //
@@ -24,6 +29,7 @@
 #include <string_view>
 
 #include "base/Clock.h"
+#include "base/Env.h"
 #include "store/DbException.h"
 #include "store/DbResult.h"
 #include "store/Sql.h"
@@ -40,6 +46,8 @@ class IDb {
   virtual ~IDb() = default;
 
   virtual std::shared_ptr<IDb> getPtr() = 0;
+  // The Env the connection was opened in (its options, its clock).
+  virtual const Env& env() const = 0;
   virtual void open() = 0;
   // Runs one or more `;`-separated statements without bound values.
   virtual std::shared_ptr<IDb> exec(const std::string& sql) = 0;
@@ -70,13 +78,17 @@ class IDb {
 
 class Db : public IDb, public std::enable_shared_from_this<Db> {
  public:
-  // Does not open the file yet: call open() or connect().
-  explicit Db(std::string path);
+  // A connection to the file of the Env's DatabaseOptions, or to `path`,
+  // with the Env's options and clock. Does not open the file yet: call
+  // open() or connect().
+  explicit Db(Env env);
+  Db(Env env, std::string path);
   ~Db() override;
   Db(const Db&) = delete;
   Db& operator=(const Db&) = delete;
 
   std::shared_ptr<IDb> getPtr() override;
+  const Env& env() const override { return env_; }
   void open() override;
   std::shared_ptr<IDb> exec(const std::string& sql) override;
   std::shared_ptr<IDb> execute(const std::shared_ptr<ISQL>& sql) override;
@@ -108,11 +120,12 @@ class Db : public IDb, public std::enable_shared_from_this<Db> {
   sqlite3_stmt* prepare(std::string_view text, std::string_view* rest, bool* keep);
   std::shared_ptr<DbResult> cursor(sqlite3_stmt* statement, bool keep);
 
-  // SQLite's busy handler: pauses a little on the options' clock and asks
+  // SQLite's busy handler: pauses a little on the Env's clock and asks
   // for another try until the busy timeout has passed on it since the first
   // refusal.
   static int onBusy(void* self, int attempts);
 
+  const Env env_;
   sqlite3* handle_ = nullptr;  // null while closed
   std::string path_;
   bool wantWriteAheadLog_;
@@ -120,32 +133,29 @@ class Db : public IDb, public std::enable_shared_from_this<Db> {
   std::shared_ptr<StatementCache> statements_;
   std::chrono::milliseconds busyTimeout_;
   std::function<void(int attempts)> busyObserver_;
-  std::shared_ptr<Clock> clock_;  // of the busy wait
   Clock::Instant busySince_;      // first refusal of the current wait
 };
 
-// The connection to the program's database file (databasePath()), opened at
-// once.
+// The connection to the database file of the Env's options, opened at once.
 class SqliteDb : public Db {
  public:
-  SqliteDb();
+  explicit SqliteDb(Env env);
   ~SqliteDb() override;
 };
 
-// The calling thread's connection, opened on its first call and again after
-// releaseDb. Open failures raise DbException. Takes the connection map's own lock. The
-// connections of all threads are one process-wide object, so a test's
-// resetProcessWide drops them all.
+// The calling thread's connection from the process-wide pool
+// (ThreadConnections::instance()->get()), opened on its first call and again
+// after releaseDb. Open failures raise DbException.
 std::shared_ptr<IDb> getDb();
 
 // Drops the calling thread's connection; it closes once the last holder
-// (a cursor, a caller's copy) lets go. Takes the connection map's own lock.
+// (a cursor, a caller's copy) lets go.
 void releaseDb();
 
 // After each piece of work (a web action, a daemon tick): resets the calling
 // thread's connection, if it has one, for the next piece (resetForNextAction);
 // a connection that cannot be reset is dropped instead, so the next getDb
-// opens a fresh one. Takes the connection map's own lock. Never raises.
+// opens a fresh one. Never raises.
 void resetDbForNextAction();
 
 }  // namespace Quorvel

@@ -10,6 +10,7 @@
 #include "store/Backups.h"
 #include "store/DatabaseFile.h"
 #include "store/Db.h"
+#include "store/ThreadConnections.h"
 
 namespace Quorvel {
 
@@ -23,7 +24,7 @@ namespace {
 // the template (a first start, or a start after safe mode without a
 // restore) would only push older, useful copies out of the folder.
 bool holdsData() {
-  auto db = std::make_shared<Db>(databasePath());
+  auto db = std::make_shared<Db>(ThreadConnections::instance()->env());
   db->open();
   auto rows = db->query("select (exists(select 1 from `items`) or exists(select 1 from `orders`)) as `num`");
   return rows->next() && (*rows->fetch())["num"].toInt() != 0;
@@ -38,7 +39,7 @@ void carryOverSettings() {
   std::string path = (Backups::folder() / newest).string();
   std::string quoted;
   for (char c : path) quoted += c == '\'' ? std::string("''") : std::string(1, c);
-  auto db = std::make_shared<Db>(databasePath());
+  auto db = std::make_shared<Db>(ThreadConnections::instance()->env());
   db->open();
   db->exec("attach database '" + quoted + "' as `good`");
   try {

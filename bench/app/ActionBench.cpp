@@ -18,6 +18,7 @@
 #include "server/ActionTable.h"
 #include "store/DatabaseFile.h"
 #include "store/Db.h"
+#include "store/ThreadConnections.h"
 
 namespace Quorvel {
 namespace {
@@ -36,7 +37,7 @@ void prepare() {
   auto options = std::make_shared<DatabaseOptions>();
   options->path = (benchDir() / "vendara2012.db").string();
   options->templatePath = (benchDir() / "tpl" / "vendara2012.db").string();
-  installProcessWide(options);
+  installProcessWide(std::make_shared<ThreadConnections>(Env().set(options)));
   registerStatusActions(Deamon::instance());
   registerItemActions();
 }

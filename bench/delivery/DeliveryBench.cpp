@@ -34,6 +34,7 @@
 #include "store/GoodsCategoryMap.h"
 #include "store/Item.h"
 #include "store/SystemConfig.h"
+#include "store/ThreadConnections.h"
 
 namespace Quorvel {
 namespace {
@@ -53,7 +54,7 @@ int run(int orders) {
   auto options = std::make_shared<DatabaseOptions>();
   options->path = (dir / "vendara2012.db").string();
   options->templatePath = QUORVEL_TEMPLATE_DB;
-  installProcessWide(options);
+  installProcessWide(std::make_shared<ThreadConnections>(Env().set(options)));
   prepareDatabaseFile();
   CookieJar::instance()->open((dir / "cookie.txt").string());
 

@@ -17,6 +17,7 @@
 #include "store/DatabaseFile.h"
 #include "store/Db.h"
 #include "store/SystemConfig.h"
+#include "store/ThreadConnections.h"
 #include "market/PageText.h"
 #include "market/Pattern.h"
 
@@ -104,7 +105,7 @@ void setHosts() {
   options->templatePath = QUORVEL_TEMPLATE_DB;
   options->path = (std::filesystem::temp_directory_path() / ("market-bench-" + std::to_string(::getpid()) + ".db")).string();
   std::filesystem::remove(options->path);
-  installProcessWide(options);
+  installProcessWide(std::make_shared<ThreadConnections>(Env().set(options)));
   prepareDatabaseFile();
   SystemConfig::instance()->setMany(getDb(), 
       {{"market_trade_host", "trade.example.com"}, {"market_trade_archive_host", "trade.archive.example.com"}});

@@ -27,6 +27,7 @@
 #include "store/DatabaseFile.h"
 #include "store/Db.h"
 #include "store/Item.h"
+#include "store/ThreadConnections.h"
 
 namespace Quorvel {
 namespace {
@@ -52,7 +53,7 @@ void useStock(int variant) {
   if (!filled) {
     std::filesystem::create_directories(dir);
     std::filesystem::copy_file(QUORVEL_TEMPLATE_DB, full, std::filesystem::copy_options::overwrite_existing);
-    auto db = std::make_shared<Db>(full.string())->connect();
+    auto db = std::make_shared<Db>(Env(), full.string())->connect();
     db->begin();
     db->exec("insert into `category` (`id`,`name`) values (" + std::to_string(kCategory) + ",'bench')");
     db->exec("with recursive n(i) as (select 1 union all select i+1 from n where i<" + std::to_string(kCards) +
@@ -65,7 +66,7 @@ void useStock(int variant) {
     for (int v = 1; v <= 2; ++v) {
       const auto copy = dir / ("stock-" + std::to_string(v) + ".db");
       std::filesystem::copy_file(full, copy, std::filesystem::copy_options::overwrite_existing);
-      std::make_shared<Db>(copy.string())->connect()->exec(std::string("drop index `") + kDropped[v] + "`");
+      std::make_shared<Db>(Env(), copy.string())->connect()->exec(std::string("drop index `") + kDropped[v] + "`");
     }
     filled = true;
   }
@@ -73,7 +74,7 @@ void useStock(int variant) {
   resetProcessWide();
   auto options = std::make_shared<DatabaseOptions>();
   options->path = (dir / ("stock-" + std::to_string(variant) + ".db")).string();
-  installProcessWide(options);
+  installProcessWide(std::make_shared<ThreadConnections>(Env().set(options)));
 }
 
 // The whole "item lst" action for page `state.range(1)` of 25,000. The label

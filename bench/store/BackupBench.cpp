@@ -31,7 +31,7 @@ double ms(Steady::duration d) { return std::chrono::duration<double, std::milli>
 
 // Commits one card at a time until `stop`; the time of each commit.
 std::vector<double> write(const std::string& path, const std::atomic<bool>& stop) {
-  auto db = std::make_shared<Db>(path)->connect();
+  auto db = std::make_shared<Db>(Env(), path)->connect();
   std::vector<double> times;
   for (int k = 0; !stop; ++k) {
     const auto start = Steady::now();
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   const int cards = argc > 1 ? std::atoi(argv[1]) : 1000000;
   bench::BenchDatabase database("backup");
   {
-    auto db = std::make_shared<Db>(database.path())->connect();
+    auto db = std::make_shared<Db>(Env(), database.path())->connect();
     db->exec("with recursive n(i) as (select 1 union all select i+1 from n where i<" + std::to_string(cards) +
              ") insert into `items` (`cg_id`,`data1`,`data2`,`data3`,`send_order_id`) "
              "select 1 + i%20, 'CARD'||i, 'PASSWORD'||i, '', case when i%10=0 then '' else '已发货：订单号：'||i end from n");

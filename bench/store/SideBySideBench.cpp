@@ -24,6 +24,7 @@
 #include "store/Db.h"
 #include "store/Item.h"
 #include "store/Savepoint.h"
+#include "store/ThreadConnections.h"
 
 namespace Quorvel {
 namespace {
@@ -78,7 +79,7 @@ Outcome run(bool writeAheadLog, double seconds, const std::filesystem::path& dir
   auto options = std::make_shared<DatabaseOptions>();
   options->path = (dir / "vendara2012.db").string();
   options->writeAheadLog = writeAheadLog;
-  installProcessWide(options);
+  installProcessWide(std::make_shared<ThreadConnections>(Env().set(options)));
 
   Outcome outcome;
   const auto end = Steady::now() + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(seconds));

@@ -32,7 +32,7 @@ std::shared_ptr<IDb> stock(bool indexed) {
   auto file = dir / (indexed ? "indexed.db" : "plain.db");
   std::filesystem::remove(file);
   std::filesystem::copy_file(QUORVEL_TEMPLATE_DB, file);
-  db = std::make_shared<Db>(file.string())->connect();
+  db = std::make_shared<Db>(Env(), file.string())->connect();
   if (!indexed) db->exec("drop index `items_cg_send`");
   db->exec("with recursive n(i) as (select 1 union all select i+1 from n where i<" + std::to_string(kCards) +
            ") insert into `items` (`cg_id`,`data1`,`data2`,`data3`,`send_order_id`) "

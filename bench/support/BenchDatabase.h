@@ -13,6 +13,7 @@
 
 #include "base/ProcessWide.h"
 #include "store/DatabaseFile.h"
+#include "store/ThreadConnections.h"
 
 namespace Quorvel::bench {
 
@@ -26,7 +27,7 @@ class BenchDatabase {
     options_ = std::make_shared<DatabaseOptions>();
     options_->path = (folder_ / "vendara2012.db").string();
     options_->templatePath = QUORVEL_TEMPLATE_DB;
-    installProcessWide(options_);
+    installProcessWide(std::make_shared<ThreadConnections>(Env().set(options_)));
     prepareDatabaseFile();
     upgradeDatabase();
   }

@@ -18,6 +18,7 @@
 #include "store/DatabaseFile.h"
 #include "store/Db.h"
 #include "store/SystemConfig.h"
+#include "store/ThreadConnections.h"
 
 namespace Quorvel::fuzzing {
 
@@ -43,7 +44,7 @@ inline void useSimulatorHosts() {
     auto options = std::make_shared<DatabaseOptions>();
     options->path = fuzzFolder() + "/vendara2012.db";
     options->templatePath = QUORVEL_TEMPLATE_DB;
-    installProcessWide(options);
+    installProcessWide(std::make_shared<ThreadConnections>(Env().set(options)));
     prepareDatabaseFile();
     SystemConfig::instance()->set("market_base", kSimBase);
     releaseDb();

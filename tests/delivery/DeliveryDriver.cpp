@@ -23,6 +23,7 @@
 #include "market/CookieJar.h"
 #include "store/DatabaseFile.h"
 #include "store/Db.h"
+#include "store/ThreadConnections.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
   }
   auto options = std::make_shared<DatabaseOptions>();
   options->path = argv[1];
-  installProcessWide(options);
+  installProcessWide(std::make_shared<ThreadConnections>(Env().set(options)));
   CookieJar::instance()->open(argv[2]);
   if (const char* point = std::getenv("QUORVEL_KILL_AT")) installProcessWide<DeliveryProbe>(std::make_shared<KillAt>(point));
   try {

@@ -514,10 +514,9 @@ TEST_F(Delivery, NoTransactionIsOpenWhileTheMarketplaceIsAsked) {
   struct Probe : DeliveryProbe {
     explicit Probe(std::string path) : path(std::move(path)) {}
     void reached(const std::string& point, const std::string&) override {
-      auto options = std::make_shared<DatabaseOptions>(*processWide<DatabaseOptions>());
+      auto options = std::make_shared<DatabaseOptions>();
       options->busyTimeout = std::chrono::milliseconds(0);
-      installProcessWide(options);
-      auto other = std::make_shared<Db>(path);
+      auto other = std::make_shared<Db>(Env().set(options), path);
       other->open();
       try {
         other->exec("begin immediate transaction; commit transaction;");

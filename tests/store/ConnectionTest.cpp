@@ -29,20 +29,19 @@ class ConnectionTest : public StoreFixture {
 
   // A connection that gives up at once on a lock (another thread's view).
   std::shared_ptr<IDb> impatientConnection() {
-    auto options = processWide<DatabaseOptions>();
+    Env env = ThreadConnections::instance()->env();
+    auto options = env.get<DatabaseOptions>();
     changeDatabaseOptions([](DatabaseOptions& changed) { changed.busyTimeout = std::chrono::milliseconds(0); });
     auto other = otherConnection();
-    installProcessWide(options);
+    env.set(options);
     return other;
   }
 };
 
 TEST_F(ConnectionTest, ALockWaitPausesOnItsClockAndGivesUpWhenTheTimeoutHasPassedThere) {
   auto clock = std::make_shared<testing::FakeClock>(1'700'000'000);
-  changeDatabaseOptions([&](DatabaseOptions& changed) {
-    changed.busyTimeout = std::chrono::milliseconds(5000);
-    changed.clock = clock;
-  });
+  testing::useDatabaseClock(clock);
+  changeDatabaseOptions([&](DatabaseOptions& changed) { changed.busyTimeout = std::chrono::milliseconds(5000); });
   auto holder = otherConnection();
   holder->begin();  // holds the write lock
   auto waiting = otherConnection();
@@ -111,7 +110,7 @@ TEST_F(ConnectionTest, TheCacheKeepsOnlyTheMostRecentlyUsedStatements) {
 TEST_F(ConnectionTest, ClosingFinalizesEveryStatementCachedOrStillInACursor) {
   const sqlite3_int64 baseline = sqlite3_memory_used();
   {
-    auto db = std::make_shared<Db>(dbPath())->connect();
+    auto db = std::make_shared<Db>(Env(), dbPath())->connect();
     for (int i = 0; i < 20; ++i) db->query("select " + std::to_string(i) + " from `items`")->next();
     auto kept = db->query("select * from `category`");
     kept->next();

@@ -22,6 +22,8 @@
 #include "store/Item.h"
 #include "store/MsgQueue.h"
 #include "store/SystemConfig.h"
+#include "store/ThreadConnections.h"
+#include "tests/support/TestDatabase.h"
 
 namespace Quorvel {
 
@@ -34,10 +36,10 @@ class StoreFixture : public ::testing::Test {
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     resetProcessWide();
-    changeDatabaseOptions([&](DatabaseOptions& options) {
-      options.path = dbPath();
-      options.templatePath = QUORVEL_TEMPLATE_DB;
-    });
+    auto options = std::make_shared<DatabaseOptions>();
+    options->path = dbPath();
+    options->templatePath = QUORVEL_TEMPLATE_DB;
+    testing::installDatabase(Clock::makeProcessWide(), options);
     ASSERT_TRUE(prepareDatabaseFile());
   }
 
@@ -50,15 +52,16 @@ class StoreFixture : public ::testing::Test {
 
   std::string dbPath() const { return (dir_ / "vendara2012.db").string(); }
 
-  // Installs a copy of the current database options with `change` applied.
+  // Sets a copy of the current database options with `change` applied, for
+  // the connections opened from now on.
   static void changeDatabaseOptions(const std::function<void(DatabaseOptions&)>& change) {
-    auto options = std::make_shared<DatabaseOptions>(*processWide<DatabaseOptions>());
-    change(*options);
-    installProcessWide(options);
+    testing::changeDatabaseOptions(change);
   }
 
   // A second connection to the same file, as another thread would have.
-  std::shared_ptr<IDb> otherConnection() { return std::make_shared<Db>(dbPath())->connect(); }
+  std::shared_ptr<IDb> otherConnection() {
+    return std::make_shared<Db>(ThreadConnections::instance()->env(), dbPath())->connect();
+  }
 
   // One value of `sql` as text, read from the file through a connection of
   // its own ("NULL" for a NULL; "no row" when the query gives none).
