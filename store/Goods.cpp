@@ -59,13 +59,13 @@ void Goods::load() {
   refreshed_ = false;
 }
 
-Json::Value Goods::list(bool force) {
+Json::Value Goods::list(GoodsSource& source, bool force) {
   if (force) {
-    refresh();
+    refresh(source);
   } else if (!refreshed()) {
     // Two first lists at once scrape once: the second finds the flag set.
     MutexLock running(refreshMutex_);
-    if (!refreshed()) refreshHeld();
+    if (!refreshed()) refreshHeld(source);
   }
   Json::Value array;  // null while empty
   for (const GoodsRecord& record : items()) array.append(toJson(record));
@@ -90,9 +90,9 @@ void Goods::readPages(GoodsSource& source, std::vector<GoodsRecord>& read, Goods
   }
 }
 
-void Goods::refresh() {
+void Goods::refresh(GoodsSource& source) {
   MutexLock running(refreshMutex_);
-  refreshHeld();
+  refreshHeld(source);
 }
 
 namespace {
@@ -123,15 +123,14 @@ class RefreshEnd {
 
 }  // namespace
 
-void Goods::refreshHeld() {
+void Goods::refreshHeld(GoodsSource& source) {
   std::vector<GoodsRecord> read;
   std::shared_ptr<GoodsRefreshProgress> progress = GoodsRefreshProgress::instance();
   RefreshEnd end(progress);
   try {
-    std::shared_ptr<GoodsSource> from = processWide<GoodsSource>();
     // Every page is read before the table is touched, so no write lock is
     // held while the marketplace answers.
-    readPages(*from, read, *progress);
+    readPages(source, read, *progress);
     std::shared_ptr<IDb> db = getDb();
     Savepoint unit(db);
     db->exec("delete from `goods`");

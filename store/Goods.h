@@ -38,9 +38,9 @@ class Goods : public std::enable_shared_from_this<Goods> {
   void load();
 
   // The list as a JSON array of goods objects, in store order; null when
-  // there are none. Refreshes first when `force` is set or when no refresh
-  // has succeeded in this run.
-  Json::Value list(bool force);
+  // there are none. Refreshes first, from `source`, when `force` is set or
+  // when no refresh has succeeded in this run.
+  Json::Value list(GoodsSource& source, bool force);
 
   // Reads the on-sale list page by page until a page shows no item, a page
   // shows exactly the items of the page before it (a site that ignores the
@@ -49,8 +49,9 @@ class Goods : public std::enable_shared_from_this<Goods> {
   // swallowed (their message goes to standard output): the table keeps its
   // rows, the list holds the items read before the failure, and the flag
   // keeps its value. GoodsRefreshProgress::instance() follows each
-  // refresh: begun, page by page, ended with the failure's message.
-  void refresh();
+  // refresh: begun, page by page, ended with the failure's message. The
+  // pages come from `source`.
+  void refresh(GoodsSource& source);
 
   std::vector<GoodsRecord> items();
   bool refreshed();
@@ -64,7 +65,7 @@ class Goods : public std::enable_shared_from_this<Goods> {
   Goods() = default;
 
   // The refresh, run while holding refreshMutex_.
-  void refreshHeld() REQUIRES(refreshMutex_);
+  void refreshHeld(GoodsSource& source) REQUIRES(refreshMutex_);
   // Reads the pages; `read` receives what was read even when this raises.
   // Each page read is counted in `progress`.
   void readPages(GoodsSource& source, std::vector<GoodsRecord>& read, GoodsRefreshProgress& progress);
