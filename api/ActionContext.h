@@ -1,6 +1,7 @@
 // ActionContext: everything a web action works on, passed to its handler:
-// the request it answers, the calling thread's database connection, and the
-// reply it writes. The helpers read the request and write the reply, so a
+// the request it answers, the calling thread's database connection, the
+// reply it writes, and the Env the action was registered with (its clock and
+// outside parties). The helpers read the request and write the reply, so a
 // handler's inputs are all in its signature.
 //
 // Built by the api dispatch (api/ActionDispatch.h) for one action on the
@@ -14,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "base/Env.h"
 #include "server/ActionTable.h"
 #include "server/HttpRequest.h"
 #include "server/Reply.h"
@@ -25,6 +27,7 @@ struct ActionContext {
   const HttpRequest& request;
   const std::shared_ptr<IDb> db;  // never null
   Reply& reply;
+  const Env& env;
 
   // Parameters of the request; a missing key reads as "".
   const std::string& queryParam(const std::string& name) const { return Quorvel::queryParam(request, name); }

@@ -16,9 +16,10 @@ void cleanConnection(ActionPlace place) {
 
 }  // namespace
 
-void runAction(const HttpRequest& request, Reply& reply, const ContextHandler& handler, ActionPlace place) {
+void runAction(const Env& env, const HttpRequest& request, Reply& reply, const ContextHandler& handler,
+               ActionPlace place) {
   try {
-    ActionContext context{request, getDb(), reply};
+    ActionContext context{request, getDb(), reply, env};
     handler(context);
   } catch (...) {
     cleanConnection(place);
@@ -27,11 +28,11 @@ void runAction(const HttpRequest& request, Reply& reply, const ContextHandler& h
   cleanConnection(place);
 }
 
-void registerAction(const std::string& name, ContextHandler handler, ActionPlace place) {
+void registerAction(const Env& env, const std::string& name, ContextHandler handler, ActionPlace place) {
   registerHandler(
       name,
-      [handler = std::move(handler), place](const HttpRequest& request, Reply& reply) {
-        runAction(request, reply, handler, place);
+      [env, handler = std::move(handler), place](const HttpRequest& request, Reply& reply) {
+        runAction(env, request, reply, handler, place);
       },
       place);
 }

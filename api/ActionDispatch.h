@@ -18,13 +18,14 @@
 
 namespace Quorvel {
 
-void registerAction(const std::string& name, ContextHandler handler,
+// The handler's context carries `env` (a copy shares its clock and entries).
+void registerAction(const Env& env, const std::string& name, ContextHandler handler,
                     ActionPlace place = ActionPlace::kServerThread);
 
 // Runs `handler` on `request` as the dispatch does for an action in `place`
 // (for a caller without a server: benchmarks, tests). Whatever the handler
 // lets escape propagates, after the connection was cleaned.
-void runAction(const HttpRequest& request, Reply& reply, const ContextHandler& handler,
+void runAction(const Env& env, const HttpRequest& request, Reply& reply, const ContextHandler& handler,
                ActionPlace place = ActionPlace::kServerThread);
 
 }  // namespace Quorvel

@@ -108,11 +108,11 @@ std::string restoreBackup(const std::shared_ptr<IDb>& db, Deamon& daemon, const 
   return before.name;
 }
 
-void registerBackupActions(std::shared_ptr<Deamon> daemon) {
+void registerBackupActions(const Env& env, std::shared_ptr<Deamon> daemon) {
   SafeMode::instance();
   Backups::instance();
   registerAction(
-      "backup",
+      env, "backup",
       [daemon](ActionContext& context) {
         const SubActionTable table = {
             {"lst", listCopies},

@@ -19,12 +19,13 @@
 
 #include <memory>
 
+#include "base/Env.h"
 #include "delivery/Deamon.h"
 #include "store/Db.h"
 
 namespace Quorvel {
 
-void registerBackupActions(std::shared_ptr<Deamon> daemon = Deamon::instance());
+void registerBackupActions(const Env& env, std::shared_ptr<Deamon> daemon = Deamon::instance());
 
 // The restore step by step, as the action runs it on the calling thread's
 // connection `db` (for tests): returns the name of the copy of the database

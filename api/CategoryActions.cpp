@@ -21,7 +21,10 @@ namespace {
 // "SUCCESS": 0 in place of the array.
 void getGoodsLst(ActionContext& context) {
   const bool force = context.postParam("flush") == "1";
-  context.answerJsonp(Json::Value(), [&context, force](Json::Value& reply) { reply = Goods::instance()->list(context.db, force); });
+  const std::shared_ptr<GoodsSource> source = context.env.get<GoodsSource>();
+  context.answerJsonp(Json::Value(), [&context, force, &source](Json::Value& reply) {
+    reply = Goods::instance()->list(context.db, *source, force);
+  });
 }
 
 // name, tpl, flg, type and ext from the request; a missing name, or a tpl or
@@ -129,10 +132,10 @@ void category(ActionContext& context) {
 
 }  // namespace
 
-void registerCategoryActions() {
+void registerCategoryActions(const Env& env) {
   // The list may be read from the marketplace first, page by page.
-  registerAction("getGoodsLst", getGoodsLst, ActionPlace::kOutsideWorker);
-  registerAction("category", category);
+  registerAction(env, "getGoodsLst", getGoodsLst, ActionPlace::kOutsideWorker);
+  registerAction(env, "category", category);
 }
 
 }  // namespace Quorvel

@@ -8,11 +8,14 @@
 // (api/CategoryChecks.h).
 //
 // Register before the server thread starts; the actions then run on the
-// server thread. The goods refresh reads processWide<GoodsSource>().
+// server thread. The goods refresh reads the GoodsSource of the Env they
+// are registered with.
 #pragma once
+
+#include "base/Env.h"
 
 namespace Quorvel {
 
-void registerCategoryActions();
+void registerCategoryActions(const Env& env);
 
 }  // namespace Quorvel

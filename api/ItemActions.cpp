@@ -282,6 +282,6 @@ void item(ActionContext& context) {
 
 }  // namespace
 
-void registerItemActions() { registerAction("item", item); }
+void registerItemActions(const Env& env) { registerAction(env, "item", item); }
 
 }  // namespace Quorvel

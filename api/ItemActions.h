@@ -13,11 +13,12 @@
 
 #include <string>
 
+#include "base/Env.h"
 #include "store/Item.h"
 
 namespace Quorvel {
 
-void registerItemActions();
+void registerItemActions(const Env& env);
 
 // {"id", "cg_id", "data1", "data2", "data3", "send_order_id"}
 Json::Value cardJson(const CardRecord& card);

@@ -5,7 +5,6 @@
 #include "base/Clock.h"
 #include "base/Exception.h"
 #include "base/GlobalLock.h"
-#include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "base/WebAddress.h"
 #include "market/HttpClient.h"
@@ -24,8 +23,8 @@ namespace {
 const char kLoginResultKey[] = "loginResult";
 
 // The caller holds the global lock (the Registry's values change under it).
-void recordLogin(bool success, const std::string& message) REQUIRES(globalLock()) {
-  Registry::instance()->set(kLoginResultKey, LoginResult{success, message, processWide<Clock>()->now()});
+void recordLogin(Clock& clock, bool success, const std::string& message) REQUIRES(globalLock()) {
+  Registry::instance()->set(kLoginResultKey, LoginResult{success, message, clock.now()});
 }
 
 // The setting when it has the shape `accepts` wants, else its default.
@@ -82,7 +81,7 @@ std::string unusableAnswer(const HttpResult& answer) {
 
 void login(ActionContext& context, Deamon& daemon) {
   context.setHeader("Content-Type", "text/html;charset=GBK");
-  context.appendBody(runLogin(context.request.post, daemon));
+  context.appendBody(runLogin(context.env, context.request.post, daemon));
 }
 
 void getJs(ActionContext& context) {
@@ -131,7 +130,7 @@ bool isCharsetLabel(const std::string& label) {
   return true;
 }
 
-std::string runLogin(const ParamMap& post, Deamon& daemon) {
+std::string runLogin(const Env& env, const ParamMap& post, Deamon& daemon) {
   GlobalGuard hold;
   daemon.setRunning(false);
   try {
@@ -140,7 +139,7 @@ std::string runLogin(const ParamMap& post, Deamon& daemon) {
     if (post.empty()) {
       answer = httpFetch(addresses.marketLoginPage, FormFields());
       const std::string trouble = unusableAnswer(answer);
-      if (!trouble.empty()) recordLogin(false, gbk("无法打开淘宝登录页：") + trouble);
+      if (!trouble.empty()) recordLogin(env.clock(), false, gbk("无法打开淘宝登录页：") + trouble);
     } else {
       answer = httpFetch(addresses.marketLoginPage, FormFields(post.begin(), post.end()));
       const std::string trouble = unusableAnswer(answer);
@@ -148,31 +147,32 @@ std::string runLogin(const ParamMap& post, Deamon& daemon) {
         // Without the marketplace's word there is no login: the daemon stays
         // stopped and the seller is told why.
         const std::string message = loginFailedText() + gbk("淘宝无法访问：") + trouble;
-        recordLogin(false, message);
+        recordLogin(env.clock(), false, message);
         return loginTroublePage(message, addresses.localLogin);
       }
       if (!showsLoginBox(answer.body)) {
         auto account = post.find("TPL_username");
         Registry::instance()->set<std::string>("account", account == post.end() ? std::string() : account->second);
         daemon.setRunning(true);
-        recordLogin(true, gbk("登录成功"));
+        recordLogin(env.clock(), true, gbk("登录成功"));
         return loginCloseScript(addresses.makerBase);
       }
-      recordLogin(false, classifyLoginFailure(answer.body));
+      recordLogin(env.clock(), false, classifyLoginFailure(answer.body));
     }
     return rewriteLoginPage(answer.body, addresses, storedLoginInfo());
   } catch (Exception e) {
     // A failing settings store or client: the daemon stays stopped, the seller
     // sees why, and the server keeps its port.
     const std::string message = loginFailedText() + e.message();
-    recordLogin(false, message);
+    recordLogin(env.clock(), false, message);
     return loginTroublePage(message, fallbackLoginAddress());
   }
 }
 
-void registerLoginActions(std::shared_ptr<Deamon> daemon) {
-  registerAction("login", [daemon](ActionContext& context) { login(context, *daemon); }, ActionPlace::kOutsideWorker);
-  registerAction("getJs", getJs, ActionPlace::kOutsideWorker);
+void registerLoginActions(const Env& env, std::shared_ptr<Deamon> daemon) {
+  registerAction(
+      env, "login", [daemon](ActionContext& context) { login(context, *daemon); }, ActionPlace::kOutsideWorker);
+  registerAction(env, "getJs", getJs, ActionPlace::kOutsideWorker);
 }
 
 }  // namespace Quorvel

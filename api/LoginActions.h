@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 
+#include "base/Env.h"
 #include "delivery/Deamon.h"
 #include "server/HttpRequest.h"
 
@@ -34,9 +35,10 @@ struct LoginResult {
 std::optional<LoginResult> lastLoginResult();
 
 // The login action's work for a request with these post parameters (none:
-// a visit of the page), as an HTML page (GBK). Holds the global lock
-// throughout, the marketplace request included.
-std::string runLogin(const ParamMap& post, Deamon& daemon);
+// a visit of the page), as an HTML page (GBK); the result's time is read from
+// the clock of `env`. Holds the global lock throughout, the marketplace
+// request included.
+std::string runLogin(const Env& env, const ParamMap& post, Deamon& daemon);
 
 // The `loginInfo` script value for the stored login data: compact JSON with
 // the keys "auto", "pwd" and "user" in that order and a line end after it;
@@ -48,6 +50,6 @@ std::string loginInfoScript(const std::string& user, const std::string& pwd, boo
 // digits and "-", "_", ".", ":", at most 40 characters.
 bool isCharsetLabel(const std::string& label);
 
-void registerLoginActions(std::shared_ptr<Deamon> daemon = Deamon::instance());
+void registerLoginActions(const Env& env, std::shared_ptr<Deamon> daemon = Deamon::instance());
 
 }  // namespace Quorvel

@@ -12,7 +12,6 @@
 #include "base/Charset.h"
 #include "base/Exception.h"
 #include "base/GlobalLock.h"
-#include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "port/WindowSystem.h"
 #include "store/EmailSendType.h"
@@ -32,7 +31,7 @@ namespace {
 void wwTest(ActionContext& context) {
   const std::string to = context.postParam("to");
   Json::Value reply(Json::objectValue);
-  if (!processWide<port::WindowSystem>()->imClientPossible()) {
+  if (!context.env.get<port::WindowSystem>()->imClientPossible()) {
     reply["SUCCESS"] = 0;
     reply["MSG"] = gbk(kNoImClientHere);
     context.writeJsonp(reply);
@@ -112,7 +111,7 @@ void listQueue(ActionContext& context, Json::Value& reply) {
   }
   reply["LIST"] = std::move(list);
   reply["TOTAL"] = static_cast<Json::UInt64>(total);
-  reply["IM_AVAILABLE"] = processWide<port::WindowSystem>()->imClientPossible();
+  reply["IM_AVAILABLE"] = context.env.get<port::WindowSystem>()->imClientPossible();
 }
 
 // The answer to retry and del of a message that is gone or being sent.
@@ -139,15 +138,15 @@ void deleteMessage(ActionContext& context, Json::Value& reply) {
 
 }  // namespace
 
-void registerMessagingActions() {
-  processWide<port::WindowSystem>();
-  registerAction("msgQueue", [](ActionContext& context) {
+void registerMessagingActions(const Env& env) {
+  env.get<port::WindowSystem>();
+  registerAction(env, "msgQueue", [](ActionContext& context) {
     answerSubAction(context, {{"lst", listQueue}, {"retry", retryMessage}, {"del", deleteMessage}});
   });
   // Both queue a message, which takes the global lock a login holds while
   // the marketplace answers.
-  registerAction("wwTest", wwTest, ActionPlace::kOutsideWorker);
-  registerAction("mailTest", mailTest, ActionPlace::kOutsideWorker);
+  registerAction(env, "wwTest", wwTest, ActionPlace::kOutsideWorker);
+  registerAction(env, "mailTest", mailTest, ActionPlace::kOutsideWorker);
 }
 
 }  // namespace Quorvel

@@ -13,11 +13,13 @@
 // server thread.
 #pragma once
 
+#include "base/Env.h"
+
 namespace Quorvel {
 
 // What wwTest answers where the IM client cannot run (UTF-8).
 extern const char* const kNoImClientHere;
 
-void registerMessagingActions();
+void registerMessagingActions(const Env& env);
 
 }  // namespace Quorvel

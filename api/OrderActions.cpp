@@ -251,6 +251,6 @@ void order(ActionContext& context) {
 
 }  // namespace
 
-void registerOrderActions() { registerAction("order", order); }
+void registerOrderActions(const Env& env) { registerAction(env, "order", order); }
 
 }  // namespace Quorvel

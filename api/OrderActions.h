@@ -14,8 +14,10 @@
 // same rows on its own.
 #pragma once
 
+#include "base/Env.h"
+
 namespace Quorvel {
 
-void registerOrderActions();
+void registerOrderActions(const Env& env);
 
 }  // namespace Quorvel

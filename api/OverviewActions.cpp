@@ -7,7 +7,6 @@
 
 #include "api/ActionDispatch.h"
 #include "base/Clock.h"
-#include "base/ProcessWide.h"
 #include "port/LocalTime.h"
 #include "store/Category.h"
 #include "store/Db.h"
@@ -28,8 +27,8 @@ Json::Value outcomeJson(const Order::Outcomes& outcomes) {
 }
 
 // The orders of the last kOverviewDays local days and the waiting ones.
-void orderFigures(const std::shared_ptr<IDb>& db, Json::Value& reply) {
-  const port::LocalDate today = port::localDateOf(processWide<Clock>()->now());
+void orderFigures(Clock& clock, const std::shared_ptr<IDb>& db, Json::Value& reply) {
+  const port::LocalDate today = port::localDateOf(clock.now());
   std::vector<std::int64_t> boundaries;
   std::vector<std::string> days;
   for (int back = kOverviewDays - 1; back >= -1; --back) {
@@ -78,7 +77,7 @@ void getOverview(ActionContext& context) {
   Json::Value reply(Json::objectValue);
   reply["SUCCESS"] = 1;
   context.answerJsonp(reply, [&context](Json::Value& reply) {
-    orderFigures(context.db, reply);
+    orderFigures(context.env.clock(), context.db, reply);
     stockFigures(reply);
   });
 }

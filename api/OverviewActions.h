@@ -12,7 +12,8 @@
 //
 // An order counts on the local day of its `time`. The figures take two
 // index reads of `orders` and the category cache; the card table is never
-// read. Runs on the server thread; the days follow processWide<Clock>().
+// read. Runs on the server thread; the days follow the clock of
+// the action's Env.
 #pragma once
 
 #include "api/ActionContext.h"

@@ -13,7 +13,6 @@
 #include "api/PageTime.h"
 #include "base/Charset.h"
 #include "base/Exception.h"
-#include "base/ProcessWide.h"
 #include "base/Registry.h"
 #include "port/Autostart.h"
 #include "port/WindowSystem.h"
@@ -75,7 +74,7 @@ void setConfig(ActionContext& context) {
         // The desktop's autostart entry follows the setting; when it cannot
         // be changed, nothing is saved and the page says why.
         const auto autostart = values.find("autostart");
-        if (autostart != values.end()) processWide<port::Autostart>()->set(autostart->second == "1");
+        if (autostart != values.end()) context.env.get<port::Autostart>()->set(autostart->second == "1");
         db->commit();
       },
       guard);
@@ -121,7 +120,7 @@ void getStatus(ActionContext& context, Deamon& daemon) {
   // Static names are stored without a copy of their own.
   Json::Value reply(Json::objectValue);
   reply[Json::StaticString("SUCCESS")] = 1;
-  context.answerJsonp(reply, [&daemon](Json::Value& reply) {
+  context.answerJsonp(reply, [&daemon, &context](Json::Value& reply) {
     // Neither the registry nor the running flag needs the global lock, which
     // a login holds while the marketplace answers: the status never waits.
     std::shared_ptr<Registry> registry = Registry::instance();
@@ -155,22 +154,22 @@ void getStatus(ActionContext& context, Deamon& daemon) {
     reply[Json::StaticString("STORAGE_MSG")] = storageHealth().message();
     // Where the IM client cannot run, the page offers e-mail instead and
     // warns of categories that only send by IM.
-    reply[Json::StaticString("IM_AVAILABLE")] = processWide<port::WindowSystem>()->imClientPossible();
+    reply[Json::StaticString("IM_AVAILABLE")] = context.env.get<port::WindowSystem>()->imClientPossible();
   });
 }
 
 }  // namespace
 
-void registerStatusActions(std::shared_ptr<Deamon> daemon) {
+void registerStatusActions(const Env& env, std::shared_ptr<Deamon> daemon) {
   // Built now, so that getStatus finds it made and never builds it (building
   // a process-wide object takes the global lock).
   GoodsRefreshProgress::instance();
   SafeMode::instance();
-  processWide<port::WindowSystem>();
-  registerAction("setConfig", setConfig);
-  registerAction("getConfig", getConfig);
-  registerAction("getStatus", [daemon](ActionContext& context) { getStatus(context, *daemon); });
-  registerAction("getOverview", getOverview);
+  env.get<port::WindowSystem>();
+  registerAction(env, "setConfig", setConfig);
+  registerAction(env, "getConfig", getConfig);
+  registerAction(env, "getStatus", [daemon](ActionContext& context) { getStatus(context, *daemon); });
+  registerAction(env, "getOverview", getOverview);
 }
 
 }  // namespace Quorvel

@@ -14,10 +14,11 @@
 // writes (empty otherwise).
 #pragma once
 
+#include "base/Env.h"
 #include "delivery/Deamon.h"
 
 namespace Quorvel {
 
-void registerStatusActions(std::shared_ptr<Deamon> daemon = Deamon::instance());
+void registerStatusActions(const Env& env, std::shared_ptr<Deamon> daemon = Deamon::instance());
 
 }  // namespace Quorvel

@@ -26,13 +26,17 @@
 #include "delivery/Deamon.h"
 #include "delivery/MarketPipeline.h"
 #include "market/GoodsScraper.h"
+#include "notify/ImAutomation.h"
 #include "notify/MessageDispatcher.h"
 #include "port/AppShell.h"
+#include "port/Autostart.h"
 #include "port/BrowserLauncher.h"
 #include "port/CrashReporter.h"
+#include "port/EmbeddedBrowser.h"
 #include "port/MessageBox.h"
 #include "port/PrivateFile.h"
 #include "port/Socket.h"
+#include "port/WindowSystem.h"
 #include "server/LaunchKey.h"
 #include "server/ServerThread.h"
 #include "store/DatabaseFile.h"
@@ -122,6 +126,14 @@ int main() {
   // pool of connections is built on it before any connection opens.
   Env env(processWide<Clock>());
   env.set<port::Network>(port::systemNetwork());
+  // The outside parties the program talks to: the desktop's windows and the
+  // main window's browser control (the IM client's automation drives both),
+  // the desktop's autostart entry, and the marketplace's goods list.
+  env.set<port::WindowSystem>(port::WindowSystem::makeProcessWide());
+  env.set<port::EmbeddedBrowser>(port::EmbeddedBrowser::makeProcessWide());
+  env.set<port::Autostart>(port::Autostart::makeProcessWide());
+  env.set<ImChannel>(std::make_shared<ImAutomation>(env));
+  env.set<GoodsSource>(std::make_shared<GoodsScraper>());
   installProcessWide(std::make_shared<ThreadConnections>(env));
 
   // Fatal faults leave a crash report beside the database.
@@ -184,9 +196,6 @@ int main() {
     return 2;
   }
 
-  // The outside parties the program talks to; everything else is built on
-  // first use with its defaults.
-  installProcessWide<GoodsSource>(std::make_shared<GoodsScraper>());
   buildStores();
 
   installProcessWide<Deamon>(std::make_shared<Deamon>(env));
@@ -195,13 +204,13 @@ int main() {
   daemon->setMessageDispatch(std::make_shared<MessageDispatcher>(env));
   if (!safety.safeMode()) daemon->start();  // a restore starts it in safe mode
   safety.startBackups();
-  registerBackupActions(daemon);
-  registerStatusActions(daemon);
-  registerLoginActions(daemon);
-  registerCategoryActions();
-  registerItemActions();
-  registerMessagingActions();
-  registerOrderActions();
+  registerBackupActions(env, daemon);
+  registerStatusActions(env, daemon);
+  registerLoginActions(env, daemon);
+  registerCategoryActions(env);
+  registerItemActions(env);
+  registerMessagingActions(env);
+  registerOrderActions(env);
 
   options.startGate->open();
 

@@ -21,6 +21,7 @@ bool isOne(const Json::Value& value) { return value.isIntegral() && value.asLarg
 // kind starts over.
 struct ReadCategoryTexts {
   static constexpr size_t kKept = 64;
+  static std::shared_ptr<ReadCategoryTexts> instance() { return processWide<ReadCategoryTexts>(); }
   Mutex mutex;
   std::unordered_map<std::string, DeliveryTemplates> templates GUARDED_BY(mutex);  // guarded by mutex
   std::unordered_map<std::string, BuyerChannels> channels GUARDED_BY(mutex);       // guarded by mutex
@@ -28,7 +29,7 @@ struct ReadCategoryTexts {
 
 template <class Value, class Read>
 Value readOnce(std::unordered_map<std::string, Value> ReadCategoryTexts::*kind, const std::string& text, Read read) {
-  std::shared_ptr<ReadCategoryTexts> cache = processWide<ReadCategoryTexts>();
+  std::shared_ptr<ReadCategoryTexts> cache = ReadCategoryTexts::instance();
   {
     MutexLock hold(cache->mutex);
     auto found = ((*cache).*kind).find(text);

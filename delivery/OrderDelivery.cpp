@@ -32,6 +32,7 @@ namespace {
 
 // The orders some thread of this process is delivering right now.
 struct DeliveryClaims {
+  static std::shared_ptr<DeliveryClaims> instance() { return processWide<DeliveryClaims>(); }
   Mutex mutex;
   std::set<int> orders GUARDED_BY(mutex);  // guarded by mutex
 };
@@ -40,7 +41,7 @@ struct DeliveryClaims {
 // when another thread has it.
 class Claim {
  public:
-  explicit Claim(int orderId) : claims_(processWide<DeliveryClaims>()), orderId_(orderId) {
+  explicit Claim(int orderId) : claims_(DeliveryClaims::instance()), orderId_(orderId) {
     MutexLock hold(claims_->mutex);
     held_ = claims_->orders.insert(orderId).second;
   }

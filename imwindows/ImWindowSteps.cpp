@@ -8,7 +8,6 @@
 #include "base/Clock.h"
 #include "base/Exception.h"
 #include "base/Percent.h"
-#include "base/ProcessWide.h"
 #include "port/EmbeddedBrowser.h"
 
 namespace Quorvel {
@@ -47,7 +46,7 @@ const ClientTexts& texts() {
 std::string chatTitle(const std::string& buyer, const std::string& seller) { return buyer + " - " + seller; }
 
 // A pause of the automation; false when `stop` was requested.
-bool pause(std::int64_t seconds, std::stop_token stop) { return processWide<Clock>()->sleepFor(seconds, stop); }
+bool pause(Clock& clock, std::int64_t seconds, std::stop_token stop) { return clock.sleepFor(seconds, stop); }
 
 void closeWindow(WindowSystem& windows, Window window) { windows.sendMessage(window, win::kClose, 0, 0); }
 
@@ -78,10 +77,11 @@ std::vector<std::string> cutIntoPieces(const std::string& text) {
 // WM_SETTEXT of `piece` into the input box, a second after each try, until
 // the box takes it; false when it refused kPatientTries times or `stop` was
 // requested.
-bool setTextPatiently(WindowSystem& windows, Window box, const std::string& piece, std::stop_token stop) {
+bool setTextPatiently(WindowSystem& windows, Clock& clock, Window box, const std::string& piece,
+                      std::stop_token stop) {
   for (int tries = 0; tries < ImWindowSteps::kPatientTries; ++tries) {
     const bool taken = windows.setText(box, piece) != 0;
-    if (!pause(1, stop)) return false;
+    if (!pause(clock, 1, stop)) return false;
     if (taken) return true;
   }
   return false;
@@ -108,12 +108,12 @@ void pressSendKeys(WindowSystem& windows, Window box) {
 // Sends `message` with the left button at (x, y) to `button`, a second
 // between tries, until it answers 0 or the dialog titled `title` is gone;
 // false when it did neither in kPatientTries tries or `stop` was requested.
-bool clickUntilTaken(WindowSystem& windows, Window button, unsigned message, const std::string& title,
+bool clickUntilTaken(WindowSystem& windows, Clock& clock, Window button, unsigned message, const std::string& title,
                      std::stop_token stop) {
   for (int tries = 0; windows.findWindow("", title) != 0;) {
     if (windows.sendMessage(button, message, win::kLeftButton, win::mousePosition(5, 5)) == 0) return true;
     if (++tries >= ImWindowSteps::kPatientTries) return false;
-    if (!pause(1, stop)) return false;
+    if (!pause(clock, 1, stop)) return false;
   }
   return true;
 }
@@ -121,7 +121,8 @@ bool clickUntilTaken(WindowSystem& windows, Window button, unsigned message, con
 // Selects the seller's account in the account dialog and presses its button.
 // False when the entry never showed up, the button would not take its
 // click, or `stop` was requested.
-bool chooseAccount(WindowSystem& windows, Window dialog, const std::string& seller, std::stop_token stop) {
+bool chooseAccount(WindowSystem& windows, Clock& clock, Window dialog, const std::string& seller,
+                   std::stop_token stop) {
   Window list = 0;
   Window button = 0;  // the dialog's button that comes before the list
   windows.enumChildWindows(dialog, [&](Window child) {
@@ -136,29 +137,32 @@ bool chooseAccount(WindowSystem& windows, Window dialog, const std::string& sell
   if (list != 0) {
     const std::string entry = seller + texts().accountSuffix;
     for (int tries = 1; windows.selectString(list, 0, entry) < 0; ++tries) {
-      if (tries >= ImWindowSteps::kPatientTries || !pause(1, stop)) return false;
+      if (tries >= ImWindowSteps::kPatientTries || !pause(clock, 1, stop)) return false;
     }
   }
   const std::string& title = texts().accountTitle;
-  return clickUntilTaken(windows, button, win::kLButtonDown, title, stop) &&
-         clickUntilTaken(windows, button, win::kLButtonUp, title, stop);
+  return clickUntilTaken(windows, clock, button, win::kLButtonDown, title, stop) &&
+         clickUntilTaken(windows, clock, button, win::kLButtonUp, title, stop);
 }
 
 }  // namespace
 
-Window ImWindowSteps::findMainWindow(const std::string& seller) {
-  return processWide<WindowSystem>()->findWindow(kFrameClass, seller + texts().mainTitleSuffix);
+ImWindowSteps::ImWindowSteps(const Env& env)
+    : windows_(env.get<WindowSystem>()), browser_(env.get<port::EmbeddedBrowser>()), clock_(env.sharedClock()) {}
+
+Window ImWindowSteps::findMainWindow(const std::string& seller) const {
+  return windows_->findWindow(kFrameClass, seller + texts().mainTitleSuffix);
 }
 
-Window ImWindowSteps::findChat(const std::string& buyer, const std::string& seller) {
-  return processWide<WindowSystem>()->findWindow(kFrameClass, chatTitle(buyer, seller));
+Window ImWindowSteps::findChat(const std::string& buyer, const std::string& seller) const {
+  return windows_->findWindow(kFrameClass, chatTitle(buyer, seller));
 }
 
 ImWindowSteps::ChatResult ImWindowSteps::openChatAndType(const std::string& buyer, const std::string& seller,
                                                          const std::string& link, const std::string& chatText,
-                                                         std::stop_token stop) {
-  const std::shared_ptr<WindowSystem> windows = processWide<WindowSystem>();
-  const std::shared_ptr<port::EmbeddedBrowser> browser = processWide<port::EmbeddedBrowser>();
+                                                         std::stop_token stop) const {
+  const std::shared_ptr<WindowSystem>& windows = windows_;
+  const std::shared_ptr<port::EmbeddedBrowser>& browser = browser_;
   const ClientTexts& client = texts();
   const std::string title = chatTitle(buyer, seller);
 
@@ -172,7 +176,7 @@ ImWindowSteps::ChatResult ImWindowSteps::openChatAndType(const std::string& buye
         windows->showWindow(chat, win::kShowMinimized);
         ChatResult typed{Answer::kChat, typeIntoChat(chat, chatText, stop)};
         if (typed.typing.nothingSent()) return typed;
-        pause(1, stop);
+        pause(*clock_, 1, stop);
         closeWindow(*windows, chat);
         return typed;
       }
@@ -186,18 +190,18 @@ ImWindowSteps::ChatResult ImWindowSteps::openChatAndType(const std::string& buye
         return {Answer::kAddFriend, {}};
       }
       if (Window account = windows->findWindow("", client.accountTitle)) {
-        if (++accountChoices > kAccountChoices || !chooseAccount(*windows, account, seller, stop)) return {};
+        if (++accountChoices > kAccountChoices || !chooseAccount(*windows, *clock_, account, seller, stop)) return {};
         check = 0;  // the checks start again (counting this one)
         continue;
       }
-      if (!pause(3, stop)) return {};
+      if (!pause(*clock_, 3, stop)) return {};
     }
   }
   return {};
 }
 
-ImWindowSteps::Typing ImWindowSteps::typeIntoChat(Window chat, const std::string& text, std::stop_token stop) {
-  const std::shared_ptr<WindowSystem> windows = processWide<WindowSystem>();
+ImWindowSteps::Typing ImWindowSteps::typeIntoChat(Window chat, const std::string& text, std::stop_token stop) const {
+  const std::shared_ptr<WindowSystem>& windows = windows_;
   Typing typing;
   typing.rest = text;
   const Window box = firstChild(*windows, chat, kInputBoxClass);
@@ -213,8 +217,8 @@ ImWindowSteps::Typing ImWindowSteps::typeIntoChat(Window chat, const std::string
   const bool several = pieces.size() > 1;
   std::size_t sent = 0;
   for (; sent < pieces.size(); ++sent) {
-    if (several && !pause(1, stop)) break;
-    if (!setTextPatiently(*windows, box, pieces[sent], stop)) break;
+    if (several && !pause(*clock_, 1, stop)) break;
+    if (!setTextPatiently(*windows, *clock_, box, pieces[sent], stop)) break;
     pressSendKeys(*windows, box);
   }
   typing.piecesSent = static_cast<int>(sent);
@@ -223,8 +227,8 @@ ImWindowSteps::Typing ImWindowSteps::typeIntoChat(Window chat, const std::string
   return typing;
 }
 
-void ImWindowSteps::fillAddFriendDialog(Window dialog, std::stop_token stop) {
-  const std::shared_ptr<WindowSystem> windows = processWide<WindowSystem>();
+void ImWindowSteps::fillAddFriendDialog(Window dialog, std::stop_token stop) const {
+  const std::shared_ptr<WindowSystem>& windows = windows_;
   const ClientTexts& client = texts();
   Window ok = 0;
   Window request = 0;
@@ -257,7 +261,7 @@ void ImWindowSteps::fillAddFriendDialog(Window dialog, std::stop_token stop) {
   for (int click = 0; click < 5; ++click) {
     windows->sendMessage(ok, win::kLButtonDown, win::kLeftButton, at);
     answer = windows->sendMessage(ok, win::kLButtonUp, win::kLeftButton, at);
-    if (answer == 0 || !pause(1, stop)) break;
+    if (answer == 0 || !pause(*clock_, 1, stop)) break;
   }
   if (answer > 0) closeWindow(*windows, dialog);
 }

@@ -9,16 +9,21 @@
 //
 // Needs only the base library and the platform layer, so the same code runs
 // against the simulated client of the Linux tests and the real windows of
-// Windows. Every window call goes through processWide<port::WindowSystem>(),
-// the link through processWide<port::EmbeddedBrowser>(), every pause through
-// processWide<Clock>(); all are read at each call. Runs on the daemon's
-// message worker (a replaced worker and its successor may overlap).
+// Windows. Every window call goes through the port::WindowSystem of the Env
+// the steps are built with, the link through its port::EmbeddedBrowser,
+// every pause through its clock; all three are taken when the steps are
+// built. Runs on the daemon's message worker (a replaced worker and its
+// successor may overlap).
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <stop_token>
 #include <string>
 
+#include "base/Clock.h"
+#include "base/Env.h"
+#include "port/EmbeddedBrowser.h"
 #include "port/WindowSystem.h"
 
 namespace Quorvel {
@@ -71,35 +76,42 @@ class ImWindowSteps {
     }
   };
 
+  explicit ImWindowSteps(const Env& env);
+
   // The client's main window for the seller account `seller` ("StandardFrame",
   // seller + "-阿里旺旺2012卖家版"); 0 when the client is not running or the
   // seller is not logged in to it.
-  static port::Window findMainWindow(const std::string& seller);
+  port::Window findMainWindow(const std::string& seller) const;
 
   // The open chat window with `buyer` from `seller` (buyer + " - " + seller);
   // 0 when none.
-  static port::Window findChat(const std::string& buyer, const std::string& seller);
+  port::Window findChat(const std::string& buyer, const std::string& seller) const;
 
   // Opens the chat with `buyer` by loading `link` and types `chatText` into
   // it. When the chat opened and something was typed, the chat is closed a
   // second later; a chat that took nothing is left as it is (kChat with
   // typing.nothingSent()).
-  static ChatResult openChatAndType(const std::string& buyer, const std::string& seller, const std::string& link,
-                                    const std::string& chatText, std::stop_token stop);
+  ChatResult openChatAndType(const std::string& buyer, const std::string& seller, const std::string& link,
+                             const std::string& chatText, std::stop_token stop) const;
 
   // Types `text` into the chat window's input box and sends it, piece by
   // piece. Stops before a piece the box refuses kPatientTries times, and at
   // a pause when `stop` is requested.
-  static Typing typeIntoChat(port::Window chat, const std::string& text, std::stop_token stop);
+  Typing typeIntoChat(port::Window chat, const std::string& text, std::stop_token stop) const;
 
   // Writes the friend request "请联系我获取发货信息" into the add-friend dialog and
   // confirms it (up to 5 clicks on "确  定"); closes the dialog when it stays.
-  static void fillAddFriendDialog(port::Window dialog, std::stop_token stop);
+  void fillAddFriendDialog(port::Window dialog, std::stop_token stop) const;
 
   // The chat name as the web IM link carries it: its UTF-8 bytes, each of
   // "!@#$&*()=:/;?+'." as it is and every other one as "%XX". Empty when the
   // UTF-8 form is longer than kMaxChatNameBytes or the name is not GBK.
   static std::string encodeChatName(const std::string& name);
+
+ private:
+  const std::shared_ptr<port::WindowSystem> windows_;
+  const std::shared_ptr<port::EmbeddedBrowser> browser_;
+  const std::shared_ptr<Clock> clock_;
 };
 
 }  // namespace Quorvel

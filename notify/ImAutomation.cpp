@@ -7,7 +7,6 @@
 #include "base/Charset.h"
 #include "base/Clock.h"
 #include "base/GlobalLock.h"
-#include "base/ProcessWide.h"
 #include "imwindows/ImWindowSteps.h"
 #include "market/MarketHosts.h"
 #include "store/Db.h"
@@ -54,10 +53,12 @@ class Claims {
 
 }  // namespace
 
+ImAutomation::ImAutomation(const Env& env) : steps_(env), clock_(env.sharedClock()) {}
+
 bool ImAutomation::sendChatMessage(const std::string& to, const std::string& from, const std::string& text,
                                    const std::string& orderId, std::stop_token stop) {
   // No main window: the client is not running, or the seller is not logged in.
-  if (ImWindowSteps::findMainWindow(from) == 0) return false;
+  if (steps_.findMainWindow(from) == 0) return false;
 
   const std::string name = encodeChatName(to);
   // No link can name this buyer, so no chat can ever open: the message is
@@ -65,7 +66,7 @@ bool ImAutomation::sendChatMessage(const std::string& to, const std::string& fro
   if (name.empty()) return true;
   const std::string chatText = gbk("订单：") + orderId + gbk("的发货内容：\r\n") + text;
   const ImWindowSteps::ChatResult sent =
-      ImWindowSteps::openChatAndType(to, from, MarketHosts::webImPage(name), chatText, stop);
+      steps_.openChatAndType(to, from, MarketHosts::webImPage(name), chatText, stop);
   switch (sent.answer) {
     case ImWindowSteps::Answer::kChat:
       if (sent.typing.nothingSent()) return false;
@@ -97,7 +98,7 @@ void ImAutomation::sendWaitingChats(std::stop_token stop) {
   std::map<std::string, std::vector<MsgEntry>> byChat;
   {
     GlobalGuard hold;
-    const std::int64_t now = processWide<Clock>()->now();
+    const std::int64_t now = clock_->now();
     queue->load(db);
     MsgEntry entry;
     while (queue->claim(kWaitingChat, entry)) {
@@ -113,7 +114,7 @@ void ImAutomation::sendWaitingChats(std::stop_token stop) {
 
   for (const auto& [title, entries] : byChat) {
     if (stop.stop_requested()) return;
-    const Window chat = ImWindowSteps::findChat(entries.front().to, entries.front().from);
+    const Window chat = steps_.findChat(entries.front().to, entries.front().from);
     if (chat == 0) continue;  // not open: the messages wait for a later pass
     for (const MsgEntry& entry : entries) {
       if (stop.stop_requested()) return;

@@ -7,18 +7,21 @@
 // until a chat window with that buyer is open; sendWaitingChats types the
 // waiting messages into the chat windows it finds open.
 //
-// The program's IM channel (ImChannel::makeProcessWide). This class is the
-// queue and settings side; the window work is ImWindowSteps
+// The program's IM channel (the ImChannel entry of its Env). This class is
+// the queue and settings side; the window work is ImWindowSteps
 // (imwindows/), which reaches the windows, the browser control and the
-// clock through their process-wide objects. Runs on the daemon's
+// clock of the Env the automation is built with. Runs on the daemon's
 // message worker; a replaced worker and its successor may overlap, and the
 // queue's claims keep them from typing the same message.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stop_token>
 #include <string>
 
+#include "base/Clock.h"
+#include "base/Env.h"
 #include "imwindows/ImWindowSteps.h"
 #include "notify/ImChannel.h"
 #include "port/WindowSystem.h"
@@ -34,6 +37,9 @@ class ImAutomation : public ImChannel {
   static constexpr int kAccountChoices = ImWindowSteps::kAccountChoices;
   static constexpr std::size_t kPieceUnits = ImWindowSteps::kPieceUnits;
   static constexpr std::size_t kMaxChatNameBytes = ImWindowSteps::kMaxChatNameBytes;
+
+  // Takes the window system, the browser control and the clock of `env`.
+  explicit ImAutomation(const Env& env);
 
   // Opens the chat with `to` from the seller account `from` and types
   // "订单：" + orderId + "的发货内容：\r\n" + text. True when the message is dealt
@@ -59,13 +65,17 @@ class ImAutomation : public ImChannel {
   using Typing = ImWindowSteps::Typing;
 
   // The window steps, for the tests that drive them one by one.
-  static Typing typeIntoChat(port::Window chat, const std::string& text, std::stop_token stop) {
-    return ImWindowSteps::typeIntoChat(chat, text, stop);
+  Typing typeIntoChat(port::Window chat, const std::string& text, std::stop_token stop) const {
+    return steps_.typeIntoChat(chat, text, stop);
   }
-  static void fillAddFriendDialog(port::Window dialog, std::stop_token stop) {
-    ImWindowSteps::fillAddFriendDialog(dialog, stop);
+  void fillAddFriendDialog(port::Window dialog, std::stop_token stop) const {
+    steps_.fillAddFriendDialog(dialog, stop);
   }
   static std::string encodeChatName(const std::string& name) { return ImWindowSteps::encodeChatName(name); }
+
+ private:
+  const ImWindowSteps steps_;
+  const std::shared_ptr<Clock> clock_;
 };
 
 }  // namespace Quorvel

@@ -2,7 +2,7 @@
 // chat message at once (type 2 messages) and handles the messages that wait
 // for the buyer's chat window to be open (type 3).
 //
-// The dispatch pass uses processWide<ImChannel>(). Called only by the
+// The dispatch pass uses the ImChannel entry of its Env. Called only by the
 // daemon's message worker, from inside a dispatch pass; `stop` is the
 // worker's, and a channel asked to stop ends at its next pause.
 #pragma once
@@ -17,8 +17,8 @@ class ImChannel {
  public:
   virtual ~ImChannel() = default;
 
-  // The program's channel: the automation of the seller's IM client
-  // (ImAutomation).
+  // The channel of an Env that was given none: the automation of the
+  // seller's IM client (ImAutomation) on the system's clock and windows.
   static std::shared_ptr<ImChannel> makeProcessWide();
 
   // Sends `text` to the buyer `to` from the seller's IM account `from`; true

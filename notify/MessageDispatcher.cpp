@@ -174,7 +174,7 @@ void MessageDispatcher::sendMessages(std::stop_token stop) {
   // Settings changed during the pass take effect at the next one.
   PassSettings settings{SystemConfig::instance()->getAll(), endpointSetting("maker_base")};
   Registry::instance()->set<std::int64_t>("sendMsgTime", env_.clock().now());
-  const std::shared_ptr<ImChannel> im = processWide<ImChannel>();
+  const std::shared_ptr<ImChannel> im = env_.get<ImChannel>();
   OrderLog::instance();  // made (and its table checked) before any message is sent
 
   // Sends one claimed message; done when it is done with, not done when it

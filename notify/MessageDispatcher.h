@@ -11,7 +11,7 @@
 // is sent, so the two never send the same one, and a pass ends between two
 // messages once its worker is asked to stop. The dispatcher keeps no state
 // between passes but its Env, whose clock, network and mailer options it
-// uses; it reads the IM channel (processWide) at every pass.
+// uses; it reads the Env's IM channel at every pass.
 #pragma once
 
 #include <stop_token>

@@ -2,9 +2,9 @@
 // switched by the `autostart` setting (the settings action turns it on or
 // off when the setting is saved). On Linux it is the desktop entry
 // ~/.config/autostart/vendara.desktop; on Windows the value "Vendara" under
-// the user's Run key. The process-wide object (processWide<Autostart>) is the
-// system's for the current user; tests install one on a folder of their own
-// or a fake.
+// the user's Run key. The port::Autostart entry of the program's Env
+// (base/Env.h) is the system's for the current user; tests put one on a
+// folder of their own, or a fake, in an Env of theirs.
 //
 // Implementations must be callable from any thread.
 #pragma once

@@ -2,8 +2,8 @@
 // navigates it to the marketplace's web IM link, which makes the seller's IM
 // client open a chat with the buyer.
 //
-// The program's browser is processWide<port::EmbeddedBrowser>(); tests install
-// a simulated IM client that reacts to the link. navigate is called by the
+// The program's browser is the port::EmbeddedBrowser entry of its Env
+// (base/Env.h); tests put there a simulated IM client that reacts to the link. navigate is called by the
 // daemon's message worker: an implementation whose control belongs to another
 // thread hands the call over to that thread.
 #pragma once

@@ -5,8 +5,8 @@
 // GetWindowText, SendMessage, ShowWindow, SetForegroundWindow, keybd_event,
 // MapVirtualKey) and answers what that call answers; texts are GBK.
 //
-// The program's window system is processWide<port::WindowSystem>(); tests
-// install a simulated client. Called only by the daemon's message worker (a
+// The program's window system is the port::WindowSystem entry of its Env
+// (base/Env.h); tests put a simulated client in an Env of their own. Called only by the daemon's message worker (a
 // replaced worker and its successor may overlap, so implementations must allow
 // calls from two threads).
 #pragma once

@@ -59,13 +59,13 @@ void Goods::load(const std::shared_ptr<IDb>& db) {
   refreshed_ = false;
 }
 
-Json::Value Goods::list(const std::shared_ptr<IDb>& db, bool force) {
+Json::Value Goods::list(const std::shared_ptr<IDb>& db, GoodsSource& source, bool force) {
   if (force) {
-    refresh(db);
+    refresh(db, source);
   } else if (!refreshed()) {
     // Two first lists at once scrape once: the second finds the flag set.
     MutexLock running(refreshMutex_);
-    if (!refreshed()) refreshHeld(db);
+    if (!refreshed()) refreshHeld(db, source);
   }
   Json::Value array;  // null while empty
   for (const GoodsRecord& record : items()) array.append(toJson(record));
@@ -90,9 +90,9 @@ void Goods::readPages(GoodsSource& source, std::vector<GoodsRecord>& read, Goods
   }
 }
 
-void Goods::refresh(const std::shared_ptr<IDb>& db) {
+void Goods::refresh(const std::shared_ptr<IDb>& db, GoodsSource& source) {
   MutexLock running(refreshMutex_);
-  refreshHeld(db);
+  refreshHeld(db, source);
 }
 
 namespace {
@@ -123,15 +123,14 @@ class RefreshEnd {
 
 }  // namespace
 
-void Goods::refreshHeld(const std::shared_ptr<IDb>& db) {
+void Goods::refreshHeld(const std::shared_ptr<IDb>& db, GoodsSource& source) {
   std::vector<GoodsRecord> read;
   std::shared_ptr<GoodsRefreshProgress> progress = GoodsRefreshProgress::instance();
   RefreshEnd end(progress);
   try {
-    std::shared_ptr<GoodsSource> from = processWide<GoodsSource>();
     // Every page is read before the table is touched, so no write lock is
     // held while the marketplace answers.
-    readPages(*from, read, *progress);
+    readPages(source, read, *progress);
     Savepoint unit(db);
     db->exec("delete from `goods`");
     auto sql = std::make_shared<SQL>();

@@ -41,9 +41,9 @@ class Goods : public std::enable_shared_from_this<Goods> {
   void load(const std::shared_ptr<IDb>& db);
 
   // The list as a JSON array of goods objects, in store order; null when
-  // there are none. Refreshes first when `force` is set or when no refresh
-  // has succeeded in this run.
-  Json::Value list(const std::shared_ptr<IDb>& db, bool force);
+  // there are none. Refreshes first, from `source`, when `force` is set or
+  // when no refresh has succeeded in this run.
+  Json::Value list(const std::shared_ptr<IDb>& db, GoodsSource& source, bool force);
 
   // Reads the on-sale list page by page until a page shows no item, a page
   // shows exactly the items of the page before it (a site that ignores the
@@ -52,8 +52,9 @@ class Goods : public std::enable_shared_from_this<Goods> {
   // swallowed (their message goes to standard output): the table keeps its
   // rows, the list holds the items read before the failure, and the flag
   // keeps its value. GoodsRefreshProgress::instance() follows each
-  // refresh: begun, page by page, ended with the failure's message.
-  void refresh(const std::shared_ptr<IDb>& db);
+  // refresh: begun, page by page, ended with the failure's message. The
+  // pages come from `source`.
+  void refresh(const std::shared_ptr<IDb>& db, GoodsSource& source);
 
   std::vector<GoodsRecord> items();
   bool refreshed();
@@ -67,7 +68,7 @@ class Goods : public std::enable_shared_from_this<Goods> {
   Goods() = default;
 
   // The refresh, run while holding refreshMutex_.
-  void refreshHeld(const std::shared_ptr<IDb>& db) REQUIRES(refreshMutex_);
+  void refreshHeld(const std::shared_ptr<IDb>& db, GoodsSource& source) REQUIRES(refreshMutex_);
   // Reads the pages; `read` receives what was read even when this raises.
   // Each page read is counted in `progress`.
   void readPages(GoodsSource& source, std::vector<GoodsRecord>& read, GoodsRefreshProgress& progress);

@@ -1,7 +1,8 @@
 // GoodsSource: where the goods refresh reads the seller's items on sale, one
-// page of the marketplace's on-sale list at a time. The refresh reads
-// processWide<GoodsSource>(); the program installs the marketplace scraper
-// (market/GoodsScraper.h) at start, tests install their own.
+// page of the marketplace's on-sale list at a time. The refresh is handed
+// its source by its caller, the goods action taking the GoodsSource entry of
+// its Env; the program sets the marketplace scraper (market/GoodsScraper.h)
+// there at start, tests put their own in an Env of theirs.
 //
 // Called by the thread that runs the refresh, one page after the other.
 #pragma once

@@ -38,8 +38,8 @@ void prepare() {
   options->path = (benchDir() / "vendara2012.db").string();
   options->templatePath = (benchDir() / "tpl" / "vendara2012.db").string();
   installProcessWide(std::make_shared<ThreadConnections>(Env().set(options)));
-  registerStatusActions(Deamon::instance());
-  registerItemActions();
+  registerStatusActions(Env(), Deamon::instance());
+  registerItemActions(Env());
 }
 
 // `postData` as parsed from `_postData` (GBK values).

@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     db->commit();
   }
   Category::instance()->load(getDb());
-  registerItemActions();
+  registerItemActions(Env());
 
   // GBK card numbers whose characters carry "\" and "{" as second bytes.
   std::string text;

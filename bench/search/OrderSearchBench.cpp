@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     db->commit();
   }
   Category::instance()->load(getDb());
-  registerOrderActions();
+  registerOrderActions(Env());
   std::printf("%d orders, %d cards built in %.1f s\n", orders, orders + 200000,
               std::chrono::duration<double>(std::chrono::steady_clock::now() - build).count());
 

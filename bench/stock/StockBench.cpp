@@ -82,7 +82,7 @@ void useStock(int variant) {
 // it is under 5 ms.
 void ItemLstPage(benchmark::State& state) {
   useStock(static_cast<int>(state.range(0)));
-  registerItemActions();
+  registerItemActions(Env());
   const int page = static_cast<int>(state.range(1));
   HttpRequest request;
   request.query["do"] = "item";

@@ -20,7 +20,7 @@ class CategoryActions : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    registerCategoryActions();
+    registerCategoryActions(env_);
   }
 
   Json::Value category(const std::string& action, const std::vector<std::pair<std::string, std::string>>& form = {}) {
@@ -48,6 +48,7 @@ class CategoryActions : public StoreFixture {
     return count("select count(*) as `num` from `" + table + "` where " + column + "=" + std::to_string(cg));
   }
 
+  Env env_;  // the actions' (copies share its entries)
   TestServer server_;
 };
 
@@ -291,7 +292,7 @@ class CountingSource : public GoodsSource {
 
 TEST_F(CategoryActions, GoodsAreScrapedOncePerRunUnlessFlushIsOne) {
   auto source = std::make_shared<CountingSource>();
-  installProcessWide<GoodsSource>(source);
+  env_.set<GoodsSource>(source);
   Json::Value list = callAction(server_.port(), "getGoodsLst");
   ASSERT_TRUE(list.isArray());
   ASSERT_EQ(list.size(), 2u);
@@ -311,7 +312,7 @@ TEST_F(CategoryActions, GoodsAreScrapedOncePerRunUnlessFlushIsOne) {
 TEST_F(CategoryActions, NoGoodsOnSaleAnswersNull) {
   auto source = std::make_shared<CountingSource>();
   source->empty = true;
-  installProcessWide<GoodsSource>(source);
+  env_.set<GoodsSource>(source);
   std::string response = exchange(server_.port(), "GET /?do=getGoodsLst&callback=cb HTTP/1.1\r\n\r\n");
   EXPECT_EQ(bodyOf(response), "cb(null\n)");
 }

@@ -18,7 +18,7 @@ class CategoryPreview : public DeliveryFixture {
  protected:
   void SetUp() override {
     DeliveryFixture::SetUp();
-    registerCategoryActions();
+    registerCategoryActions(Env());
   }
 
   // The cards as the page sends them: [[data1, data2, data3], ...] (UTF-8).

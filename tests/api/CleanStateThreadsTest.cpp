@@ -71,7 +71,8 @@ using CleanStateThreads = StoreFixture;
 
 TEST_F(CleanStateThreads, NothingLeftOpenReachesTheNextActionOrTick) {
   getDb()->exec("insert into `items` (`cg_id`) values (1)");  // something for cursors to stop on
-  installProcessWide<Clock>(std::make_shared<QuickClock>());
+  const Env env(std::make_shared<QuickClock>());
+  installProcessWide<Clock>(env.sharedClock());
   auto pipeline = std::make_shared<LeavingPipeline>();
   auto daemon = std::make_shared<Deamon>();
   daemon->setOrderPipeline(pipeline);
@@ -79,7 +80,7 @@ TEST_F(CleanStateThreads, NothingLeftOpenReachesTheNextActionOrTick) {
   std::shared_ptr<IDbResult> serverCursor;  // touched by the server thread only
   Json::Value success(Json::objectValue);
   success["SUCCESS"] = 1;
-  registerAction("leaveOpen", [&serverCursor, success](ActionContext& context) {
+  registerAction(env, "leaveOpen", [&serverCursor, success](ActionContext& context) {
     context.answerJsonp(success, [&serverCursor, &context](Json::Value&) {
       const std::shared_ptr<IDb>& db = context.db;
       db->begin();
@@ -88,7 +89,7 @@ TEST_F(CleanStateThreads, NothingLeftOpenReachesTheNextActionOrTick) {
       serverCursor->next();
     });
   });
-  registerAction("look", [success](ActionContext& context) {
+  registerAction(env, "look", [success](ActionContext& context) {
     context.answerJsonp(success, [&context](Json::Value& reply) {
       const std::shared_ptr<IDb>& db = context.db;
       reply["BUSY"] = busyStatements(db);

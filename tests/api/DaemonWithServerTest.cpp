@@ -65,13 +65,14 @@ bool waitBeyond(const Counter& counter, int value) {
 using DaemonServerThreads = StoreFixture;
 
 TEST_F(DaemonServerThreads, SettingsChangeWhileTicksAndPassesRun) {
-  installProcessWide<Clock>(std::make_shared<QuickClock>());
+  const Env env(std::make_shared<QuickClock>());
+  installProcessWide<Clock>(env.sharedClock());
   auto pipeline = std::make_shared<SettingsReadingPipeline>();
   auto dispatch = std::make_shared<QueueReadingDispatch>();
   auto daemon = std::make_shared<Deamon>();
   daemon->setOrderPipeline(pipeline);
   daemon->setMessageDispatch(dispatch);
-  registerStatusActions(daemon);
+  registerStatusActions(env, daemon);
   TestServer server;
 
   // Pauses the page may set (empty: the default); the quick clock makes

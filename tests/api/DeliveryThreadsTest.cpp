@@ -38,9 +38,9 @@ TEST_F(DeliveryThreads, ThePageEditsCardsAndSettingsWhileFiftyOrdersAreDelivered
   db_.reset();
   releaseDb();
 
-  registerItemActions();
-  registerStatusActions(std::make_shared<Deamon>());
-  registerOrderActions();
+  registerItemActions(Env());
+  registerStatusActions(Env(), std::make_shared<Deamon>());
+  registerOrderActions(Env());
   TestServer server;
   Deamon daemon;
   daemon.setOrderPipeline(std::make_shared<MarketPipeline>());

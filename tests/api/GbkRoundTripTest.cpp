@@ -22,10 +22,10 @@ class GbkRoundTrip : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    registerCategoryActions();
-    registerItemActions();
+    registerCategoryActions(Env());
+    registerItemActions(Env());
     daemon_ = std::make_shared<Deamon>();
-    registerStatusActions(daemon_);
+    registerStatusActions(Env(), daemon_);
   }
   void TearDown() override {
     daemon_->stopAndWait();

@@ -23,7 +23,7 @@ class ItemActions : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    registerItemActions();
+    registerItemActions(Env());
     cg = addCategory("cards");
     cgText = std::to_string(cg);
   }

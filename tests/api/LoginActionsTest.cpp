@@ -41,14 +41,14 @@ class LoginActions : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    installProcessWide<Clock>(std::make_shared<FakeClock>(kNow));
+    installProcessWide<Clock>(env_.sharedClock());
     sim_.start(0);
     config()->set(getDb(), "market_base", sim_.baseUrl());
     config()->set(getDb(), "maker_base", maker_.url(""));
     CookieJar::instance()->open(folder_.file("cookie.txt"));
     daemon_ = std::make_shared<Deamon>();
-    registerStatusActions(daemon_);
-    registerLoginActions(daemon_);
+    registerStatusActions(env_, daemon_);
+    registerLoginActions(env_, daemon_);
     server_ = std::make_unique<TestServer>();
     uiPort = server_->port();
   }
@@ -83,6 +83,8 @@ class LoginActions : public StoreFixture {
     return answer(200, "/* " + request.target + " */");
   }};
   std::shared_ptr<Deamon> daemon_;
+  // The actions' own: a clock that stands still at kNow.
+  const Env env_{std::make_shared<FakeClock>(kNow)};
   std::unique_ptr<TestServer> server_;
 };
 
@@ -201,12 +203,12 @@ TEST_F(LoginActions, AnErrorAnswerIsNoLogin) {
 }
 
 TEST_F(LoginActions, TheGlobalLockIsHeldWhileTheMarketplaceAnswersButTheStatusDoesNotWait) {
-  registerCategoryActions();
+  registerCategoryActions(env_);
   Category::instance();
   sim_.shop().setFaults({.slowMillis = 400});
   std::atomic<bool> done{false};
   std::thread login([&] {
-    runLogin({}, *daemon_);
+    runLogin(env_, {}, *daemon_);
     done = true;
   });
   while (sim_.heldAnswers() == 0 && !done) std::this_thread::yield();

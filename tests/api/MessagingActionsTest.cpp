@@ -37,8 +37,8 @@ class MessagingActions : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    installProcessWide<port::WindowSystem>(std::make_shared<ImPossibleHere>());
-    registerMessagingActions();
+    env_.set<port::WindowSystem>(std::make_shared<ImPossibleHere>());
+    registerMessagingActions(env_);
   }
 
   struct Row {
@@ -56,6 +56,7 @@ class MessagingActions : public StoreFixture {
     return rows;
   }
 
+  Env env_;  // the actions' (copies share its entries)
   TestServer server_;
 };
 
@@ -149,7 +150,7 @@ TEST_F(MessagingActions, MailTestQueuesOneMailToTheNoticeAddressOnceAMailCanGoOu
 // This system's own window layer: no IM client can run here, so the test
 // says so and queues nothing, even after a login.
 TEST_F(MessagingActions, WhereNoImClientCanRunTheTestSaysSoAndQueuesNothing) {
-  installProcessWide<port::WindowSystem>(port::WindowSystem::makeProcessWide());
+  env_.set<port::WindowSystem>(port::WindowSystem::makeProcessWide());
   Registry::instance()->set<std::string>("account", "shop");
   Json::Value answer = callAction(server_.port(), "wwTest", formOf({{"to", "buyer"}}));
   EXPECT_EQ(answer["SUCCESS"], Json::Value(0));

@@ -22,7 +22,7 @@ class OrderActions : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    registerOrderActions();
+    registerOrderActions(Env());
     db_ = getDb();
     file_ = otherConnection();
   }

@@ -37,7 +37,7 @@ TEST_F(OrderActionsThreads, ThePageListsResetsAndDeletesWhileTicksStoreOrders) {
   std::vector<std::string> items;
   for (int k = 0; k < 3; ++k) items.push_back(sim.shop().addItem({"", "card " + std::to_string(k), "1.00", ""}).id);
 
-  registerOrderActions();
+  registerOrderActions(Env());
   TestServer server;
   Deamon daemon;
   daemon.setOrderPipeline(std::make_shared<MarketPipeline>());

@@ -24,7 +24,7 @@ class OrderSearch : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    registerOrderActions();
+    registerOrderActions(Env());
     db_ = getDb();
     cg_ = addCategory("cards");
   }

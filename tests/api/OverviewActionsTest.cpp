@@ -20,9 +20,10 @@ class OverviewActions : public StoreFixture {
   void SetUp() override {
     StoreFixture::SetUp();
     today_ = port::localDayStart({2026, 3, 30});
-    installProcessWide<Clock>(std::make_shared<FakeClock>(today_ + 10 * 3600));
+    const auto clock = std::make_shared<FakeClock>(today_ + 10 * 3600);
+    installProcessWide<Clock>(clock);
     daemon_ = std::make_shared<Deamon>();
-    registerStatusActions(daemon_);
+    registerStatusActions(Env(clock), daemon_);
   }
   void TearDown() override {
     daemon_->stopAndWait();

@@ -45,7 +45,7 @@ class RefreshProgressThreads : public StoreFixture {
     StoreFixture::SetUp();
     installProcessWide<Clock>(clock_);
     daemon_ = std::make_shared<Deamon>();
-    registerStatusActions(daemon_);
+    registerStatusActions(Env(clock_), daemon_);
   }
   void TearDown() override {
     daemon_->stopAndWait();
@@ -67,9 +67,8 @@ TEST_F(RefreshProgressThreads, StatusShowsThePagesReadWhileAPageIsHeldAndTheEndA
 
   auto source = std::make_shared<SlowSource>();
   source->holdAt = 3;
-  installProcessWide<GoodsSource>(source);
   std::shared_ptr<Goods> goods = Goods::instance();
-  std::thread refresh([goods] { goods->refresh(getDb()); });
+  std::thread refresh([goods, source] { goods->refresh(getDb(), *source); });
   ASSERT_TRUE(source->gate.waitHeld(1));
   Json::Value during = refreshStatus();
   source->gate.open();
@@ -90,20 +89,19 @@ TEST_F(RefreshProgressThreads, StatusShowsThePagesReadWhileAPageIsHeldAndTheEndA
 TEST_F(RefreshProgressThreads, AFailedRefreshSaysWhyAndTheNextOneStartsAfresh) {
   auto failing = std::make_shared<SlowSource>();
   failing->failAt = 2;
-  installProcessWide<GoodsSource>(failing);
-  Goods::instance()->refresh(getDb());
+  Goods::instance()->refresh(getDb(), *failing);
   Json::Value failed = refreshStatus();
   EXPECT_EQ(failed["RUNNING"], Json::Value(false));
   EXPECT_EQ(failed["PAGES"], Json::Value(1));
   EXPECT_EQ(failed["MSG"], Json::Value("page 2 could not be read"));
 
   clock_->advance(60);
-  installProcessWide<GoodsSource>(std::make_shared<SlowSource>());
-  Goods::instance()->refresh(getDb());
-  Json::Value next = refreshStatus();
-  EXPECT_EQ(next["PAGES"], Json::Value(3));
-  EXPECT_EQ(next["MSG"], Json::Value(""));
-  EXPECT_EQ(next["FINISHED"], Json::Value(1'800'000'060));
+  SlowSource next;
+  Goods::instance()->refresh(getDb(), next);
+  Json::Value again = refreshStatus();
+  EXPECT_EQ(again["PAGES"], Json::Value(3));
+  EXPECT_EQ(again["MSG"], Json::Value(""));
+  EXPECT_EQ(again["FINISHED"], Json::Value(1'800'000'060));
 }
 
 }  // namespace

@@ -31,10 +31,10 @@ class SafetyActions : public StoreFixture {
     StoreFixture::SetUp();
     storageHealth().noteWriteWorked();
     daemon_ = std::make_shared<Deamon>();
-    registerCategoryActions();
-    registerItemActions();
-    registerStatusActions(daemon_);
-    registerBackupActions(daemon_);
+    registerCategoryActions(Env());
+    registerItemActions(Env());
+    registerStatusActions(Env(), daemon_);
+    registerBackupActions(Env(), daemon_);
     cg_ = addCategory("cards");
   }
   void TearDown() override {

@@ -50,10 +50,10 @@ class SellerMessages : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    registerCategoryActions();
-    registerItemActions();
-    registerOrderActions();
-    registerStatusActions(std::make_shared<Deamon>());
+    registerCategoryActions(Env());
+    registerItemActions(Env());
+    registerOrderActions(Env());
+    registerStatusActions(Env(), std::make_shared<Deamon>());
   }
 
   // The answer to `refusal`, checked to be a refusal in Chinese.

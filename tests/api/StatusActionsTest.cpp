@@ -21,7 +21,7 @@ class StatusActions : public StoreFixture {
   void SetUp() override {
     StoreFixture::SetUp();
     daemon_ = std::make_shared<Deamon>();
-    registerStatusActions(daemon_);
+    registerStatusActions(env_, daemon_);
   }
   void TearDown() override {
     daemon_->stopAndWait();
@@ -34,6 +34,7 @@ class StatusActions : public StoreFixture {
   }
 
   std::shared_ptr<Deamon> daemon_;  // built in SetUp, on the system clock
+  Env env_;                         // the actions' (copies share its entries)
   TestServer server_;
 };
 
@@ -233,7 +234,7 @@ class NotedAutostart : public port::Autostart {
 
 TEST_F(StatusActions, TheAutostartSettingSwitchesTheEntryOrIsNotSavedWhenTheEntryCannotChange) {
   auto autostart = std::make_shared<NotedAutostart>();
-  installProcessWide<port::Autostart>(autostart);
+  env_.set<port::Autostart>(autostart);
 
   EXPECT_EQ(callAction(server_.port(), "setConfig", formOf({{"comment_msg", "x"}}))["SUCCESS"], Json::Value(1));
   EXPECT_TRUE(autostart->calls.empty());  // other settings leave the entry alone

@@ -16,9 +16,9 @@ class SubActions : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    registerCategoryActions();
-    registerItemActions();
-    registerOrderActions();
+    registerCategoryActions(Env());
+    registerItemActions(Env());
+    registerOrderActions(Env());
   }
   TestServer server_;
 };

@@ -55,7 +55,7 @@ class DispatchFixture : public StoreFixture {
   void SetUp() override {
     StoreFixture::SetUp();
     installProcessWide<Clock>(clock_);
-    installProcessWide<ImChannel>(im_);
+    env_.set<ImChannel>(im_);
     getDb()->exec("pragma synchronous = off;");
     config_ = SystemConfig::instance();
     config_->set(getDb(), "maker_base", "http://127.0.0.1:" + std::to_string(service_.start(0)));
@@ -86,7 +86,8 @@ class DispatchFixture : public StoreFixture {
   std::shared_ptr<SystemConfig> config_;
   MakerService service_;
   std::shared_ptr<FakeClock> clock_ = std::make_shared<FakeClock>(kNow, true);
-  // The dispatcher's: the clock above, and the mailer's network and options.
+  // The dispatcher's: the clock above, the IM channel below, and the
+  // mailer's network and options.
   Env env_{clock_};
   std::shared_ptr<FakeImChannel> im_ = std::make_shared<FakeImChannel>(service_);
 };

@@ -214,7 +214,7 @@ TEST_F(Dispatch, ChatMessagesWithoutAddresseeAreDroppedFailedOnesWaitForTheNextP
 // window, so the chat stays queued.
 TEST_F(Dispatch, ProductionImChannelSendsNothingAndKeepsTheChat) {
   queue(2, "im", "text");
-  installProcessWide<ImChannel>(ImChannel::makeProcessWide());
+  env_.set<ImChannel>(ImChannel::makeProcessWide());
   pass();
   EXPECT_EQ(queued(2).size(), 1u);
 }
@@ -255,7 +255,7 @@ TEST_F(Dispatch, SettingsChangedDuringAPassApplyFromTheNextPass) {
     }
   };
   auto im = std::make_shared<SwitchingIm>(service_);
-  installProcessWide<ImChannel>(im);
+  env_.set<ImChannel>(im);
   pass();
   // The mail queued meanwhile joined the pass and went by the old setting.
   ASSERT_EQ(service_.messages().size(), 3u);
@@ -342,7 +342,7 @@ class DispatchThreads : public DispatchFixture {
  protected:
   void SetUp() override {
     DispatchFixture::SetUp();
-    installProcessWide<ImChannel>(im_);
+    env_.set<ImChannel>(im_);
   }
   // Starts a pass on its own thread, as a message worker would.
   std::jthread worker(std::stop_source& stop) {

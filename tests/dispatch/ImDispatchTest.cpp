@@ -16,11 +16,11 @@ class ImDispatch : public DispatchFixture {
  protected:
   void SetUp() override {
     DispatchFixture::SetUp();
-    installProcessWide<ImChannel>(ImChannel::makeProcessWide());
     config_->set(getDb(), "market_webim_host", "http://im.test");
     config_->set(getDb(), "wangwang_initiative_enable", "1");
     config_->set(getDb(), "wangwang_retry_timeout", "3");
     sim_->install();
+    env_.set<ImChannel>(std::make_shared<ImAutomation>(sim_->env()));
   }
 
   const std::string seller_ = gbk("好店");

@@ -23,7 +23,6 @@ class GoodsRefreshOnSim : public StoreFixture {
     sim_->start(0);
     SystemConfig::instance()->set(getDb(), "market_base", sim_->baseUrl());
     CookieJar::instance()->open(folder_.file("cookie.txt"));
-    installProcessWide<GoodsSource>(std::make_shared<GoodsScraper>());
     getDb()->exec("insert into `goods` (`url`,`item_id`,`name`,`img_url`) values ('u','9','old','i')");
     Goods::instance()->load(getDb());
   }
@@ -46,6 +45,7 @@ class GoodsRefreshOnSim : public StoreFixture {
 
   testing::TempFolder folder_;
   std::unique_ptr<MarketSim> sim_;
+  GoodsScraper scraper_;  // the refresh's source
 };
 
 TEST_F(GoodsRefreshOnSim, EveryItemOfEveryPageIsStoredInPageOrder) {
@@ -58,7 +58,7 @@ TEST_F(GoodsRefreshOnSim, EveryItemOfEveryPageIsStoredInPageOrder) {
   std::vector<SimItem> onSale = sim_->shop().items();
   ASSERT_EQ(onSale.size(), 11u);  // three pages
 
-  Json::Value list = Goods::instance()->list(getDb(), false);
+  Json::Value list = Goods::instance()->list(getDb(), scraper_, false);
   std::vector<GoodsRecord> rows = table();
   ASSERT_EQ(rows.size(), onSale.size());
   ASSERT_EQ(list.size(), onSale.size());
@@ -77,14 +77,14 @@ TEST_F(GoodsRefreshOnSim, AnEmptyShopEmptiesTheTable) {
   options.open = true;
   options.demoShop = false;
   start(options);
-  EXPECT_TRUE(Goods::instance()->list(getDb(), true).isNull());
+  EXPECT_TRUE(Goods::instance()->list(getDb(), scraper_, true).isNull());
   EXPECT_TRUE(table().empty());
 }
 
 TEST_F(GoodsRefreshOnSim, WithoutASessionTheTableKeepsItsRows) {
   start(SimOptions());  // not logged in: every seller page shows the login box
   EXPECT_THROW(GoodsScraper().page(1), AuthException);
-  EXPECT_TRUE(Goods::instance()->list(getDb(), true).isNull());
+  EXPECT_TRUE(Goods::instance()->list(getDb(), scraper_, true).isNull());
   ASSERT_EQ(table().size(), 1u);
   EXPECT_EQ(table()[0].item_id, "9");
   EXPECT_FALSE(Goods::instance()->refreshed());

@@ -68,10 +68,11 @@ class ImAutomationTest : public StoreFixture {
     config_ = SystemConfig::instance();
     config_->set(getDb(), "market_webim_host", "http://im.test");
     sim_->install();
+    env_ = sim_->env();
   }
 
   bool send(const std::string& text, const std::string& orderId = "T1", std::stop_token stop = {}) {
-    return ImAutomation().sendChatMessage(buyer_, seller_, text, orderId, stop);
+    return ImAutomation(env_).sendChatMessage(buyer_, seller_, text, orderId, stop);
   }
 
   std::string chatTitle() const { return buyer_ + " - " + seller_; }
@@ -108,6 +109,8 @@ class ImAutomationTest : public StoreFixture {
   const std::string buyer_ = gbk("买家");
   std::shared_ptr<SimImClient> sim_ = std::make_shared<SimImClient>(seller_, buyer_, linkFor(kBuyerInLink), kNow);
   std::shared_ptr<SystemConfig> config_;
+  // The automation's parties: the simulated client and its clock.
+  Env env_;
 };
 
 TEST_F(ImAutomationTest, AClientThatIsNotRunningAnswersFalseAtOnce) {
@@ -137,7 +140,7 @@ TEST_F(ImAutomationTest, TextIsCutIntoPiecesOf400Utf16Units) {
   const std::string second = repeat("b", 300) + repeat(gbk("密"), 100);
   const std::string third = repeat(gbk("码"), 50) + repeat("c", 50);
 
-  ImAutomation::Typing typing = ImAutomation::typeIntoChat(chat, first + second + third, {});
+  ImAutomation::Typing typing = ImAutomation(env_).typeIntoChat(chat, first + second + third, {});
   EXPECT_TRUE(typing.finished());
   EXPECT_EQ(typing.piecesSent, 3);
   std::vector<std::string> expected;
@@ -147,14 +150,14 @@ TEST_F(ImAutomationTest, TextIsCutIntoPiecesOf400Utf16Units) {
   // Exactly 400 units are one piece, with no pause before it.
   const std::string full = repeat(gbk("货"), 400);
   auto before = sim_->events().size();
-  EXPECT_EQ(ImAutomation::typeIntoChat(chat, full, {}).piecesSent, 1);
+  EXPECT_EQ(ImAutomation(env_).typeIntoChat(chat, full, {}).piecesSent, 1);
   auto events = sim_->events();
   std::vector<std::string> one;
   appendPiece(one, full, false);
   EXPECT_EQ(std::vector<std::string>(events.begin() + before, events.end()), one);
 
   // One more is two pieces.
-  EXPECT_EQ(ImAutomation::typeIntoChat(chat, full + "x", {}).piecesSent, 2);
+  EXPECT_EQ(ImAutomation(env_).typeIntoChat(chat, full + "x", {}).piecesSent, 2);
   EXPECT_EQ(sim_->typed().back(), "x");
 }
 
@@ -269,6 +272,7 @@ TEST_F(ImAutomationTest, BoundedWaitsEndTheSendWithFalse) {
 
   SimImClient refusing(seller_, buyer_, linkFor(kBuyerInLink), kNow);
   refusing.install();
+  env_ = refusing.env();
   refusing.script.setTextRefusals = 1000;
   EXPECT_FALSE(send("cards"));
   events = refusing.events();
@@ -277,6 +281,7 @@ TEST_F(ImAutomationTest, BoundedWaitsEndTheSendWithFalse) {
   EXPECT_EQ(countOf(events, "WM_KEYDOWN d 40000000"), 0);  // nothing was sent
   EXPECT_TRUE(rows().empty());
   resetProcessWide();  // before `refusing` goes
+  env_ = sim_->env();
 }
 
 TEST_F(ImAutomationTest, AnInputBoxThatRefusesAFewTimesGetsTheTextInTheEnd) {
@@ -327,8 +332,8 @@ TEST_F(ImAutomationTest, WhatCouldNotFollowTheFirstPieceWaitsInsteadOfBeingRetyp
 }
 
 TEST_F(ImAutomationTest, ANameThatCannotBePutInALinkIsDroppedWithoutLoadingAnything) {
-  EXPECT_TRUE(ImAutomation().sendChatMessage(repeat("a", 5121), seller_, "cards", "T1", {}));
-  EXPECT_TRUE(ImAutomation().sendChatMessage("\x81", seller_, "cards", "T1", {}));  // not GBK
+  EXPECT_TRUE(ImAutomation(env_).sendChatMessage(repeat("a", 5121), seller_, "cards", "T1", {}));
+  EXPECT_TRUE(ImAutomation(env_).sendChatMessage("\x81", seller_, "cards", "T1", {}));  // not GBK
   EXPECT_EQ(sim_->navigations(), 0);
   EXPECT_TRUE(rows().empty());
 }
@@ -356,7 +361,7 @@ TEST_F(ImAutomationTest, WaitingMessagesAreTypedIntoTheOpenChatInOrderAndRemoved
   queueWaiting("second", 0.5);
   sim_->openChat();
 
-  ImAutomation().sendWaitingChats({});
+  ImAutomation(env_).sendWaitingChats({});
   EXPECT_EQ(sim_->typed(), (std::vector<std::string>{"first", "second"}));
   std::vector<std::string> expected;
   appendPiece(expected, "first", false);
@@ -368,7 +373,7 @@ TEST_F(ImAutomationTest, WaitingMessagesAreTypedIntoTheOpenChatInOrderAndRemoved
   EXPECT_EQ(queued[0].msg, "elsewhere");  // its chat is not open
 
   // Nothing is typed twice.
-  ImAutomation().sendWaitingChats({});
+  ImAutomation(env_).sendWaitingChats({});
   EXPECT_EQ(sim_->typed().size(), 2u);
 }
 
@@ -380,13 +385,13 @@ TEST_F(ImAutomationTest, WaitingMessagesExpireOnlyWhileWaitingMessagesAreEnabled
 
   for (const char* off : {"", "0", "true"}) {
     config_->set(getDb(), "wangwang_initiative_enable", off);
-    ImAutomation().sendWaitingChats({});
+    ImAutomation(env_).sendWaitingChats({});
     EXPECT_EQ(rows().size(), 2u) << off;
   }
   EXPECT_TRUE(sim_->typed().empty());
 
   config_->set(getDb(), "wangwang_initiative_enable", "1");
-  ImAutomation().sendWaitingChats({});
+  ImAutomation(env_).sendWaitingChats({});
   EXPECT_EQ(sim_->typed(), std::vector<std::string>{"recent"});  // the old one went untyped
   EXPECT_TRUE(rows().empty());
 }
@@ -397,13 +402,13 @@ TEST_F(ImAutomationTest, AChatThatTakesNothingKeepsItsWaitingMessagesForTheNextR
   queueWaiting("second", 0);
   sim_->openChat();
   sim_->script.setTextRefusals = ImAutomation::kPatientTries;
-  ImAutomation().sendWaitingChats({});
+  ImAutomation(env_).sendWaitingChats({});
   EXPECT_TRUE(sim_->typed().empty());
   EXPECT_EQ(countOf(sim_->events(), "settext refused"), ImAutomation::kPatientTries);  // "second" not tried
   EXPECT_EQ(rows().size(), 2u);
 
   // Their claims were given back: the next round types them.
-  ImAutomation().sendWaitingChats({});
+  ImAutomation(env_).sendWaitingChats({});
   EXPECT_EQ(sim_->typed(), (std::vector<std::string>{"first", "second"}));
   EXPECT_TRUE(rows().empty());
 }
@@ -424,13 +429,13 @@ TEST_F(ImAutomationThreads, OverlappingRoundsTypeEachWaitingMessageOnce) {
   sim_->onEvent = [&](const std::string& event) {
     if (event == "settext first" && !held.exchange(true)) gate.pass();
   };
-  std::jthread old([] {
-    ImAutomation().sendWaitingChats({});
+  std::jthread old([this] {
+    ImAutomation(env_).sendWaitingChats({});
     releaseDb();
   });
   ASSERT_TRUE(gate.waitHeld(1));
 
-  ImAutomation().sendWaitingChats({});
+  ImAutomation(env_).sendWaitingChats({});
   EXPECT_EQ(sim_->typed(), std::vector<std::string>{"first"});  // only the held round's set text
 
   gate.open();

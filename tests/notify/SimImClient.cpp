@@ -72,12 +72,15 @@ SimImClient::SimImClient(std::string seller, std::string buyer, std::string expe
   addWindow(Role::kOther, "StandardFrame", seller_ + gbk("-阿里旺旺2012"));
 }
 
-void SimImClient::install() {
-  // The fixture keeps the client alive; the installed pointers share it.
+void SimImClient::install() { installProcessWide<Clock>(clock_); }
+
+Env SimImClient::env() {
+  // The fixture keeps the client alive; the Env's pointers share it.
   std::shared_ptr<SimImClient> self(std::shared_ptr<SimImClient>(), this);
-  installProcessWide<port::WindowSystem>(std::shared_ptr<port::WindowSystem>(self, this));
-  installProcessWide<port::EmbeddedBrowser>(std::shared_ptr<port::EmbeddedBrowser>(self, this));
-  installProcessWide<Clock>(clock_);
+  Env env(clock_);
+  env.set<port::WindowSystem>(std::shared_ptr<port::WindowSystem>(self, this));
+  env.set<port::EmbeddedBrowser>(std::shared_ptr<port::EmbeddedBrowser>(self, this));
+  return env;
 }
 
 void SimImClient::quit() {

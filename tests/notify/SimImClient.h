@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Env.h"
 #include "port/EmbeddedBrowser.h"
 #include "port/WindowSystem.h"
 #include "tests/support/FakeClock.h"
@@ -55,9 +56,11 @@ class SimImClient : public port::WindowSystem, public port::EmbeddedBrowser {
   // The clock starts at `start`.
   SimImClient(std::string seller, std::string buyer, std::string expectedLink, std::int64_t start);
 
-  // Installs this client as the program's window system and browser, and its
-  // logging clock as the program's clock.
+  // Installs the client's logging clock as the stores' clock.
   void install();
+  // An Env with this client as its window system and browser and its logging
+  // clock; the client must outlive what is built with it.
+  Env env();
 
   SimScript script;
   // Called with each event as it is logged.

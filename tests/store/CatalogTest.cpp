@@ -261,7 +261,6 @@ class GoodsRefresh : public CatalogTest {
  protected:
   void SetUp() override {
     CatalogTest::SetUp();
-    installProcessWide<GoodsSource>(source);
     getDb()->exec("insert into `goods` (`url`,`item_id`,`name`,`img_url`) values ('u','9','old','i')");
     Goods::instance()->load(getDb());
   }
@@ -284,7 +283,7 @@ class GoodsRefresh : public CatalogTest {
 
 TEST_F(GoodsRefresh, FirstListOfARunScrapesThenServesMemoryUntilForced) {
   source->pages = {{FakeSource::item("1"), FakeSource::item("2")}, {FakeSource::item("3")}};
-  Json::Value list = Goods::instance()->list(getDb(), false);
+  Json::Value list = Goods::instance()->list(getDb(), *source, false);
   EXPECT_EQ(source->asked, (std::vector<int>{1, 2, 3}));
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0]["item_id"].asString(), "1");
@@ -294,15 +293,15 @@ TEST_F(GoodsRefresh, FirstListOfARunScrapesThenServesMemoryUntilForced) {
   EXPECT_EQ(tableIds(), (std::vector<std::string>{"1", "2", "3"}));
 
   source->pages = {{FakeSource::item("4")}};
-  Goods::instance()->list(getDb(), false);
+  Goods::instance()->list(getDb(), *source, false);
   EXPECT_EQ(source->asked.size(), 3u);  // from memory
-  EXPECT_EQ(Goods::instance()->list(getDb(), true).size(), 1u);
+  EXPECT_EQ(Goods::instance()->list(getDb(), *source, true).size(), 1u);
   EXPECT_EQ(source->asked.size(), 5u);
   EXPECT_EQ(tableIds(), std::vector<std::string>{"4"});
 }
 
 TEST_F(GoodsRefresh, AnEmptyFirstPageEmptiesTheTableAndTheListIsNull) {
-  EXPECT_TRUE(Goods::instance()->list(getDb(), false).isNull());
+  EXPECT_TRUE(Goods::instance()->list(getDb(), *source, false).isNull());
   EXPECT_TRUE(tableIds().empty());
   EXPECT_TRUE(Goods::instance()->refreshed());
 }
@@ -310,7 +309,7 @@ TEST_F(GoodsRefresh, AnEmptyFirstPageEmptiesTheTableAndTheListIsNull) {
 TEST_F(GoodsRefresh, StopsWhenAPageRepeatsThePageBeforeIt) {
   source->pages = {{FakeSource::item("1")}, {FakeSource::item("2")}};
   source->repeatLast = true;
-  Goods::instance()->refresh(getDb());
+  Goods::instance()->refresh(getDb(), *source);
   EXPECT_EQ(source->asked, (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(tableIds(), (std::vector<std::string>{"1", "2"}));
 }
@@ -318,7 +317,7 @@ TEST_F(GoodsRefresh, StopsWhenAPageRepeatsThePageBeforeIt) {
 TEST_F(GoodsRefresh, StopsAtThePageLimitAndKeepsWhatItRead) {
   source->endless = true;
   Goods::instance()->setPageLimit(5);
-  Goods::instance()->refresh(getDb());
+  Goods::instance()->refresh(getDb(), *source);
   EXPECT_EQ(source->asked, (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_EQ(tableIds(), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
   EXPECT_TRUE(Goods::instance()->refreshed());
@@ -327,7 +326,7 @@ TEST_F(GoodsRefresh, StopsAtThePageLimitAndKeepsWhatItRead) {
 TEST_F(GoodsRefresh, AFailureKeepsTheTableAndLeavesTheFlagClear) {
   source->pages = {{FakeSource::item("1")}, {FakeSource::item("2")}};
   source->failAt = 2;
-  Goods::instance()->refresh(getDb());
+  Goods::instance()->refresh(getDb(), *source);
   EXPECT_EQ(tableIds(), std::vector<std::string>{"9"});
   EXPECT_EQ(listIds(), std::vector<std::string>{"1"});  // what was read before the failure
   EXPECT_FALSE(Goods::instance()->refreshed());
@@ -335,7 +334,7 @@ TEST_F(GoodsRefresh, AFailureKeepsTheTableAndLeavesTheFlagClear) {
   // A table that refuses the rows: nothing of the rewrite stays.
   source->failAt = 0;
   getDb()->exec("create trigger `refuse` before insert on `goods` begin select raise(abort, 'refused'); end");
-  Goods::instance()->refresh(getDb());
+  Goods::instance()->refresh(getDb(), *source);
   EXPECT_EQ(tableIds(), std::vector<std::string>{"9"});
   EXPECT_FALSE(Goods::instance()->refreshed());
 }

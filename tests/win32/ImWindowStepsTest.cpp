@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Charset.h"
-#include "base/ProcessWide.h"
+#include "base/Env.h"
 #include "imwindows/ImWindowSteps.h"
 #include "tests/win32/Win32Support.h"
 
@@ -22,14 +22,14 @@ class ImWindowStepsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(client_.running()) << "im_test_client.exe did not show its main window";
-    installProcessWide<port::WindowSystem>(std::make_shared<RecordingWindows>(recorder_));
-    installProcessWide<port::EmbeddedBrowser>(std::make_shared<ClientBrowser>(client_));
-    installProcessWide<Clock>(std::make_shared<RecordingClock>(recorder_));
+    Env env(std::make_shared<RecordingClock>(recorder_));
+    env.set<port::WindowSystem>(std::make_shared<RecordingWindows>(recorder_));
+    env.set<port::EmbeddedBrowser>(std::make_shared<ClientBrowser>(client_));
+    steps_ = std::make_unique<ImWindowSteps>(env);
   }
-  void TearDown() override { resetProcessWide(); }
 
   ImWindowSteps::ChatResult send(const std::string& buyer, const std::string& text) {
-    return ImWindowSteps::openChatAndType(buyer, TestImClient::seller(), TestImClient::linkFor(buyer), text, {});
+    return steps_->openChatAndType(buyer, TestImClient::seller(), TestImClient::linkFor(buyer), text, {});
   }
 
   // The events of one role, in order.
@@ -52,6 +52,7 @@ class ImWindowStepsTest : public ::testing::Test {
 
   TestImClient client_;
   std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
+  std::unique_ptr<ImWindowSteps> steps_;  // on the recording parties above
 };
 
 TEST_F(ImWindowStepsTest, A900CharacterTextArrivesAs400And400And100WithTheSendKeys) {
@@ -152,9 +153,9 @@ TEST_F(ImWindowStepsTest, AnAccountListWithoutTheSellerEndsTheSendWithFalse) {
 }
 
 TEST_F(ImWindowStepsTest, TheMainWindowTellsWhetherTheSellerIsLoggedIn) {
-  EXPECT_EQ(ImWindowSteps::findMainWindow(TestImClient::seller()), reinterpret_cast<port::Window>(client_.mainWindow()));
-  EXPECT_EQ(ImWindowSteps::findMainWindow(gbk("别家")), 0u);
-  EXPECT_EQ(ImWindowSteps::findChat(gbk("chat辛"), TestImClient::seller()), 0u);
+  EXPECT_EQ(steps_->findMainWindow(TestImClient::seller()), reinterpret_cast<port::Window>(client_.mainWindow()));
+  EXPECT_EQ(steps_->findMainWindow(gbk("别家")), 0u);
+  EXPECT_EQ(steps_->findChat(gbk("chat辛"), TestImClient::seller()), 0u);
 }
 
 }  // namespace
