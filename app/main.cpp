@@ -122,8 +122,9 @@ int main() {
   // What the program's parts reach outside themselves, handed to each when
   // it is built: one clock, the system's network, and the options of each
   // layer at their defaults. Every database connection is opened in it (its
-  // options, the clock of its busy wait and of the stores' stamps): the
-  // pool of connections is built on it before any connection opens.
+  // options, the clock of its busy wait): the pool of connections is built
+  // on it before any connection opens. The stores still stamp their rows
+  // with processWide<Clock>(), which is this same clock.
   Env env(processWide<Clock>());
   env.set<port::Network>(port::systemNetwork());
   // The outside parties the program talks to: the desktop's windows and the
