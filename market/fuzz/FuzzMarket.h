@@ -46,7 +46,7 @@ inline void useSimulatorHosts() {
     options->templatePath = QUORVEL_TEMPLATE_DB;
     installProcessWide(std::make_shared<ThreadConnections>(Env().set(options)));
     prepareDatabaseFile();
-    SystemConfig::instance()->set("market_base", kSimBase);
+    SystemConfig::instance()->set(getDb(), "market_base", kSimBase);
     releaseDb();
     return true;
   }();
