@@ -93,7 +93,7 @@ void getJs(ActionContext& context) {
     return;
   }
   context.setHeader("Content-Type", "text/javascript;charset=" + charset);
-  context.appendBody(fetchScript(context.queryParam("url")));
+  context.appendBody(fetchScript(context.env, context.queryParam("url")));
 }
 
 }  // namespace
@@ -137,11 +137,11 @@ std::string runLogin(const Env& env, const ParamMap& post, Deamon& daemon) {
     const LoginPageAddresses addresses = pageAddresses();
     HttpResult answer;
     if (post.empty()) {
-      answer = httpFetch(addresses.marketLoginPage, FormFields());
+      answer = httpFetch(env, addresses.marketLoginPage, FormFields());
       const std::string trouble = unusableAnswer(answer);
       if (!trouble.empty()) recordLogin(env.clock(), false, gbk("无法打开淘宝登录页：") + trouble);
     } else {
-      answer = httpFetch(addresses.marketLoginPage, FormFields(post.begin(), post.end()));
+      answer = httpFetch(env, addresses.marketLoginPage, FormFields(post.begin(), post.end()));
       const std::string trouble = unusableAnswer(answer);
       if (!trouble.empty()) {
         // Without the marketplace's word there is no login: the daemon stays

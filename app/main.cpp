@@ -134,7 +134,7 @@ int main() {
   env.set<port::EmbeddedBrowser>(port::EmbeddedBrowser::makeProcessWide());
   env.set<port::Autostart>(port::Autostart::makeProcessWide());
   env.set<ImChannel>(std::make_shared<ImAutomation>(env));
-  env.set<GoodsSource>(std::make_shared<GoodsScraper>());
+  env.set<GoodsSource>(std::make_shared<GoodsScraper>(env));
   installProcessWide(std::make_shared<ThreadConnections>(env));
 
   // Fatal faults leave a crash report beside the database.
@@ -201,7 +201,7 @@ int main() {
 
   installProcessWide<Deamon>(std::make_shared<Deamon>(env));
   std::shared_ptr<Deamon> daemon = Deamon::instance();
-  daemon->setOrderPipeline(std::make_shared<MarketPipeline>());
+  daemon->setOrderPipeline(std::make_shared<MarketPipeline>(env));
   daemon->setMessageDispatch(std::make_shared<MessageDispatcher>(env));
   if (!safety.safeMode()) daemon->start();  // a restore starts it in safe mode
   safety.startBackups();

@@ -10,6 +10,8 @@ void MarketPipeline::parseNewOrders(const std::shared_ptr<IDb>& db) { intake_.pa
 
 void MarketPipeline::deliverOrders(const std::shared_ptr<IDb>& db) { delivery_.deliverOrders(db); }
 
-void MarketPipeline::rateBuyers(const std::string& text, int minutes) { Comment::instance()->rateBuyers(text, minutes); }
+void MarketPipeline::rateBuyers(const std::string& text, int minutes) {
+  Comment::instance()->rateBuyers(env_, text, minutes);
+}
 
 }  // namespace Quorvel

@@ -21,14 +21,15 @@ OrderException consignFailure(ConsignRefusal refusal) {
   return OrderException(gbk("发货失败！"), kConsignRefused);
 }
 
-void consignForDelivery(const std::string& orderId, const std::string& text, ConsignOutcome& outcome) {
+void consignForDelivery(const Env& env, const std::string& orderId, const std::string& text,
+                        ConsignOutcome& outcome) {
   outcome = ConsignOutcome();
-  outcome = consignOrder(orderId, text);
+  outcome = consignOrder(env, orderId, text);
   if (!outcome.confirmed()) throw consignFailure(outcome.refusal);
 }
 
-int writeSellerMemo(const OrderInfo& order) {
-  const MemoOutcome outcome = updateSellerMemo(order);
+int writeSellerMemo(const Env& env, const OrderInfo& order) {
+  const MemoOutcome outcome = updateSellerMemo(env, order);
   switch (outcome.refusal) {
     case MemoRefusal::kNone:
       return outcome.status;

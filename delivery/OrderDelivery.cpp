@@ -142,9 +142,9 @@ std::set<int> deliveredCategories(const std::vector<OrderGoods>& lines) {
 
 class Delivery {
  public:
-  explicit Delivery(std::shared_ptr<IDb> db)
-      : db_(std::move(db)), orders_(Order::instance()), items_(Item::instance()), log_(OrderLog::instance()),
-        config_(SystemConfig::instance()) {}
+  Delivery(const Env& env, std::shared_ptr<IDb> db)
+      : env_(env), db_(std::move(db)), orders_(Order::instance()), items_(Item::instance()),
+        log_(OrderLog::instance()), config_(SystemConfig::instance()) {}
 
   void deliver(const OrderRecord& row);
   void recover(const OrderRecord& row);
@@ -170,6 +170,7 @@ class Delivery {
     if (config_->flag(flag)) sellerNotice(db_, text);
   }
 
+  const Env& env_;
   std::shared_ptr<IDb> db_;
   std::shared_ptr<Order> orders_;
   std::shared_ptr<Item> items_;
@@ -194,7 +195,7 @@ void Delivery::deliver(const OrderRecord& row) {
   attempt.row = row;
   // Read again just before the delivery: buyer, payment number and state are
   // current. A page that cannot be read ends the step.
-  attempt.order = OrderScraper::parseOrderDetail(row.id, row.order_url);
+  attempt.order = OrderScraper::parseOrderDetail(env_, row.id, row.order_url);
   attempt.order.order_id = row.order_id;
   if (reserve(attempt) != Reserved::kInFlight) return;
   reached("reserved", attempt.number());
@@ -324,7 +325,7 @@ void Delivery::consignAndFinish(Attempt& attempt) {
   reached("consigning", attempt.number());
   ConsignOutcome outcome;
   try {
-    consignForDelivery(attempt.number(), attempt.order.send_msg, outcome);
+    consignForDelivery(env_, attempt.number(), attempt.order.send_msg, outcome);
   } catch (OrderException e) {
     const std::string failure = e.message() + (outcome.reason.empty() ? "" : " (" + outcome.reason + ")");
     if (e.code() == kConsignRefused && outcome.posted && !outcome.answered) {
@@ -333,7 +334,7 @@ void Delivery::consignAndFinish(Attempt& attempt) {
       logAlone(attempt.number(), OrderLog::kConsignUnanswered, failure, true);
       MarketState state = MarketState::kUnknown;
       try {
-        state = OrderScraper::parseOrderDetail(attempt.row.id, attempt.row.order_url).order_status;
+        state = OrderScraper::parseOrderDetail(env_, attempt.row.id, attempt.row.order_url).order_status;
       } catch (AuthException) {
         throw;
       } catch (Exception read) {
@@ -437,7 +438,7 @@ void Delivery::release(Attempt& attempt, int code, const std::string& message, c
 void Delivery::writeMemo(const OrderInfo& order) {
   reached("memo", order.order_id);
   try {
-    const int status = writeSellerMemo(order);
+    const int status = writeSellerMemo(env_, order);
     logAlone(order.order_id, OrderLog::kMemoWritten, "HTTP " + std::to_string(status));
     return;
   } catch (Exception e) {
@@ -455,7 +456,7 @@ void Delivery::recover(const OrderRecord& row) {
   const OrderRecord stored = orders_->get(db_, row.id);
   OrderInfo page;
   try {
-    page = OrderScraper::parseOrderDetail(row.id, row.order_url);
+    page = OrderScraper::parseOrderDetail(env_, row.id, row.order_url);
   } catch (AuthException) {
     throw;
   } catch (Exception e) {
@@ -500,7 +501,7 @@ void Delivery::writeDueMemos() {
 }  // namespace
 
 void OrderDelivery::deliverOrders(const std::shared_ptr<IDb>& db) {
-  Delivery delivery(db);
+  Delivery delivery(env_, db);
   if (!memosChecked_.exchange(true)) delivery.writeDueMemos();
   std::shared_ptr<Order> orders = Order::instance();
   for (const OrderRecord& row : orders->delivering(db)) {

@@ -33,6 +33,7 @@
 // next tick, since it tells nothing about a shipment. The first call of a process also writes the
 // memos a crash left unwritten.
 //
+// Built with the Env whose client reaches the marketplace.
 // Called by the daemon's order worker with its own connection (getDb); a
 // replaced worker still finishing its tick may run at the same time as its
 // successor: an order is delivered by one thread at a time (a process-wide
@@ -44,6 +45,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Env.h"
 #include "store/Category.h"
 #include "store/Order.h"
 
@@ -60,6 +62,8 @@ struct QueuedMessage {
 
 class OrderDelivery {
  public:
+  explicit OrderDelivery(const Env& env) : env_(env) {}
+
   // Recovers the orders in flight, then delivers every order of status 1, in
   // id order, on `db` (the calling thread's connection). A failure of one
   // order is recorded on it and the next goes on; a detail page that cannot
@@ -68,6 +72,7 @@ class OrderDelivery {
   void deliverOrders(const std::shared_ptr<IDb>& db);
 
  private:
+  const Env env_;
   std::atomic<bool> memosChecked_{false};
 };
 

@@ -22,7 +22,7 @@ constexpr size_t kMaxReported = 10'000;
 }  // namespace
 
 void OrderIntake::fetchPaidOrders(const std::shared_ptr<IDb>& db) {
-  const std::vector<ListedOrder> listed = OrderScraper::listPaidOrders();
+  const std::vector<ListedOrder> listed = OrderScraper::listPaidOrders(env_);
   std::shared_ptr<Order> orders = Order::instance();
   for (const ListedOrder& order : listed) orders->addFound(db, order.number, order.url);
 }
@@ -38,7 +38,7 @@ void OrderIntake::parseNewOrders(const std::shared_ptr<IDb>& db) {
   for (const OrderRecord& found : orders->found(db)) {
     OrderInfo info;
     try {
-      info = OrderScraper::parseOrderDetail(found.id, found.order_url);
+      info = OrderScraper::parseOrderDetail(env_, found.id, found.order_url);
     } catch (AuthException) {
       throw;
     } catch (Exception e) {

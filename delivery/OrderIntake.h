@@ -10,6 +10,7 @@
 // on; the reason is written to standard output once for that order, not at
 // every tick.
 //
+// Built with the Env whose client reads the pages (market/HttpClient.h).
 // Called by the order worker thread with its own connection; an abandoned
 // worker still finishing its tick may overlap with its successor, so the
 // record of reported failures has its own lock.
@@ -19,6 +20,7 @@
 #include <set>
 #include <string>
 
+#include "base/Env.h"
 #include "base/Mutex.h"
 #include "store/Order.h"
 
@@ -28,6 +30,8 @@ class IDb;
 
 class OrderIntake {
  public:
+  explicit OrderIntake(const Env& env) : env_(env) {}
+
   // Records every paid order listed on the marketplace (status 0, the
   // current time); orders already recorded are left alone. Raises
   // AuthException("请重新登录", 1), recording nothing, when the list shows
@@ -49,6 +53,7 @@ class OrderIntake {
   void reportOnce(int orderId, const std::string& text);
   void forget(int orderId);
 
+  const Env env_;
   Mutex mutex_;
   std::set<int> reported_ GUARDED_BY(mutex_);  // guarded by mutex_; orders whose failure was written
 };

@@ -1,7 +1,6 @@
 #include "market/BuyerRating.h"
 
 #include "base/Charset.h"
-#include "base/Clock.h"
 #include "base/ProcessWide.h"
 #include "market/HttpClient.h"
 #include "market/MarketHosts.h"
@@ -25,7 +24,9 @@ std::vector<std::string> unratedTradesOn(const std::string& listPage) {
   return trades;
 }
 
-std::vector<std::string> listUnratedTrades() { return unratedTradesOn(httpGet(MarketHosts::unratedOrdersPage())); }
+std::vector<std::string> listUnratedTrades(const Env& env) {
+  return unratedTradesOn(httpGet(env, MarketHosts::unratedOrdersPage()));
+}
 
 std::optional<FormFields> readRateForm(const std::string& page) {
   std::vector<std::string> form;
@@ -35,26 +36,26 @@ std::optional<FormFields> readRateForm(const std::string& page) {
   return fields;
 }
 
-void rateBuyer(const std::string& tradeId, int rating, const std::string& text) {
-  std::optional<FormFields> form = readRateForm(httpGet(MarketHosts::rateFormPage(tradeId)));
+void rateBuyer(const Env& env, const std::string& tradeId, int rating, const std::string& text) {
+  std::optional<FormFields> form = readRateForm(httpGet(env, MarketHosts::rateFormPage(tradeId)));
   if (!form) return;
   FormFields& fields = *form;
   fields["rates" + tradeId] = std::to_string(rating);
   fields["rateContents" + tradeId] = text;
-  httpRequest(MarketHosts::rateSubmitPage(), fields, nullptr);
+  httpRequest(env, MarketHosts::rateSubmitPage(), fields, nullptr);
 }
 
 std::shared_ptr<Comment> Comment::instance() { return processWide<Comment>(); }
 
-bool Comment::rateBuyers(const std::string& text, int minutes) {
-  const std::shared_ptr<Clock> clock = processWide<Clock>();
+bool Comment::rateBuyers(const Env& env, const std::string& text, int minutes) {
+  Clock& clock = env.clock();
   {
     MutexLock hold(mutex_);
-    if (clock->now() < nextAllowed_) return false;
+    if (clock.now() < nextAllowed_) return false;
   }
-  for (const std::string& trade : listUnratedTrades()) rateBuyer(trade, 1, text);
+  for (const std::string& trade : listUnratedTrades(env)) rateBuyer(env, trade, 1, text);
   MutexLock hold(mutex_);
-  nextAllowed_ = clock->now() + static_cast<std::int64_t>(minutes) * 60;
+  nextAllowed_ = clock.now() + static_cast<std::int64_t>(minutes) * 60;
   return true;
 }
 

@@ -6,7 +6,9 @@
 // Comment is one process-wide object (processWide) holding the time the next
 // run is allowed; only the order worker calls rateBuyers, but a replaced
 // worker finishing its tick may overlap with its successor, so the time has
-// a lock of its own. The free functions may be called from any thread.
+// a lock of its own. The free functions may be called from any thread. Every
+// page is fetched with the Env the caller gives (market/HttpClient.h), and
+// the interval runs on that Env's clock.
 #pragma once
 
 #include <cstdint>
@@ -23,12 +25,12 @@ namespace Quorvel {
 
 // The trade ids after "订单编号：" on the list of sold orders not rated yet,
 // in page order (duplicates kept).
-std::vector<std::string> listUnratedTrades();
+std::vector<std::string> listUnratedTrades(const Env& env);
 
 // Rates one trade: reads its rating form, takes its inputs, sets
 // "rates<trade>" to the rating and "rateContents<trade>" to the text, and
 // posts them. Silent when the page offers no form or the form no input.
-void rateBuyer(const std::string& tradeId, int rating, const std::string& text);
+void rateBuyer(const Env& env, const std::string& tradeId, int rating, const std::string& text);
 
 // The trade ids of one list page (see listUnratedTrades).
 std::vector<std::string> unratedTradesOn(const std::string& listPage);
@@ -41,11 +43,11 @@ class Comment {
  public:
   static std::shared_ptr<Comment> instance();
 
-  // False, fetching nothing, while the process clock is before the next
+  // False, fetching nothing, while the clock of `env` is before the next
   // allowed time; otherwise rates every listed trade with 1 and `text`, sets
   // the next allowed time to now (after the run) + minutes x 60 and returns
   // true. A failure of the HTTP client escapes and leaves the time as it was.
-  bool rateBuyers(const std::string& text, int minutes);
+  bool rateBuyers(const Env& env, const std::string& text, int minutes);
 
  private:
   Mutex mutex_;

@@ -40,9 +40,9 @@ ConsignForm readConsignForm(const std::string& page) {
   return read;
 }
 
-ConsignOutcome consignOrder(const std::string& orderId, const std::string& text) {
+ConsignOutcome consignOrder(const Env& env, const std::string& orderId, const std::string& text) {
   ConsignOutcome out;
-  HttpResult page = httpFetch(MarketHosts::consignPage(orderId), {});
+  HttpResult page = httpFetch(env, MarketHosts::consignPage(orderId), {});
   ConsignForm form = readConsignForm(page.body);
   if (form.refusal != ConsignRefusal::kNone) {
     out.refusal = form.refusal;
@@ -60,7 +60,7 @@ ConsignOutcome consignOrder(const std::string& orderId, const std::string& text)
   // Back to the address that served the form (the consign page redirects to
   // where the site keeps it now), with the scheme it was served with.
   out.posted = true;
-  HttpResult answer = httpFetch(page.url, fields);
+  HttpResult answer = httpFetch(env, page.url, fields);
   out.answered = answer.ok();
   out.reason = answer.reason();
   const std::string confirmed = gbk("恭喜您，操作成功");

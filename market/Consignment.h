@@ -51,7 +51,8 @@ inline constexpr size_t kConsignNoteCut = 100;
 // Consigns the marketplace order `orderId` with `text` as its note (see
 // consignNote). Raises the Exception family only where the client does (an
 // address the settings refuse, and the like).
-ConsignOutcome consignOrder(const std::string& orderId, const std::string& text);
+// The pages are fetched with `env` (market/HttpClient.h).
+ConsignOutcome consignOrder(const Env& env, const std::string& orderId, const std::string& text);
 
 // The inputs of the consign form on `page` (the consign page's body), as
 // consignOrder posts them before it sets its own fields.

@@ -8,6 +8,8 @@
 
 namespace Quorvel {
 
+GoodsScraper::GoodsScraper(const Env& env) : env_(httpEnvOf(env)) {}
+
 std::string GoodsScraper::itemPattern() {
   return "<A HREF=\"(" + MarketHosts::itemHostPattern() +
          "/item\\.htm\\?id=([0-9]+))\" target=_blank title=\"([^\"]+)\">\\s*<img src=\"([^\"]+)\" "
@@ -32,7 +34,7 @@ std::vector<GoodsRecord> GoodsScraper::parse(const std::string& body) {
 
 std::vector<GoodsRecord> GoodsScraper::page(int page) {
   const std::string address = MarketHosts::goodsOnSalePage(page);
-  const std::string body = httpGet(address);
+  const std::string body = httpGet(env_, address);
   if (containsText(gbk("标准登录框"), body)) {
     throw AuthException(gbk("淘宝要求先登录才能查看在售宝贝，请先登录淘宝（") + address + gbk("）。"));
   }

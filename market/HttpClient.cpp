@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "base/Percent.h"
-#include "base/ProcessWide.h"
 #include "market/CookieJar.h"
 #include "market/CurlException.h"
 #include "market/CurlGlobal.h"
@@ -177,20 +176,21 @@ std::string HttpResult::reason() const {
   return {};
 }
 
-HttpResult httpFetch(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo,
+HttpResult httpFetch(const Env& env, const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo,
                      const RedirectFilter& mayFollow) {
   // Counted whatever way the request ends.
   struct Timed {
-    std::shared_ptr<HttpTotals> totals = processWide<HttpTotals>();
-    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    Clock& clock;
+    std::shared_ptr<HttpTotals> totals;
+    Clock::Instant start = clock.monotonic();
     ~Timed() {
       totals->requests.fetch_add(1, std::memory_order_relaxed);
       totals->nanoseconds.fetch_add(
-          std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count(),
+          std::chrono::duration_cast<std::chrono::nanoseconds>(clock.monotonic() - start).count(),
           std::memory_order_relaxed);
     }
-  } timed;
-  const HttpOptions options = *processWide<HttpOptions>();
+  } timed{env.clock(), env.get<HttpTotals>()};
+  const HttpOptions options = *env.get<HttpOptions>();
   const std::string postBody = buildQuery(fields);
   std::string current = url;
   HttpResult result;
@@ -229,12 +229,20 @@ HttpResult httpFetch(const std::string& url, const FormFields& fields, RedirectI
   }
 }
 
-std::string httpRequest(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo) {
-  return httpFetch(url, fields, redirectInfo).body;
+std::string httpRequest(const Env& env, const std::string& url, const FormFields& fields,
+                        RedirectInfo* redirectInfo) {
+  return httpFetch(env, url, fields, redirectInfo).body;
 }
 
-std::string httpGet(const std::string& url, RedirectInfo* redirectInfo) {
-  return httpRequest(url, FormFields(), redirectInfo);
+std::string httpGet(const Env& env, const std::string& url, RedirectInfo* redirectInfo) {
+  return httpRequest(env, url, FormFields(), redirectInfo);
+}
+
+Env httpEnvOf(const Env& env) {
+  Env own(env.sharedClock());
+  own.set<HttpOptions>(env.get<HttpOptions>());
+  own.set<HttpTotals>(env.get<HttpTotals>());
+  return own;
 }
 
 std::string buildQuery(const FormFields& fields) {

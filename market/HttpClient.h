@@ -10,6 +10,10 @@
 // httpGet give only the body, and empty text for every failure, which the
 // scrapers treat like a page on which their patterns are not found.
 //
+// Every request reads its limits (HttpOptions) and adds to its counts
+// (HttpTotals) in the Env it is given, so two parts built with different Envs
+// keep their own; the clock of that Env times the requests.
+//
 // Any thread may call these at the same time; each request has its own
 // libcurl handle and all of them share the one cookie store.
 #pragma once
@@ -21,6 +25,8 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+
+#include "base/Env.h"
 
 namespace Quorvel {
 
@@ -43,8 +49,9 @@ struct HeaderNameLess {
 // followed by "\r\n"; any other repeated name keeps its last value.
 using HeaderMap = std::map<std::string, std::string, HeaderNameLess>;
 
-// Limits applied to every request: processWide<HttpOptions>(), the defaults
-// below unless a test installs others (never changed in place).
+// Limits applied to every request: the HttpOptions entry of the request's
+// Env, the defaults below unless its builder set others (never changed in
+// place).
 struct HttpOptions {
   long connectTimeoutMs = 15'000;
   long transferTimeoutMs = 120'000;
@@ -52,9 +59,9 @@ struct HttpOptions {
   int maxRedirects = 10;
 };
 
-// How many requests the client made since the process started and how long
-// they took in all, redirects followed included (processWide<HttpTotals>()):
-// for benchmarks and diagnostics. Any thread.
+// How many requests the client made with one Env and how long they took in
+// all, redirects followed included (the HttpTotals entry of that Env): for
+// benchmarks and diagnostics. Any thread.
 struct HttpTotals {
   std::atomic<std::int64_t> requests{0};
   std::atomic<std::int64_t> nanoseconds{0};
@@ -84,13 +91,19 @@ struct HttpResult {
 // (the request fails otherwise).
 // Raises CurlException("Can't Init curl", 1) when no handle can be made.
 using RedirectFilter = std::function<bool(const std::string& next)>;
-HttpResult httpFetch(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo = nullptr,
-                     const RedirectFilter& mayFollow = {});
+HttpResult httpFetch(const Env& env, const std::string& url, const FormFields& fields,
+                     RedirectInfo* redirectInfo = nullptr, const RedirectFilter& mayFollow = {});
 
 // The body of httpFetch's answer whatever its status; empty text when the
 // request failed.
-std::string httpRequest(const std::string& url, const FormFields& fields, RedirectInfo* redirectInfo);
-std::string httpGet(const std::string& url, RedirectInfo* redirectInfo = nullptr);
+std::string httpRequest(const Env& env, const std::string& url, const FormFields& fields,
+                        RedirectInfo* redirectInfo);
+std::string httpGet(const Env& env, const std::string& url, RedirectInfo* redirectInfo = nullptr);
+
+// An Env holding only what the client reads of `env` (its clock, and the very
+// HttpOptions and HttpTotals objects of `env`), for a part that is itself an
+// entry of `env` and so must not hold `env` itself.
+Env httpEnvOf(const Env& env);
 
 // Where a redirect answered to `current` with `location` leads: the absolute
 // address (a relative Location is resolved against `current`, the scheme is

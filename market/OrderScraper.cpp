@@ -66,8 +66,8 @@ int quantityOf(const std::string& digits) {
 }
 
 // The page's body, or CurlException with the client's reason.
-std::string fetchPage(const std::string& what, const std::string& url) {
-  HttpResult result = httpFetch(url, {});
+std::string fetchPage(const Env& env, const std::string& what, const std::string& url) {
+  HttpResult result = httpFetch(env, url, {});
   if (!result.ok()) throw CurlException("The " + what + " " + url + " cannot be fetched: " + result.reason(), 1);
   return std::move(result.body);
 }
@@ -86,8 +86,8 @@ std::vector<std::pair<std::string, std::string>> OrderScraper::listedOrders(cons
   return orders;
 }
 
-std::vector<ListedOrder> OrderScraper::listPaidOrders() {
-  const std::string page = httpGet(MarketHosts::paidOrdersPage());
+std::vector<ListedOrder> OrderScraper::listPaidOrders(const Env& env) {
+  const std::string page = httpGet(env, MarketHosts::paidOrdersPage());
   if (showsLoginBox(page)) throw loginLost();
   std::vector<ListedOrder> orders;
   for (auto& [number, url] : listedOrders(page)) orders.push_back({std::move(number), std::move(url)});
@@ -125,8 +125,8 @@ std::string OrderScraper::itemIdOf(const std::string& snapshotPage) {
   return regexMatch(kItemLink, snapshotPage, groups) ? groups[2] : std::string();
 }
 
-OrderInfo OrderScraper::parseOrderDetail(int id, const std::string& url) {
-  const std::string page = fetchPage("order detail page", url);
+OrderInfo OrderScraper::parseOrderDetail(const Env& env, int id, const std::string& url) {
+  const std::string page = fetchPage(env, "order detail page", url);
   // Read from a login page, a paid order would be stored with no state and
   // then refused by the delivery.
   if (showsLoginBox(page)) throw loginLost();
@@ -135,7 +135,7 @@ OrderInfo OrderScraper::parseOrderDetail(int id, const std::string& url) {
   // the whole read: a line without its item id would find no category and
   // the order would be finished without its cards.
   for (size_t k = 0; k < read.snapshots.size(); ++k) {
-    read.info.goods[k].item_id = itemIdOf(fetchPage("goods snapshot", read.snapshots[k]));
+    read.info.goods[k].item_id = itemIdOf(fetchPage(env, "goods snapshot", read.snapshots[k]));
   }
   return std::move(read.info);
 }

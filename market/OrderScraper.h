@@ -7,13 +7,15 @@
 // parseOrderDetail is also what the delivery reads again just before it
 // delivers.
 //
-// Pure page reading without state: any thread may call it.
+// Pure page reading without state: any thread may call it. The pages are
+// fetched with the Env it is given (market/HttpClient.h).
 #pragma once
 
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/Env.h"
 #include "store/Order.h"
 
 namespace Quorvel {
@@ -35,14 +37,14 @@ class OrderScraper {
  public:
   // The paid orders listed on the marketplace, in page order. Raises
   // AuthException("请重新登录", 1) when the list shows the login box.
-  static std::vector<ListedOrder> listPaidOrders();
+  static std::vector<ListedOrder> listPaidOrders(const Env& env);
 
   // Fetches and reads the order's detail page and the snapshot page of each
   // goods line. Fields the pages do not show stay at their defaults. Raises
   // CurlException, with the client's reason, when a page cannot be fetched
   // (no answer, or not a 2xx answer), and AuthException when the detail page
   // shows the login box.
-  static OrderInfo parseOrderDetail(int id, const std::string& url);
+  static OrderInfo parseOrderDetail(const Env& env, int id, const std::string& url);
 
   // Reads one detail page body (GBK) without fetching anything.
   static DetailPage readDetailPage(int id, const std::string& page);

@@ -66,10 +66,10 @@ bool isAddressOn(const std::string& url, const std::vector<std::string>& bases) 
   return false;
 }
 
-std::string fetchScript(const std::string& url) {
+std::string fetchScript(const Env& env, const std::string& url) {
   const std::vector<std::string> bases = scriptProxyBases();
   if (!isAddressOn(url, bases)) return {};
-  HttpResult result = httpFetch(url, FormFields(), nullptr,
+  HttpResult result = httpFetch(env, url, FormFields(), nullptr,
                                 [&bases](const std::string& next) { return isAddressOn(next, bases); });
   return result.ok() ? std::move(result.body) : std::string();
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Env.h"
+
 namespace Quorvel {
 
 // The base addresses the proxy may fetch from: the maker's service and every
@@ -24,7 +26,7 @@ bool isAddressOn(const std::string& url, const std::vector<std::string>& bases);
 
 // The script at `url`, or empty text when the address is not allowed, a
 // redirect leads off the allowed hosts, the request fails or its answer is
-// not a 2xx.
-std::string fetchScript(const std::string& url);
+// not a 2xx. Fetched with `env` (market/HttpClient.h).
+std::string fetchScript(const Env& env, const std::string& url);
 
 }  // namespace Quorvel

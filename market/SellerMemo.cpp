@@ -26,17 +26,17 @@ MemoForm readMemoForm(const std::string& page) {
   return read;
 }
 
-MemoOutcome updateSellerMemo(const OrderInfo& order) {
+MemoOutcome updateSellerMemo(const Env& env, const OrderInfo& order) {
   MemoOutcome out;
   const std::string url = MarketHosts::sellerMemoPage(order.order_id);
-  MemoForm form = readMemoForm(httpGet(url));
+  MemoForm form = readMemoForm(httpGet(env, url));
   if (form.refusal != MemoRefusal::kNone) {
     out.refusal = form.refusal;
     return out;
   }
   form.fields["flag"] = "1";
   form.fields["memo"] = order.send_msg;
-  const HttpResult answer = httpFetch(url, form.fields);
+  const HttpResult answer = httpFetch(env, url, form.fields);
   if (!answer.error.empty()) {
     out.refusal = MemoRefusal::kUnanswered;
     out.reason = answer.reason();

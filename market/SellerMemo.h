@@ -37,8 +37,9 @@ struct MemoOutcome {
 
 // Reads the memo page of order.order_id, fills in its form ("flag" 1, "memo"
 // the whole order.send_msg) and posts it back to the same address. What an
-// answer says is not examined (the site gives no marker to check).
-MemoOutcome updateSellerMemo(const OrderInfo& order);
+// answer says is not examined (the site gives no marker to check). The pages
+// are fetched with `env` (market/HttpClient.h).
+MemoOutcome updateSellerMemo(const Env& env, const OrderInfo& order);
 
 // The inputs of the memo form on `page` (the memo page's body), as
 // updateSellerMemo posts them before it sets "flag" and "memo".

@@ -68,11 +68,11 @@ struct Attempt {
 
 // Posts a form to one of the messaging endpoints; the values go out as UTF-8.
 // True when the service accepted it; `reply` gets its answer, or why none came.
-bool postToMaker(const PassSettings& settings, const std::string& action,
+bool postToMaker(const Env& env, const PassSettings& settings, const std::string& action,
                  const std::vector<std::pair<std::string, std::string>>& fields, std::string& reply) {
   FormFields form;
   for (const auto& [name, value] : fields) form[name] = gbkToUtf8(value);
-  HttpResult answer = httpFetch(settings.makerBase + "/?m=Api&a=" + action, form);
+  HttpResult answer = httpFetch(env, settings.makerBase + "/?m=Api&a=" + action, form);
   reply = answer.error.empty() ? replyText(answer.body) : answer.reason();
   return accepted(answer.body);
 }
@@ -120,7 +120,7 @@ Attempt sendMail(const Env& env, const PassSettings& settings, const MsgEntry& e
   switch (static_cast<EmailSendType>(std::atoi(settings.get("email_send_type").c_str()))) {
     case EmailSendType::kMakerService: {
       Attempt attempt;
-      attempt.sent = postToMaker(settings, "email_send",
+      attempt.sent = postToMaker(env, settings, "email_send",
                                  {{"msg", entry.msg}, {"to", entry.to}, {"from", entry.from}, {"order_id", entry.order_id}},
                                  attempt.reply);
       attempt.done = attempt.sent;
@@ -184,7 +184,7 @@ void MessageDispatcher::sendMessages(std::stop_token stop) {
     switch (type) {
       case kWebMessage:
         // One attempt only: removed whatever the service answers.
-        attempt.sent = postToMaker(settings, "web_send",
+        attempt.sent = postToMaker(env_, settings, "web_send",
                                    {{"msg", entry.msg},
                                     {"to", entry.to},
                                     {"from", entry.from},

@@ -10,8 +10,8 @@
 // its pass while its successor starts one: every message is claimed before it
 // is sent, so the two never send the same one, and a pass ends between two
 // messages once its worker is asked to stop. The dispatcher keeps no state
-// between passes but its Env, whose clock, network and mailer options it
-// uses; it reads the Env's IM channel at every pass.
+// between passes but its Env, whose clock, network, mailer options and HTTP
+// client options it uses; it reads the Env's IM channel at every pass.
 #pragma once
 
 #include <stop_token>

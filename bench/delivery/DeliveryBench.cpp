@@ -54,7 +54,11 @@ int run(int orders) {
   auto options = std::make_shared<DatabaseOptions>();
   options->path = (dir / "vendara2012.db").string();
   options->templatePath = QUORVEL_TEMPLATE_DB;
-  installProcessWide(std::make_shared<ThreadConnections>(Env().set(options)));
+  // The program's parts as main() builds them: one Env for the connections
+  // and the pipeline, whose HttpTotals count the pipeline's requests.
+  Env env;
+  env.set(options);
+  installProcessWide(std::make_shared<ThreadConnections>(env));
   prepareDatabaseFile();
   CookieJar::instance()->open((dir / "cookie.txt").string());
 
@@ -96,10 +100,10 @@ int run(int orders) {
     sim.shop().addOrder(wanted);
   }
 
-  std::shared_ptr<HttpTotals> http = processWide<HttpTotals>();
+  std::shared_ptr<HttpTotals> http = env.get<HttpTotals>();
   const std::int64_t requestsBefore = http->requests.load();
   const std::int64_t nanosBefore = http->nanoseconds.load();
-  MarketPipeline pipeline;
+  MarketPipeline pipeline(env);
   int ticks = 0;
   // Per step of the tick: wall time, and time in marketplace requests.
   double stepWall[3] = {0, 0, 0};

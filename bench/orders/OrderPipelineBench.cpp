@@ -153,7 +153,9 @@ int run(int orders, size_t pageBytes, int rounds) {
   auto options = std::make_shared<DatabaseOptions>();
   options->path = (dir / "vendara2012.db").string();
   options->templatePath = QUORVEL_TEMPLATE_DB;
-  installProcessWide(std::make_shared<ThreadConnections>(Env().set(options)));
+  Env env;
+  env.set(options);
+  installProcessWide(std::make_shared<ThreadConnections>(env));
   prepareDatabaseFile();
   CookieJar::instance()->open((dir / "cookie.txt").string());
 
@@ -165,7 +167,7 @@ int run(int orders, size_t pageBytes, int rounds) {
   double bestPipeline = 1e9;
   for (int round = 0; round < rounds; ++round) {
     db->exec("delete from `orders`; delete from `order_goods`;");
-    OrderIntake intake;
+    OrderIntake intake(env);
     Steady::time_point start = Steady::now();
     intake.fetchPaidOrders(db);
     intake.parseNewOrders(db);
@@ -182,9 +184,9 @@ int run(int orders, size_t pageBytes, int rounds) {
   for (int round = 0; round < rounds; ++round) {
     Steady::time_point start = Steady::now();
     std::vector<std::pair<std::string, std::string>> listed =
-        OrderScraper::listedOrders(httpGet(MarketHosts::paidOrdersPage()));
+        OrderScraper::listedOrders(httpGet(env, MarketHosts::paidOrdersPage()));
     for (size_t order = 0; order < listed.size(); ++order) {
-      OrderScraper::parseOrderDetail(static_cast<int>(order) + 1, listed[order].second);
+      OrderScraper::parseOrderDetail(env, static_cast<int>(order) + 1, listed[order].second);
     }
     bestFetched = std::min(bestFetched, secondsSince(start));
   }

@@ -43,7 +43,7 @@ TEST_F(DeliveryThreads, ThePageEditsCardsAndSettingsWhileFiftyOrdersAreDelivered
   registerOrderActions(Env());
   TestServer server;
   Deamon daemon;
-  daemon.setOrderPipeline(std::make_shared<MarketPipeline>());
+  daemon.setOrderPipeline(std::make_shared<MarketPipeline>(env_));
   daemon.setRunning(true);
 
   std::atomic<bool> done{false};

@@ -172,7 +172,7 @@ TEST_F(LoginActions, AnAcceptedLoginStoresTheAccountStartsTheDaemonAndClosesTheV
   EXPECT_EQ(status["LOGIN_MSG"]["SUCCESS"], Json::Value(1));
   EXPECT_EQ(status["LOGIN_MSG"]["MSG"].asString(), "登录成功");
   // The session lives in the program's own cookie jar.
-  EXPECT_FALSE(showsLoginBox(httpGet(MarketHosts::paidOrdersPage())));
+  EXPECT_FALSE(showsLoginBox(httpGet(env_, MarketHosts::paidOrdersPage())));
 
   // The next visit stops the daemon again until the next login.
   get("/?do=login");

@@ -40,7 +40,7 @@ TEST_F(OrderActionsThreads, ThePageListsResetsAndDeletesWhileTicksStoreOrders) {
   registerOrderActions(Env());
   TestServer server;
   Deamon daemon;
-  daemon.setOrderPipeline(std::make_shared<MarketPipeline>());
+  daemon.setOrderPipeline(std::make_shared<MarketPipeline>(Env()));
   daemon.setRunning(true);
 
   std::atomic<bool> stop{false};

@@ -48,12 +48,14 @@ int main(int argc, char** argv) {
   }
   auto options = std::make_shared<DatabaseOptions>();
   options->path = argv[1];
-  installProcessWide(std::make_shared<ThreadConnections>(Env().set(options)));
+  Env env;
+  env.set(options);
+  installProcessWide(std::make_shared<ThreadConnections>(env));
   CookieJar::instance()->open(argv[2]);
   if (const char* point = std::getenv("QUORVEL_KILL_AT")) installProcessWide<DeliveryProbe>(std::make_shared<KillAt>(point));
   try {
     upgradeDatabase();
-    MarketPipeline pipeline;
+    MarketPipeline pipeline(env);
     std::shared_ptr<IDb> db = getDb();
     pipeline.fetchPaidOrders(db);
     pipeline.parseNewOrders(db);

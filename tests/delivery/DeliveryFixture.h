@@ -154,8 +154,8 @@ class DeliveryFixture : public SimStoreFixture {
         << "the cache of category " << category;
   }
 
-  OrderIntake intake_;
-  OrderDelivery delivery_;
+  OrderIntake intake_{env_};
+  OrderDelivery delivery_{env_};
 };
 
 }  // namespace Quorvel::testing

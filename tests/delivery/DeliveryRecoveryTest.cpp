@@ -41,7 +41,7 @@ class DeliveryRecovery : public DeliveryFixture, public ::testing::WithParamInte
   // Runs the delivery step of a freshly started program.
   void restart() {
     installProcessWide<DeliveryProbe>(std::make_shared<DeliveryProbe>());
-    OrderDelivery fresh;
+    OrderDelivery fresh(env_);
     fresh.deliverOrders(db_);
   }
 
@@ -136,7 +136,7 @@ TEST_F(DeliveryRecoveryThreads, ASecondWorkerLeavesAloneTheOrderTheFirstIsDelive
   readOrders();
   auto hold = std::make_shared<HoldAt>("consigning");
   installProcessWide<DeliveryProbe>(hold);
-  OrderDelivery pipeline;  // shared by both workers, as the daemon's is
+  OrderDelivery pipeline(env_);  // shared by both workers, as the daemon's is
   std::thread first([&] {
     pipeline.deliverOrders(getDb());
     releaseDb();

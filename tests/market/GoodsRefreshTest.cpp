@@ -45,7 +45,7 @@ class GoodsRefreshOnSim : public StoreFixture {
 
   testing::TempFolder folder_;
   std::unique_ptr<MarketSim> sim_;
-  GoodsScraper scraper_;  // the refresh's source
+  GoodsScraper scraper_{Env()};  // the refresh's source
 };
 
 TEST_F(GoodsRefreshOnSim, EveryItemOfEveryPageIsStoredInPageOrder) {
@@ -83,7 +83,7 @@ TEST_F(GoodsRefreshOnSim, AnEmptyShopEmptiesTheTable) {
 
 TEST_F(GoodsRefreshOnSim, WithoutASessionTheTableKeepsItsRows) {
   start(SimOptions());  // not logged in: every seller page shows the login box
-  EXPECT_THROW(GoodsScraper().page(1), AuthException);
+  EXPECT_THROW(scraper_.page(1), AuthException);
   EXPECT_TRUE(Goods::instance()->list(getDb(), scraper_, true).isNull());
   ASSERT_EQ(table().size(), 1u);
   EXPECT_EQ(table()[0].item_id, "9");

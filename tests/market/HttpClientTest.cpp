@@ -23,7 +23,8 @@ using testing::answer;
 using testing::LoopbackServer;
 using testing::SeenRequest;
 
-// Every test starts with its own empty cookie file and the default limits.
+// Every test starts with its own empty cookie file and an Env with the
+// default limits.
 class HttpClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -41,6 +42,7 @@ class HttpClientTest : public ::testing::Test {
   }
 
   testing::TempFolder folder_;
+  const Env env_;
 };
 
 TEST_F(HttpClientTest, GetReturnsTheBodyBytesUnchanged) {
@@ -48,7 +50,7 @@ TEST_F(HttpClientTest, GetReturnsTheBodyBytesUnchanged) {
   const std::string body = "<p>" + gbk("标准登录框") + "</p>\r\n\r\nHTTP/1.1 200 OK\r\n\r\nrest";
   LoopbackServer server([&](const SeenRequest&) { return answer(200, body); });
   RedirectInfo redirect;
-  EXPECT_EQ(httpGet(server.url("/page?x=1"), &redirect), body);
+  EXPECT_EQ(httpGet(env_, server.url("/page?x=1"), &redirect), body);
   EXPECT_EQ(redirect.location, "");
   EXPECT_EQ(redirect.status, 0);
   ASSERT_EQ(server.requests().size(), 1u);
@@ -59,7 +61,7 @@ TEST_F(HttpClientTest, GetReturnsTheBodyBytesUnchanged) {
 TEST_F(HttpClientTest, PostSendsTheFormEncodedFields) {
   LoopbackServer server([](const SeenRequest&) { return answer(200, "ok"); });
   FormFields fields{{"TPL_username", gbk("卖家")}, {"memo", "a-b c"}};
-  EXPECT_EQ(httpRequest(server.url("/form"), fields, nullptr), "ok");
+  EXPECT_EQ(httpRequest(env_, server.url("/form"), fields, nullptr), "ok");
   ASSERT_EQ(server.requests().size(), 1u);
   const SeenRequest seen = server.requests()[0];
   EXPECT_EQ(seen.method, "POST");
@@ -75,7 +77,7 @@ TEST_F(HttpClientTest, RedirectsAreFollowedAndOnlyTheFirstHopIsRecorded) {
     return answer(200, "final page");
   });
   RedirectInfo redirect;
-  EXPECT_EQ(httpGet(server.url("/start"), &redirect), "final page");
+  EXPECT_EQ(httpGet(env_, server.url("/start"), &redirect), "final page");
   EXPECT_EQ(redirect.location, server.url("/second"));
   EXPECT_EQ(redirect.status, 302);
   auto seen = server.requests();
@@ -89,7 +91,7 @@ TEST_F(HttpClientTest, RedirectedPostIsPostedAgainWithItsFields) {
     return answer(200, "posted");
   });
   FormFields fields{{"trade_id", "42"}, {"mailNo", ""}};
-  EXPECT_EQ(httpRequest(server.url("/consign"), fields, nullptr), "posted");
+  EXPECT_EQ(httpRequest(env_, server.url("/consign"), fields, nullptr), "posted");
   auto seen = server.requests();
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[1].method, "POST");
@@ -105,12 +107,12 @@ TEST_F(HttpClientTest, RedirectChainsAreBoundedToTenHops) {
     if (n >= last) return answer(200, "arrived");
     return answer(302, "", "Location: /hop/" + std::to_string(n + 1) + "\r\n");
   });
-  EXPECT_EQ(httpGet(server.url("/hop/0")), "arrived");  // ten redirects followed
+  EXPECT_EQ(httpGet(env_, server.url("/hop/0")), "arrived");  // ten redirects followed
   EXPECT_EQ(server.requests().size(), 11u);
 
   last = 1000;  // a loop: the eleventh redirect is not followed
   RedirectInfo redirect;
-  EXPECT_EQ(httpGet(server.url("/hop/0"), &redirect), "");
+  EXPECT_EQ(httpGet(env_, server.url("/hop/0"), &redirect), "");
   EXPECT_EQ(server.requests().size(), 22u);
   EXPECT_EQ(redirect.status, 302);
 }
@@ -125,9 +127,9 @@ TEST_F(HttpClientTest, RedirectTargetsStayOnHttpAndHttps) {
   EXPECT_EQ(redirectTarget("http://a.example/x", "ftp://a.example/f"), "");
 
   LoopbackServer server([](const SeenRequest&) { return answer(302, "", "Location: file:///etc/hostname\r\n"); });
-  EXPECT_EQ(httpGet(server.url("/")), "");
+  EXPECT_EQ(httpGet(env_, server.url("/")), "");
   EXPECT_EQ(server.requests().size(), 1u);
-  EXPECT_EQ(httpGet("file:///etc/hostname"), "");
+  EXPECT_EQ(httpGet(env_, "file:///etc/hostname"), "");
 }
 
 TEST_F(HttpClientTest, MalformedAnswers) {
@@ -141,14 +143,14 @@ TEST_F(HttpClientTest, MalformedAnswers) {
     if (request.target == "/303") return answer(303, "see other", "Location: /elsewhere\r\n");
     return answer(404, "not found");
   });
-  EXPECT_EQ(httpGet(server.url("/continue")), "B");
-  EXPECT_EQ(httpGet(server.url("/no-header-end")), "");
-  EXPECT_EQ(httpGet(server.url("/nothing")), "");
+  EXPECT_EQ(httpGet(env_, server.url("/continue")), "B");
+  EXPECT_EQ(httpGet(env_, server.url("/no-header-end")), "");
+  EXPECT_EQ(httpGet(env_, server.url("/nothing")), "");
   RedirectInfo redirect;
-  EXPECT_EQ(httpGet(server.url("/302-no-location"), &redirect), "final body");
+  EXPECT_EQ(httpGet(env_, server.url("/302-no-location"), &redirect), "final body");
   EXPECT_EQ(redirect.status, 0);
-  EXPECT_EQ(httpGet(server.url("/303")), "see other");
-  EXPECT_EQ(httpGet(server.url("/missing")), "not found");
+  EXPECT_EQ(httpGet(env_, server.url("/303")), "see other");
+  EXPECT_EQ(httpGet(env_, server.url("/missing")), "not found");
   EXPECT_EQ(server.requests().size(), 6u);  // nothing was followed
 }
 
@@ -158,12 +160,13 @@ TEST_F(HttpClientTest, FailedTransfersGiveEmptyText) {
     LoopbackServer gone([](const SeenRequest&) { return answer(200, "x"); });
     closedPort = gone.url("/");
   }
-  EXPECT_EQ(httpGet(closedPort), "");
+  EXPECT_EQ(httpGet(env_, closedPort), "");
 
   HttpOptions options;
   options.maxResponseBytes = 1000;
   options.transferTimeoutMs = 100;
-  installProcessWide(std::make_shared<HttpOptions>(options));
+  Env limited;
+  limited.set(std::make_shared<HttpOptions>(options));
   LoopbackServer server([&](const SeenRequest& request) {
     if (request.target == "/silent") {
       server.waitUntilStopped();
@@ -171,9 +174,9 @@ TEST_F(HttpClientTest, FailedTransfersGiveEmptyText) {
     }
     return answer(200, std::string(request.target == "/big" ? 5000 : 100, 'x'));
   });
-  EXPECT_EQ(httpGet(server.url("/small")), std::string(100, 'x'));
-  EXPECT_EQ(httpGet(server.url("/big")), "");
-  EXPECT_EQ(httpGet(server.url("/silent")), "");
+  EXPECT_EQ(httpGet(limited, server.url("/small")), std::string(100, 'x'));
+  EXPECT_EQ(httpGet(limited, server.url("/big")), "");
+  EXPECT_EQ(httpGet(limited, server.url("/silent")), "");
 }
 
 // The reason travels with the result, for failure texts the seller reads.
@@ -183,7 +186,7 @@ TEST_F(HttpClientTest, FetchTellsTheStatusOrWhyThereWasNoAnswer) {
     LoopbackServer gone([](const SeenRequest&) { return answer(200, "x"); });
     closedPort = gone.url("/");
   }
-  HttpResult refused = httpFetch(closedPort, {});
+  HttpResult refused = httpFetch(env_, closedPort, {});
   EXPECT_EQ(refused.status, 0);
   EXPECT_FALSE(refused.ok());
   EXPECT_NE(refused.reason().find("onnect"), std::string::npos) << refused.reason();
@@ -194,23 +197,23 @@ TEST_F(HttpClientTest, FetchTellsTheStatusOrWhyThereWasNoAnswer) {
     if (request.target == "/to-file") return answer(302, "", "Location: file:///etc/passwd\r\n");
     return answer(200, "fine");
   });
-  HttpResult fine = httpFetch(server.url("/page"), {});
+  HttpResult fine = httpFetch(env_, server.url("/page"), {});
   EXPECT_TRUE(fine.ok());
   EXPECT_EQ(fine.status, 200);
   EXPECT_EQ(fine.body, "fine");
   EXPECT_EQ(fine.reason(), "");
 
   // A page that is not there still has its body, as httpRequest gives it.
-  HttpResult gone = httpFetch(server.url("/gone"), {});
+  HttpResult gone = httpFetch(env_, server.url("/gone"), {});
   EXPECT_FALSE(gone.ok());
   EXPECT_EQ(gone.reason(), "HTTP 404");
   EXPECT_EQ(gone.body, "no such page");
-  EXPECT_EQ(httpGet(server.url("/gone")), "no such page");
+  EXPECT_EQ(httpGet(env_, server.url("/gone")), "no such page");
 
-  HttpResult loop = httpFetch(server.url("/loop"), {});
+  HttpResult loop = httpFetch(env_, server.url("/loop"), {});
   EXPECT_EQ(loop.body, "");
   EXPECT_NE(loop.reason().find("redirects"), std::string::npos) << loop.reason();
-  EXPECT_NE(httpFetch(server.url("/to-file"), {}).reason().find("file:///etc/passwd"), std::string::npos);
+  EXPECT_NE(httpFetch(env_, server.url("/to-file"), {}).reason().find("file:///etc/passwd"), std::string::npos);
 }
 
 TEST_F(HttpClientTest, CookiesAreSentBackAndSurviveARestart) {
@@ -221,17 +224,17 @@ TEST_F(HttpClientTest, CookiesAreSentBackAndSurviveARestart) {
     return answer(200, "cookie=" + request.header("Cookie"));
   });
   // The cookies of the redirect answer already reach the followed hop.
-  std::string home = httpGet(server.url("/login"));
+  std::string home = httpGet(env_, server.url("/login"));
   EXPECT_NE(home.find("sid=abc"), std::string::npos) << home;
   EXPECT_NE(home.find("nick=x"), std::string::npos) << home;
   EXPECT_NE(cookieFileText().find("sid"), std::string::npos);
 
   CookieJar::instance()->open(cookieFile());  // as after a restart of the program
-  std::string later = httpGet(server.url("/page"));
+  std::string later = httpGet(env_, server.url("/page"));
   EXPECT_NE(later.find("sid=abc"), std::string::npos) << later;
 
   std::filesystem::remove(cookieFile());  // logs the seller out
-  EXPECT_EQ(httpGet(server.url("/page")), "cookie=");
+  EXPECT_EQ(httpGet(env_, server.url("/page")), "cookie=");
 }
 
 // The cookie file is a login: only the owner may read it, whether libcurl
@@ -243,7 +246,7 @@ TEST_F(HttpClientTest, TheCookieFileIsOwnerOnly) {
   };
   const mode_t saved = ::umask(022);
   LoopbackServer server([](const SeenRequest&) { return answer(200, "ok", "Set-Cookie: sid=abc; Path=/\r\n"); });
-  httpGet(server.url("/login"));
+  httpGet(env_, server.url("/login"));
   ASSERT_NE(cookieFileText().find("sid"), std::string::npos);
   EXPECT_EQ(modeOf(cookieFile()), 0600u);
 
@@ -253,7 +256,7 @@ TEST_F(HttpClientTest, TheCookieFileIsOwnerOnly) {
   ::chmod(old.c_str(), 0644);
   CookieJar::instance()->open(old);
   EXPECT_EQ(modeOf(old), 0600u);
-  httpGet(server.url("/again"));
+  httpGet(env_, server.url("/again"));
   EXPECT_EQ(modeOf(old), 0600u);
   ::umask(saved);
 }
@@ -271,13 +274,13 @@ TEST_F(MarketCookieThreads, OverlappingRequestsKeepEveryCookie) {
     std::string name = request.target.substr(1);
     return answer(200, "ok", "Set-Cookie: " + name + "=1; Path=/\r\n");
   });
-  std::thread first([&] { EXPECT_EQ(httpGet(server.url("/first")), "ok"); });
-  std::thread second([&] { EXPECT_EQ(httpGet(server.url("/second")), "ok"); });
+  std::thread first([&] { EXPECT_EQ(httpGet(env_, server.url("/first")), "ok"); });
+  std::thread second([&] { EXPECT_EQ(httpGet(env_, server.url("/second")), "ok"); });
   first.join();
   second.join();
 
   CookieJar::instance()->open(cookieFile());
-  std::string sent = httpGet(server.url("/check"));
+  std::string sent = httpGet(env_, server.url("/check"));
   EXPECT_NE(sent.find("first=1"), std::string::npos) << sent;
   EXPECT_NE(sent.find("second=1"), std::string::npos) << sent;
 }

@@ -142,15 +142,16 @@ TEST_F(ScriptFetch, FetchesOnlyFromTheConfiguredHostsAndStaysOnThem) {
   });
   SystemConfig::instance()->set(getDb(), "maker_base", maker.url(""));
 
-  EXPECT_EQ(fetchScript(maker.url("/js/a.js")), "var ok = 1;");
-  EXPECT_EQ(fetchScript(maker.url("/away.js")), "") << "a redirect off the allowed hosts is not followed";
-  EXPECT_EQ(fetchScript(maker.url("/missing.js")), "") << "an error page is no script";
-  EXPECT_EQ(fetchScript(foreign.url("/x.js")), "");
+  const Env env;
+  EXPECT_EQ(fetchScript(env, maker.url("/js/a.js")), "var ok = 1;");
+  EXPECT_EQ(fetchScript(env, maker.url("/away.js")), "") << "a redirect off the allowed hosts is not followed";
+  EXPECT_EQ(fetchScript(env, maker.url("/missing.js")), "") << "an error page is no script";
+  EXPECT_EQ(fetchScript(env, foreign.url("/x.js")), "");
   EXPECT_TRUE(foreign.requests().empty());
 
   // A configured marketplace host is allowed too.
   SystemConfig::instance()->set(getDb(), "market_base", foreign.url(""));
-  EXPECT_EQ(fetchScript(foreign.url("/x.js")), "stolen();");
+  EXPECT_EQ(fetchScript(env, foreign.url("/x.js")), "stolen();");
 }
 
 }  // namespace

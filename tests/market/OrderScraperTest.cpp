@@ -61,7 +61,7 @@ class OrderScraperOnSim : public testing::SimStoreFixture {
     return texts;
   }
 
-  OrderIntake intake_;
+  OrderIntake intake_{env_};
 };
 
 TEST_F(OrderScraperOnSim, TheLoginBoxRaisesAndRecordsNothing) {
@@ -111,13 +111,13 @@ TEST_F(OrderScraperOnSim, StateTextsBetweenLineBreaksAndTabsAreRead) {
   // Read again by the delivery just before it delivers.
   ASSERT_TRUE(sim_->shop().setOrderState(closing.id, kSimClosed));
   const std::string url = ofOrder("`order_url`", closing.id);
-  EXPECT_EQ(OrderScraper::parseOrderDetail(7, url).order_status, MarketState::kClosed);
+  EXPECT_EQ(OrderScraper::parseOrderDetail(env_, 7, url).order_status, MarketState::kClosed);
   ASSERT_TRUE(sim_->shop().setOrderState(closing.id, kSimShipped));
-  EXPECT_EQ(OrderScraper::parseOrderDetail(7, url).order_status, MarketState::kShipped);
+  EXPECT_EQ(OrderScraper::parseOrderDetail(env_, 7, url).order_status, MarketState::kShipped);
   ASSERT_TRUE(sim_->shop().setOrderState(closing.id, kSimCompleted));
-  EXPECT_EQ(OrderScraper::parseOrderDetail(7, url).order_status, MarketState::kCompleted);
+  EXPECT_EQ(OrderScraper::parseOrderDetail(env_, 7, url).order_status, MarketState::kCompleted);
   ASSERT_TRUE(sim_->shop().setOrderState(closing.id, kSimWaitingPayment));
-  EXPECT_EQ(OrderScraper::parseOrderDetail(7, url).order_status, MarketState::kAwaitingPayment);
+  EXPECT_EQ(OrderScraper::parseOrderDetail(env_, 7, url).order_status, MarketState::kAwaitingPayment);
 }
 
 // The snapshot pattern's hosts are settings: a store is needed even here.
@@ -155,7 +155,7 @@ TEST_F(OrderScraperOnSim, GoodsLinesTakeTheFirstQuantitiesTheirItemIdsAndTheirCa
                     order.id),
             "1,2," + gbk("東乛乕買家") + ",buyer@example.com," + gbk("東乛乕買家") + "," + order.alipayId);
 
-  OrderInfo read = OrderScraper::parseOrderDetail(3, ofOrder("`order_url`", order.id));
+  OrderInfo read = OrderScraper::parseOrderDetail(env_, 3, ofOrder("`order_url`", order.id));
   EXPECT_EQ(read.id, 3);
   EXPECT_EQ(read.order_id, order.id);
   ASSERT_EQ(read.goods.size(), 2u);
@@ -238,7 +238,7 @@ TEST_F(OrderScraperOnSim, ALoginBoxOnTheDetailPageEndsTheTickWithTheOrderStillNe
 TEST_F(OrderScraperOnSim, TheDaemonsTickRecordsAndReadsThenStopsWhenTheLoginIsLost) {
   SimOrder order = place("b", {{addItem("card"), 1}});
   Deamon daemon;
-  daemon.setOrderPipeline(std::make_shared<MarketPipeline>());
+  daemon.setOrderPipeline(std::make_shared<MarketPipeline>(env_));
   daemon.setRunning(true);
   daemon.checkOrders();
   // Read, then taken up in the same tick: its item is bound to no category,
@@ -261,7 +261,7 @@ TEST_F(OrderScraperOnSim, ASnapshotThatFailsLeavesTheOrderNew) {
   config_->set(getDb(), "market_base", trade->url(""));
   Order::instance()->addFound(db_, "5", trade->url("/detail?bizOrderId=5"));
   try {
-    OrderScraper::parseOrderDetail(1, trade->url("/detail?bizOrderId=5"));
+    OrderScraper::parseOrderDetail(env_, 1, trade->url("/detail?bizOrderId=5"));
     ADD_FAILURE() << "no CurlException";
   } catch (CurlException e) {
     EXPECT_NE(e.message().find("HTTP 500"), std::string::npos) << e.message();

@@ -113,7 +113,8 @@ TEST_F(ConsignOnALoopbackSite, TwoFormsTheFirstWithoutInputsAndAnAnswerThatNever
     return answer ? testing::answer(200, gbk("<h3>恭喜您，操作成功！</h3>")) : std::string("HTTP/1.1 200 OK\r\n");
   });
   SystemConfig::instance()->set(getDb(), "market_base", site->url(""));
-  ConsignOutcome outcome = consignOrder("7", "note");
+  Env env;
+  ConsignOutcome outcome = consignOrder(env, "7", "note");
   EXPECT_TRUE(outcome.confirmed());
   EXPECT_EQ(outcome.confirmation, gbk("恭喜您，操作成功！"));
   const testing::SeenRequest posted = site->requests().back();
@@ -123,7 +124,7 @@ TEST_F(ConsignOnALoopbackSite, TwoFormsTheFirstWithoutInputsAndAnAnswerThatNever
 
   answer = false;
   try {
-    consignForDelivery("7", "note", outcome);
+    consignForDelivery(env, "7", "note", outcome);
     FAIL() << "confirmed without an answer";
   } catch (OrderException e) {
     EXPECT_EQ(e.code(), 4);
@@ -152,9 +153,10 @@ TEST_F(ConsignOnALoopbackSite, AMemoFormWithoutInputsAndAMemoPostWithoutAnAnswer
   OrderInfo order;
   order.order_id = "7";
   order.send_msg = "sent";
-  EXPECT_EQ(updateSellerMemo(order).refusal, MemoRefusal::kFormWithoutInputs);
+  Env env;
+  EXPECT_EQ(updateSellerMemo(env, order).refusal, MemoRefusal::kFormWithoutInputs);
   try {
-    writeSellerMemo(order);
+    writeSellerMemo(env, order);
     FAIL() << "a form without inputs was posted";
   } catch (OrderException e) {
     EXPECT_EQ(e.code(), kFormWithoutInputs);
@@ -162,12 +164,12 @@ TEST_F(ConsignOnALoopbackSite, AMemoFormWithoutInputsAndAMemoPostWithoutAnAnswer
   }
 
   inputs = true;
-  const MemoOutcome unanswered = updateSellerMemo(order);
+  const MemoOutcome unanswered = updateSellerMemo(env, order);
   EXPECT_EQ(unanswered.refusal, MemoRefusal::kUnanswered);
   EXPECT_FALSE(unanswered.reason.empty());
   EXPECT_NE(site.requests().back().body.find("memo=sent"), std::string::npos) << site.requests().back().body;
   try {
-    writeSellerMemo(order);
+    writeSellerMemo(env, order);
     FAIL() << "no answer came";
   } catch (OrderException e) {
     EXPECT_EQ(e.code(), kConsignRefused);
@@ -224,13 +226,17 @@ class BuyerRating : public testing::SimStoreFixture {
 };
 
 TEST_F(BuyerRating, ARunRatesEveryListedTradeAndTheNextWaitsForTheInterval) {
+  // The interval runs on the clock of the Env the run is given, not on the
+  // process-wide one (which stays still here).
+  auto clock = std::make_shared<testing::FakeClock>(testing::kSimStoreNow);
+  const Env env(clock);
   SimOrder shipped = place(kSimShipped);
   SimOrder done = place(kSimCompleted);
   place(kSimPaid);  // not listed: nothing to rate yet
-  EXPECT_EQ(listUnratedTrades(), (std::vector<std::string>{done.id, shipped.id}));
+  EXPECT_EQ(listUnratedTrades(env), (std::vector<std::string>{done.id, shipped.id}));
   const std::string comment = gbk("好买家淺");
   std::shared_ptr<Comment> rating = Comment::instance();
-  ASSERT_TRUE(rating->rateBuyers(comment, 30));
+  ASSERT_TRUE(rating->rateBuyers(env, comment, 30));
   std::vector<SimRating> ratings = sim_->shop().ratings();
   ASSERT_EQ(ratings.size(), 2u);
   EXPECT_EQ(ratings[0].tradeId, done.id);
@@ -238,14 +244,14 @@ TEST_F(BuyerRating, ARunRatesEveryListedTradeAndTheNextWaitsForTheInterval) {
   EXPECT_EQ(ratings[0].comment, comment);
 
   SimOrder later = place(kSimShipped);
-  clock_->advance(30 * 60 - 1);
-  EXPECT_FALSE(rating->rateBuyers(comment, 30));
+  clock->advance(30 * 60 - 1);
+  EXPECT_FALSE(rating->rateBuyers(env, comment, 30));
   EXPECT_EQ(sim_->shop().ratings().size(), 2u) << "too early: nothing fetched, nothing rated";
-  clock_->advance(1);
-  EXPECT_TRUE(rating->rateBuyers(comment, 30));
+  clock->advance(1);
+  EXPECT_TRUE(rating->rateBuyers(env, comment, 30));
   ASSERT_EQ(sim_->shop().ratings().size(), 3u);
   EXPECT_EQ(sim_->shop().ratings()[2].tradeId, later.id);
-  EXPECT_TRUE(rating->rateBuyers(comment, 0) == false) << "the interval counts from the end of the last run";
+  EXPECT_TRUE(rating->rateBuyers(env, comment, 0) == false) << "the interval counts from the end of the last run";
 }
 
 }  // namespace

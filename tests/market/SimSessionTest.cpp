@@ -36,19 +36,20 @@ class SimSessionTest : public StoreFixture {
 };
 
 TEST_F(SimSessionTest, LoginKeepsTheSessionAcrossRequestsAndRestarts) {
-  EXPECT_TRUE(loginBoxOn(httpGet(MarketHosts::paidOrdersPage())));
-  std::string loginPage = httpGet(MarketHosts::loginPage());
+  const Env env;
+  EXPECT_TRUE(loginBoxOn(httpGet(env, MarketHosts::paidOrdersPage())));
+  std::string loginPage = httpGet(env, MarketHosts::loginPage());
   ASSERT_TRUE(loginBoxOn(loginPage));
   EXPECT_TRUE(containsText("TPL_username", loginPage));
 
   FormFields wrong{{"TPL_username", sim_.shop().account()}, {"TPL_password", "wrong"}};
-  EXPECT_TRUE(loginBoxOn(httpRequest(MarketHosts::loginPage(), wrong, nullptr)));
+  EXPECT_TRUE(loginBoxOn(httpRequest(env, MarketHosts::loginPage(), wrong, nullptr)));
 
   FormFields right{{"TPL_username", sim_.shop().account()}, {"TPL_password", sim_.shop().password()}};
-  EXPECT_FALSE(loginBoxOn(httpRequest(MarketHosts::loginPage(), right, nullptr)));
+  EXPECT_FALSE(loginBoxOn(httpRequest(env, MarketHosts::loginPage(), right, nullptr)));
 
   CookieJar::instance()->open(folder_.file("cookie.txt"));  // a restart of the program
-  std::string list = httpGet(MarketHosts::paidOrdersPage());
+  std::string list = httpGet(env, MarketHosts::paidOrdersPage());
   ASSERT_FALSE(loginBoxOn(list));
   std::vector<std::vector<std::string>> links;
   ASSERT_TRUE(regexMatchAll("<a href=\"([^\"]+?)\" class=\"detail-link\" target=\"_blank\">" +
@@ -61,12 +62,12 @@ TEST_F(SimSessionTest, LoginKeepsTheSessionAcrossRequestsAndRestarts) {
   ASSERT_TRUE(regexMatch("bizOrderId=([0-9]+)", links[1][1], number));
 
   // The detail page's snapshot links match the pattern built from the hosts.
-  std::string detail = httpGet(links[1][1]);
+  std::string detail = httpGet(env, links[1][1]);
   std::vector<std::vector<std::string>> snapshots;
   EXPECT_TRUE(regexMatchAll(MarketHosts::snapshotLinkPattern(), detail, snapshots));
 
   RedirectInfo redirect;
-  std::string consign = httpGet(MarketHosts::consignPage(number[1]), &redirect);
+  std::string consign = httpGet(env, MarketHosts::consignPage(number[1]), &redirect);
   EXPECT_TRUE(containsText(gbk("确认收货信息及交易详情"), consign));
   EXPECT_EQ(redirect.status, 302);
   EXPECT_EQ(redirect.location.rfind(sim_.baseUrl() + "/", 0), 0u) << redirect.location;

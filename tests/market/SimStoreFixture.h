@@ -1,14 +1,16 @@
 // Fixture for tests of the marketplace steps against the in-process
 // simulator: a fresh database (StoreFixture), a clock that moves only by the
-// pauses asked of it (or by hand), market-sim on a free port with every
-// request logged in and no demo shop, every marketplace host pointed at it,
-// the seller's notices by e-mail, a cookie file of the test's own, and two
-// connections: the test thread's and one of its own to read the file back.
+// pauses asked of it (or by hand) and an Env on it for the steps under test,
+// market-sim on a free port with every request logged in and no demo shop,
+// every marketplace host pointed at it, the seller's notices by e-mail, a
+// cookie file of the test's own, and two connections: the test thread's and
+// one of its own to read the file back.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "base/Env.h"
 #include "base/ProcessWide.h"
 #include "market/CookieJar.h"
 #include "sim/MarketSim.h"
@@ -46,6 +48,7 @@ class SimStoreFixture : public StoreFixture {
   }
 
   std::shared_ptr<FakeClock> clock_ = std::make_shared<FakeClock>(kSimStoreNow, true);
+  Env env_{clock_};  // the default client options
   TempFolder folder_;
   std::unique_ptr<MarketSim> sim_;
   std::shared_ptr<SystemConfig> config_;
