@@ -1,9 +1,9 @@
 // DeliveryProbe: the points between the steps of one order's delivery, where
 // a test looks at (or ends) the process. The delivery calls `reached` at each
-// point on the order worker thread; the program's probe, built on first use
-// of processWide<DeliveryProbe>(), does nothing. A test installs its own with
-// installProcessWide<DeliveryProbe> (the crash test's driver kills itself at
-// a named point).
+// point on the order worker thread, on the DeliveryProbe entry of the Env it
+// was built with; the program's, the entry's default, does nothing. A test
+// sets its own in the Env it builds the delivery with (the crash test's
+// driver kills itself at a named point).
 //
 // Points, in the order a delivery passes them:
 //   "reserved"   the reservation (cards marked, status 3) is committed

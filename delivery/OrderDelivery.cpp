@@ -76,10 +76,6 @@ class LowStockWatch {
   bool on_;
 };
 
-void reached(const char* point, const std::string& orderNumber) {
-  processWide<DeliveryProbe>()->reached(point, orderNumber);
-}
-
 void report(const std::string& text) {
   std::printf("%s\n", text.c_str());
   std::fflush(stdout);
@@ -143,8 +139,8 @@ std::set<int> deliveredCategories(const std::vector<OrderGoods>& lines) {
 class Delivery {
  public:
   Delivery(const Env& env, std::shared_ptr<IDb> db)
-      : env_(env), db_(std::move(db)), orders_(Order::instance()), items_(Item::instance()),
-        log_(OrderLog::instance()), config_(SystemConfig::instance()) {}
+      : env_(env), probe_(env.get<DeliveryProbe>()), db_(std::move(db)), orders_(Order::instance()),
+        items_(Item::instance()), log_(OrderLog::instance()), config_(SystemConfig::instance()) {}
 
   void deliver(const OrderRecord& row);
   void recover(const OrderRecord& row);
@@ -169,8 +165,10 @@ class Delivery {
   void notice(const char* flag, const std::string& text) {
     if (config_->flag(flag)) sellerNotice(db_, text);
   }
+  void reached(const char* point, const std::string& orderNumber) { probe_->reached(point, orderNumber); }
 
   const Env& env_;
+  std::shared_ptr<DeliveryProbe> probe_;
   std::shared_ptr<IDb> db_;
   std::shared_ptr<Order> orders_;
   std::shared_ptr<Item> items_;

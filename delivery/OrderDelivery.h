@@ -33,7 +33,8 @@
 // next tick, since it tells nothing about a shipment. The first call of a process also writes the
 // memos a crash left unwritten.
 //
-// Built with the Env whose client reaches the marketplace.
+// Built with the Env whose client reaches the marketplace and whose
+// DeliveryProbe sees each delivery pass its points (delivery/DeliveryProbe.h).
 // Called by the daemon's order worker with its own connection (getDb); a
 // replaced worker still finishing its tick may run at the same time as its
 // successor: an order is delivered by one thread at a time (a process-wide

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
   env.set(options);
   installProcessWide(std::make_shared<ThreadConnections>(env));
   CookieJar::instance()->open(argv[2]);
-  if (const char* point = std::getenv("QUORVEL_KILL_AT")) installProcessWide<DeliveryProbe>(std::make_shared<KillAt>(point));
+  if (const char* point = std::getenv("QUORVEL_KILL_AT")) env.set<DeliveryProbe>(std::make_shared<KillAt>(point));
   try {
     upgradeDatabase();
     MarketPipeline pipeline(env);

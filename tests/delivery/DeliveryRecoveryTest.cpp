@@ -38,10 +38,10 @@ class DeliveryRecovery : public DeliveryFixture, public ::testing::WithParamInte
     cards_ = addCards(category_, 3);
   }
 
-  // Runs the delivery step of a freshly started program.
+  // Runs the delivery step of a freshly started program (its Env with the
+  // program's probe, which does nothing).
   void restart() {
-    installProcessWide<DeliveryProbe>(std::make_shared<DeliveryProbe>());
-    OrderDelivery fresh(env_);
+    OrderDelivery fresh{Env(clock_)};
     fresh.deliverOrders(db_);
   }
 
@@ -52,7 +52,7 @@ class DeliveryRecovery : public DeliveryFixture, public ::testing::WithParamInte
 TEST_P(DeliveryRecovery, AnOrderCutShortAtAnyPointEndsDeliveredOnceWithItsCards) {
   const std::string point = GetParam();
   SimOrder order = place(gbk("東乛"), {{addItem("T", category_), 2}});
-  installProcessWide<DeliveryProbe>(std::make_shared<CutAt>(point));
+  env_.set<DeliveryProbe>(std::make_shared<CutAt>(point));
   readOrders();
   EXPECT_THROW(deliver(), Cut);
   const int status = statusOf(order.id);
@@ -83,7 +83,7 @@ using DeliveryRecoveryCases = DeliveryRecovery;
 
 TEST_F(DeliveryRecoveryCases, AnOrderClosedWhileInFlightGetsItsCardsBackWith1005) {
   SimOrder order = place("b", {{addItem("T", category_), 1}});
-  installProcessWide<DeliveryProbe>(std::make_shared<CutAt>("reserved"));
+  env_.set<DeliveryProbe>(std::make_shared<CutAt>("reserved"));
   readOrders();
   EXPECT_THROW(deliver(), Cut);
   ASSERT_TRUE(sim_->shop().setOrderState(order.id, kSimClosed));
@@ -99,7 +99,7 @@ TEST_F(DeliveryRecoveryCases, AnOrderClosedWhileInFlightGetsItsCardsBackWith1005
 
 TEST_F(DeliveryRecoveryCases, AnUnreadablePageLeavesTheOrderInFlightUntilItCanBeRead) {
   SimOrder order = place("b", {{addItem("T", category_), 1}});
-  installProcessWide<DeliveryProbe>(std::make_shared<CutAt>("consigned"));
+  env_.set<DeliveryProbe>(std::make_shared<CutAt>("consigned"));
   readOrders();
   EXPECT_THROW(deliver(), Cut);
   SimFaults faults;
@@ -135,7 +135,7 @@ TEST_F(DeliveryRecoveryThreads, ASecondWorkerLeavesAloneTheOrderTheFirstIsDelive
   SimOrder order = place("b", {{addItem("T", category_), 1}});
   readOrders();
   auto hold = std::make_shared<HoldAt>("consigning");
-  installProcessWide<DeliveryProbe>(hold);
+  env_.set<DeliveryProbe>(hold);
   OrderDelivery pipeline(env_);  // shared by both workers, as the daemon's is
   std::thread first([&] {
     pipeline.deliverOrders(getDb());

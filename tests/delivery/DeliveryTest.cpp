@@ -529,7 +529,7 @@ TEST_F(Delivery, NoTransactionIsOpenWhileTheMarketplaceIsAsked) {
     std::vector<std::string> free, held;
   };
   auto probe = std::make_shared<Probe>(dbPath());
-  installProcessWide<DeliveryProbe>(probe);
+  env_.set<DeliveryProbe>(probe);
   tick();
   EXPECT_EQ(statusOf(order.id), kOrderDelivered);
   EXPECT_EQ(probe->free, (std::vector<std::string>{"reserved", "consigning", "consigned", "finished", "memo"}));
