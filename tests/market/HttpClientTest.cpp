@@ -285,6 +285,38 @@ TEST_F(MarketCookieThreads, OverlappingRequestsKeepEveryCookie) {
   EXPECT_NE(sent.find("second=1"), std::string::npos) << sent;
 }
 
+// Two parts built with different Envs, asking at the same time: each request
+// keeps the limits of its own Env and is counted there alone.
+using HttpEnvThreads = HttpClientTest;
+
+TEST_F(HttpEnvThreads, TwoEnvsAtOnceKeepTheirOwnLimitsAndCounts) {
+  std::latch bothArrived(2);
+  LoopbackServer server([&](const SeenRequest& request) {
+    if (request.target == "/both") bothArrived.arrive_and_wait();
+    return answer(200, std::string(5000, 'x'));
+  });
+  HttpOptions small;
+  small.maxResponseBytes = 1000;
+  Env capped;
+  capped.set(std::make_shared<HttpOptions>(small));
+  const Env open;
+
+  HttpResult cut, whole;
+  std::thread first([&] { cut = httpFetch(capped, server.url("/both"), {}); });
+  std::thread second([&] { whole = httpFetch(open, server.url("/both"), {}); });
+  first.join();
+  second.join();
+  EXPECT_NE(cut.reason().find("larger than 1000 bytes"), std::string::npos) << cut.reason();
+  EXPECT_EQ(whole.body, std::string(5000, 'x'));
+
+  // The client's part of an Env (as an entry of that Env keeps it) has the
+  // same limits and adds to the same counts.
+  EXPECT_TRUE(httpGet(httpEnvOf(capped), server.url("/again")).empty());
+  EXPECT_EQ(capped.get<HttpTotals>()->requests.load(), 2);
+  EXPECT_EQ(open.get<HttpTotals>()->requests.load(), 1);
+  EXPECT_EQ(env_.get<HttpTotals>()->requests.load(), 0);
+}
+
 TEST(HttpHeaders, ParseHeaders) {
   HeaderMap headers = parseHeaders(
       "HTTP/1.1 302 Found\r\nSet-Cookie: A\r\nLocation: /one\r\nset-cookie: B\r\nLocation: /two\r\n"
