@@ -81,7 +81,7 @@ void StartupSafety::startBackups() {
 }
 
 void StartupSafety::backupLoop(std::stop_token stop) {
-  std::shared_ptr<Clock> clock = processWide<Clock>();
+  const std::shared_ptr<Clock>& clock = clock_;
   std::int64_t last = clock->now();  // the start was backed up
   while (clock->sleepFor(kBackupCheckSeconds, stop)) {
     try {

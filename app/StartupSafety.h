@@ -10,8 +10,9 @@
 //   startBackups     a copy every "backup_interval_hours" hours while the
 //                    program runs (0: none), on a thread of its own that
 //                    ends when this object does.
-// Made and kept by main() for the whole run; listening is called from the
-// server thread.
+// Made and kept by main() for the whole run, with the program's Env (the
+// backups' pauses and the time they are due run on its clock); listening is
+// called from the server thread.
 #pragma once
 
 #include <cstdint>
@@ -19,13 +20,14 @@
 #include <stop_token>
 #include <thread>
 
+#include "base/Env.h"
 #include "port/FolderLock.h"
 
 namespace Quorvel {
 
 class StartupSafety {
  public:
-  StartupSafety() = default;
+  explicit StartupSafety(const Env& env) : clock_(env.sharedClock()) {}
   ~StartupSafety();
   StartupSafety(const StartupSafety&) = delete;
   StartupSafety& operator=(const StartupSafety&) = delete;
@@ -40,6 +42,7 @@ class StartupSafety {
  private:
   void backupLoop(std::stop_token stop);
 
+  const std::shared_ptr<Clock> clock_;
   std::unique_ptr<port::FolderLock> lock_;  // main thread; describe from the server thread
   std::jthread backups_;
 };

@@ -122,10 +122,9 @@ int main() {
   // What the program's parts reach outside themselves, handed to each when
   // it is built: one clock, the system's network, and the options of each
   // layer at their defaults. Every database connection is opened in it (its
-  // options, the clock of its busy wait): the pool of connections is built
-  // on it before any connection opens. The stores still stamp their rows
-  // with processWide<Clock>(), which is this same clock.
-  Env env(processWide<Clock>());
+  // options, the clock of its busy wait and of the stores' row stamps): the
+  // pool of connections is built on it before any connection opens.
+  Env env(Clock::system());
   env.set<port::Network>(port::systemNetwork());
   // The outside parties the program talks to: the desktop's windows and the
   // main window's browser control (the IM client's automation drives both),
@@ -145,7 +144,7 @@ int main() {
   }
 
   // One program per data folder: a second one changes nothing.
-  StartupSafety safety;
+  StartupSafety safety(env);
   if (!safety.lockFolder()) return 4;
 
   // The launch key is drawn before anything starts: without it no page may

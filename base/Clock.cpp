@@ -41,7 +41,7 @@ class SystemClock : public Clock {
 
 std::shared_ptr<void> Clock::whenStepped(std::function<void()>) { return nullptr; }
 
-std::shared_ptr<Clock> Clock::makeProcessWide() { return std::make_shared<SystemClock>(); }
+std::shared_ptr<Clock> Clock::system() { return std::make_shared<SystemClock>(); }
 
 std::string utcStamp(std::int64_t seconds) {
   using namespace std::chrono;

@@ -3,8 +3,8 @@
 // has two faces: the wall time (seconds since 1970, which the seller may set
 // back or forward) and a monotonic time that only ever moves on, for every
 // deadline and time limit. The program's clock travels in its Env
-// (base/Env.h); the stores still reach processWide<Clock>(), the same
-// system clock unless a test installs another.
+// (base/Env.h): the stores stamp their rows with the clock of the Env their
+// connection was opened in.
 //
 // Any thread may call every operation at once. A pause ends early when its
 // stop token is asked to stop; that is how an abandoned worker ends.
@@ -26,8 +26,8 @@ class Clock {
 
   virtual ~Clock() = default;
 
-  // The system clock with interruptible pauses.
-  static std::shared_ptr<Clock> makeProcessWide();
+  // A new system clock with interruptible pauses.
+  static std::shared_ptr<Clock> system();
 
   // Whole seconds since 1970-01-01 UTC.
   virtual std::int64_t now() = 0;

@@ -2,7 +2,7 @@
 
 namespace Quorvel {
 
-Env::Env() : Env(Clock::makeProcessWide()) {}
+Env::Env() : Env(Clock::system()) {}
 
 Env::Env(std::shared_ptr<Clock> clock) : clock_(std::move(clock)) {}
 

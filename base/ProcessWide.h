@@ -2,7 +2,7 @@
 // settings, the registry, the daemon, the backups, the safe mode, the launch
 // key and the like: the program's own state. Parties outside the process (the
 // clock and its pauses, the network) and the options of each layer travel in
-// an Env (base/Env.h) instead; only the stores' clock is still reached here.
+// an Env (base/Env.h) instead.
 //
 // Callers spell it T::instance(); only those instance() definitions (and
 // tests installing a fake) name the template itself:

@@ -20,7 +20,7 @@ namespace Quorvel {
 
 std::shared_ptr<Deamon> Deamon::instance() { return processWide<Deamon>(); }
 
-Deamon::Deamon() : Deamon(Env(processWide<Clock>())) {}
+std::shared_ptr<Deamon> Deamon::makeProcessWide() { return std::make_shared<Deamon>(Env()); }
 
 Deamon::Deamon(const Env& env)
     : clock_(env.sharedClock()), pipeline_(idleOrderPipeline()), dispatch_(idleMessageDispatch()) {

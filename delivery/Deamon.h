@@ -57,14 +57,15 @@ class Deamon {
   static constexpr std::int64_t kSuperviseSeconds = 10;
 
   // The process-wide daemon (processWide), built on first use (use it before
-  // any thread starts: it seeds the Registry).
+  // any thread starts: it seeds the Registry). The program installs its own,
+  // built with the program's Env; one built on first use runs on a default
+  // Env (the system clock).
   static std::shared_ptr<Deamon> instance();
+  static std::shared_ptr<Deamon> makeProcessWide();
 
   // Stopped, no threads; seeds the Registry keys "checkLastTime" and
   // "sendMsgTime" with 0 and "account" with empty text.
   explicit Deamon(const Env& env);
-  // The same with the stores' clock (processWide<Clock>) as it is now.
-  Deamon();
   Deamon(const Deamon&) = delete;
   Deamon& operator=(const Deamon&) = delete;
   virtual ~Deamon();

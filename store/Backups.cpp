@@ -80,7 +80,8 @@ int runBackup(sqlite3_backup* backup, int pages) {
   int restarts = 0;
   int left = -1;
   // On the clock of the pauses, so that the pauses add up to the deadline.
-  Clock& clock = *processWide<Clock>();
+  const std::shared_ptr<Clock> held = databaseClock();
+  Clock& clock = *held;
   const Clock::Instant deadline = clock.monotonic() + std::chrono::milliseconds(kBusyMillis);
   for (;;) {
     int rc = sqlite3_backup_step(backup, pages);
@@ -244,7 +245,7 @@ BackupCopy Backups::takeNow(int keep) {
   const fs::path dir = folder();
   fs::create_directories(dir, ec);
   fs::permissions(dir, fs::perms::owner_all, ec);
-  const std::string base = kPrefix + utcStamp(processWide<Clock>()->now());
+  const std::string base = kPrefix + utcStamp(databaseClock()->now());
   std::string name = base + kSuffix;
   for (int n = 2; fs::exists(dir / name, ec) && n < 10000; ++n) name = base + "-" + std::to_string(n) + kSuffix;
   copyDatabase(databasePath(), dir / name);

@@ -249,7 +249,7 @@ namespace {
 int newBatch(const std::shared_ptr<IDb>& db, int categoryId) {
   db->execute(std::make_shared<SQL>("insert into `import_batch` (`cg_id`,`time`,`lines`) values (?,?,0)")
                   ->bind(categoryId)
-                  ->bind(static_cast<std::int64_t>(processWide<Clock>()->now())));
+                  ->bind(static_cast<std::int64_t>(db->env().clock().now())));
   return db->lastInsertId();
 }
 

@@ -10,6 +10,8 @@ namespace Quorvel {
 
 std::string databasePath() { return ThreadConnections::instance()->env().get<DatabaseOptions>()->path; }
 
+std::shared_ptr<Clock> databaseClock() { return ThreadConnections::instance()->env().sharedClock(); }
+
 std::string templatePath() {
   return ThreadConnections::instance()->env().get<DatabaseOptions>()->templatePath;
 }

@@ -21,6 +21,8 @@
 
 namespace Quorvel {
 
+class Clock;
+
 struct DatabaseOptions {
   std::string path = "vendara2012.db";
   std::string templatePath = "tpl/vendara2012.db";
@@ -40,6 +42,11 @@ struct DatabaseOptions {
 // The paths of the process-wide pool's options.
 std::string databasePath();
 std::string templatePath();
+
+// The clock of the process-wide pool's Env: what stamps the work done on the
+// database file as a whole (the names of its copies), as a connection's
+// Env's clock stamps its rows.
+std::shared_ptr<Clock> databaseClock();
 
 // Run once at start-up, before anything touches the database: when the live
 // database is missing or empty (0 bytes), copies the template to it and

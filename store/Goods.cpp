@@ -101,7 +101,8 @@ namespace {
 // an Exception ends it.
 class RefreshEnd {
  public:
-  explicit RefreshEnd(std::shared_ptr<GoodsRefreshProgress> progress) : progress_(std::move(progress)) {
+  RefreshEnd(std::shared_ptr<GoodsRefreshProgress> progress, Clock& clock)
+      : progress_(std::move(progress)), clock_(clock) {
     progress_->started();
   }
   ~RefreshEnd() { progress_->ended(endTime(), failure_); }
@@ -110,14 +111,15 @@ class RefreshEnd {
   void failed(const std::string& message) { failure_ = message; }
 
  private:
-  static std::int64_t endTime() {
+  std::int64_t endTime() {
     try {
-      return processWide<Clock>()->now();
+      return clock_.now();
     } catch (...) {
       return 0;
     }
   }
   std::shared_ptr<GoodsRefreshProgress> progress_;
+  Clock& clock_;
   std::string failure_ = "The goods refresh was interrupted.";
 };
 
@@ -126,7 +128,7 @@ class RefreshEnd {
 void Goods::refreshHeld(const std::shared_ptr<IDb>& db, GoodsSource& source) {
   std::vector<GoodsRecord> read;
   std::shared_ptr<GoodsRefreshProgress> progress = GoodsRefreshProgress::instance();
-  RefreshEnd end(progress);
+  RefreshEnd end(progress, db->env().clock());
   try {
     // Every page is read before the table is touched, so no write lock is
     // held while the marketplace answers.

@@ -94,7 +94,7 @@ void MsgQueue::load(const std::shared_ptr<IDb>& db) {
 int MsgQueue::add(const std::shared_ptr<IDb>& db, int type, const std::string& to, const std::string& from, const std::string& msg,
                   const std::string& order_id, const std::string& alipay_id, const std::string& subject) {
   GlobalGuard hold;
-  const std::int64_t now = processWide<Clock>()->now();
+  const std::int64_t now = db->env().clock().now();
   auto sql = std::make_shared<SQL>(
       "insert into `msg_queue`( `to` , `from` , `msg` , `type` , `error_times` , `create_time` , `order_id` , "
       "`alipay_id` , `subject` ) values ( ?,?,?,?,?,?,?,?,? ) ");

@@ -17,7 +17,7 @@ namespace Quorvel {
 namespace {
 
 // The time columns hold seconds as 32-bit numbers.
-std::int32_t nowSeconds() { return static_cast<std::int32_t>(processWide<Clock>()->now()); }
+std::int32_t nowSeconds(const std::shared_ptr<IDb>& db) { return static_cast<std::int32_t>(db->env().clock().now()); }
 
 // `item_id` has INTEGER affinity: the digits bound as text come back as a
 // number, of the int64 kind once past 32 bits. A line stored without an item
@@ -273,7 +273,7 @@ void Order::remove(const std::shared_ptr<IDb>& db, int orderId) {
   Savepoint unit(db);
   db->execute(std::make_shared<SQL>("insert or replace into `deleted_orders` (`order_id`,`time`) select `order_id`, ? "
                                     "from `orders` where `id`=? and `status`<>?")
-                  ->bind(nowSeconds())
+                  ->bind(nowSeconds(db))
                   ->bind(orderId)
                   ->bind(static_cast<int>(kOrderDelivering)));
   auto sql = std::make_shared<SQL>("delete from `orders` where `id`=? and `status`<>?");
@@ -360,7 +360,7 @@ bool Order::addFound(const std::shared_ptr<IDb>& db, const std::string& orderId,
     db->execute(std::make_shared<SQL>("insert into `orders` (`order_id`,`order_url`,`time`) values( ? , ? , ?)")
                     ->bind(orderId)
                     ->bind(url)
-                    ->bind(nowSeconds()));
+                    ->bind(nowSeconds(db)));
   } catch (DbException e) {
     // Another connection (a replaced worker finishing its tick) recorded the
     // same number between the look-up and the insert.
@@ -383,7 +383,7 @@ bool Order::storeDetails(const std::shared_ptr<IDb>& db, const OrderInfo& order)
       "update `orders` set `alipay_id`=?, `status` = ? , `order_status` = ? , `buyer`=? , `buyer_email`=? , "
       "`buyer_ww` = ? , `time` = ? where `id` = ?");
   sql->bind(order.alipay_id)->bind(1)->bind(static_cast<int>(order.order_status))->bind(order.buyer)->bind(order.buyer_email);
-  sql->bind(order.buyer_ww)->bind(nowSeconds())->bind(order.id);
+  sql->bind(order.buyer_ww)->bind(nowSeconds(db))->bind(order.id);
   db->execute(sql);
   sql->setSql("delete from `order_goods` where `o_id`=?");
   db->execute(sql->bind(order.id));
@@ -454,7 +454,7 @@ void Order::setDeliveryText(const std::shared_ptr<IDb>& db, int orderId, const s
   db->execute(std::make_shared<SQL>("update `orders` set `text_msg`=? , `send_msg`=? , `time`=? where `id`=?")
                   ->bind(textMsg)
                   ->bind(sendMsg)
-                  ->bind(nowSeconds())
+                  ->bind(nowSeconds(db))
                   ->bind(orderId));
 }
 

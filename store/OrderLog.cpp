@@ -23,7 +23,7 @@ void OrderLog::add(const std::shared_ptr<IDb>& db, const std::string& orderNumbe
                    const std::string& text) {
   db->execute(std::make_shared<SQL>("insert into `order_log` (`order_id`,`time`,`step`,`text`) values (?,?,?,?)")
                   ->bind(orderNumber)
-                  ->bind(static_cast<std::int32_t>(processWide<Clock>()->now()))
+                  ->bind(static_cast<std::int32_t>(db->env().clock().now()))
                   ->bind(step)
                   ->bind(gbkPrefix(text, kMaxText)));
 }

@@ -71,7 +71,7 @@ std::string SafeMode::checkAtStart() {
   }
   // Never written from here on: moved aside whole, with the log that
   // belongs to it (replayed into the fresh copy it would damage that too).
-  const std::string keptAs = live.string() + ".damaged-" + utcStamp(processWide<Clock>()->now());
+  const std::string keptAs = live.string() + ".damaged-" + utcStamp(databaseClock()->now());
   std::error_code ec;
   fs::rename(live, keptAs, ec);
   if (ec) throw Exception(gbk("数据库文件已损坏，且无法改名保存：") + ec.message());

@@ -1,8 +1,7 @@
 // ThreadConnections: the pool that hands each thread its own connection to
 // the program's database, all opened in one Env: the Env's DatabaseOptions
 // (store/DatabaseFile.h) say which file and how a connection waits, and its
-// clock times that wait (the stores' row stamps still read
-// processWide<Clock>(), the same clock in the program). getDb, releaseDb
+// clock times that wait and stamps the stores' rows. getDb, releaseDb
 // and resetDbForNextAction (store/Db.h) are the calls of the process-wide
 // pool, and the database file's own paths (databasePath, templatePath) are
 // its Env's.

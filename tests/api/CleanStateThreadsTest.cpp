@@ -72,9 +72,8 @@ using CleanStateThreads = StoreFixture;
 TEST_F(CleanStateThreads, NothingLeftOpenReachesTheNextActionOrTick) {
   getDb()->exec("insert into `items` (`cg_id`) values (1)");  // something for cursors to stop on
   const Env env(std::make_shared<QuickClock>());
-  installProcessWide<Clock>(env.sharedClock());
   auto pipeline = std::make_shared<LeavingPipeline>();
-  auto daemon = std::make_shared<Deamon>();
+  auto daemon = std::make_shared<Deamon>(env);
   daemon->setOrderPipeline(pipeline);
 
   std::shared_ptr<IDbResult> serverCursor;  // touched by the server thread only

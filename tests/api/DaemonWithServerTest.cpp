@@ -42,7 +42,7 @@ class QueueReadingDispatch : public MessageDispatch {
  public:
   void sendMessages(std::stop_token) override {
     MsgQueue::instance()->pending(getDb());
-    Registry::instance()->set<std::int64_t>("sendMsgTime", processWide<Clock>()->now());
+    Registry::instance()->set<std::int64_t>("sendMsgTime", std::time(nullptr));
     ++passes;
   }
   std::atomic<int> passes{0};
@@ -66,10 +66,9 @@ using DaemonServerThreads = StoreFixture;
 
 TEST_F(DaemonServerThreads, SettingsChangeWhileTicksAndPassesRun) {
   const Env env(std::make_shared<QuickClock>());
-  installProcessWide<Clock>(env.sharedClock());
   auto pipeline = std::make_shared<SettingsReadingPipeline>();
   auto dispatch = std::make_shared<QueueReadingDispatch>();
-  auto daemon = std::make_shared<Deamon>();
+  auto daemon = std::make_shared<Deamon>(env);
   daemon->setOrderPipeline(pipeline);
   daemon->setMessageDispatch(dispatch);
   registerStatusActions(env, daemon);

@@ -39,10 +39,10 @@ TEST_F(DeliveryThreads, ThePageEditsCardsAndSettingsWhileFiftyOrdersAreDelivered
   releaseDb();
 
   registerItemActions(Env());
-  registerStatusActions(Env(), std::make_shared<Deamon>());
+  registerStatusActions(Env(), std::make_shared<Deamon>(Env()));
   registerOrderActions(Env());
   TestServer server;
-  Deamon daemon;
+  Deamon daemon(env_);
   daemon.setOrderPipeline(std::make_shared<MarketPipeline>(env_));
   daemon.setRunning(true);
 

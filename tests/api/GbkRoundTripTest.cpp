@@ -24,7 +24,7 @@ class GbkRoundTrip : public StoreFixture {
     StoreFixture::SetUp();
     registerCategoryActions(Env());
     registerItemActions(Env());
-    daemon_ = std::make_shared<Deamon>();
+    daemon_ = std::make_shared<Deamon>(Env());
     registerStatusActions(Env(), daemon_);
   }
   void TearDown() override {

@@ -41,12 +41,12 @@ class LoginActions : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    installProcessWide<Clock>(env_.sharedClock());
+    testing::useDatabaseWallTime(env_.sharedClock());
     sim_.start(0);
     config()->set(getDb(), "market_base", sim_.baseUrl());
     config()->set(getDb(), "maker_base", maker_.url(""));
     CookieJar::instance()->open(folder_.file("cookie.txt"));
-    daemon_ = std::make_shared<Deamon>();
+    daemon_ = std::make_shared<Deamon>(env_);
     registerStatusActions(env_, daemon_);
     registerLoginActions(env_, daemon_);
     server_ = std::make_unique<TestServer>();

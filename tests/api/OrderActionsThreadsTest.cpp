@@ -39,7 +39,7 @@ TEST_F(OrderActionsThreads, ThePageListsResetsAndDeletesWhileTicksStoreOrders) {
 
   registerOrderActions(Env());
   TestServer server;
-  Deamon daemon;
+  Deamon daemon{Env()};
   daemon.setOrderPipeline(std::make_shared<MarketPipeline>(Env()));
   daemon.setRunning(true);
 

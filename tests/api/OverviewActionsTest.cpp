@@ -21,8 +21,8 @@ class OverviewActions : public StoreFixture {
     StoreFixture::SetUp();
     today_ = port::localDayStart({2026, 3, 30});
     const auto clock = std::make_shared<FakeClock>(today_ + 10 * 3600);
-    installProcessWide<Clock>(clock);
-    daemon_ = std::make_shared<Deamon>();
+    testing::useDatabaseWallTime(clock);
+    daemon_ = std::make_shared<Deamon>(Env(clock));
     registerStatusActions(Env(clock), daemon_);
   }
   void TearDown() override {

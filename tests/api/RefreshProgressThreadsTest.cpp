@@ -43,8 +43,8 @@ class RefreshProgressThreads : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    installProcessWide<Clock>(clock_);
-    daemon_ = std::make_shared<Deamon>();
+    testing::useDatabaseWallTime(clock_);
+    daemon_ = std::make_shared<Deamon>(Env(clock_));
     registerStatusActions(Env(clock_), daemon_);
   }
   void TearDown() override {

@@ -30,7 +30,7 @@ class SafetyActions : public StoreFixture {
   void SetUp() override {
     StoreFixture::SetUp();
     storageHealth().noteWriteWorked();
-    daemon_ = std::make_shared<Deamon>();
+    daemon_ = std::make_shared<Deamon>(Env());
     registerCategoryActions(Env());
     registerItemActions(Env());
     registerStatusActions(Env(), daemon_);

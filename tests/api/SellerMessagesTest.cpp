@@ -53,7 +53,7 @@ class SellerMessages : public StoreFixture {
     registerCategoryActions(Env());
     registerItemActions(Env());
     registerOrderActions(Env());
-    registerStatusActions(Env(), std::make_shared<Deamon>());
+    registerStatusActions(Env(), std::make_shared<Deamon>(Env()));
   }
 
   // The answer to `refusal`, checked to be a refusal in Chinese.

@@ -20,7 +20,7 @@ class StatusActions : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    daemon_ = std::make_shared<Deamon>();
+    daemon_ = std::make_shared<Deamon>(Env());
     registerStatusActions(env_, daemon_);
   }
   void TearDown() override {

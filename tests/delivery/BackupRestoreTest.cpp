@@ -98,7 +98,7 @@ TEST_F(BackupRestore, ARestoreToACopyFromBeforeADeliveryDeliversNothingTwice) {
   ASSERT_EQ(markOf(cards[0]), Item::deliveredMark(first.id));
   ASSERT_EQ(sim_->shop().consignments().size(), 1u);
 
-  Deamon daemon;
+  Deamon daemon{Env()};
   const std::string saved = restoreBackup(getDb(), daemon, before.name);
   EXPECT_TRUE(Backups::isCopyName(saved));
   EXPECT_NE(saved, before.name);
@@ -131,7 +131,7 @@ TEST_F(BackupRestore, ARestoreIsRefusedWhileAnOrderIsInFlight) {
   readOrders();
   const BackupCopy copy = Backups::instance()->takeNow();
   db_->exec("update `orders` set `status`=3");
-  Deamon daemon;
+  Deamon daemon{Env()};
   try {
     restoreBackup(getDb(), daemon, copy.name);
     ADD_FAILURE() << "refused at status 3";
@@ -148,8 +148,9 @@ class DaemonSafety : public StoreFixture {
   void SetUp() override {
     StoreFixture::SetUp();
     storageHealth().noteWriteWorked();
-    installProcessWide<Clock>(std::make_shared<FakeClock>(1'700'000'000));
-    daemon_ = std::make_unique<Deamon>();
+    const Env env(std::make_shared<FakeClock>(1'700'000'000));
+    testing::useDatabaseWallTime(env.sharedClock());
+    daemon_ = std::make_unique<Deamon>(env);
     daemon_->setOrderPipeline(pipeline_);
     daemon_->setRunning(true);
   }

@@ -20,7 +20,7 @@ class DeamonThreads : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    installProcessWide<Clock>(clock_);
+    testing::useDatabaseWallTime(clock_);
     daemon_ = std::make_unique<Deamon>(Env(clock_));
     SystemConfig::instance()->set(getDb(), "check_order_timeout", "");
     SystemConfig::instance()->set(getDb(), "check_msg_timeout", "");

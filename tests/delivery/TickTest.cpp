@@ -25,7 +25,7 @@ class OrderTick : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    installProcessWide<Clock>(clock_);
+    testing::useDatabaseWallTime(clock_);
     daemon_ = std::make_unique<Deamon>(Env(clock_));
     // These tests write many settings; waiting for the disk at every commit
     // would only make them slow.

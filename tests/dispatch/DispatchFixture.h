@@ -54,7 +54,7 @@ class DispatchFixture : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    installProcessWide<Clock>(clock_);
+    testing::useDatabaseWallTime(clock_);
     env_.set<ImChannel>(im_);
     getDb()->exec("pragma synchronous = off;");
     config_ = SystemConfig::instance();

@@ -237,7 +237,7 @@ TEST_F(OrderScraperOnSim, ALoginBoxOnTheDetailPageEndsTheTickWithTheOrderStillNe
 
 TEST_F(OrderScraperOnSim, TheDaemonsTickRecordsAndReadsThenStopsWhenTheLoginIsLost) {
   SimOrder order = place("b", {{addItem("card"), 1}});
-  Deamon daemon;
+  Deamon daemon(env_);
   daemon.setOrderPipeline(std::make_shared<MarketPipeline>(env_));
   daemon.setRunning(true);
   daemon.checkOrders();

@@ -27,7 +27,7 @@ class SimStoreFixture : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    installProcessWide<Clock>(clock_);
+    testing::useDatabaseWallTime(clock_);
     SimOptions options;
     options.open = true;
     options.demoShop = false;

@@ -4,6 +4,7 @@
 
 #include "base/Charset.h"
 #include "base/ProcessWide.h"
+#include "tests/support/TestDatabase.h"
 
 namespace Quorvel::testing {
 
@@ -72,7 +73,7 @@ SimImClient::SimImClient(std::string seller, std::string buyer, std::string expe
   addWindow(Role::kOther, "StandardFrame", seller_ + gbk("-阿里旺旺2012"));
 }
 
-void SimImClient::install() { installProcessWide<Clock>(clock_); }
+void SimImClient::install() { testing::useDatabaseWallTime(clock_); }
 
 Env SimImClient::env() {
   // The fixture keeps the client alive; the Env's pointers share it.

@@ -56,7 +56,7 @@ class SimImClient : public port::WindowSystem, public port::EmbeddedBrowser {
   // The clock starts at `start`.
   SimImClient(std::string seller, std::string buyer, std::string expectedLink, std::int64_t start);
 
-  // Installs the client's logging clock as the stores' clock.
+  // Puts the client's logging clock's time on the test database's rows.
   void install();
   // An Env with this client as its window system and browser and its logging
   // clock; the client must outlive what is built with it.

@@ -47,7 +47,7 @@ class BackupsTest : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    installProcessWide<Clock>(clock_);
+    testing::useDatabaseWallTime(clock_);
     storageHealth().noteWriteWorked();
   }
   void TearDown() override {
@@ -203,11 +203,11 @@ TEST_F(BackupsTest, ADamagedFileIsKeptUnwrittenAndGivesSafeModeNamingTheNewestCo
   installProcessWide<Backups>(backups_);
   getDb()->exec("pragma wal_checkpoint(TRUNCATE)");
   resetProcessWide();  // every connection closed
-  installProcessWide<Clock>(clock_);
   changeDatabaseOptions([&](DatabaseOptions& options) {
     options.path = dbPath();
     options.templatePath = QUORVEL_TEMPLATE_DB;
   });
+  testing::useDatabaseWallTime(clock_);
   damage(dbPath(), 8192);
   const std::string damagedBytes = bytesOf(dbPath());
 

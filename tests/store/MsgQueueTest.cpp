@@ -22,7 +22,7 @@ class MsgQueueTest : public StoreFixture {
 };
 
 TEST_F(MsgQueueTest, EachTypeComesOutOldestFirstAndTakeDeletesTheRow) {
-  installProcessWide<Clock>(std::make_shared<testing::FakeClock>(1700000000));
+  testing::useDatabaseWallTime(std::make_shared<testing::FakeClock>(1700000000));
   int first = queue->add(getDb(), 1, "a@x.cn", "me", gbk("第一封"), "O1", "A1");
   queue->add(getDb(), 0, "web", "", "other type", "", "");
   int second = queue->add(getDb(), 1, "b@x.cn", "me", "second", "", "");

@@ -1,7 +1,8 @@
-// The order log on a temporary database: rows in order with their time,
-// repeats of the latest row left out, long texts cut between characters,
-// rows that stand or fall with the writer's transaction, the memos still due,
-// and a database made from a template without the table.
+// The order log on a temporary database: rows in order with their time (on
+// the clock of the connection that wrote them), repeats of the latest row
+// left out, long texts cut between characters, rows that stand or fall with
+// the writer's transaction, the memos still due, and a database made from a
+// template without the table.
 #include "store/OrderLog.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +22,7 @@ class OrderLogStore : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    installProcessWide<Clock>(clock_);
+    testing::useDatabaseWallTime(clock_);
     log_ = OrderLog::instance();
   }
 
@@ -56,6 +57,17 @@ TEST_F(OrderLogStore, RowsComeBackInOrderWithoutRepeatsOfTheLatest) {
   EXPECT_EQ(json["step"], Json::Value("reserved"));
   EXPECT_EQ(json["time"], Json::Value(static_cast<int>(kNow + 5)));
   EXPECT_EQ(json["text"], Json::Value("5"));
+}
+
+TEST_F(OrderLogStore, EachConnectionStampsWithTheClockOfTheEnvItWasOpenedIn) {
+  Env later(std::make_shared<testing::FakeClock>(kNow + 3600));
+  later.set(ThreadConnections::instance()->env().get<DatabaseOptions>());
+  std::shared_ptr<IDb> other = std::make_shared<Db>(later)->connect();
+  log_->add(getDb(), "100", OrderLog::kReserved, "pool");
+  log_->add(other, "100", OrderLog::kReserved, "other");
+  clock_->advance(7);  // moves only the pool's time
+  log_->add(getDb(), "100", OrderLog::kSent, "pool");
+  EXPECT_EQ(rows("100"), (std::vector<std::string>{"0 reserved pool", "3600 reserved other", "7 sent pool"}));
 }
 
 TEST_F(OrderLogStore, LongTextsAreCutBetweenCharacters) {
@@ -99,7 +111,7 @@ TEST_F(OrderLogStore, ADatabaseFromAnOlderTemplateGetsTheTableAtStart) {
             "2");
   upgradeDatabase();  // a database that has it is left alone
   otherConnection()->exec("drop table `order_log`");
-  installProcessWide<Clock>(clock_);
+  testing::useDatabaseWallTime(clock_);
   OrderLog::instance()->add(getDb(), "1", OrderLog::kReserved, "9");  // the store adds it before its first use
   EXPECT_EQ(fileValue("select `text` from `order_log`"), "9");
 }

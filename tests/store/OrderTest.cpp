@@ -21,7 +21,7 @@ class OrderStore : public StoreFixture {
  protected:
   void SetUp() override {
     StoreFixture::SetUp();
-    installProcessWide<Clock>(clock_);
+    testing::useDatabaseWallTime(clock_);
     orders_ = Order::instance();
     db_ = getDb();
     file_ = otherConnection();

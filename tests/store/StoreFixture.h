@@ -39,7 +39,7 @@ class StoreFixture : public ::testing::Test {
     auto options = std::make_shared<DatabaseOptions>();
     options->path = dbPath();
     options->templatePath = QUORVEL_TEMPLATE_DB;
-    testing::installDatabase(Clock::makeProcessWide(), options);
+    testing::installDatabase(Clock::system(), options);
     ASSERT_TRUE(prepareDatabaseFile());
   }
 

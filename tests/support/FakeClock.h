@@ -1,8 +1,9 @@
 // A clock for tests whose time moves only when the test says so (or, with
 // autoAdvance, by exactly the pauses asked of it), so that code that waits
-// minutes runs in microseconds. Put it in the Env of the code under test
-// (testing::envWith) or install it with installProcessWide<Clock>. Any
-// thread may use it while the test thread advances it.
+// minutes runs in microseconds. Put it in the Env of the code under test,
+// and its wall time on the test database's rows with
+// testing::useDatabaseWallTime. Any thread may use it while the test thread
+// advances it.
 #pragma once
 
 #include <algorithm>

@@ -1,7 +1,6 @@
 // A clock for tests of threads that cycle: the system's time, with every
 // pause cut to a millisecond, so that the daemon's workers tick nearly back
-// to back. Install it with installProcessWide<Clock> or put it in an Env.
-// Any thread.
+// to back. Put it in the Env of the code under test. Any thread.
 #pragma once
 
 #include <chrono>
