@@ -12,7 +12,14 @@
 
 namespace Quorvel {
 
+namespace {
+
+// The program's table: filled while the program starts, before the server
+// thread runs, and read by it alone after that. A test's resetProcessWide
+// empties it.
 ActionTable& actionTable() { return *processWide<ActionTable>(); }
+
+}  // namespace
 
 void registerHandler(const std::string& name, RequestHandler handler, ActionPlace place) {
   actionTable()[name] = Action{std::move(handler), place};

@@ -33,9 +33,8 @@ struct Action {
 };
 using ActionTable = std::unordered_map<std::string, Action>;
 
-// The program's table (processWide<ActionTable>()); names are compared
-// exactly, case included.
-ActionTable& actionTable();
+// Adds `name` to the program's table of actions (names are compared
+// exactly, case included), replacing any action of that name.
 void registerHandler(const std::string& name, RequestHandler handler,
                      ActionPlace place = ActionPlace::kServerThread);
 
