@@ -55,7 +55,8 @@ class Claims {
 
 ImAutomation::ImAutomation(const Env& env) : steps_(env), clock_(env.sharedClock()) {}
 
-bool ImAutomation::sendChatMessage(const std::string& to, const std::string& from, const std::string& text,
+bool ImAutomation::sendChatMessage(const std::shared_ptr<IDb>& db, const std::string& to, const std::string& from,
+                                   const std::string& text,
                                    const std::string& orderId, std::stop_token stop) {
   // No main window: the client is not running, or the seller is not logged in.
   if (steps_.findMainWindow(from) == 0) return false;
@@ -72,11 +73,11 @@ bool ImAutomation::sendChatMessage(const std::string& to, const std::string& fro
       if (sent.typing.nothingSent()) return false;
       // What could not follow the pieces already sent waits for the next
       // open chat instead of being typed again from the start.
-      if (!sent.typing.finished()) queueWaitingChat(to, from, sent.typing.rest, orderId);
+      if (!sent.typing.finished()) queueWaitingChat(db, to, from, sent.typing.rest, orderId);
       return true;
     case ImWindowSteps::Answer::kNotice:
     case ImWindowSteps::Answer::kAddFriend:
-      queueWaitingChat(to, from, text, orderId);
+      queueWaitingChat(db, to, from, text, orderId);
       return true;
     case ImWindowSteps::Answer::kGaveUp:
       break;
@@ -84,12 +85,11 @@ bool ImAutomation::sendChatMessage(const std::string& to, const std::string& fro
   return false;
 }
 
-void ImAutomation::sendWaitingChats(std::stop_token stop) {
+void ImAutomation::sendWaitingChats(const std::shared_ptr<IDb>& db, std::stop_token stop) {
   const std::shared_ptr<SystemConfig> config = SystemConfig::instance();
   if (!config->flag("wangwang_initiative_enable")) return;
   const std::int64_t limit = std::int64_t{config->number("wangwang_retry_timeout")} * 86400;
   const std::shared_ptr<MsgQueue> queue = MsgQueue::instance();
-  const std::shared_ptr<IDb> db = getDb();  // the pass's thread's connection
 
   // Every waiting message is claimed while the lock is held, so that a pass
   // running beside this one takes none of them; the claims of the messages
@@ -122,17 +122,16 @@ void ImAutomation::sendWaitingChats(std::stop_token stop) {
       // A chat that took nothing keeps the rest of its messages waiting too,
       // in their order.
       if (typing.nothingSent()) break;
-      if (!typing.finished()) queueWaitingChat(entry.to, entry.from, typing.rest, entry.order_id);
+      if (!typing.finished()) queueWaitingChat(db, entry.to, entry.from, typing.rest, entry.order_id);
       queue->remove(db, entry);
       claims.forget(entry);
     }
   }
 }
 
-void ImAutomation::queueWaitingChat(const std::string& to, const std::string& from, const std::string& text,
-                                    const std::string& orderId) {
-  // On the thread's connection: the channel's callers (a dispatch pass) pass none.
-  MsgQueue::instance()->add(getDb(), kWaitingChat, to, from, text, orderId, "");
+void ImAutomation::queueWaitingChat(const std::shared_ptr<IDb>& db, const std::string& to, const std::string& from,
+                                    const std::string& text, const std::string& orderId) {
+  MsgQueue::instance()->add(db, kWaitingChat, to, from, text, orderId, "");
 }
 
 }  // namespace Quorvel

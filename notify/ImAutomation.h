@@ -49,18 +49,18 @@ class ImAutomation : public ImChannel {
   // put into a link. False, with nothing typed, when the client is not
   // running (at once), no chat opened after all attempts, a bounded wait ran
   // out, or `stop` was requested.
-  bool sendChatMessage(const std::string& to, const std::string& from, const std::string& text,
-                       const std::string& orderId, std::stop_token stop) override;
+  bool sendChatMessage(const std::shared_ptr<IDb>& db, const std::string& to, const std::string& from,
+                       const std::string& text, const std::string& orderId, std::stop_token stop) override;
 
   // When "wangwang_initiative_enable" is "1": deletes the waiting messages
   // older than "wangwang_retry_timeout" days, then types every other waiting
   // message into the open chat window with its buyer, claiming each before
   // and removing it right after. Messages whose chat is not open stay.
-  void sendWaitingChats(std::stop_token stop) override;
+  void sendWaitingChats(const std::shared_ptr<IDb>& db, std::stop_token stop) override;
 
-  // Queues `text` as a waiting message (type 3) from `from` to `to`.
-  static void queueWaitingChat(const std::string& to, const std::string& from, const std::string& text,
-                               const std::string& orderId);
+  // Queues `text` on `db` as a waiting message (type 3) from `from` to `to`.
+  static void queueWaitingChat(const std::shared_ptr<IDb>& db, const std::string& to, const std::string& from,
+                               const std::string& text, const std::string& orderId);
 
   using Typing = ImWindowSteps::Typing;
 

@@ -13,6 +13,8 @@
 
 namespace Quorvel {
 
+class IDb;
+
 class ImChannel {
  public:
   virtual ~ImChannel() = default;
@@ -24,11 +26,12 @@ class ImChannel {
   // Sends `text` to the buyer `to` from the seller's IM account `from`; true
   // when the message is dealt with (the caller then removes it), false when
   // it stays queued for a later pass. The caller holds the message's claim.
-  virtual bool sendChatMessage(const std::string& to, const std::string& from, const std::string& text,
-                               const std::string& orderId, std::stop_token stop) = 0;
+  // What the channel queues meanwhile goes in on `db`, the pass's connection.
+  virtual bool sendChatMessage(const std::shared_ptr<IDb>& db, const std::string& to, const std::string& from,
+                               const std::string& text, const std::string& orderId, std::stop_token stop) = 0;
 
-  // One round over the queued messages of type 3.
-  virtual void sendWaitingChats(std::stop_token stop) = 0;
+  // One round over the queued messages of type 3, on `db`.
+  virtual void sendWaitingChats(const std::shared_ptr<IDb>& db, std::stop_token stop) = 0;
 };
 
 }  // namespace Quorvel

@@ -176,6 +176,7 @@ void MessageDispatcher::sendMessages(std::stop_token stop) {
   Registry::instance()->set<std::int64_t>("sendMsgTime", env_.clock().now());
   const std::shared_ptr<ImChannel> im = env_.get<ImChannel>();
   OrderLog::instance();  // made (and its table checked) before any message is sent
+  const std::shared_ptr<IDb> db = getDb();  // the pass's thread's connection
 
   // Sends one claimed message; done when it is done with, not done when it
   // stays queued for a later pass.
@@ -200,7 +201,7 @@ void MessageDispatcher::sendMessages(std::stop_token stop) {
           // A chat message without an addressee can never be sent: dropped.
           return Attempt{true, false, gbk("没有收件人")};
         }
-        attempt.sent = im->sendChatMessage(entry.to, entry.from, entry.msg, entry.order_id, stop);
+        attempt.sent = im->sendChatMessage(db, entry.to, entry.from, entry.msg, entry.order_id, stop);
         attempt.done = attempt.sent;
         attempt.reply = attempt.sent ? gbk("已发送") : gbk("旺旺未能发送，稍后重试");
         return attempt;
@@ -213,7 +214,6 @@ void MessageDispatcher::sendMessages(std::stop_token stop) {
   // pending reloads the queue.
   std::array<bool, 3> setAside{};
   const auto queue = MsgQueue::instance();
-  const std::shared_ptr<IDb> db = getDb();  // the pass's thread's connection
   while (!stop.stop_requested() && queue->pending(db) > 0) {
     bool tried = false;
     for (int type : {kWebMessage, kEmail, kChat}) {
@@ -241,7 +241,7 @@ void MessageDispatcher::sendMessages(std::stop_token stop) {
     if (!tried) break;
   }
 
-  if (!stop.stop_requested()) im->sendWaitingChats(stop);
+  if (!stop.stop_requested()) im->sendWaitingChats(db, stop);
 }
 
 }  // namespace Quorvel

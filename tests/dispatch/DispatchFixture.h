@@ -35,12 +35,12 @@ class FakeImChannel : public ImChannel {
 
   explicit FakeImChannel(const MakerService& service) : service_(service) {}
 
-  bool sendChatMessage(const std::string& to, const std::string& from, const std::string& text,
-                       const std::string& orderId, std::stop_token) override {
+  bool sendChatMessage(const std::shared_ptr<IDb>&, const std::string& to, const std::string& from,
+                       const std::string& text, const std::string& orderId, std::stop_token) override {
     chats.push_back({to, from, text, orderId, service_.messages().size()});
     return answer;
   }
-  void sendWaitingChats(std::stop_token) override { ++waitingRounds; }
+  void sendWaitingChats(const std::shared_ptr<IDb>&, std::stop_token) override { ++waitingRounds; }
 
   bool answer = true;
   std::vector<Chat> chats;

@@ -247,11 +247,11 @@ TEST_F(Dispatch, SettingsChangedDuringAPassApplyFromTheNextPass) {
   queue(2, "im", "chat");
   struct SwitchingIm : FakeImChannel {
     using FakeImChannel::FakeImChannel;
-    bool sendChatMessage(const std::string& to, const std::string& from, const std::string& text,
-                         const std::string& orderId, std::stop_token stop) override {
-      SystemConfig::instance()->set(getDb(), "email_send_type", "0");
-      MsgQueue::instance()->add(getDb(), 1, "c@d.test", "", "late mail", "", "");
-      return FakeImChannel::sendChatMessage(to, from, text, orderId, stop);
+    bool sendChatMessage(const std::shared_ptr<IDb>& db, const std::string& to, const std::string& from,
+                         const std::string& text, const std::string& orderId, std::stop_token stop) override {
+      SystemConfig::instance()->set(db, "email_send_type", "0");
+      MsgQueue::instance()->add(db, 1, "c@d.test", "", "late mail", "", "");
+      return FakeImChannel::sendChatMessage(db, to, from, text, orderId, stop);
     }
   };
   auto im = std::make_shared<SwitchingIm>(service_);
@@ -312,8 +312,8 @@ TEST_F(Dispatch, OnlyATrueOrNonZeroSuccessCountsAsSent) {
 // slow client would; every chat sent is recorded.
 class HangingIm : public ImChannel {
  public:
-  bool sendChatMessage(const std::string& to, const std::string&, const std::string&, const std::string&,
-                       std::stop_token) override {
+  bool sendChatMessage(const std::shared_ptr<IDb>&, const std::string& to, const std::string&, const std::string&,
+                       const std::string&, std::stop_token) override {
     bool first;
     {
       std::lock_guard<std::mutex> hold(mutex_);
@@ -325,7 +325,7 @@ class HangingIm : public ImChannel {
     sent_.push_back(to);
     return true;
   }
-  void sendWaitingChats(std::stop_token) override {}
+  void sendWaitingChats(const std::shared_ptr<IDb>&, std::stop_token) override {}
   std::vector<std::string> sent() {
     std::lock_guard<std::mutex> hold(mutex_);
     return sent_;

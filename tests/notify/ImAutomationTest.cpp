@@ -72,7 +72,7 @@ class ImAutomationTest : public StoreFixture {
   }
 
   bool send(const std::string& text, const std::string& orderId = "T1", std::stop_token stop = {}) {
-    return ImAutomation(env_).sendChatMessage(buyer_, seller_, text, orderId, stop);
+    return ImAutomation(env_).sendChatMessage(getDb(), buyer_, seller_, text, orderId, stop);
   }
 
   std::string chatTitle() const { return buyer_ + " - " + seller_; }
@@ -96,7 +96,7 @@ class ImAutomationTest : public StoreFixture {
   void queueWaiting(const std::string& msg, double daysAgo, const std::string& to = "") {
     const std::int64_t now = sim_->clock()->now();
     sim_->clock()->set(now - static_cast<std::int64_t>(daysAgo * kDay));
-    ImAutomation::queueWaitingChat(to.empty() ? buyer_ : to, seller_, msg, "T9");
+    ImAutomation::queueWaitingChat(getDb(), to.empty() ? buyer_ : to, seller_, msg, "T9");
     sim_->clock()->set(now);
   }
 
@@ -332,8 +332,8 @@ TEST_F(ImAutomationTest, WhatCouldNotFollowTheFirstPieceWaitsInsteadOfBeingRetyp
 }
 
 TEST_F(ImAutomationTest, ANameThatCannotBePutInALinkIsDroppedWithoutLoadingAnything) {
-  EXPECT_TRUE(ImAutomation(env_).sendChatMessage(repeat("a", 5121), seller_, "cards", "T1", {}));
-  EXPECT_TRUE(ImAutomation(env_).sendChatMessage("\x81", seller_, "cards", "T1", {}));  // not GBK
+  EXPECT_TRUE(ImAutomation(env_).sendChatMessage(getDb(), repeat("a", 5121), seller_, "cards", "T1", {}));
+  EXPECT_TRUE(ImAutomation(env_).sendChatMessage(getDb(), "\x81", seller_, "cards", "T1", {}));  // not GBK
   EXPECT_EQ(sim_->navigations(), 0);
   EXPECT_TRUE(rows().empty());
 }
@@ -361,7 +361,7 @@ TEST_F(ImAutomationTest, WaitingMessagesAreTypedIntoTheOpenChatInOrderAndRemoved
   queueWaiting("second", 0.5);
   sim_->openChat();
 
-  ImAutomation(env_).sendWaitingChats({});
+  ImAutomation(env_).sendWaitingChats(getDb(), {});
   EXPECT_EQ(sim_->typed(), (std::vector<std::string>{"first", "second"}));
   std::vector<std::string> expected;
   appendPiece(expected, "first", false);
@@ -373,7 +373,7 @@ TEST_F(ImAutomationTest, WaitingMessagesAreTypedIntoTheOpenChatInOrderAndRemoved
   EXPECT_EQ(queued[0].msg, "elsewhere");  // its chat is not open
 
   // Nothing is typed twice.
-  ImAutomation(env_).sendWaitingChats({});
+  ImAutomation(env_).sendWaitingChats(getDb(), {});
   EXPECT_EQ(sim_->typed().size(), 2u);
 }
 
@@ -385,13 +385,13 @@ TEST_F(ImAutomationTest, WaitingMessagesExpireOnlyWhileWaitingMessagesAreEnabled
 
   for (const char* off : {"", "0", "true"}) {
     config_->set(getDb(), "wangwang_initiative_enable", off);
-    ImAutomation(env_).sendWaitingChats({});
+    ImAutomation(env_).sendWaitingChats(getDb(), {});
     EXPECT_EQ(rows().size(), 2u) << off;
   }
   EXPECT_TRUE(sim_->typed().empty());
 
   config_->set(getDb(), "wangwang_initiative_enable", "1");
-  ImAutomation(env_).sendWaitingChats({});
+  ImAutomation(env_).sendWaitingChats(getDb(), {});
   EXPECT_EQ(sim_->typed(), std::vector<std::string>{"recent"});  // the old one went untyped
   EXPECT_TRUE(rows().empty());
 }
@@ -402,13 +402,13 @@ TEST_F(ImAutomationTest, AChatThatTakesNothingKeepsItsWaitingMessagesForTheNextR
   queueWaiting("second", 0);
   sim_->openChat();
   sim_->script.setTextRefusals = ImAutomation::kPatientTries;
-  ImAutomation(env_).sendWaitingChats({});
+  ImAutomation(env_).sendWaitingChats(getDb(), {});
   EXPECT_TRUE(sim_->typed().empty());
   EXPECT_EQ(countOf(sim_->events(), "settext refused"), ImAutomation::kPatientTries);  // "second" not tried
   EXPECT_EQ(rows().size(), 2u);
 
   // Their claims were given back: the next round types them.
-  ImAutomation(env_).sendWaitingChats({});
+  ImAutomation(env_).sendWaitingChats(getDb(), {});
   EXPECT_EQ(sim_->typed(), (std::vector<std::string>{"first", "second"}));
   EXPECT_TRUE(rows().empty());
 }
@@ -430,12 +430,12 @@ TEST_F(ImAutomationThreads, OverlappingRoundsTypeEachWaitingMessageOnce) {
     if (event == "settext first" && !held.exchange(true)) gate.pass();
   };
   std::jthread old([this] {
-    ImAutomation(env_).sendWaitingChats({});
+    ImAutomation(env_).sendWaitingChats(getDb(), {});
     releaseDb();
   });
   ASSERT_TRUE(gate.waitHeld(1));
 
-  ImAutomation(env_).sendWaitingChats({});
+  ImAutomation(env_).sendWaitingChats(getDb(), {});
   EXPECT_EQ(sim_->typed(), std::vector<std::string>{"first"});  // only the held round's set text
 
   gate.open();
