@@ -18,7 +18,6 @@
 #include <memory>
 #include <string>
 
-
 namespace Quorvel {
 
 class Clock;

@@ -28,7 +28,6 @@
 #include <string>
 #include <string_view>
 
-#include "base/Clock.h"
 #include "base/Env.h"
 #include "store/DbException.h"
 #include "store/DbResult.h"
